@@ -40,6 +40,16 @@ public:
     explicit EModbusError(const std::string& message) : std::runtime_error(message) {}
     EModbusError(const char* text, long long a, long long b = 0)
         : std::runtime_error(FormatMessage(text, a, b)) {}
+    // what() stays the table text; the system's reason, where there is one, travels beside it.
+    EModbusError(const std::string& message, std::string reason, int systemError)
+        : std::runtime_error(message), reason_(std::move(reason)), systemError_(systemError) {}
+
+    const std::string& Reason() const { return reason_; }
+    int SystemError() const { return systemError_; }
+
+private:
+    std::string reason_;
+    int systemError_ = 0;
 };
 
 }  // namespace modbus

@@ -1,0 +1,199 @@
+#pragma once
+
+#include "MainThread.h"
+#include "ModbusBuffer.h"
+#include "ModbusTypes.h"
+#include "SerialPort.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+namespace modbus {
+
+class TModbusClient;
+class TModbusTransaction;
+class TTransactionThread;
+
+// One serial port for Modbus RTU or ASCII: line settings, framing, timing, and the worker thread
+// that carries the transactions of its clients. Properties and events belong to the main thread,
+// except the two *Async send events, which run on the worker thread.
+class TModbusConnection {
+public:
+    using PortFactory = std::function<std::unique_ptr<ISerialPort>()>;
+    using Notify = std::function<void(TModbusConnection&)>;
+    using FrameEvent = std::function<void(TModbusConnection&, const TFrameData&)>;
+
+    explicit TModbusConnection(IMainThread& mainThread, PortFactory portFactory = {});
+    ~TModbusConnection();
+    TModbusConnection(const TModbusConnection&) = delete;
+    TModbusConnection& operator=(const TModbusConnection&) = delete;
+
+    bool Active() const { return active_; }
+    void SetActive(bool value);
+    void Open() { SetActive(true); }
+    void Close() { SetActive(false); }
+
+    // Only while inactive.
+    TConnectionMode ConnectionMode() const { return connectionMode_; }
+    void SetConnectionMode(TConnectionMode v);
+    bool DTREnabled() const { return dtrEnabled_; }
+    void SetDTREnabled(bool v);
+    TFlowControl FlowControl() const { return flowControl_; }
+    void SetFlowControl(TFlowControl v);
+    bool HookExistingPort() const { return hookExistingPort_; }
+    void SetHookExistingPort(bool v);
+    int InputBufferSize() const { return inputBufferSize_; }
+    void SetInputBufferSize(int v);
+    int OutputBufferSize() const { return outputBufferSize_; }
+    void SetOutputBufferSize(int v);
+    const std::string& Port() const { return port_; }
+    void SetPort(const std::string& v);
+    bool RTSEnabled() const { return rtsEnabled_; }
+    void SetRTSEnabled(bool v);
+    TTransmissionMode TransmissionMode() const { return transmissionMode_; }
+    void SetTransmissionMode(TTransmissionMode v);
+
+    // Applied at once to an open port.
+    TBaudRate BaudRate() const { return baudRate_; }
+    void SetBaudRate(TBaudRate v);
+    uint32_t CustomBaudRate() const { return customBaudRate_; }
+    void SetCustomBaudRate(uint32_t v);  // also switches BaudRate to brCustom
+    TDataBits DataBits() const { return dataBits_; }
+    void SetDataBits(TDataBits v);
+    TParityScheme Parity() const { return parity_; }
+    void SetParity(TParityScheme v);
+    TStopBits StopBits() const { return stopBits_; }
+    void SetStopBits(TStopBits v);
+    uint32_t SilentInterval() const { return silentInterval_; }
+    void SetSilentInterval(uint32_t v);
+    TThreadPriority ThreadPriority() const { return threadPriority_; }
+    void SetThreadPriority(TThreadPriority v);
+
+    // Timing, read by the worker at each use (under the settings lock).
+    uint32_t MaxRetries() const;
+    void SetMaxRetries(uint32_t v);  // 0 raises "Value must be between 1 and 4294967295"
+    uint32_t ReceiveTimeout() const;
+    void SetReceiveTimeout(uint32_t ms);
+    uint32_t RefetchDelay() const;
+    void SetRefetchDelay(uint32_t ms);
+    uint32_t RTSHoldDelay() const;
+    void SetRTSHoldDelay(uint32_t ms);
+    uint32_t SendTimeout() const;
+    void SetSendTimeout(uint32_t ms);
+    uint32_t TurnaroundDelay() const;
+    void SetTurnaroundDelay(uint32_t ms);
+    bool EchoQueryBeforeReply() const { return echoQueryBeforeReply_; }
+    void SetEchoQueryBeforeReply(bool v);
+
+    // Milliseconds of silence that end a frame; derived from the line settings.
+    uint32_t EffectiveSilentInterval() const;
+    // Rate in bits per second that the line runs at.
+    uint32_t LineBaud() const;
+
+    // Main-thread events.
+    Notify OnBeforeOpen, OnAfterOpen, OnBeforeClose, OnAfterClose;
+    std::function<void(TModbusConnection&, int& handle)> OnGetHookedPortHandle;
+    Notify OnInvalidFrameDiscard;
+    void SetOnFrameSend(FrameEvent fn);
+    void SetOnFrameReceive(FrameEvent fn);
+    // Worker-thread events; assign them while the connection is inactive.
+    Notify OnBeforeFrameSendAsync, OnAfterFrameSendAsync;
+
+    // Used by clients and the worker thread.
+    uint32_t NextTransactionID() { return transactionCounter_++; }
+    void AddClient(TModbusClient* c);
+    void RemoveClient(TModbusClient* c);
+    bool HasClient(const TModbusClient* c) const;
+    void Submit(std::unique_ptr<TModbusTransaction> t, TModbusClient* client);
+    void RemoveTransactions(TModbusClient* client);
+    IMainThread& MainThread() { return mainThread_; }
+
+    // Port procedures of the worker thread.
+    void PurgePort(bool input, bool output);
+    bool SendFrame(const uint8_t* bytes, int length);
+    // Wire bytes of one frame; firstTimeoutMs < 0 waits without limit (server mode).
+    int ReceiveFrame(uint8_t* buf, int capacity, int firstTimeoutMs);
+    void PostFrame(const uint8_t* bytes, int count, bool sent);
+    void PostTransaction(std::unique_ptr<TModbusTransaction> t);
+    void PostInvalidFrameDiscard();
+    void PostException(const std::string& message);
+    // Ends the worker's wait for a request (server mode).
+    void StopWaiting();
+    size_t QueuedTransactions() const;
+
+private:
+    void OpenProcedure();
+    void CloseProcedure();
+    void RequireInactive(bool changed) const;
+    bool ApplyLineSettings();
+    void RecomputeSilentInterval();
+    LineSettings CurrentLineSettings() const;
+    int ReceiveRTU(uint8_t* buf, int capacity, int firstTimeoutMs);
+    int ReceiveASCII(uint8_t* buf, int capacity, int firstTimeoutMs);
+    void Deliver(TModbusTransaction& t);
+    void DeliverFrame(const TFrameData& data, bool sent);
+
+    IMainThread& mainThread_;
+    PortFactory portFactory_;
+    std::unique_ptr<ISerialPort> port_io_;
+    std::unique_ptr<TTransactionThread> thread_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // posted calls check it
+    bool active_ = false;
+    bool destroying_ = false;
+
+    TConnectionMode connectionMode_ = cmClient;
+    bool dtrEnabled_ = true;
+    TFlowControl flowControl_ = fcNone;
+    bool hookExistingPort_ = false;
+    int inputBufferSize_ = 1024;
+    int outputBufferSize_ = 1024;
+    std::string port_ = "COM1";
+    bool rtsEnabled_ = true;
+    TTransmissionMode transmissionMode_ = tmRTU;
+    TBaudRate baudRate_ = br19200;
+    uint32_t customBaudRate_ = 19200;
+    TDataBits dataBits_ = db8;
+    TParityScheme parity_ = psEven;
+    TStopBits stopBits_ = sb1;
+    uint32_t silentInterval_ = 4;
+    TThreadPriority threadPriority_ = tpNormal;
+
+    mutable std::shared_mutex settingsLock_;
+    uint32_t maxRetries_ = 1;
+    uint32_t receiveTimeout_ = 1000;
+    uint32_t refetchDelay_ = 0;
+    uint32_t rtsHoldDelay_ = 0;
+    uint32_t sendTimeout_ = 1000;
+    uint32_t turnaroundDelay_ = 100;
+    uint32_t effectiveSilentInterval_ = 16;
+    std::atomic<bool> echoQueryBeforeReply_{false};
+
+    FrameEvent onFrameSend_, onFrameReceive_;
+    std::atomic<bool> hasFrameSend_{false}, hasFrameReceive_{false};
+
+    uint32_t transactionCounter_ = 0;
+    std::vector<TModbusClient*> clients_;
+};
+
+// Milliseconds of silence that end a frame: RTU counts SilentInterval characters at the line's
+// rate (start bit not counted), ASCII takes it as milliseconds; never below 16.
+uint32_t ComputeEffectiveSilentInterval(TTransmissionMode mode, uint32_t silentInterval,
+                                        uint32_t baud, TDataBits dataBits, TParityScheme parity,
+                                        TStopBits stopBits);
+
+// Machine's serial ports: real devices under /sys/class/tty, then TARNWICK_SERIAL_PORTS.
+void EnumerateSerialPorts(std::vector<std::string>& list);
+
+// Kept for the process's life; builds nothing and asks for nothing here, where millisecond
+// sleeps are already precise.
+class TSystemClockResolutionEnhancer {
+public:
+    TSystemClockResolutionEnhancer() = default;
+    unsigned Period() const { return 1; }
+};
+
+}  // namespace modbus
