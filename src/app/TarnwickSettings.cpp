@@ -1,0 +1,447 @@
+#include "TarnwickSettings.h"
+
+#include "AtomicFile.h"
+
+// Values are Latin-1 bytes passed through unchanged; no wide-character conversion is wanted.
+#define SI_NO_CONVERSION
+#include <SimpleIni.h>
+
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <optional>
+#include <system_error>
+
+namespace app {
+
+namespace fs = std::filesystem;
+
+struct SettingsFile::Ini {
+    CSimpleIniA ini{false, false, false};
+};
+
+namespace {
+
+constexpr std::uintmax_t MaxFileSize = 1024 * 1024;  // a settings file is a few hundred bytes
+constexpr long long CardinalMax = std::numeric_limits<std::uint32_t>::max();
+
+// Default of the file format, whatever the window holds (standard reading only).
+constexpr int StandardBaudRateDefault = 8;
+constexpr int StandardParityDefault = 2;
+constexpr const char* IpAddressDefault = "192.168.2.1";
+constexpr int TcpPortDefault = 502;
+constexpr int StartModeDefault = 0;
+
+std::string sv(std::string_view s)
+{
+    return std::string(s);
+}
+
+std::optional<long long> parseInteger(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    if (text.empty())
+        return std::nullopt;
+    long long value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+bool validSlaveAddress(std::string_view text)
+{
+    const auto value = parseInteger(text);
+    return value && *value >= 0 && *value <= 247;
+}
+
+std::string withoutControlChars(std::string_view text)
+{
+    std::string out;
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c != 0x7F)
+            out.push_back(ch);
+    }
+    return out;
+}
+
+class Reader {
+public:
+    Reader(const CSimpleIniA& ini, std::vector<SettingsIssue>* issues) : m_ini(ini), m_issues(issues) {}
+
+    std::string text(std::string_view section, const char* key, const std::string& def) const
+    {
+        const char* raw = m_ini.GetValue(sv(section).c_str(), key, nullptr);
+        return raw ? std::string(raw) : def;
+    }
+
+    std::string slaveAddress(std::string_view section, const char* key, const std::string& def) const
+    {
+        const char* raw = m_ini.GetValue(sv(section).c_str(), key, nullptr);
+        if (!raw)
+            return def;
+        if (!validSlaveAddress(raw)) {
+            report(section, key, raw, "is not a slave address from 0 to 247", def);
+            return def;
+        }
+        return raw;
+    }
+
+    long long integer(std::string_view section, const char* key, long long def, long long lo,
+                      long long hi) const
+    {
+        const char* raw = m_ini.GetValue(sv(section).c_str(), key, nullptr);
+        if (!raw)
+            return def;
+        const auto value = parseInteger(raw);
+        if (!value) {
+            report(section, key, raw, "is not a whole number", std::to_string(def));
+            return def;
+        }
+        if (*value < lo || *value > hi) {
+            report(section, key, raw,
+                   "is outside " + std::to_string(lo) + " to " + std::to_string(hi),
+                   std::to_string(def));
+            return def;
+        }
+        return *value;
+    }
+
+    bool boolean(std::string_view section, const char* key, bool def) const
+    {
+        const char* raw = m_ini.GetValue(sv(section).c_str(), key, nullptr);
+        if (!raw)
+            return def;
+        const auto value = parseInteger(raw);
+        if (!value) {
+            report(section, key, raw, "is not 0 or 1", def ? "1" : "0");
+            return def;
+        }
+        return *value != 0;
+    }
+
+private:
+    void report(std::string_view section, const char* key, const char* raw, const std::string& what,
+                const std::string& used) const
+    {
+        if (!m_issues)
+            return;
+        m_issues->push_back({sv(section), key, raw,
+                             "[" + sv(section) + "] " + key + "=\"" + raw + "\" " + what + "; "
+                                 + (used.empty() ? "\"\"" : used) + " is used instead."});
+    }
+
+    const CSimpleIniA& m_ini;
+    std::vector<SettingsIssue>* m_issues;
+};
+
+template <typename T>
+void clampField(T& field, long long lo, long long hi, T fallback, const char* name,
+                std::vector<std::string>& changes)
+{
+    const auto value = static_cast<long long>(field);
+    if (value < lo || value > hi) {
+        changes.push_back(std::string(name) + " " + std::to_string(value) + " is out of range; "
+                          + std::to_string(static_cast<long long>(fallback)) + " is used.");
+        field = fallback;
+    }
+}
+
+std::string toCrLf(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;  // the '\n' that follows emits the pair
+        if (text[i] == '\n')
+            out += "\r\n";
+        else
+            out.push_back(text[i]);
+    }
+    return out;
+}
+
+// Empty when the text is usable, else why not.
+std::string structuralProblem(std::string_view text)
+{
+    std::size_t line = 1;
+    std::size_t lineStart = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        const bool end = i == text.size() || text[i] == '\n' || text[i] == '\r';
+        if (!end) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            if ((c < 0x20 && c != '\t') || c == 0x7F) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "0x%02X", c);
+                return "it holds binary data (byte " + std::string(hex) + " in line "
+                       + std::to_string(line) + ")";
+            }
+            continue;
+        }
+        std::string_view l = text.substr(lineStart, i - lineStart);
+        while (!l.empty() && (l.front() == ' ' || l.front() == '\t'))
+            l.remove_prefix(1);
+        const bool ok = l.empty() || l.front() == ';' || l.front() == '#'
+                        || (l.front() == '[' && l.find(']') != std::string_view::npos)
+                        || (l.front() != '[' && l.find('=') != std::string_view::npos
+                            && l.front() != '=');
+        if (!ok)
+            return "line " + std::to_string(line) + " is neither a section, a key nor a comment";
+        if (i < text.size() && text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        ++line;
+        lineStart = i + 1;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::vector<std::string> normalize(TarnwickSettings& s, const TarnwickSettings& fallback)
+{
+    std::vector<std::string> changes;
+    s.slaveAddress = withoutControlChars(s.slaveAddress);
+    if (!validSlaveAddress(s.slaveAddress)) {
+        changes.push_back("SlaveAddress \"" + s.slaveAddress + "\" is not from 0 to 247; \""
+                          + fallback.slaveAddress + "\" is used.");
+        s.slaveAddress = fallback.slaveAddress;
+    }
+    s.comPort = withoutControlChars(s.comPort);
+    s.ipAddress = withoutControlChars(s.ipAddress);
+    clampField(s.baudRate, 0, 15, fallback.baudRate, "BaudRate", changes);
+    clampField(s.dataBits, 0, 1, fallback.dataBits, "DataBits", changes);
+    clampField(s.parity, 0, 2, fallback.parity, "Parity", changes);
+    clampField(s.stopBits, 0, 1, fallback.stopBits, "StopBits", changes);
+    clampField(s.transmissionMode, 0, 1, fallback.transmissionMode, "TransmissionMode", changes);
+    clampField(s.flowControl, 0, 3, fallback.flowControl, "FlowControl", changes);
+    clampField(s.connectionMode, 0, 1, fallback.connectionMode, "ConnectionMode", changes);
+    clampField(s.maxRetries, 1, CardinalMax, fallback.maxRetries, "MaxRetries", changes);
+    clampField(s.threadPriority, 0, 6, fallback.threadPriority, "ThreadPriority", changes);
+    clampField(s.tcpPort, 1, 65535, fallback.tcpPort, "Port", changes);
+    s.startMode = s.startMode == 0 ? 0 : 1;
+    return changes;
+}
+
+SettingsFile::SettingsFile(fs::path path) : m_path(std::move(path)), m_ini(std::make_unique<Ini>()) {}
+
+SettingsFile::~SettingsFile() = default;
+
+fs::path SettingsFile::backupPath() const
+{
+    fs::path p = m_path;
+    p += ".bak";
+    return p;
+}
+
+SettingsFile::LoadStatus SettingsFile::load()
+{
+    m_ini->ini.Reset();
+    m_messages.clear();
+    m_saveBlocked.clear();
+
+    std::error_code ec;
+    if (!fs::exists(m_path, ec) && !ec)
+        return LoadStatus::Missing;
+
+    std::string problem;      // junk: moved aside
+    std::string readProblem;  // not readable: left alone
+    std::string text;
+    const auto size = fs::file_size(m_path, ec);
+    if (ec) {
+        readProblem = ec.message();
+    } else if (size > MaxFileSize) {
+        problem = "it is larger than 1 MiB";
+    } else {
+        std::ifstream in(m_path, std::ios::binary);
+        if (!in.is_open())
+            readProblem = "it cannot be opened";
+        else
+            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in.bad())
+            readProblem = "it cannot be read";
+    }
+    if (!readProblem.empty()) {
+        // Never overwrite what we could not read.
+        m_saveBlocked = "The settings file \"" + m_path.string()
+                        + "\" was not saved: it could not be read at start-up.";
+        m_messages.push_back("The settings file \"" + m_path.string() + "\" cannot be read ("
+                             + readProblem + "); the default settings are used.");
+        return LoadStatus::Unreadable;
+    }
+
+    // A BOM, as some Windows editors add, would otherwise become part of the first section name.
+    if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text.erase(0, 3);
+
+    if (problem.empty())
+        problem = structuralProblem(text);
+    if (problem.empty() && m_ini->ini.LoadData(text) < 0)
+        problem = "it is not an INI file";
+    if (problem.empty())
+        return LoadStatus::Loaded;
+
+    m_ini->ini.Reset();
+    fs::rename(m_path, backupPath(), ec);
+    if (ec) {
+        m_saveBlocked = "The settings file \"" + m_path.string()
+                        + "\" was not saved: it could not be read at start-up and could not be kept.";
+        m_messages.push_back("The settings file \"" + m_path.string() + "\" cannot be used (" + problem
+                             + ") and could not be renamed (" + ec.message()
+                             + "); the default settings are used and the file is left as it is.");
+    } else {
+        m_messages.push_back("The settings file \"" + m_path.string() + "\" cannot be used (" + problem
+                             + "). It was kept as \"" + backupPath().string()
+                             + "\"; the default settings are used.");
+    }
+    return LoadStatus::Unparseable;
+}
+
+bool SettingsFile::hasSection(std::string_view section) const
+{
+    return m_ini->ini.GetSection(sv(section).c_str()) != nullptr;
+}
+
+TarnwickSettings SettingsFile::read(const TarnwickSettings& current, bool expert,
+                                    std::vector<SettingsIssue>* issues) const
+{
+    const Reader r(m_ini->ini, issues);
+    TarnwickSettings s = current;
+    const auto ms = SectionModbusSettings;
+    s.slaveAddress = r.slaveAddress(ms, "SlaveAddress", current.slaveAddress);
+    s.comPort = withoutControlChars(r.text(ms, "ComPort", current.comPort));
+    if (expert) {
+        s.baudRate = static_cast<int>(r.integer(ms, "BaudRate", current.baudRate, 0, 15));
+        s.echoQueryBeforeReply = r.boolean(ms, "EchoQueryBeforeReply", current.echoQueryBeforeReply);
+        s.dataBits = static_cast<int>(r.integer(ms, "DataBits", current.dataBits, 0, 1));
+        s.parity = static_cast<int>(r.integer(ms, "Parity", current.parity, 0, 2));
+        s.stopBits = static_cast<int>(r.integer(ms, "StopBits", current.stopBits, 0, 1));
+        s.transmissionMode = static_cast<int>(r.integer(ms, "TransmissionMode", current.transmissionMode, 0, 1));
+        s.flowControl = static_cast<int>(r.integer(ms, "FlowControl", current.flowControl, 0, 3));
+        s.dtr = r.boolean(ms, "DTR", current.dtr);
+        s.rts = r.boolean(ms, "RTS", current.rts);
+        s.silentInterval = static_cast<std::uint32_t>(r.integer(ms, "SilentInterval", current.silentInterval, 0, CardinalMax));
+        s.connectionMode = static_cast<int>(r.integer(ms, "ConnectionMode", current.connectionMode, 0, 1));
+        s.refetchDelayMs = static_cast<std::uint32_t>(r.integer(ms, "RefetchDelay", current.refetchDelayMs, 0, CardinalMax));
+        s.sendTimeoutMs = static_cast<std::uint32_t>(r.integer(ms, "SendTimeout", current.sendTimeoutMs, 0, CardinalMax));
+        s.receiveTimeoutMs = static_cast<std::uint32_t>(r.integer(ms, "ReceiveTimeout", current.receiveTimeoutMs, 0, CardinalMax));
+        s.maxRetries = static_cast<std::uint32_t>(r.integer(ms, "MaxRetries", current.maxRetries, 1, CardinalMax));
+        s.turnaroundDelayMs = static_cast<std::uint32_t>(r.integer(ms, "TurnaroundDelay", current.turnaroundDelayMs, 0, CardinalMax));
+        s.threadPriority = static_cast<int>(r.integer(ms, "ThreadPriority", current.threadPriority, 0, 6));
+    } else {
+        s.baudRate = static_cast<int>(r.integer(ms, "BaudRate", StandardBaudRateDefault, 0, 15));
+        s.echoQueryBeforeReply = r.boolean(ms, "EchoQueryBeforeReply", current.echoQueryBeforeReply);
+        s.parity = static_cast<int>(r.integer(ms, "Parity", StandardParityDefault, 0, 2));
+    }
+    s.ipAddress = withoutControlChars(r.text(SectionModbusTcp, "IP Address", IpAddressDefault));
+    s.tcpPort = static_cast<int>(r.integer(SectionModbusTcp, "Port", TcpPortDefault, 1, 65535));
+    s.startMode = r.integer(SectionModbusTcpRtu, "Start mode", StartModeDefault,
+                            std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max()) == 0
+                      ? 0
+                      : 1;
+    return s;
+}
+
+void SettingsFile::write(const TarnwickSettings& in)
+{
+    TarnwickSettings s = in;
+    normalize(s, TarnwickSettings{});
+    CSimpleIniA& ini = m_ini->ini;
+    const std::string ms = sv(SectionModbusSettings);
+    const auto put = [&](const std::string& section, const char* key, const std::string& value) {
+        ini.SetValue(section.c_str(), key, value.c_str());
+    };
+    const auto num = [](long long v) { return std::to_string(v); };
+    put(ms, "SlaveAddress", s.slaveAddress);
+    put(ms, "ComPort", s.comPort);
+    put(ms, "BaudRate", num(s.baudRate));
+    put(ms, "EchoQueryBeforeReply", s.echoQueryBeforeReply ? "1" : "0");
+    put(ms, "DataBits", num(s.dataBits));
+    put(ms, "Parity", num(s.parity));
+    put(ms, "StopBits", num(s.stopBits));
+    put(ms, "TransmissionMode", num(s.transmissionMode));
+    put(ms, "FlowControl", num(s.flowControl));
+    put(ms, "DTR", s.dtr ? "1" : "0");
+    put(ms, "RTS", s.rts ? "1" : "0");
+    put(ms, "SilentInterval", num(s.silentInterval));
+    put(ms, "ConnectionMode", num(s.connectionMode));
+    put(ms, "RefetchDelay", num(s.refetchDelayMs));
+    put(ms, "SendTimeout", num(s.sendTimeoutMs));
+    put(ms, "ReceiveTimeout", num(s.receiveTimeoutMs));
+    put(ms, "MaxRetries", num(s.maxRetries));
+    put(ms, "TurnaroundDelay", num(s.turnaroundDelayMs));
+    put(ms, "ThreadPriority", num(s.threadPriority));
+    put(sv(SectionModbusTcp), "IP Address", s.ipAddress);
+    put(sv(SectionModbusTcp), "Port", num(s.tcpPort));
+    put(sv(SectionModbusTcpRtu), "Start mode", s.startsInRtu() ? "0" : "1");
+}
+
+std::string SettingsFile::save()
+{
+    if (!m_saveBlocked.empty())
+        return m_saveBlocked;
+    std::string text;
+    if (m_ini->ini.Save(text) < 0)
+        return "The settings file \"" + m_path.string() + "\" could not be prepared for writing.";
+    const std::string err = writeFileAtomically(m_path, toCrLf(text));
+    if (!err.empty())
+        return "The settings file could not be written: " + err;
+    return {};
+}
+
+std::string SettingsFile::backUp()
+{
+    std::ifstream in(m_path, std::ios::binary);
+    if (!in.is_open())
+        return "The settings file \"" + m_path.string() + "\" could not be opened for a backup.";
+    const std::string contents{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad())
+        return "The settings file \"" + m_path.string() + "\" could not be read for a backup.";
+    const std::string err = writeFileAtomically(backupPath(), contents);
+    return err.empty() ? std::string() : "The settings file could not be backed up: " + err;
+}
+
+StartupSettings TarnwickStartupSettings(SettingsFile& file, const TarnwickSettings& current,
+                                        bool expert)
+{
+    StartupSettings result;
+    result.settings = current;
+    const SettingsFile::LoadStatus status = file.load();
+    result.messages = file.messages();
+
+    if (!file.hasSection(SectionModbusSettings)) {
+        // An unreadable file stays untouched: the write below would replace it.
+        if (status != SettingsFile::LoadStatus::Unreadable) {
+            file.write(current);
+            const std::string err = file.save();
+            if (!err.empty()) {
+                result.messages.push_back(err);
+                result.writeFailed = true;
+                return result;
+            }
+        }
+    }
+
+    std::vector<SettingsIssue> issues;
+    result.settings = file.read(current, expert, &issues);
+    if (!issues.empty()) {
+        for (const SettingsIssue& issue : issues)
+            result.messages.push_back(issue.message);
+        // The exit rewrite replaces the unusable values: keep the file as the user left it.
+        const std::string err = file.backUp();
+        result.messages.push_back(err.empty()
+                                      ? "The settings file was kept as \"" + file.backupPath().string() + "\"."
+                                      : err);
+    }
+    return result;
+}
+
+}  // namespace app
