@@ -1,0 +1,308 @@
+// The worker thread over a real pty: attempts, timing, echo, foreign frames, broadcast, closing,
+// a device that goes away, and server mode.
+#include "ModbusError.h"
+#include "SerialHarness.h"
+#include "TransactionThread.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+using namespace modbus;
+using namespace testing_support;
+using namespace std::chrono_literals;
+using Piece = ScriptedPeer::Piece;
+
+namespace {
+
+const Bytes kReadReq = HexBytes("01 03 00 00 00 01 84 0A");
+const Bytes kGoodReply = WithCrc(HexBytes("01 03 02 12 34"));
+
+double CpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long long MsBetween(Clock::time_point a, Clock::time_point b)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(b - a).count();
+}
+
+}  // namespace
+
+TEST(EngineRetry, SilentServerIsAskedMaxRetriesTimesWithTimeoutAndRefetchBetween)
+{
+    SerialHarness h;
+    h.connection.SetMaxRetries(3);
+    h.connection.SetReceiveTimeout(150);
+    h.connection.SetRefetchDelay(60);
+    ScriptedPeer peer(h.pty, Silent());
+    h.Open();
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(1));
+    EXPECT_EQ(h.Last().info.Reply, trNoReply);
+    EXPECT_EQ(h.Last().info.Attempts, 3u);
+    EXPECT_EQ(h.Last().values, TRegValues{0});
+    const auto req = peer.Requests();
+    ASSERT_EQ(req.size(), 3u);
+    for (size_t i = 1; i < req.size(); ++i) {
+        EXPECT_EQ(req[i].bytes, kReadReq);
+        EXPECT_GE(MsBetween(req[i - 1].at, req[i].at), 150 + 60 - 5);
+    }
+    EXPECT_EQ(h.sentFrames.size(), 3u);
+    EXPECT_TRUE(h.receivedFrames.empty());
+}
+
+struct OutcomeCase {
+    const char* name;
+    std::vector<Bytes> replies;  // one per attempt, in order; empty = silence
+    TTransactionReply reply;
+    uint32_t attempts;
+};
+
+class EngineOutcome : public ::testing::TestWithParam<OutcomeCase> {};
+
+TEST_P(EngineOutcome, RetriesOnlyMissingOrInvalidReplies)
+{
+    const OutcomeCase& c = GetParam();
+    SerialHarness h;
+    h.connection.SetMaxRetries(3);
+    h.connection.SetReceiveTimeout(150);
+    size_t attempt = 0;
+    ScriptedPeer peer(h.pty, [&](const Bytes&) {
+        const Bytes r = attempt < c.replies.size() ? c.replies[attempt] : Bytes{};
+        ++attempt;
+        return r.empty() ? std::vector<Piece>{} : std::vector<Piece>{{r, 0}};
+    });
+    h.Open();
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(1));
+    EXPECT_EQ(h.Last().info.Reply, c.reply);
+    EXPECT_EQ(h.Last().info.Attempts, c.attempts);
+    EXPECT_EQ(peer.RequestCount(), c.attempts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, EngineOutcome,
+    ::testing::Values(
+        OutcomeCase{"WrongFunctionNotRetried", {WithCrc(HexBytes("01 04 02 00 01"))}, trUnmatchedReply, 1},
+        OutcomeCase{"ExceptionNotRetried", {WithCrc(HexBytes("01 83 02"))}, trExceptionReply, 1},
+        OutcomeCase{"BadCrcRetried", {HexBytes("01 03 02 12 34 00 00"), kGoodReply}, trSuccess, 2},
+        OutcomeCase{"SilenceThenGood", {{}, {}, kGoodReply}, trSuccess, 3},
+        OutcomeCase{"GarbageEveryTime", {HexBytes("FF"), HexBytes("FF"), HexBytes("FF")}, trInvalidFrame, 3}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct EchoCase {
+    const char* name;
+    bool echoSetting;
+    std::vector<Piece> pieces;
+    TTransactionReply reply;
+};
+
+class EngineEcho : public ::testing::TestWithParam<EchoCase> {};
+
+TEST_P(EngineEcho, EchoIsRemovedBeforeDecoding)
+{
+    const EchoCase& c = GetParam();
+    SerialHarness h;
+    h.connection.SetEchoQueryBeforeReply(c.echoSetting);
+    h.connection.SetReceiveTimeout(300);
+    ScriptedPeer peer(h.pty, [&](const Bytes&) { return c.pieces; });
+    h.Open();
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(1));
+    EXPECT_EQ(h.Last().info.Reply, c.reply);
+    if (c.reply == trSuccess) {
+        EXPECT_EQ(h.Last().values, TRegValues{0x1234});
+        ASSERT_TRUE(h.Pump([&] { return !h.receivedFrames.empty(); }));
+        EXPECT_EQ(Hex(h.receivedFrames.back()), Hex(kGoodReply));  // the reply only
+    }
+}
+
+Bytes Join(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, EngineEcho,
+    ::testing::Values(
+        EchoCase{"EchoAndReplyInOneBurst", true, {{Join(kReadReq, kGoodReply), 0}}, trSuccess},
+        EchoCase{"EchoAloneThenReply", true, {{kReadReq, 0}, {kGoodReply, 80}}, trSuccess},
+        EchoCase{"EchoExpectedButAbsent", true, {{kGoodReply, 0}}, trSuccess},
+        EchoCase{"EchoNotExpected", false, {{Join(kReadReq, kGoodReply), 0}}, trInvalidFrame}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EngineWait, FrameFromAnotherServerRestartsTheFullWait)
+{
+    SerialHarness h;
+    h.connection.SetReceiveTimeout(150);
+    ScriptedPeer peer(h.pty, [](const Bytes&) {
+        return std::vector<Piece>{{WithCrc(HexBytes("05 03 02 00 07")), 100}, {kGoodReply, 120}};
+    });
+    h.Open();
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(1));
+    EXPECT_EQ(h.Last().info.Reply, trSuccess);  // 220 ms after sending, beyond one time-out
+    EXPECT_EQ(h.Last().values, TRegValues{0x1234});
+}
+
+struct PiecesCase {
+    const char* name;
+    int gapMs;
+    TTransactionReply reply;
+};
+
+class EngineGaps : public ::testing::TestWithParam<PiecesCase> {};
+
+TEST_P(EngineGaps, SilentIntervalEndsTheFrame)
+{
+    const PiecesCase& c = GetParam();
+    SerialHarness h;  // 19200 8E1: 16 ms
+    ScriptedPeer peer(h.pty, [&](const Bytes&) {
+        std::vector<Piece> pieces;
+        for (size_t i = 0; i < kGoodReply.size(); i += 2)
+            pieces.push_back({Bytes(kGoodReply.begin() + static_cast<long>(i),
+                                    kGoodReply.begin() + static_cast<long>(std::min(i + 2, kGoodReply.size()))),
+                              i ? c.gapMs : 0});
+        return pieces;
+    });
+    h.Open();
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(1));
+    EXPECT_EQ(h.Last().info.Reply, c.reply);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, EngineGaps,
+                         ::testing::Values(PiecesCase{"ShortGapsJoin", 4, trSuccess},
+                                           PiecesCase{"LongGapSplits", 60, trInvalidFrame}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EngineBroadcast, SleepsTurnaroundAndReportsNothing)
+{
+    SerialHarness h;
+    h.connection.SetTurnaroundDelay(120);
+    ScriptedPeer peer(h.pty, [](const Bytes& request) {
+        return request[0] == 0 ? std::vector<Piece>{} : std::vector<Piece>{{kGoodReply, 0}};
+    });
+    h.Open();
+    TModbusClient everyone;
+    everyone.SetConnection(&h.connection);
+    everyone.SetServerAddress(0);
+    int broadcastEvents = 0;
+    everyone.OnTransactionProcessed = [&](auto&&...) { ++broadcastEvents; };
+    everyone.WriteSingleRegister(5, 1);
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(1));
+    EXPECT_EQ(h.results.size(), 1u);
+    EXPECT_EQ(h.Last().command, 3);
+    const auto req = peer.Requests();
+    ASSERT_EQ(req.size(), 2u);
+    EXPECT_EQ(req[0].bytes[0], 0);
+    EXPECT_GE(MsBetween(req[0].at, req[1].at), 120 - 5);
+    EXPECT_EQ(h.receivedFrames.size(), 1u);  // the broadcast got no receive notice
+    EXPECT_EQ(broadcastEvents, 0);
+}
+
+TEST(EngineClose, QueuedTransactionsAreFreedWithoutEvents)
+{
+    SerialHarness h;
+    ScriptedPeer peer(h.pty, [](const Bytes&) { return std::vector<Piece>{{kGoodReply, 150}}; });
+    h.Open();
+    for (int i = 0; i < 10; ++i)
+        h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(peer.WaitForRequests(1, 2s));
+    h.connection.Close();  // waits for the one on the line
+    EXPECT_FALSE(h.connection.Active());
+    EXPECT_EQ(peer.RequestCount(), 1u);
+    h.events.RunUntil([] { return false; }, 100ms);
+    EXPECT_TRUE(h.results.empty());
+}
+
+TEST(EngineNotify, OnlyAssignedFrameEventsArePosted)
+{
+    SerialHarness h;
+    h.connection.SetOnFrameReceive(nullptr);
+    ScriptedPeer peer(h.pty, Always(kGoodReply));
+    h.Open();
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(1));
+    EXPECT_EQ(h.sentFrames.size(), 1u);
+    EXPECT_EQ(Hex(h.sentFrames[0]), Hex(kReadReq));
+    EXPECT_TRUE(h.receivedFrames.empty());
+}
+
+TEST(EngineHandlers, ExceptionInHandlerIsShownAndTheEngineGoesOn)
+{
+    SerialHarness h;
+    ScriptedPeer peer(h.pty, Always(kGoodReply));
+    h.Open();
+    int processed = 0;
+    h.client.OnTransactionProcessed = [&](TModbusClient&, const TTransactionInfo&, uint8_t, bool) {
+        ++processed;
+    };
+    auto keep = h.client.OnHoldingRegistersRead;
+    h.client.OnHoldingRegistersRead = [](auto&&...) { throw std::runtime_error("handler failed"); };
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.Pump([&] { return !h.exceptions.empty(); }));
+    EXPECT_EQ(h.exceptions[0], "handler failed");
+    EXPECT_EQ(processed, 0);  // the dispatch ended with the exception
+    h.client.OnHoldingRegistersRead = keep;
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(1));
+    EXPECT_EQ(h.Last().info.Reply, trSuccess);
+}
+
+TEST(EngineUnplug, VanishedDeviceEndsAsNoReplyWithoutSpinning)
+{
+    SerialHarness h;
+    h.connection.SetReceiveTimeout(2000);
+    h.connection.SetMaxRetries(3);
+    h.Open();
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_FALSE(h.pty.ReadFrame(1000).empty());
+    const double cpu0 = CpuSeconds();
+    const auto t0 = Clock::now();
+    h.pty.CloseMaster();
+    ASSERT_TRUE(h.WaitResults(1, 10s));
+    EXPECT_EQ(h.Last().info.Reply, trNoReply);
+
+    h.client.ReadHoldingRegisters(0, 1);  // the worker is still there
+    ASSERT_TRUE(h.WaitResults(2, 10s));
+    EXPECT_EQ(h.Last().info.Reply, trNoReply);
+    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    EXPECT_LT(CpuSeconds() - cpu0, 0.2 + wall * 0.2);
+    h.connection.Close();
+    EXPECT_FALSE(h.connection.Active());
+}
+
+TEST(EngineServer, RequestsAreReceivedNeverAnsweredAndClientRequestsNeverSent)
+{
+    SerialHarness h;
+    h.connection.SetConnectionMode(cmServer);
+    int discarded = 0;
+    h.connection.OnInvalidFrameDiscard = [&](TModbusConnection&) { ++discarded; };
+    int sendEvents = 0;
+    h.connection.OnAfterFrameSendAsync = [&](TModbusConnection&) { ++sendEvents; };
+    h.Open();
+    h.client.ReadHoldingRegisters(0, 1);  // queued, never taken
+    // The worker purges the line when it starts; offer the request until it has been heard.
+    for (int i = 0; i < 50 && h.receivedFrames.empty(); ++i) {
+        h.pty.Write(kReadReq);
+        h.Pump([&] { return !h.receivedFrames.empty(); }, 100ms);
+    }
+    ASSERT_FALSE(h.receivedFrames.empty());
+    EXPECT_EQ(Hex(h.receivedFrames[0]), Hex(kReadReq));
+    h.pty.Write(HexBytes("01 03 00 00 00 01 00 00"));
+    ASSERT_TRUE(h.Pump([&] { return discarded == 1; }));
+    EXPECT_TRUE(h.pty.ReadFrame(100).empty());  // nothing written back
+    EXPECT_EQ(h.connection.QueuedTransactions(), 1u);
+    h.connection.Close();
+    h.events.RunUntil([] { return false; }, 50ms);
+    EXPECT_TRUE(h.results.empty());
+    // Each good request ran the send procedure once, with an empty reply.
+    EXPECT_EQ(sendEvents, std::count(h.receivedFrames.begin(), h.receivedFrames.end(), kReadReq));
+}

@@ -1,0 +1,228 @@
+#include "PtyPair.h"
+
+#include "ModbusBuffer.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <stdexcept>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace testing_support {
+
+Bytes HexBytes(std::string_view hex)
+{
+    Bytes out;
+    int nibbles = 0;
+    uint8_t cur = 0;
+    for (char c : hex) {
+        int v;
+        if (c >= '0' && c <= '9') v = c - '0';
+        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+        else continue;
+        cur = static_cast<uint8_t>((cur << 4) | v);
+        if (++nibbles == 2) {
+            out.push_back(cur);
+            nibbles = 0;
+            cur = 0;
+        }
+    }
+    return out;
+}
+
+std::string Hex(const Bytes& b)
+{
+    static const char* digits = "0123456789ABCDEF";
+    std::string s;
+    for (size_t i = 0; i < b.size(); ++i) {
+        if (i)
+            s += ' ';
+        s += digits[b[i] >> 4];
+        s += digits[b[i] & 15];
+    }
+    return s;
+}
+
+Bytes Ascii(std::string_view text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes WithCrc(Bytes frame)
+{
+    const uint16_t crc = modbus::Crc16(frame.data(), frame.size());
+    frame.push_back(static_cast<uint8_t>(crc));
+    frame.push_back(static_cast<uint8_t>(crc >> 8));
+    return frame;
+}
+
+PtyPair::PtyPair()
+{
+    char name[128] = {};
+    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+        throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
+    slavePath_ = name;
+    termios t{};
+    ::tcgetattr(slave_, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(slave_, TCSANOW, &t);
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+}
+
+PtyPair::~PtyPair()
+{
+    CloseMaster();
+    if (slave_ >= 0)
+        ::close(slave_);
+}
+
+void PtyPair::CloseMaster()
+{
+    if (master_ >= 0)
+        ::close(master_);
+    master_ = -1;
+    // The test's own slave descriptor would keep the line from hanging up.
+    if (slave_ >= 0)
+        ::close(slave_);
+    slave_ = -1;
+}
+
+Bytes PtyPair::ReadFrame(int firstMs, int gapMs)
+{
+    Bytes out;
+    int wait = firstMs;
+    for (;;) {
+        pollfd p{master_, POLLIN, 0};
+        if (::poll(&p, 1, wait) <= 0 || !(p.revents & POLLIN))
+            return out;
+        uint8_t buf[512];
+        const ssize_t n = ::read(master_, buf, sizeof buf);
+        if (n <= 0)
+            return out;
+        out.insert(out.end(), buf, buf + n);
+        wait = gapMs;
+    }
+}
+
+void PtyPair::Write(const Bytes& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            pollfd p{master_, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+        } else {
+            return;
+        }
+    }
+}
+
+uint32_t PtyPair::SlaveBaud() const
+{
+    termios t{};
+    ::tcgetattr(master_, &t);
+    switch (::cfgetospeed(&t)) {
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    default: return 0;
+    }
+}
+
+ScriptedPeer::ScriptedPeer(PtyPair& pty, Responder responder, int gapMs)
+    : pty_(pty), responder_(std::move(responder)), gapMs_(gapMs),
+      stop_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+{
+    thread_ = std::thread([this] { Run(); });
+}
+
+ScriptedPeer::~ScriptedPeer()
+{
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(stop_, &one, sizeof one);
+    thread_.join();
+    ::close(stop_);
+}
+
+void ScriptedPeer::Run()
+{
+    for (;;) {
+        pollfd fds[2] = {{pty_.Master(), POLLIN, 0}, {stop_, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+            return;
+        if (fds[1].revents)
+            return;
+        if (!(fds[0].revents & POLLIN)) {
+            if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+                // Nobody holds the slave open right now; wait for the stop or a new opener.
+                pollfd s{stop_, POLLIN, 0};
+                if (::poll(&s, 1, 20) > 0)
+                    return;
+            }
+            continue;
+        }
+        Bytes request = pty_.ReadFrame(0, gapMs_);
+        if (request.empty())
+            continue;
+        {
+            std::lock_guard lock(mutex_);
+            requests_.push_back({request, Clock::now()});
+        }
+        for (const Piece& piece : responder_(request)) {
+            if (piece.delayBeforeMs > 0) {
+                pollfd s{stop_, POLLIN, 0};
+                if (::poll(&s, 1, piece.delayBeforeMs) > 0)
+                    return;
+            }
+            pty_.Write(piece.bytes);
+        }
+    }
+}
+
+std::vector<ScriptedPeer::Received> ScriptedPeer::Requests() const
+{
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+size_t ScriptedPeer::RequestCount() const
+{
+    std::lock_guard lock(mutex_);
+    return requests_.size();
+}
+
+bool ScriptedPeer::WaitForRequests(size_t n, std::chrono::milliseconds timeout) const
+{
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        if (RequestCount() >= n)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return RequestCount() >= n;
+}
+
+ScriptedPeer::Responder Always(Bytes reply)
+{
+    return [reply](const Bytes&) { return std::vector<ScriptedPeer::Piece>{{reply, 0}}; };
+}
+
+ScriptedPeer::Responder Silent()
+{
+    return [](const Bytes&) { return std::vector<ScriptedPeer::Piece>{}; };
+}
+
+}  // namespace testing_support

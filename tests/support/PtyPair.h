@@ -1,0 +1,88 @@
+#pragma once
+
+// A real pseudo-terminal pair: the code under test opens the slave path as its serial port; the
+// test (or a ScriptedPeer) plays the device on the master side.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace testing_support {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+Bytes HexBytes(std::string_view hex);  // "01 03 00 00" -> bytes
+std::string Hex(const Bytes& b);       // bytes -> "01 03 00 00"
+Bytes Ascii(std::string_view text);
+Bytes WithCrc(Bytes frame);            // appends the RTU CRC, low byte first
+
+class PtyPair {
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    const std::string& SlavePath() const { return slavePath_; }
+    int Master() const { return master_; }
+    // Bytes that arrive until a silence of gapMs, waiting at most firstMs for the first one.
+    Bytes ReadFrame(int firstMs, int gapMs = 8);
+    void Write(const Bytes& bytes);
+    // Line speed the slave side was set to, in bits per second.
+    uint32_t SlaveBaud() const;
+    // Like pulling a USB adapter: the slave side sees a hang-up.
+    void CloseMaster();
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slavePath_;
+};
+
+// Plays a device on the master side: each request frame (ended by a silence) goes to the
+// responder, whose answer is written back in the given pieces.
+class ScriptedPeer {
+public:
+    struct Piece {
+        Bytes bytes;
+        int delayBeforeMs = 0;
+    };
+    using Responder = std::function<std::vector<Piece>(const Bytes& request)>;
+
+    ScriptedPeer(PtyPair& pty, Responder responder, int gapMs = 8);
+    ~ScriptedPeer();  // stops the thread
+    ScriptedPeer(const ScriptedPeer&) = delete;
+    ScriptedPeer& operator=(const ScriptedPeer&) = delete;
+
+    struct Received {
+        Bytes bytes;
+        Clock::time_point at;
+    };
+    std::vector<Received> Requests() const;
+    size_t RequestCount() const;
+    bool WaitForRequests(size_t n, std::chrono::milliseconds timeout) const;
+
+private:
+    void Run();
+
+    PtyPair& pty_;
+    Responder responder_;
+    int gapMs_;
+    int stop_ = -1;
+    mutable std::mutex mutex_;
+    std::vector<Received> requests_;
+    std::thread thread_;
+};
+
+// A reply that answers a request with `reply` (bytes as given, no CRC added).
+ScriptedPeer::Responder Always(Bytes reply);
+// No answer at all.
+ScriptedPeer::Responder Silent();
+
+}  // namespace testing_support

@@ -1,0 +1,233 @@
+#include "ScriptedTcpServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace tcptest {
+
+namespace {
+
+[[noreturn]] void Fail(const char* what)
+{
+    throw std::runtime_error(std::string("ScriptedTcpServer: ") + what + ": " +
+                             std::strerror(errno));
+}
+
+}  // namespace
+
+std::vector<Step> SendInPieces(const Bytes& bytes, const std::vector<size_t>& cuts,
+                               std::chrono::milliseconds gap)
+{
+    std::vector<Step> steps;
+    size_t from = 0;
+    for (size_t cut : cuts) {
+        steps.push_back(Send(Bytes(bytes.begin() + from, bytes.begin() + cut)));
+        steps.push_back(Pause(gap));
+        from = cut;
+    }
+    steps.push_back(Send(Bytes(bytes.begin() + from, bytes.end())));
+    return steps;
+}
+
+Bytes Frame(uint16_t transactionID, uint8_t unitID, const Bytes& pdu)
+{
+    const size_t length = pdu.size() + 1;
+    Bytes b = {static_cast<uint8_t>(transactionID >> 8), static_cast<uint8_t>(transactionID),
+               0, 0, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), unitID};
+    b.insert(b.end(), pdu.begin(), pdu.end());
+    return b;
+}
+
+Bytes Answer(const Request& r, const Bytes& pdu)
+{
+    return Frame(r.TransactionID(), r.UnitID(), pdu);
+}
+
+Bytes RegistersPdu(uint8_t function, const std::vector<uint16_t>& words)
+{
+    Bytes pdu = {function, static_cast<uint8_t>(2 * words.size())};
+    for (uint16_t w : words) {
+        pdu.push_back(static_cast<uint8_t>(w >> 8));
+        pdu.push_back(static_cast<uint8_t>(w));
+    }
+    return pdu;
+}
+
+Bytes Concat(const Bytes& a, const Bytes& b)
+{
+    Bytes out = a;
+    out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
+
+ScriptedTcpServer::ScriptedTcpServer(Script onRequest, AcceptScript onAccept)
+    : onRequest_(std::move(onRequest)), onAccept_(std::move(onAccept))
+{
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0)
+        Fail("socket");
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listenFd_, 8) != 0 ||
+        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        ::close(listenFd_);
+        Fail("listen");
+    }
+    port_ = ntohs(addr.sin_port);
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC);
+    if (wakeFd_ < 0) {
+        ::close(listenFd_);
+        Fail("eventfd");
+    }
+    thread_ = std::thread([this] { Run(); });
+}
+
+ScriptedTcpServer::~ScriptedTcpServer()
+{
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    thread_.join();
+    ::close(listenFd_);
+    ::close(wakeFd_);
+}
+
+std::vector<Request> ScriptedTcpServer::Requests() const
+{
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+int ScriptedTcpServer::Connections() const
+{
+    std::lock_guard lock(mutex_);
+    return connections_;
+}
+
+bool ScriptedTcpServer::WaitForRequests(size_t n, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= n; });
+}
+
+bool ScriptedTcpServer::WaitForConnectionClosed(int connection,
+                                                std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return closedConnections_ >= connection; });
+}
+
+bool ScriptedTcpServer::Sleep(std::chrono::milliseconds ms)
+{
+    pollfd p{wakeFd_, POLLIN, 0};
+    return ::poll(&p, 1, static_cast<int>(ms.count())) == 0;
+}
+
+void ScriptedTcpServer::Run()
+{
+    for (;;) {
+        pollfd p[2] = {{wakeFd_, POLLIN, 0}, {listenFd_, POLLIN, 0}};
+        if (::poll(p, 2, -1) < 0 && errno != EINTR)
+            return;
+        if (p[0].revents)
+            return;
+        if (!(p[1].revents & POLLIN))
+            continue;
+        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        int connection;
+        {
+            std::lock_guard lock(mutex_);
+            connection = ++connections_;
+        }
+        changed_.notify_all();
+        Serve(fd, connection);
+        {
+            std::lock_guard lock(mutex_);
+            ++closedConnections_;
+        }
+        changed_.notify_all();
+    }
+}
+
+void ScriptedTcpServer::Serve(int fd, int connection)
+{
+    if (onAccept_ && !Perform(fd, onAccept_(connection)))
+        return;
+    Bytes pending;
+    for (;;) {
+        pollfd p[2] = {{wakeFd_, POLLIN, 0}, {fd, POLLIN, 0}};
+        if (::poll(p, 2, -1) < 0 && errno != EINTR)
+            break;
+        if (p[0].revents)
+            break;
+        uint8_t chunk[512];
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            break;
+        pending.insert(pending.end(), chunk, chunk + n);
+        // The client sends whole MBAP frames; cut them by their length field.
+        while (pending.size() >= 6) {
+            const size_t size = 6 + (size_t{pending[4]} << 8 | pending[5]);
+            if (pending.size() < size)
+                break;
+            Request r{connection, Bytes(pending.begin(), pending.begin() + size)};
+            pending.erase(pending.begin(), pending.begin() + size);
+            {
+                std::lock_guard lock(mutex_);
+                requests_.push_back(r);
+            }
+            changed_.notify_all();
+            if (!Perform(fd, onRequest_(r)))
+                return;
+        }
+    }
+    ::close(fd);
+}
+
+bool ScriptedTcpServer::Perform(int fd, const std::vector<Step>& steps)
+{
+    for (const Step& s : steps) {
+        switch (s.kind) {
+        case Step::kSend: {
+            // A client that has gone is the test's business, not the server's.
+            [[maybe_unused]] const ssize_t n =
+                ::send(fd, s.bytes.data(), s.bytes.size(), MSG_NOSIGNAL);
+            break;
+        }
+        case Step::kPause:
+            if (!Sleep(s.pause)) {
+                ::close(fd);
+                return false;
+            }
+            break;
+        case Step::kReset: {
+            const linger hard{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            ::close(fd);
+            return false;
+        }
+        case Step::kClose:
+            ::close(fd);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace tcptest

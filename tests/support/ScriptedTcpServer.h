@@ -1,0 +1,93 @@
+#pragma once
+
+// A Modbus TCP server for tests, on a loopback ephemeral port, that answers each request the way
+// the test's script says: whole frames, frames cut into segments, foreign frames first, silence,
+// or a closed connection. It records every request it receives.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tcptest {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Request {
+    int connection = 0;  // 1 for the first connection accepted, 2 for the next, ...
+    Bytes bytes;         // the whole ADU as received
+
+    uint16_t TransactionID() const { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
+    uint8_t UnitID() const { return bytes[6]; }
+    uint8_t Function() const { return bytes[7]; }
+};
+
+// One thing the server does in answer to a request.
+struct Step {
+    enum Kind { kSend, kPause, kClose, kReset };
+    Kind kind = kSend;
+    Bytes bytes;                              // kSend: one write, TCP_NODELAY set
+    std::chrono::milliseconds pause{0};       // kPause
+};
+inline Step Send(Bytes b) { return {Step::kSend, std::move(b), {}}; }
+inline Step Pause(std::chrono::milliseconds ms) { return {Step::kPause, {}, ms}; }
+inline Step CloseConnection() { return {Step::kClose, {}, {}}; }
+// Closes with SO_LINGER 0: the client gets a reset instead of an orderly close.
+inline Step ResetConnection() { return {Step::kReset, {}, {}}; }
+
+// `bytes` in segments cut at the given offsets, a short pause between them so that they arrive
+// as separate reads.
+std::vector<Step> SendInPieces(const Bytes& bytes, const std::vector<size_t>& cuts,
+                               std::chrono::milliseconds gap = std::chrono::milliseconds(5));
+
+// An MBAP frame: the length field counts the unit id and the PDU.
+Bytes Frame(uint16_t transactionID, uint8_t unitID, const Bytes& pdu);
+// The answer to `r` with the given PDU: its transaction and unit id.
+Bytes Answer(const Request& r, const Bytes& pdu);
+// A read reply's PDU: function, byte count, the words high byte first.
+Bytes RegistersPdu(uint8_t function, const std::vector<uint16_t>& words);
+Bytes Concat(const Bytes& a, const Bytes& b);
+
+class ScriptedTcpServer {
+public:
+    using Script = std::function<std::vector<Step>(const Request&)>;
+    // Runs on each accepted connection before any request.
+    using AcceptScript = std::function<std::vector<Step>(int connection)>;
+
+    explicit ScriptedTcpServer(Script onRequest, AcceptScript onAccept = {});
+    ~ScriptedTcpServer();
+    ScriptedTcpServer(const ScriptedTcpServer&) = delete;
+    ScriptedTcpServer& operator=(const ScriptedTcpServer&) = delete;
+
+    uint16_t Port() const { return port_; }
+    std::vector<Request> Requests() const;
+    int Connections() const;
+    // Deadline waits on what the server thread has seen.
+    bool WaitForRequests(size_t n, std::chrono::milliseconds timeout) const;
+    bool WaitForConnectionClosed(int connection, std::chrono::milliseconds timeout) const;
+
+private:
+    void Run();
+    void Serve(int fd, int connection);
+    // False when the connection has ended (closed by a step, by the client, or on stop).
+    bool Perform(int fd, const std::vector<Step>& steps);
+    bool Sleep(std::chrono::milliseconds ms);  // false when stopping
+
+    Script onRequest_;
+    AcceptScript onAccept_;
+    int listenFd_ = -1;
+    int wakeFd_ = -1;  // eventfd: ends every wait of the server thread at once
+    uint16_t port_ = 0;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<Request> requests_;
+    int connections_ = 0;
+    int closedConnections_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace tcptest

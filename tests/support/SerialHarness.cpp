@@ -1,0 +1,84 @@
+#include "SerialHarness.h"
+
+namespace testing_support {
+
+using namespace modbus;
+
+SerialHarness::SerialHarness(TTransmissionMode mode, TModbusConnection::PortFactory factory)
+    : connection(events, std::move(factory))
+{
+    connection.SetPort(pty.SlavePath());
+    connection.SetTransmissionMode(mode);
+    client.SetConnection(&connection);
+    events.OnException = [this](const std::string& m) { exceptions.push_back(m); };
+
+    auto record = [this](const TTransactionInfo& info) -> Result& {
+        results.push_back({});
+        results.back().info = info;
+        results.back().at = Clock::now();
+        return results.back();
+    };
+    client.OnHoldingRegistersRead = [record](TModbusClient&, const TTransactionInfo& i,
+                                             uint16_t start, uint16_t count, const TRegValues& v) {
+        Result& r = record(i);
+        r.command = 3;
+        r.start = start;
+        r.count = count;
+        r.values = v;
+    };
+    client.OnSingleRegisterWrite = [record](TModbusClient&, const TTransactionInfo& i,
+                                            uint16_t reg, uint16_t value) {
+        Result& r = record(i);
+        r.command = 6;
+        r.start = reg;
+        r.values = {value};
+    };
+    client.OnMultipleRegistersWrite = [record](TModbusClient&, const TTransactionInfo& i,
+                                               uint16_t start, uint16_t count, const TRegValues& v) {
+        Result& r = record(i);
+        r.command = 16;
+        r.start = start;
+        r.count = count;
+        r.values = v;
+    };
+    client.OnDiagnostics = [record](TModbusClient&, const TTransactionInfo& i, TDiagnosticAction a,
+                                    uint16_t result) {
+        Result& r = record(i);
+        r.command = 8;
+        r.action = a;
+        r.diagResult = result;
+    };
+    client.OnServerIdentificationReport = [record](TModbusClient&, const TTransactionInfo& i,
+                                                   int count, const TServerIdentificationData& d) {
+        Result& r = record(i);
+        r.command = 17;
+        r.count = static_cast<uint16_t>(count);
+        r.data = d;
+    };
+    client.OnConsecutiveTimeoutLimitExceed = [this](TModbusClient&) { ++limitExceeded; };
+    connection.SetOnFrameSend([this](TModbusConnection&, const TFrameData& d) { sentFrames.push_back(d); });
+    connection.SetOnFrameReceive(
+        [this](TModbusConnection&, const TFrameData& d) { receivedFrames.push_back(d); });
+}
+
+SerialHarness::~SerialHarness()
+{
+    client.SetConnection(nullptr);
+}
+
+void SerialHarness::Open()
+{
+    connection.SetActive(true);
+}
+
+bool SerialHarness::WaitResults(size_t n, std::chrono::milliseconds timeout)
+{
+    return Pump([this, n] { return results.size() >= n; }, timeout);
+}
+
+bool SerialHarness::Pump(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    return events.RunUntil(done, timeout);
+}
+
+}  // namespace testing_support

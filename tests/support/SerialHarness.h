@@ -1,0 +1,52 @@
+#pragma once
+
+// A serial client wired to a pty, with every result event recorded, so tests can wait for them
+// on the test's own "main thread" (an EventQueue it pumps).
+
+#include "MainThread.h"
+#include "ModbusClient.h"
+#include "ModbusConnection.h"
+#include "PtyPair.h"
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+namespace testing_support {
+
+struct Result {
+    modbus::TTransactionInfo info;
+    uint8_t command = 0;
+    uint16_t start = 0;
+    uint16_t count = 0;
+    modbus::TRegValues values;
+    modbus::TServerIdentificationData data;
+    modbus::TDiagnosticAction action = modbus::daReturnQueryData;
+    uint16_t diagResult = 0;
+    Clock::time_point at;
+};
+
+class SerialHarness {
+public:
+    explicit SerialHarness(modbus::TTransmissionMode mode = modbus::tmRTU,
+                           modbus::TModbusConnection::PortFactory factory = {});
+    ~SerialHarness();
+
+    void Open();
+    // Pumps the event queue until n results have arrived; false on time-out.
+    bool WaitResults(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    bool Pump(const std::function<bool()>& done,
+              std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    const Result& Last() const { return results.back(); }
+
+    PtyPair pty;
+    modbus::EventQueue events;
+    modbus::TModbusConnection connection;
+    modbus::TModbusClient client;
+    std::vector<Result> results;
+    std::vector<modbus::TFrameData> sentFrames, receivedFrames;
+    std::vector<std::string> exceptions;
+    int limitExceeded = 0;
+};
+
+}  // namespace testing_support

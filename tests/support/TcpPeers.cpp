@@ -1,0 +1,76 @@
+#include "TcpPeers.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace tcptest {
+
+namespace {
+
+// A loopback TCP socket bound to an ephemeral port; returns the port.
+int BoundSocket(uint16_t& port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        const std::string why = std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
+        throw std::runtime_error("loopback socket: " + why);
+    }
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
+}  // namespace
+
+RefusingPort::RefusingPort() : fd_(BoundSocket(port_)) {}
+
+RefusingPort::~RefusingPort()
+{
+    ::close(fd_);
+}
+
+FullBacklogListener::FullBacklogListener() : listenFd_(BoundSocket(port_))
+{
+    if (::listen(listenFd_, 0) != 0)
+        return;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port_);
+    // Connect until one connection stays pending: from then on the queue is full.
+    while (fillerCount_ < kMaxFillers && !full_) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return;
+        fillers_[fillerCount_++] = fd;
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+            continue;
+        if (errno != EINPROGRESS)
+            return;
+        pollfd p{fd, POLLOUT, 0};
+        full_ = ::poll(&p, 1, 200) == 0;
+    }
+}
+
+FullBacklogListener::~FullBacklogListener()
+{
+    for (int i = 0; i < fillerCount_; ++i)
+        ::close(fillers_[i]);
+    ::close(listenFd_);
+}
+
+}  // namespace tcptest

@@ -1,0 +1,45 @@
+#pragma once
+
+// Loopback endpoints that make a connect fail in a known way.
+
+#include <cstdint>
+
+namespace tcptest {
+
+// A loopback port that refuses connections: bound but not listening, so that no other socket
+// can take the port while this object lives.
+class RefusingPort {
+public:
+    RefusingPort();
+    ~RefusingPort();
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    uint16_t Port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+// A loopback listener with backlog 0 that never accepts, its accept queue filled by connections
+// of its own: Linux then drops further SYNs, so a connect to it stays pending until the
+// client's own time limit. Full() is false when the queue could not be seen to fill.
+class FullBacklogListener {
+public:
+    FullBacklogListener();
+    ~FullBacklogListener();
+    FullBacklogListener(const FullBacklogListener&) = delete;
+    FullBacklogListener& operator=(const FullBacklogListener&) = delete;
+    uint16_t Port() const { return port_; }
+    bool Full() const { return full_; }
+
+private:
+    static constexpr int kMaxFillers = 8;
+    int listenFd_ = -1;
+    int fillers_[kMaxFillers];
+    int fillerCount_ = 0;
+    uint16_t port_ = 0;
+    bool full_ = false;
+};
+
+}  // namespace tcptest
