@@ -1,0 +1,45 @@
+#pragma once
+
+// Modbus TCP: one thread per client connection; the unit identifier picks the device.
+
+#include "Device.h"
+#include "Wake.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vsim {
+
+class TTcpServer {
+public:
+    // Port 0 picks a free port. Throws std::runtime_error with the reason.
+    static std::unique_ptr<TTcpServer> Listen(const std::string& host, uint16_t port,
+                                              TDevices devices);
+    ~TTcpServer();
+    TTcpServer(const TTcpServer&) = delete;
+    TTcpServer& operator=(const TTcpServer&) = delete;
+
+    // "HOST:PORT" as bound.
+    std::string Address() const;
+    void Start();
+    void Stop();
+
+private:
+    TTcpServer(int fd, TDevices devices);
+    void AcceptLoop();
+    void Serve(int fd);
+    void Answer(int fd, TSimDevice* d, uint16_t tid, uint16_t previousTid, uint8_t unit,
+                const std::vector<uint8_t>& request, std::vector<uint8_t> pdu);
+
+    int fd_;
+    TDevices devices_;
+    TWake wake_;
+    std::thread acceptThread_;
+    std::mutex mutex_;
+    std::vector<std::thread> clients_;
+};
+
+}  // namespace vsim
