@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -68,8 +69,10 @@ public:
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             throw OpenError(errno, path);
-        if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
-            const int err = errno;
+        // TIOCEXCL keeps other programs out, but not root; the lock also covers root and
+        // every other copy of this tool.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY)) {
+            const int err = errno == EWOULDBLOCK ? EBUSY : errno;
             ::close(fd);
             throw OpenError(err, path);
         }

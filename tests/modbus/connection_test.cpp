@@ -1,0 +1,281 @@
+// The serial connection: property rules, open and close, line settings on a live pty, the
+// silent interval, the ASCII receiver and RTS toggling.
+#include "ModbusError.h"
+#include "SerialHarness.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <unistd.h>
+
+using namespace modbus;
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string ErrorOf(const std::function<void()>& fn)
+{
+    try {
+        fn();
+    } catch (const EModbusError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+}  // namespace
+
+TEST(ConnectionDefaults, AsDocumented)
+{
+    EventQueue events;
+    TModbusConnection c(events);
+    EXPECT_FALSE(c.Active());
+    EXPECT_EQ(c.BaudRate(), br19200);
+    EXPECT_EQ(c.ConnectionMode(), cmClient);
+    EXPECT_EQ(c.CustomBaudRate(), 19200u);
+    EXPECT_EQ(c.DataBits(), db8);
+    EXPECT_TRUE(c.DTREnabled());
+    EXPECT_FALSE(c.EchoQueryBeforeReply());
+    EXPECT_EQ(c.FlowControl(), fcNone);
+    EXPECT_EQ(c.InputBufferSize(), 1024);
+    EXPECT_EQ(c.MaxRetries(), 1u);
+    EXPECT_EQ(c.Parity(), psEven);
+    EXPECT_EQ(c.Port(), "COM1");
+    EXPECT_EQ(c.ReceiveTimeout(), 1000u);
+    EXPECT_EQ(c.RefetchDelay(), 0u);
+    EXPECT_EQ(c.SendTimeout(), 1000u);
+    EXPECT_EQ(c.SilentInterval(), 4u);
+    EXPECT_EQ(c.StopBits(), sb1);
+    EXPECT_EQ(c.TransmissionMode(), tmRTU);
+    EXPECT_EQ(c.TurnaroundDelay(), 100u);
+}
+
+struct SilentCase {
+    TTransmissionMode mode;
+    uint32_t silent, baud;
+    TDataBits data;
+    TParityScheme parity;
+    TStopBits stop;
+    uint32_t expectedMs;
+};
+
+class ConnectionSilentInterval : public ::testing::TestWithParam<SilentCase> {};
+
+TEST_P(ConnectionSilentInterval, ComputedFromLineSettings)
+{
+    const SilentCase& c = GetParam();
+    EXPECT_EQ(ComputeEffectiveSilentInterval(c.mode, c.silent, c.baud, c.data, c.parity, c.stop), c.expectedMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Connection, ConnectionSilentInterval,
+    ::testing::Values(SilentCase{tmRTU, 4, 19200, db8, psEven, sb1, 16},   // 2.08 -> 3 -> 16
+                      SilentCase{tmRTU, 4, 1200, db8, psEven, sb1, 34},    // 33.3 -> 34
+                      SilentCase{tmRTU, 10, 1200, db7, psNone, sb1, 67},   // 66.7 -> 67
+                      SilentCase{tmRTU, 40, 9600, db8, psOdd, sb2, 46},    // 45.8 -> 46
+                      SilentCase{tmASCII, 50, 19200, db8, psEven, sb1, 50},
+                      SilentCase{tmASCII, 5, 1200, db8, psEven, sb1, 16}));
+
+TEST(ConnectionOpen, MissingPortRaisesAndStaysInactive)
+{
+    EventQueue events;
+    TModbusConnection c(events);
+    std::vector<std::string> calls;
+    c.OnBeforeOpen = [&](TModbusConnection&) { calls.push_back("before"); };
+    c.OnAfterOpen = [&](TModbusConnection&) { calls.push_back("after"); };
+    c.SetPort("/dev/tarnwick-no-such-port");
+    try {
+        c.Open();
+        FAIL() << "opened";
+    } catch (const EModbusError& e) {
+        EXPECT_STREQ(e.what(), "Could not open serial port");
+        EXPECT_NE(e.Reason().find("No such file or directory"), std::string::npos) << e.Reason();
+    }
+    EXPECT_FALSE(c.Active());
+    EXPECT_EQ(calls, std::vector<std::string>{"before"});
+}
+
+TEST(ConnectionOpen, ActiveFlagFollowsTheEvents)
+{
+    SerialHarness h;
+    std::vector<bool> seen;
+    h.connection.OnAfterOpen = [&](TModbusConnection& c) { seen.push_back(c.Active()); };
+    h.connection.OnAfterClose = [&](TModbusConnection& c) { seen.push_back(c.Active()); };
+    h.Open();
+    EXPECT_TRUE(h.connection.Active());
+    h.connection.Close();
+    EXPECT_EQ(seen, (std::vector<bool>{false, true}));
+}
+
+TEST(ConnectionOpen, SecondOpenerOfTheSamePortIsRefused)
+{
+    SerialHarness a;
+    a.Open();
+    EventQueue events;
+    TModbusConnection b(events);
+    b.SetPort(a.pty.SlavePath());
+    EXPECT_EQ(ErrorOf([&] { b.Open(); }), "Could not open serial port");
+}
+
+TEST(ConnectionProperties, InactiveOnlySettersRefuseWhileActive)
+{
+    SerialHarness h;
+    h.Open();
+    const std::string busy = "Connection must NOT be active for the requested action to be performed";
+    EXPECT_EQ(ErrorOf([&] { h.connection.SetPort("/dev/null"); }), busy);
+    EXPECT_EQ(h.connection.Port(), h.pty.SlavePath());
+    EXPECT_EQ(ErrorOf([&] { h.connection.SetPort(h.pty.SlavePath()); }), "");  // same name
+    EXPECT_EQ(ErrorOf([&] { h.connection.SetTransmissionMode(tmASCII); }), busy);
+    EXPECT_EQ(ErrorOf([&] { h.connection.SetFlowControl(fcRtsToggle); }), busy);
+    EXPECT_EQ(ErrorOf([&] { h.connection.SetConnectionMode(cmServer); }), busy);
+    EXPECT_EQ(ErrorOf([&] { h.connection.SetMaxRetries(0); }), "Value must be between 1 and 4294967295");
+    EXPECT_EQ(h.connection.MaxRetries(), 1u);
+}
+
+TEST(ConnectionProperties, LineSettingsReprogramAnOpenPort)
+{
+    SerialHarness h;
+    h.Open();
+    EXPECT_EQ(h.pty.SlaveBaud(), 19200u);
+    h.connection.SetBaudRate(br9600);
+    EXPECT_TRUE(h.connection.Active());
+    EXPECT_EQ(h.pty.SlaveBaud(), 9600u);
+    // A pty cannot carry parity; changing only the parity must not fail the line.
+    EXPECT_EQ(ErrorOf([&] { h.connection.SetParity(psNone); }), "");
+    EXPECT_EQ(ErrorOf([&] { h.connection.SetParity(psOdd); }), "");
+    h.connection.SetCustomBaudRate(56000);
+    EXPECT_EQ(h.connection.BaudRate(), brCustom);
+    EXPECT_EQ(h.connection.LineBaud(), 56000u);
+    h.connection.SetBaudRate(br1200);
+    EXPECT_EQ(h.connection.EffectiveSilentInterval(), 34u);  // 8O1 at 1200
+}
+
+TEST(ConnectionOpen, HookedHandleIsLeftOpenForItsOwner)
+{
+    SerialHarness h;
+    const int fd = ::open(h.pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    h.connection.SetHookExistingPort(true);
+    h.connection.OnGetHookedPortHandle = [fd](TModbusConnection&, int& handle) { handle = fd; };
+    h.Open();
+    h.connection.Close();
+    EXPECT_NE(::fcntl(fd, F_GETFD), -1);
+    ::close(fd);
+
+    SerialHarness none;
+    none.connection.SetHookExistingPort(true);
+    EXPECT_EQ(ErrorOf([&] { none.Open(); }), "Could not open serial port");
+}
+
+TEST(ConnectionAscii, IncompleteFrameEndsAtTheSilentIntervalAndIsInvalid)
+{
+    SerialHarness h(tmASCII);
+    h.connection.SetSilentInterval(40);
+    ScriptedPeer peer(h.pty, [](const Bytes&) {
+        return std::vector<ScriptedPeer::Piece>{{Ascii("xy:01"), 0}, {Ascii("03"), 200}};
+    });
+    h.Open();
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(1));
+    EXPECT_EQ(h.Last().info.Reply, trInvalidFrame);
+    ASSERT_FALSE(h.receivedFrames.empty());
+    EXPECT_EQ(Hex(h.receivedFrames[0]), Hex(Ascii(":01")));
+}
+
+TEST(ConnectionAscii, StrayBytesDoNotExtendTheWaitForAFrame)
+{
+    SerialHarness h(tmASCII);
+    h.connection.SetReceiveTimeout(300);
+    ScriptedPeer peer(h.pty, [](const Bytes&) {
+        std::vector<ScriptedPeer::Piece> noise;
+        for (int i = 0; i < 40; ++i)
+            noise.push_back({Ascii("?"), 20});
+        return noise;
+    });
+    h.Open();
+    const auto t0 = Clock::now();
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(1));
+    EXPECT_EQ(h.Last().info.Reply, trNoReply);
+    EXPECT_LT(Clock::now() - t0, 700ms);
+}
+
+// Records what the connection does to the line, around a real pty port.
+class RecordingPort : public ISerialPort {
+public:
+    struct Event {
+        std::string what;
+        Clock::time_point at;
+    };
+    explicit RecordingPort(std::vector<Event>& log, std::mutex& m)
+        : real_(CreatePosixSerialPort()), log_(log), m_(m)
+    {
+    }
+    void Open(const std::string& n) override { real_->Open(n); }
+    void Hook(int fd) override { real_->Hook(fd); }
+    void Close() override { real_->Close(); }
+    bool IsOpen() const override { return real_->IsOpen(); }
+    bool Configure(const LineSettings& s) override { return real_->Configure(s); }
+    void Purge(bool i, bool o) override { real_->Purge(i, o); }
+    WaitResult WaitForData(int t) override { return real_->WaitForData(t); }
+    void Stop() override { real_->Stop(); }
+    int Read(uint8_t* b, int m) override { return real_->Read(b, m); }
+    bool Write(const uint8_t* b, int n, int t) override
+    {
+        Log("write");
+        return real_->Write(b, n, t);
+    }
+    void Drain() override
+    {
+        real_->Drain();
+        Log("drained");
+    }
+    void SetRTS(bool on) override
+    {
+        Log(on ? "rts on" : "rts off");
+        real_->SetRTS(on);
+    }
+    void SetDTR(bool on) override { real_->SetDTR(on); }
+
+private:
+    void Log(const char* what)
+    {
+        std::lock_guard l(m_);
+        log_.push_back({what, Clock::now()});
+    }
+    std::unique_ptr<ISerialPort> real_;
+    std::vector<Event>& log_;
+    std::mutex& m_;
+};
+
+TEST(ConnectionRts, ToggleRaisesBeforeSendingAndDropsAfterTheHoldDelay)
+{
+    std::vector<RecordingPort::Event> log;
+    std::mutex m;
+    SerialHarness h(tmRTU, [&] { return std::make_unique<RecordingPort>(log, m); });
+    h.connection.SetFlowControl(fcRtsToggle);
+    h.connection.SetRTSHoldDelay(5);
+    ScriptedPeer peer(h.pty, Always(WithCrc(HexBytes("01 03 02 00 01"))));
+    h.Open();
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(1));
+    std::lock_guard l(m);
+    std::vector<std::string> what;
+    for (const auto& e : log)
+        what.push_back(e.what);
+    ASSERT_EQ(what, (std::vector<std::string>{"rts on", "write", "drained", "rts off"}));
+    EXPECT_GE(log[3].at - log[2].at, 5ms);
+}
+
+TEST(ConnectionPorts, EnvironmentAddsVirtualPortsAfterTheDevices)
+{
+    ::setenv("TARNWICK_SERIAL_PORTS", "/tmp/a:/dev/pts/9", 1);
+    std::vector<std::string> list{"stale"};
+    EnumerateSerialPorts(list);
+    ::unsetenv("TARNWICK_SERIAL_PORTS");
+    ASSERT_GE(list.size(), 2u);
+    EXPECT_EQ(list[list.size() - 2], "/tmp/a");
+    EXPECT_EQ(list.back(), "/dev/pts/9");
+    EXPECT_EQ(std::count(list.begin(), list.end(), "stale"), 0);
+}
