@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace app {
 
@@ -66,11 +67,17 @@ std::string formatMeasuredValue(double value, std::string_view sep)
     if (value == 0.0)
         return zero;
 
-    // "%.3e" does the rounding to four significant digits on the exact binary value.
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.3e", std::fabs(value));
-    const std::string digits = {buf[0], buf[2], buf[3], buf[4]};
-    const int exponent = std::atoi(buf + 6);
+    // Enough digits to hold a float's exact decimal expansion in the range that is shown, so
+    // the rounding to four significant digits below sees ties as ties.
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%.60e", std::fabs(value));
+    long long m = (buf[0] - '0') * 1000 + (buf[2] - '0') * 100 + (buf[3] - '0') * 10 + (buf[4] - '0');
+    int exponent = std::atoi(std::strchr(buf, 'e') + 1);
+    if (buf[5] >= '5' && ++m == 10000) {
+        m = 1000;
+        ++exponent;
+    }
+    const std::string digits = std::to_string(m);
     const bool negative = value < 0;
 
     if (exponent >= 4) {
@@ -85,7 +92,6 @@ std::string formatMeasuredValue(double value, std::string_view sep)
     }
 
     // The rounded value is m * 10^(exponent - 3); in hundredths that is m * 10^(exponent - 1).
-    const long long m = std::atoll(digits.c_str());
     long long hundredths = 0;
     if (exponent >= 1) {
         hundredths = m;

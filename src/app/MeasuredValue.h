@@ -40,7 +40,8 @@ std::optional<MeasuredValueBlock> decodeMeasuredValueBlock(
     std::span<const std::uint16_t> registers, TextByteOrder order = TextByteOrder::LowByteFirst);
 
 // The value as the grid shows it. The value is first rounded to four significant digits
-// (half away from zero), then shown with exactly two decimals: 12.3456 -> "12.35",
+// (half away from zero, on the value's exact binary expansion), then shown with exactly two
+// decimals (again half away from zero): 12.3456 -> "12.35",
 // 0.012345 -> "0.01", 1234.56 -> "1235.00". When the rounded value has more than four digits
 // before the point it is shown in exponent form instead: the four significant digits without
 // trailing zeros, "E", and the exponent without sign or padding unless negative:

@@ -19,6 +19,7 @@ namespace app {
 namespace fs = std::filesystem;
 
 struct SettingsFile::Ini {
+    Ini() { ini.SetSpaces(false); }  // "key=value", as Windows writes it
     CSimpleIniA ini{false, false, false};
 };
 
@@ -155,6 +156,7 @@ void clampField(T& field, long long lo, long long hi, T fallback, const char* na
     }
 }
 
+// Also folds the library's two blank lines between sections into one.
 std::string toCrLf(const std::string& text)
 {
     std::string out;
@@ -162,8 +164,11 @@ std::string toCrLf(const std::string& text)
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
             continue;  // the '\n' that follows emits the pair
-        if (text[i] == '\n')
+        if (text[i] == '\n') {
+            if (out.size() >= 4 && out.compare(out.size() - 4, 4, "\r\n\r\n") == 0)
+                continue;
             out += "\r\n";
+        }
         else
             out.push_back(text[i]);
     }
@@ -417,16 +422,17 @@ StartupSettings TarnwickStartupSettings(SettingsFile& file, const TarnwickSettin
     const SettingsFile::LoadStatus status = file.load();
     result.messages = file.messages();
 
+    // An unreadable file stays untouched, and the window keeps its own values.
+    if (status == SettingsFile::LoadStatus::Unreadable)
+        return result;
+
     if (!file.hasSection(SectionModbusSettings)) {
-        // An unreadable file stays untouched: the write below would replace it.
-        if (status != SettingsFile::LoadStatus::Unreadable) {
-            file.write(current);
-            const std::string err = file.save();
-            if (!err.empty()) {
-                result.messages.push_back(err);
-                result.writeFailed = true;
-                return result;
-            }
+        file.write(current);
+        const std::string err = file.save();
+        if (!err.empty()) {
+            result.messages.push_back(err);
+            result.writeFailed = true;
+            return result;
         }
     }
 
