@@ -1,0 +1,196 @@
+#include "RawLink.h"
+
+#include "ModbusBuffer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace simtest {
+
+using Clock = std::chrono::steady_clock;
+
+Bytes WithCrc(Bytes raw)
+{
+    const uint16_t crc = modbus::Crc16(raw.data(), raw.size());
+    raw.push_back(static_cast<uint8_t>(crc & 0xFF));
+    raw.push_back(static_cast<uint8_t>(crc >> 8));
+    return raw;
+}
+
+std::string AsciiFrame(Bytes raw)
+{
+    raw.push_back(modbus::Lrc(raw.data(), raw.size()));
+    std::string s = ":";
+    char hex[3];
+    for (uint8_t b : raw) {
+        std::snprintf(hex, sizeof hex, "%02X", b);
+        s += hex;
+    }
+    return s + "\r\n";
+}
+
+Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+namespace {
+
+speed_t SpeedConstant(uint32_t baud)
+{
+    switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: throw std::invalid_argument("unsupported test baud rate");
+    }
+}
+
+Bytes ReadFd(int fd, size_t count, std::chrono::milliseconds timeout)
+{
+    Bytes out;
+    const auto deadline = Clock::now() + timeout;
+    while (out.size() < count) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd p{fd, POLLIN, 0};
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
+            break;
+        uint8_t buf[512];
+        const ssize_t n = read(fd, buf, std::min(sizeof buf, count - out.size()));
+        if (n <= 0)
+            break;
+        out.insert(out.end(), buf, buf + n);
+    }
+    return out;
+}
+
+void WriteFd(int fd, const Bytes& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0)
+            throw std::runtime_error("write failed");
+        done += static_cast<size_t>(n);
+    }
+}
+
+}  // namespace
+
+RawSerial::RawSerial(const std::string& path, uint32_t baud)
+    : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC))
+{
+    if (fd_ < 0)
+        throw std::runtime_error("cannot open " + path);
+    termios t{};
+    tcgetattr(fd_, &t);
+    cfmakeraw(&t);
+    cfsetispeed(&t, SpeedConstant(baud));
+    cfsetospeed(&t, SpeedConstant(baud));
+    tcsetattr(fd_, TCSANOW, &t);
+    tcflush(fd_, TCIOFLUSH);
+}
+
+RawSerial::~RawSerial() { close(fd_); }
+
+void RawSerial::SetBaud(uint32_t baud)
+{
+    termios t{};
+    tcgetattr(fd_, &t);
+    cfsetispeed(&t, SpeedConstant(baud));
+    cfsetospeed(&t, SpeedConstant(baud));
+    tcsetattr(fd_, TCSANOW, &t);
+}
+
+void RawSerial::Write(const Bytes& bytes) { WriteFd(fd_, bytes); }
+
+Bytes RawSerial::Read(size_t count, std::chrono::milliseconds timeout)
+{
+    return ReadFd(fd_, count, timeout);
+}
+
+Bytes RawSerial::ReadUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout)
+{
+    Bytes out = ReadFd(fd_, 1, timeout);
+    if (out.empty())
+        return out;
+    for (;;) {
+        Bytes more = ReadFd(fd_, 512, quiet);
+        if (more.empty())
+            return out;
+        out.insert(out.end(), more.begin(), more.end());
+    }
+}
+
+Bytes RawSerial::Transact(const Bytes& request, size_t replyLength)
+{
+    Write(request);
+    return Read(replyLength);
+}
+
+RawTcp::RawTcp(uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+{
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
+        throw std::runtime_error("cannot connect to 127.0.0.1:" + std::to_string(port));
+}
+
+RawTcp::~RawTcp() { close(fd_); }
+
+void RawTcp::Write(const Bytes& bytes) { WriteFd(fd_, bytes); }
+
+Bytes RawTcp::Read(size_t count, std::chrono::milliseconds timeout)
+{
+    return ReadFd(fd_, count, timeout);
+}
+
+Bytes RawTcp::ReadFrame(std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    Bytes head = Read(6, timeout);
+    if (head.size() < 6)
+        return {};
+    const size_t length = static_cast<size_t>((head[4] << 8) | head[5]);
+    Bytes rest = Read(length, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
+    head.insert(head.end(), rest.begin(), rest.end());
+    return head.size() == 6 + length ? head : Bytes{};
+}
+
+bool RawTcp::WaitClosed(std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd p{fd_, POLLIN, 0};
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
+            return false;
+        uint8_t b;
+        const ssize_t n = read(fd_, &b, 1);
+        if (n == 0 || (n < 0 && errno == ECONNRESET))
+            return true;
+    }
+}
+
+Bytes Mbap(uint16_t tid, uint8_t unit, const Bytes& pdu)
+{
+    Bytes a = {static_cast<uint8_t>(tid >> 8), static_cast<uint8_t>(tid & 0xFF), 0, 0,
+               static_cast<uint8_t>((pdu.size() + 1) >> 8),
+               static_cast<uint8_t>((pdu.size() + 1) & 0xFF), unit};
+    a.insert(a.end(), pdu.begin(), pdu.end());
+    return a;
+}
+
+}  // namespace simtest

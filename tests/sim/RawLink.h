@@ -1,0 +1,61 @@
+#pragma once
+
+// Raw bytes to and from the simulator: a serial line opened like a client opens it, and a TCP
+// socket. Reads wait on conditions (a byte count, or a quiet line) with deadlines.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace simtest {
+
+using Bytes = std::vector<uint8_t>;
+using namespace std::chrono_literals;
+
+Bytes WithCrc(Bytes raw);            // appends the RTU CRC, low byte first
+std::string AsciiFrame(Bytes raw);   // ':' + hex + LRC + CR LF
+Bytes ToBytes(const std::string& s);
+
+class RawSerial {
+public:
+    RawSerial(const std::string& path, uint32_t baud);
+    ~RawSerial();
+    RawSerial(const RawSerial&) = delete;
+    RawSerial& operator=(const RawSerial&) = delete;
+
+    void SetBaud(uint32_t baud);
+    void Write(const Bytes& bytes);
+    // Reads until `count` bytes have come or the deadline passes.
+    Bytes Read(size_t count, std::chrono::milliseconds timeout = 2000ms);
+    // Reads until the line has been quiet for `quiet` after the last byte (or, with nothing
+    // received, until `timeout`).
+    Bytes ReadUntilQuiet(std::chrono::milliseconds quiet = 150ms,
+                         std::chrono::milliseconds timeout = 2000ms);
+    Bytes Transact(const Bytes& request, size_t replyLength);
+
+private:
+    int fd_;
+};
+
+class RawTcp {
+public:
+    explicit RawTcp(uint16_t port);
+    ~RawTcp();
+    RawTcp(const RawTcp&) = delete;
+    RawTcp& operator=(const RawTcp&) = delete;
+
+    void Write(const Bytes& bytes);
+    Bytes Read(size_t count, std::chrono::milliseconds timeout = 2000ms);
+    // One whole MBAP frame; empty on time-out.
+    Bytes ReadFrame(std::chrono::milliseconds timeout = 2000ms);
+    // True when the peer closed the connection within the time.
+    bool WaitClosed(std::chrono::milliseconds timeout = 2000ms);
+
+private:
+    int fd_;
+};
+
+Bytes Mbap(uint16_t tid, uint8_t unit, const Bytes& pdu);
+
+}  // namespace simtest
