@@ -17,7 +17,7 @@ inline constexpr int PathDiffBase = 30000;         // path differences are not p
 inline constexpr std::uint16_t HeartbeatRegister = 1;
 
 // Items of the calculator's cb_mb_data: the registers of a block, by offset.
-inline constexpr std::array<std::string_view, 10> MeasValueSpecifics = {
+inline constexpr std::array<std::string_view, 10> MeasDataItems = {
     "Status",
     "Meas. value unscaled Lo Word",
     "Meas. value unscaled Hi Word",

@@ -54,8 +54,8 @@ TEST(RegisterCalculator, AddressAndType)
 
 TEST(RegisterCalculator, OffsetItems)
 {
-    ASSERT_EQ(MeasValueSpecifics.size(), 10u);
-    EXPECT_EQ(MeasValueSpecifics[0], "Status");
-    EXPECT_EQ(MeasValueSpecifics[4], "Meas. value scaled Lo Word");
-    EXPECT_EQ(MeasValueSpecifics[9], "Seconds since last update");
+    ASSERT_EQ(MeasDataItems.size(), 10u);
+    EXPECT_EQ(MeasDataItems[0], "Status");
+    EXPECT_EQ(MeasDataItems[4], "Meas. value scaled Lo Word");
+    EXPECT_EQ(MeasDataItems[9], "Seconds since last update");
 }
