@@ -182,6 +182,7 @@ void TSerialServer::Run()
             const Stage stage = gapHandled_ ? Stage::Final : Stage::Gap;
             gapHandled_ = true;
             Extract(stage);
+            gapMark_ = rx_.size();
             continue;
         }
         if (p[0].revents & POLLIN) {
@@ -209,6 +210,7 @@ bool TSerialServer::TryRtuAt(size_t offset, size_t length)
     const std::vector<uint8_t> frame(rx_.begin() + static_cast<long>(offset),
                                      rx_.begin() + static_cast<long>(offset + length));
     rx_.erase(rx_.begin(), rx_.begin() + static_cast<long>(offset + length));
+    gapMark_ = 0;
     Handle(frame.data(), frame.size(), false);
     return true;
 }
@@ -224,12 +226,19 @@ void TSerialServer::Extract(Stage stage)
             if (lf != rx_.end()) {
                 const std::vector<uint8_t> frame(rx_.begin(), lf + 2);
                 rx_.erase(rx_.begin(), lf + 2);
+                gapMark_ = 0;
                 Handle(frame.data(), frame.size(), true);
                 continue;
             }
             if (rx_.size() > kAsciiMax) {
                 rx_.erase(rx_.begin());
                 continue;
+            }
+            // An RTU request after a silent gap ends an ASCII frame that never finished.
+            if (rtu && gapMark_ > 0 && gapMark_ < rx_.size()) {
+                const int m = ImpliedLength(rx_.data() + gapMark_, rx_.size() - gapMark_);
+                if (m > 0 && TryRtuAt(gapMark_, static_cast<size_t>(m)))
+                    continue;
             }
             // A ':' may also be an RTU frame to address 58.
             if (gapExpired && rtu) {
@@ -274,6 +283,7 @@ void TSerialServer::Extract(Stage stage)
             d->pdu.CountCommError();
         rx_.clear();
     }
+    gapMark_ = 0;
 }
 
 void TSerialServer::Handle(const uint8_t* wire, size_t length, bool ascii)

@@ -54,6 +54,7 @@ private:
     std::vector<uint8_t> rx_;
     std::chrono::steady_clock::time_point lastRx_;
     bool gapHandled_ = true;
+    size_t gapMark_ = 0;  // bytes that came before the last silent gap
 };
 
 }  // namespace vsim
