@@ -1,0 +1,81 @@
+#include "Output.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <iomanip>
+
+namespace cli {
+
+using namespace modbus;
+
+std::string HexString(const std::vector<uint8_t>& bytes)
+{
+    std::string s;
+    char buf[4];
+    for (uint8_t b : bytes) {
+        std::snprintf(buf, sizeof buf, "%02X", b);
+        s += buf;
+    }
+    return s;
+}
+
+void Printer::Print(const Outcome& o)
+{
+    if (json_)
+        PrintJson(o);
+    else
+        PrintTable(o);
+    out_.flush();
+}
+
+void Printer::PrintJson(const Outcome& o)
+{
+    nlohmann::ordered_json j;
+    j["op"] = o.op;
+    j["status"] = std::string(TransactionReplyName(o.status));
+    j["attempts"] = o.attempts;
+    j["exception"] = o.exception ? nlohmann::ordered_json(std::string(ServerExceptionName(*o.exception)))
+                                 : nlohmann::ordered_json(nullptr);
+    j["exception_code"] = o.exception ? nlohmann::ordered_json(o.exceptionCode) : nlohmann::ordered_json(nullptr);
+    if (o.op == "read" || o.op == "write" || o.op == "write-multiple") {
+        j["start"] = o.start;
+        j["values"] = o.values;
+    }
+    if (o.op == "id")
+        j["data_hex"] = HexString(o.data);
+    if (o.op == "diag")
+        j["result"] = o.diagResult;
+    j["elapsed_ms"] = std::round(o.elapsedMs * 1000.0) / 1000.0;
+    out_ << j.dump() << '\n';
+}
+
+void Printer::PrintTable(const Outcome& o)
+{
+    out_ << o.op << ": " << TransactionReplyName(o.status);
+    if (o.exception)
+        out_ << " (" << ServerExceptionName(*o.exception) << ", code " << int(o.exceptionCode) << ")";
+    out_ << ", " << o.attempts << (o.attempts == 1 ? " attempt" : " attempts") << ", " << std::fixed
+         << std::setprecision(1) << o.elapsedMs << " ms\n";
+    out_.unsetf(std::ios::floatfield);
+    if (o.status != trSuccess)
+        return;
+    if (o.op == "read") {
+        out_ << "  register   value    hex\n";
+        for (size_t i = 0; i < o.values.size(); ++i) {
+            char line[64];
+            std::snprintf(line, sizeof line, "  %8u  %6u  0x%04X\n", unsigned(o.start + i), o.values[i], o.values[i]);
+            out_ << line;
+        }
+    } else if (o.op == "id") {
+        out_ << "  " << o.data.size() << " bytes: " << HexString(o.data) << "\n  text: ";
+        for (uint8_t b : o.data)
+            out_ << (b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '.');
+        out_ << '\n';
+    } else if (o.op == "diag") {
+        out_ << "  echo ok\n";
+    }
+}
+
+}  // namespace cli

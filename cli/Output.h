@@ -1,0 +1,25 @@
+#pragma once
+
+#include "Transaction.h"
+
+#include <ostream>
+
+namespace cli {
+
+// JSON lines for scripts, or a table for people.
+class Printer {
+public:
+    Printer(std::ostream& out, bool json) : out_(out), json_(json) {}
+    void Print(const Outcome& o);
+
+private:
+    void PrintJson(const Outcome& o);
+    void PrintTable(const Outcome& o);
+
+    std::ostream& out_;
+    bool json_;
+};
+
+std::string HexString(const std::vector<uint8_t>& bytes);
+
+}  // namespace cli

@@ -1,0 +1,93 @@
+#include "SerialBackend.h"
+
+#include <chrono>
+
+namespace cli {
+
+using namespace modbus;
+using Clock = std::chrono::steady_clock;
+
+SerialBackend::SerialBackend(const SerialOptions& o) : connection_(events_)
+{
+    connection_.SetPort(o.port);
+    const TBaudRate named = BaudRateFromValue(o.baud);
+    if (named == brCustom)
+        connection_.SetCustomBaudRate(o.baud);
+    else
+        connection_.SetBaudRate(named);
+    connection_.SetParity(o.parity);
+    connection_.SetDataBits(o.dataBits);
+    connection_.SetStopBits(o.stopBits);
+    connection_.SetTransmissionMode(o.ascii ? tmASCII : tmRTU);
+    connection_.SetEchoQueryBeforeReply(o.echo);
+    connection_.SetReceiveTimeout(o.receiveTimeoutMs);
+    connection_.SetMaxRetries(o.retries);
+    connection_.SetRefetchDelay(o.refetchDelayMs);
+    connection_.SetTurnaroundDelay(o.turnaroundDelayMs);
+    connection_.SetSilentInterval(o.silentInterval);
+    client_.SetConnection(&connection_);
+    client_.SetServerAddress(o.address);
+
+    auto finish = [this](const char* op, const TTransactionInfo& info) -> Outcome& {
+        result_.emplace();
+        result_->op = op;
+        result_->status = info.Reply;
+        result_->attempts = info.Attempts;
+        if (info.Reply == trExceptionReply) {
+            result_->exception = info.ServerException;
+            result_->exceptionCode = info.ExceptionCode;
+        }
+        return *result_;
+    };
+    client_.OnHoldingRegistersRead = [finish](TModbusClient&, const TTransactionInfo& i, uint16_t start,
+                                              uint16_t, const TRegValues& v) {
+        Outcome& o = finish("read", i);
+        o.start = start;
+        o.values = v;
+    };
+    client_.OnSingleRegisterWrite = [finish](TModbusClient&, const TTransactionInfo& i, uint16_t reg,
+                                             uint16_t value) {
+        Outcome& o = finish("write", i);
+        o.start = reg;
+        o.values = {value};
+    };
+    client_.OnMultipleRegistersWrite = [finish](TModbusClient&, const TTransactionInfo& i, uint16_t start,
+                                                uint16_t, const TRegValues& v) {
+        Outcome& o = finish("write-multiple", i);
+        o.start = start;
+        o.values = v;
+    };
+    client_.OnDiagnostics = [finish](TModbusClient&, const TTransactionInfo& i, TDiagnosticAction,
+                                     uint16_t result) { finish("diag", i).diagResult = result; };
+    client_.OnServerIdentificationReport = [finish](TModbusClient&, const TTransactionInfo& i, int,
+                                                    const TServerIdentificationData& d) {
+        finish("id", i).data = d;
+    };
+    connection_.Open();
+}
+
+Outcome SerialBackend::Perform(const Request& r)
+{
+    result_.reset();
+    const auto t0 = Clock::now();
+    switch (r.op) {
+    case Op::Read: client_.ReadHoldingRegisters(r.start, r.count); break;
+    case Op::WriteSingle: client_.WriteSingleRegister(r.start, r.values.at(0)); break;
+    case Op::WriteMultiple: client_.WriteMultipleRegisters(r.start, r.values); break;
+    case Op::Diagnostics: client_.Diagnostics(daReturnQueryData); break;
+    case Op::Identify: client_.ReportServerIdentification(); break;
+    }
+    // Every attempt ends within its time-outs; the margin covers sending and a slow machine.
+    const auto perAttempt = std::chrono::milliseconds(
+        static_cast<long long>(connection_.ReceiveTimeout()) * 2 + connection_.RefetchDelay() +
+        connection_.SendTimeout() + 1000);
+    const auto limit = perAttempt * connection_.MaxRetries();
+    if (!events_.RunUntil([this] { return result_.has_value(); }, limit)) {
+        result_.emplace();
+        result_->status = trNoReply;
+    }
+    result_->elapsedMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    return *result_;
+}
+
+}  // namespace cli

@@ -1,0 +1,114 @@
+#include "TcpBackend.h"
+
+#include <chrono>
+
+namespace cli {
+
+using namespace modbus;
+using Clock = std::chrono::steady_clock;
+
+TcpBackend::TcpBackend(const TcpOptions& o)
+{
+    client_.SetHost(o.host);
+    client_.SetPort(o.port);
+    client_.SetUnitID(o.unitId);
+    client_.SetTimeOut(o.timeoutMs);
+    // Register numbers on the command line are the numbers on the wire.
+    client_.SetBaseRegister(0);
+    client_.SetAutoConnect(true);
+    client_.Connect(static_cast<int>(o.timeoutMs));
+}
+
+Outcome TcpBackend::Perform(const Request& r)
+{
+    Outcome o;
+    o.start = r.start;
+    o.attempts = 1;
+    const auto t0 = Clock::now();
+    std::vector<uint16_t> words;
+    switch (r.op) {
+    case Op::Read:
+        o.op = "read";
+        client_.ReadHoldingRegisters(r.start, r.count, o.values);
+        break;
+    case Op::WriteSingle:
+        o.op = "write";
+        o.values = r.values;
+        client_.WriteSingleRegister(r.start, r.values.at(0));
+        break;
+    case Op::WriteMultiple:
+        o.op = "write-multiple";
+        o.values = r.values;
+        client_.WriteMultipleRegisters(r.start, r.values);
+        break;
+    case Op::Identify:
+        o.op = "id";
+        client_.ReportServerIdentification(words);
+        break;
+    case Op::Diagnostics:
+        throw std::invalid_argument("diag: the Modbus TCP client has no function 8 (Diagnostics)");
+    }
+    const TModbusTcpResult& res = client_.LastResult();
+    o.status = res.Reply;
+    if (res.Reply == trExceptionReply) {
+        o.exception = ServerExceptionFromCode(res.ExceptionCode);
+        o.exceptionCode = res.ExceptionCode;
+    }
+    if (r.op == Op::Identify && res.Reply == trSuccess)
+        o.data = IdentificationBytes(words);
+    if (r.op == Op::Read && res.Reply != trSuccess)
+        o.values.assign(r.count, 0);
+    o.elapsedMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    return o;
+}
+
+bool ParseHostPort(const std::string& text, std::string& host, int& port)
+{
+    port = 502;
+    std::string portText;
+    if (!text.empty() && text[0] == '[') {
+        const auto close = text.find(']');
+        if (close == std::string::npos)
+            return false;
+        host = text.substr(1, close - 1);
+        if (close + 1 < text.size()) {
+            if (text[close + 1] != ':')
+                return false;
+            portText = text.substr(close + 2);
+        }
+    } else {
+        const auto colon = text.rfind(':');
+        host = text.substr(0, colon);
+        if (colon != std::string::npos)
+            portText = text.substr(colon + 1);
+    }
+    if (host.empty())
+        return false;
+    if (text.find(':') != std::string::npos && portText.empty() && text[0] != '[')
+        return false;
+    if (!portText.empty()) {
+        size_t used = 0;
+        try {
+            port = std::stoi(portText, &used);
+        } catch (...) {
+            return false;
+        }
+        if (used != portText.size() || port < 1 || port > 65535)
+            return false;
+    }
+    return true;
+}
+
+std::vector<uint8_t> IdentificationBytes(const std::vector<uint16_t>& words)
+{
+    std::vector<uint8_t> bytes;
+    for (uint16_t w : words) {
+        if (w == 0)
+            break;
+        bytes.push_back(static_cast<uint8_t>(w >> 8));
+        bytes.push_back(static_cast<uint8_t>(w));
+    }
+    return bytes;
+}
+
+}  // namespace cli

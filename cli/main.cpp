@@ -1,0 +1,188 @@
+// tarnwick-cli: the Modbus operations of the service tool from a terminal or a script.
+#include "ModbusConnection.h"
+#include "ModbusError.h"
+#include "Output.h"
+#include "SerialBackend.h"
+#include "TcpBackend.h"
+#include "TcpSocket.h"
+
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <iostream>
+#include <thread>
+
+using namespace cli;
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// Register numbers and values: decimal or 0x-hex; values may also be negative 16-bit integers.
+uint16_t ParseWord(const std::string& text, const char* what, bool allowNegative)
+{
+    long long v = 0;
+    size_t used = 0;
+    try {
+        v = std::stoll(text, &used, 0);
+    } catch (...) {
+        used = 0;
+    }
+    const long long low = allowNegative ? -32768 : 0;
+    if (used != text.size() || text.empty() || v < low || v > 65535)
+        throw CLI::ValidationError(what, "'" + text + "' is not a number from " +
+                                             std::to_string(low) + " to 65535");
+    return static_cast<uint16_t>(v);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"Tarnwick command-line client: Modbus RTU/ASCII on a serial line, or Modbus TCP"};
+    app.require_subcommand(1);
+
+    std::string port, tcp, parity = "even", frameEnd = "length";
+    SerialOptions serial;
+    uint32_t baud = 19200, receiveTimeout = 1000, retries = 1, refetch = 0, turnaround = 100,
+             silent = 4, tcpTimeout = 5000;
+    int dataBits = 8, stopBits = 1, address = 1;
+    bool ascii = false, echo = false, json = false;
+
+    auto* portOpt = app.add_option("--port", port, "Serial port (ttyUSB0 or a path such as /dev/pts/3)");
+    auto* tcpOpt = app.add_option("--tcp", tcp, "Modbus TCP server, HOST[:PORT] (port 502 by default)");
+    portOpt->excludes(tcpOpt);
+    app.add_option("--baud", baud, "Baud rate")->capture_default_str()->check(CLI::Range(1u, 4000000u));
+    app.add_option("--parity", parity, "Parity")->capture_default_str()->check(CLI::IsMember({"none", "odd", "even"}));
+    app.add_option("--data-bits", dataBits, "Data bits")->capture_default_str()->check(CLI::IsMember({7, 8}));
+    app.add_option("--stop-bits", stopBits, "Stop bits")->capture_default_str()->check(CLI::IsMember({1, 2}));
+    app.add_flag("--ascii", ascii, "Modbus ASCII framing instead of RTU");
+    app.add_flag("--echo", echo, "The adapter echoes each request before the reply");
+    app.add_option("--address", address, "Server address (serial) or unit id (TCP)")
+        ->capture_default_str()->check(CLI::Range(0, 255));
+    app.add_option("--receive-timeout", receiveTimeout, "Serial reply time-out, ms")->capture_default_str();
+    app.add_option("--retries", retries, "Attempts per request in all (MaxRetries)")
+        ->capture_default_str()->check(CLI::Range(1u, 4294967295u));
+    app.add_option("--refetch-delay", refetch, "Pause after every attempt, ms")->capture_default_str();
+    app.add_option("--turnaround-delay", turnaround, "Pause after a broadcast, ms")->capture_default_str();
+    app.add_option("--silent-interval", silent, "Characters (RTU) or ms (ASCII) of silence that end a frame")
+        ->capture_default_str();
+    app.add_option("--timeout", tcpTimeout, "TCP reply time-out, ms")->capture_default_str();
+    app.add_flag("--json", json, "One JSON object per transaction, one per line");
+
+    Request request;
+    int loop = 1;
+    uint32_t interval = 1000;
+    std::string startText, countText;
+    std::vector<std::string> valueTexts;
+
+    auto* read = app.add_subcommand("read", "Read holding registers (function 3)");
+    read->add_option("START", startText, "First register, as on the wire (0-based)")->required();
+    read->add_option("COUNT", countText, "Number of registers (1 to 125)")->required();
+    read->add_option("--loop", loop, "Repeat N times")->check(CLI::Range(1, 100000000));
+    read->add_option("--interval", interval, "Pause between repetitions, ms");
+
+    auto* write = app.add_subcommand("write", "Write one register (function 6) or several (function 16)");
+    write->add_option("START", startText, "Register")->required();
+    write->add_option("VALUE", valueTexts, "Values")->required();
+    auto* writeMultiple = app.add_subcommand("write-multiple", "Write registers with function 16");
+    writeMultiple->add_option("START", startText, "First register")->required();
+    writeMultiple->add_option("VALUE", valueTexts, "Values")->required();
+    auto* diag = app.add_subcommand("diag", "Diagnostics, return query data (function 8)");
+    auto* id = app.add_subcommand("id", "Report server identification (function 17)");
+    auto* ports = app.add_subcommand("ports", "List the serial ports of this machine");
+
+    try {
+        app.parse(argc, argv);
+        if (ports->parsed()) {
+            std::vector<std::string> list;
+            modbus::EnumerateSerialPorts(list);
+            for (const auto& p : list)
+                std::cout << p << '\n';
+            return kExitOk;
+        }
+        if (port.empty() && tcp.empty())
+            throw CLI::RequiredError("--port or --tcp");
+        if (read->parsed()) {
+            request.op = Op::Read;
+            request.start = ParseWord(startText, "START", false);
+            request.count = ParseWord(countText, "COUNT", false);
+        } else if (write->parsed() || writeMultiple->parsed()) {
+            request.start = ParseWord(startText, "START", false);
+            for (const auto& v : valueTexts)
+                request.values.push_back(ParseWord(v, "VALUE", true));
+            request.op = write->parsed() && request.values.size() == 1 ? Op::WriteSingle : Op::WriteMultiple;
+        } else if (diag->parsed()) {
+            request.op = Op::Diagnostics;
+        } else if (id->parsed()) {
+            request.op = Op::Identify;
+        }
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? kExitOk : kExitUsage;
+    }
+
+    std::unique_ptr<Backend> backend;
+    try {
+        if (!tcp.empty()) {
+            TcpOptions o;
+            if (!ParseHostPort(tcp, o.host, o.port)) {
+                std::cerr << "--tcp: '" << tcp << "' is not HOST or HOST:PORT\n";
+                return kExitUsage;
+            }
+            if (request.op == Op::Diagnostics) {
+                std::cerr << "diag: the Modbus TCP client has no function 8 (Diagnostics); "
+                             "use it over a serial line (--port)\n";
+                return kExitUsage;
+            }
+            o.unitId = static_cast<uint8_t>(address);
+            o.timeoutMs = tcpTimeout;
+            backend = std::make_unique<TcpBackend>(o);
+        } else {
+            serial.port = port;
+            serial.baud = baud;
+            serial.parity = parity == "none" ? modbus::psNone : parity == "odd" ? modbus::psOdd : modbus::psEven;
+            serial.dataBits = dataBits == 7 ? modbus::db7 : modbus::db8;
+            serial.stopBits = stopBits == 2 ? modbus::sb2 : modbus::sb1;
+            serial.ascii = ascii;
+            serial.echo = echo;
+            serial.address = static_cast<uint8_t>(address);
+            serial.receiveTimeoutMs = receiveTimeout;
+            serial.retries = retries;
+            serial.refetchDelayMs = refetch;
+            serial.turnaroundDelayMs = turnaround;
+            serial.silentInterval = silent;
+            backend = std::make_unique<SerialBackend>(serial);
+        }
+    } catch (const modbus::EModbusError& e) {
+        std::cerr << e.what();
+        if (!e.Reason().empty())
+            std::cerr << ": " << e.Reason();
+        std::cerr << '\n';
+        return kExitUsage;
+    } catch (const modbus::ESocketError& e) {
+        std::cerr << e.what() << '\n';
+        return kExitUsage;
+    }
+
+    Printer printer(std::cout, json);
+    int exitCode = kExitOk;
+    try {
+        for (int i = 0; i < loop; ++i) {
+            if (i > 0 && interval > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(interval));
+            const Outcome o = backend->Perform(request);
+            printer.Print(o);
+            if (o.status != modbus::trSuccess)
+                exitCode = kExitFailed;
+        }
+    } catch (const modbus::EModbusError& e) {
+        std::cerr << e.what() << '\n';
+        return kExitUsage;
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << '\n';
+        return kExitUsage;
+    }
+    return exitCode;
+}

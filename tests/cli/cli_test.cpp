@@ -1,0 +1,278 @@
+// tarnwick-cli as a user runs it: a real process against a device played on a pty or a loopback
+// TCP server; what it sends, prints and returns.
+#include "ChildProcess.h"
+#include "PtyPair.h"
+#include "ScriptedTcpServer.h"
+#include "TcpBackend.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+using namespace testing_support;
+using Piece = ScriptedPeer::Piece;
+using nlohmann::json;
+
+namespace {
+
+std::string Cli()
+{
+    return BuildPath("cli/tarnwick-cli");
+}
+
+uint8_t LrcOf(const Bytes& b)
+{
+    unsigned s = 0;
+    for (uint8_t x : b)
+        s += x;
+    return static_cast<uint8_t>(-s);
+}
+
+// A small well-behaved device at address 1: register n holds n, writes and diagnostics echo,
+// identification is "VORTAN" + run indicator.
+Bytes AnswerPdu(const Bytes& pdu)
+{
+    switch (pdu[1]) {
+    case 0x03: {
+        const int start = pdu[2] << 8 | pdu[3], count = pdu[4] << 8 | pdu[5];
+        Bytes r{pdu[0], 0x03, static_cast<uint8_t>(2 * count)};
+        for (int i = 0; i < count; ++i) {
+            r.push_back(static_cast<uint8_t>((start + i) >> 8));
+            r.push_back(static_cast<uint8_t>(start + i));
+        }
+        return r;
+    }
+    case 0x06:
+    case 0x08: return Bytes(pdu.begin(), pdu.begin() + 6);
+    case 0x10: return Bytes(pdu.begin(), pdu.begin() + 6);
+    case 0x11: return Bytes{pdu[0], 0x11, 7, 'V', 'O', 'R', 'T', 'A', 'N', 0xFF};
+    default: return Bytes{pdu[0], static_cast<uint8_t>(pdu[1] | 0x80), 1};
+    }
+}
+
+ScriptedPeer::Responder RtuDevice()
+{
+    return [](const Bytes& req) {
+        Bytes pdu(req.begin(), req.end() - 2);
+        return std::vector<Piece>{{WithCrc(AnswerPdu(pdu)), 0}};
+    };
+}
+
+ScriptedPeer::Responder AsciiDevice()
+{
+    return [](const Bytes& req) {
+        // ":" hex... LRC CR LF -> raw bytes without LRC
+        const Bytes raw = HexBytes(std::string(req.begin() + 1, req.end() - 2));
+        Bytes answer = AnswerPdu(Bytes(raw.begin(), raw.end() - 1));
+        answer.push_back(LrcOf(answer));
+        std::string text = ":";
+        for (char c : Hex(answer))
+            if (c != ' ')
+                text += c;
+        text += "\r\n";
+        return std::vector<Piece>{{Ascii(text), 0}};
+    };
+}
+
+json OnlyLine(const std::string& out)
+{
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+    return json::parse(out.substr(0, out.find('\n')));
+}
+
+}  // namespace
+
+struct OpCase {
+    const char* name;
+    bool ascii;
+    std::vector<std::string> command;
+    std::string wire;  // request as the device saw it: hex (RTU) or text (ASCII)
+    std::function<void(const json&)> check;
+};
+
+class CliOperation : public ::testing::TestWithParam<OpCase> {};
+
+TEST_P(CliOperation, SendsTheRequestAndPrintsTheResult)
+{
+    const OpCase& c = GetParam();
+    PtyPair pty;
+    ScriptedPeer peer(pty, c.ascii ? AsciiDevice() : RtuDevice());
+    std::vector<std::string> argv{Cli(), "--port", pty.SlavePath(), "--json"};
+    if (c.ascii)
+        argv.push_back("--ascii");
+    argv.insert(argv.end(), c.command.begin(), c.command.end());
+    const RunResult r = RunProgram(argv);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const auto req = peer.Requests();
+    ASSERT_EQ(req.size(), 1u);
+    EXPECT_EQ(Hex(req[0].bytes), Hex(c.ascii ? Ascii(c.wire) : HexBytes(c.wire)));
+    const json j = OnlyLine(r.out);
+    EXPECT_EQ(j["status"], "trSuccess");
+    EXPECT_EQ(j["attempts"], 1);
+    EXPECT_TRUE(j["exception"].is_null());
+    EXPECT_TRUE(j["elapsed_ms"].is_number());
+    c.check(j);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliOperation,
+    ::testing::Values(
+        OpCase{"ReadRtu", false, {"read", "0", "1"}, "01 03 00 00 00 01 84 0A",
+               [](const json& j) { EXPECT_EQ(j["values"], json::array({0})); }},
+        OpCase{"ReadHexStartAscii", true, {"read", "0x3E8", "2"}, ":0103" "03E80002" "0F\r\n",
+               [](const json& j) { EXPECT_EQ(j["values"], json::array({1000, 1001})); }},
+        OpCase{"WriteOneIsFunction6", false, {"write", "9115", "3"}, "01 06 23 9B 00 03 B3 A0",
+               [](const json& j) { EXPECT_EQ(j["op"], "write"); }},
+        OpCase{"WriteSeveralIsFunction16", false, {"write", "140", "1", "-1"},
+               Hex(WithCrc(HexBytes("01 10 00 8C 00 02 04 00 01 FF FF"))),
+               [](const json& j) { EXPECT_EQ(j["values"], json::array({1, 65535})); }},
+        OpCase{"WriteMultipleAscii", true, {"write-multiple", "20", "1"}, ":011000140001020001D7\r\n",
+               [](const json& j) { EXPECT_EQ(j["op"], "write-multiple"); }},
+        OpCase{"Diag", false, {"diag"}, "01 08 00 00 A5 37 DA 8D",
+               [](const json& j) { EXPECT_EQ(j["op"], "diag"); }},
+        OpCase{"IdAscii", true, {"id"}, ":0111EE\r\n",
+               [](const json& j) { EXPECT_EQ(j["data_hex"], "564F5254414EFF"); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CliOutcome, FailuresExitOneWithTheirStatus)
+{
+    PtyPair pty;
+    ScriptedPeer peer(pty, [](const Bytes& req) {
+        if (req[1] == 0x06)
+            return std::vector<Piece>{};
+        return std::vector<Piece>{{WithCrc(HexBytes("01 83 02")), 0}};
+    });
+    RunResult r = RunProgram({Cli(), "--port", pty.SlavePath(), "--json", "read", "7", "2"});
+    EXPECT_EQ(r.exitCode, 1);
+    json j = OnlyLine(r.out);
+    EXPECT_EQ(j["status"], "trExceptionReply");
+    EXPECT_EQ(j["exception"], "seIllegalDataAddress");
+    EXPECT_EQ(j["exception_code"], 2);
+    EXPECT_EQ(j["values"], json::array({0, 0}));
+
+    r = RunProgram({Cli(), "--port", pty.SlavePath(), "--json", "--retries", "2", "--receive-timeout", "100",
+             "write", "1", "1"});
+    EXPECT_EQ(r.exitCode, 1);
+    j = OnlyLine(r.out);
+    EXPECT_EQ(j["status"], "trNoReply");
+    EXPECT_EQ(j["attempts"], 2);
+}
+
+TEST(CliOutcome, LoopRepeatsAndReadableTableShowsRegisters)
+{
+    PtyPair pty;
+    ScriptedPeer peer(pty, RtuDevice());
+    const RunResult r = RunProgram({Cli(), "--port", pty.SlavePath(), "read", "1000", "2", "--loop", "3",
+                             "--interval", "10"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(peer.RequestCount(), 3u);
+    EXPECT_NE(r.out.find("read: trSuccess, 1 attempt"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("      1001    1001  0x03E9"), std::string::npos) << r.out;
+}
+
+struct UsageCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string message;
+};
+
+class CliUsage : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(CliUsage, ExitsTwoWithAClearMessage)
+{
+    const UsageCase& c = GetParam();
+    PtyPair pty;
+    std::vector<std::string> argv{Cli()};
+    for (const auto& a : c.args)
+        argv.push_back(a == "PTY" ? pty.SlavePath() : a);
+    const RunResult r = RunProgram(argv);
+    EXPECT_EQ(r.exitCode, 2) << r.out;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, CliUsage,
+    ::testing::Values(
+        UsageCase{"CountZero", {"--port", "PTY", "read", "0", "0"}, "Register count must be between 1 and 125"},
+        UsageCase{"CountTooLarge", {"--port", "PTY", "read", "0", "126"}, "Register count must be between 1 and 125"},
+        UsageCase{"RangePastEnd", {"--port", "PTY", "read", "65500", "100"}, "Starting register index is invalid (65500)"},
+        UsageCase{"TooManyToWrite", {"--port", "PTY", "write-multiple", "0", "1", "2", "3", "4", "5", "6", "7", "8", "9",
+                                     "10", "11", "12", "13", "14", "15", "16", "17", "18", "19", "20", "21", "22", "23",
+                                     "24", "25", "26", "27", "28", "29", "30", "31", "32", "33", "34", "35", "36", "37",
+                                     "38", "39", "40", "41", "42", "43", "44", "45", "46", "47", "48", "49", "50", "51",
+                                     "52", "53", "54", "55", "56", "57", "58", "59", "60", "61", "62", "63", "64", "65",
+                                     "66", "67", "68", "69", "70", "71", "72", "73", "74", "75", "76", "77", "78", "79",
+                                     "80", "81", "82", "83", "84", "85", "86", "87", "88", "89", "90", "91", "92", "93",
+                                     "94", "95", "96", "97", "98", "99", "100", "101", "102", "103", "104", "105", "106",
+                                     "107", "108", "109", "110", "111", "112", "113", "114", "115", "116", "117", "118",
+                                     "119", "120", "121", "122", "123", "124"},
+                  "Register count must be between 1 and 123"},
+        UsageCase{"NotANumber", {"--port", "PTY", "write", "5", "12a"}, "'12a' is not a number"},
+        UsageCase{"ValueTooLarge", {"--port", "PTY", "write", "5", "70000"}, "'70000' is not a number"},
+        UsageCase{"NoPort", {"read", "0", "1"}, "--port or --tcp"},
+        UsageCase{"BothTransports", {"--port", "PTY", "--tcp", "127.0.0.1", "id"}, "excludes"},
+        UsageCase{"BadParity", {"--port", "PTY", "--parity", "mark", "id"}, "parity"},
+        UsageCase{"MissingPort", {"--port", "/dev/tarnwick-none", "id"},
+                  "Could not open serial port: /dev/tarnwick-none: No such file or directory"},
+        UsageCase{"BadTcpAddress", {"--tcp", "127.0.0.1:notaport", "id"}, "is not HOST or HOST:PORT"},
+        UsageCase{"TcpRefused", {"--tcp", "127.0.0.1:1", "id"}, "Socket Error # 111"},
+        UsageCase{"TcpHasNoDiagnostics", {"--tcp", "127.0.0.1:1", "diag"}, "has no function 8"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CliTcp, OperationsOverLoopbackUseWireRegisterNumbersAndTheUnitId)
+{
+    tcptest::ScriptedTcpServer server([](const tcptest::Request& r) {
+        Bytes pdu(r.bytes.begin() + 6, r.bytes.end());  // unit id + PDU, as a serial frame
+        Bytes answer = AnswerPdu(pdu);
+        if (r.Function() == 0x03 && pdu[3] == 0x63)  // register 99: exception 2
+            answer = {pdu[0], 0x83, 0x02};
+        return std::vector<tcptest::Step>{
+            tcptest::Send(tcptest::Answer(r, Bytes(answer.begin() + 1, answer.end())))};
+    });
+    const std::string where = "127.0.0.1:" + std::to_string(server.Port());
+
+    RunResult r = RunProgram({Cli(), "--tcp", where, "--address", "7", "--json", "read", "1000", "2"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(OnlyLine(r.out)["values"], json::array({1000, 1001}));
+    auto req = server.Requests();
+    ASSERT_EQ(req.size(), 1u);
+    EXPECT_EQ(Hex(req[0].bytes), "00 01 00 00 00 06 07 03 03 E8 00 02");
+
+    r = RunProgram({Cli(), "--tcp", where, "--json", "id"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // Words of two bytes each, up to the first zero word: the odd seventh byte is dropped.
+    EXPECT_EQ(OnlyLine(r.out)["data_hex"], "564F5254414E");
+
+    r = RunProgram({Cli(), "--tcp", where, "--json", "read", "99", "1"});
+    EXPECT_EQ(r.exitCode, 1);
+    const json j = OnlyLine(r.out);
+    EXPECT_EQ(j["status"], "trExceptionReply");
+    EXPECT_EQ(j["exception_code"], 2);
+
+    r = RunProgram({Cli(), "--tcp", where, "--json", "write", "9115", "3"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Hex(server.Requests().back().bytes).substr(18), "01 06 23 9B 00 03");
+}
+
+TEST(CliTcp, HostPortParsing)
+{
+    const struct {
+        const char* text;
+        bool ok;
+        const char* host;
+        int port;
+    } cases[] = {
+        {"127.0.0.1", true, "127.0.0.1", 502}, {"127.0.0.1:1502", true, "127.0.0.1", 1502},
+        {"[::1]:15", true, "::1", 15},         {"localhost:0", false, "", 0},
+        {"host:", false, "", 0},               {":502", false, "", 0},
+        {"h:70000", false, "", 0},             {"[::1", false, "", 0},
+    };
+    for (const auto& c : cases) {
+        std::string host;
+        int port = 0;
+        EXPECT_EQ(cli::ParseHostPort(c.text, host, port), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(host, c.host);
+            EXPECT_EQ(port, c.port);
+        }
+    }
+}
