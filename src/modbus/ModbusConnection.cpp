@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <thread>
@@ -319,15 +320,17 @@ bool TModbusConnection::SendFrame(const uint8_t* bytes, int length)
     return ok;
 }
 
-int TModbusConnection::ReceiveFrame(uint8_t* buf, int capacity, int firstTimeoutMs)
+int TModbusConnection::ReceiveFrame(uint8_t* buf, int capacity, int firstTimeoutMs,
+                                    const uint8_t* echo, int echoLength)
 {
     if (firstTimeoutMs == 0 || !port_io_)
         return 0;
-    return transmissionMode_ == tmRTU ? ReceiveRTU(buf, capacity, firstTimeoutMs)
+    return transmissionMode_ == tmRTU ? ReceiveRTU(buf, capacity, firstTimeoutMs, echo, echoLength)
                                       : ReceiveASCII(buf, capacity, firstTimeoutMs);
 }
 
-int TModbusConnection::ReceiveRTU(uint8_t* buf, int capacity, int firstTimeoutMs)
+int TModbusConnection::ReceiveRTU(uint8_t* buf, int capacity, int firstTimeoutMs,
+                                  const uint8_t* echo, int echoLength)
 {
     if (port_io_->WaitForData(firstTimeoutMs) != WaitResult::Data)
         return 0;
@@ -335,9 +338,17 @@ int TModbusConnection::ReceiveRTU(uint8_t* buf, int capacity, int firstTimeoutMs
     if (n <= 0)
         return 0;
     const int gap = static_cast<int>(EffectiveSilentInterval());
+    const bool byLength = endFrameByLength_;
+    // A whole reply, or the echo of the request followed by a whole reply.
+    auto complete = [&] {
+        if (IsCompleteRtuReply(buf, n))
+            return true;
+        return echo && n > echoLength && std::memcmp(buf, echo, static_cast<size_t>(echoLength)) == 0 &&
+               IsCompleteRtuReply(buf + echoLength, n - echoLength);
+    };
     // The frame ends at the first silence of the effective interval; bytes past the capacity stay
     // in the driver until the next purge.
-    while (n < capacity && port_io_->WaitForData(gap) == WaitResult::Data) {
+    while (n < capacity && !(byLength && complete()) && port_io_->WaitForData(gap) == WaitResult::Data) {
         const int k = port_io_->Read(buf + n, capacity - n);
         if (k <= 0)
             break;

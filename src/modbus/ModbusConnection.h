@@ -88,6 +88,11 @@ public:
     void SetTurnaroundDelay(uint32_t ms);
     bool EchoQueryBeforeReply() const { return echoQueryBeforeReply_; }
     void SetEchoQueryBeforeReply(bool v);
+    // RTU: a reply ends as soon as its bytes form a whole frame of the length its content implies
+    // with a good CRC, instead of after the silent interval. Anything else still ends at the
+    // silence. Off by default.
+    bool EndFrameByLength() const { return endFrameByLength_; }
+    void SetEndFrameByLength(bool v) { endFrameByLength_ = v; }
 
     // Milliseconds of silence that end a frame; derived from the line settings.
     uint32_t EffectiveSilentInterval() const;
@@ -115,8 +120,10 @@ public:
     // Port procedures of the worker thread.
     void PurgePort(bool input, bool output);
     bool SendFrame(const uint8_t* bytes, int length);
-    // Wire bytes of one frame; firstTimeoutMs < 0 waits without limit (server mode).
-    int ReceiveFrame(uint8_t* buf, int capacity, int firstTimeoutMs);
+    // Wire bytes of one frame; firstTimeoutMs < 0 waits without limit (server mode). `echo` is
+    // the request as sent when the line may return it before the reply.
+    int ReceiveFrame(uint8_t* buf, int capacity, int firstTimeoutMs, const uint8_t* echo = nullptr,
+                     int echoLength = 0);
     void PostFrame(const uint8_t* bytes, int count, bool sent);
     void PostTransaction(std::unique_ptr<TModbusTransaction> t);
     void PostInvalidFrameDiscard();
@@ -132,7 +139,7 @@ private:
     bool ApplyLineSettings();
     void RecomputeSilentInterval();
     LineSettings CurrentLineSettings() const;
-    int ReceiveRTU(uint8_t* buf, int capacity, int firstTimeoutMs);
+    int ReceiveRTU(uint8_t* buf, int capacity, int firstTimeoutMs, const uint8_t* echo, int echoLength);
     int ReceiveASCII(uint8_t* buf, int capacity, int firstTimeoutMs);
     void Deliver(TModbusTransaction& t);
     void DeliverFrame(const TFrameData& data, bool sent);
@@ -171,6 +178,7 @@ private:
     uint32_t turnaroundDelay_ = 100;
     uint32_t effectiveSilentInterval_ = 16;
     std::atomic<bool> echoQueryBeforeReply_{false};
+    std::atomic<bool> endFrameByLength_{false};
 
     FrameEvent onFrameSend_, onFrameReceive_;
     std::atomic<bool> hasFrameSend_{false}, hasFrameReceive_{false};

@@ -146,6 +146,35 @@ bool DecodeFrame(TTransmissionMode m, TConnectionMode side, const uint8_t* src, 
     return CheckChecksum(raw, m);
 }
 
+int ExpectedRtuReplyLength(const uint8_t* bytes, int count)
+{
+    if (count < 2)
+        return 0;
+    const uint8_t fc = bytes[1];
+    if (fc & 0x80)
+        return 5;  // address, function, exception code, CRC
+    switch (fc) {
+    case 0x01: case 0x02: case 0x03: case 0x04: case 0x0C: case 0x11: case 0x14: case 0x15:
+    case 0x17:
+        // address, function, byte count, data, CRC
+        return count < 3 ? 0 : 3 + bytes[2] + 2;
+    case 0x05: case 0x06: case 0x08: case 0x0B: case 0x0F: case 0x10:
+        return 8;  // address, function, two words, CRC
+    case 0x07:
+        return 5;
+    default:
+        return -1;
+    }
+}
+
+bool IsCompleteRtuReply(const uint8_t* bytes, int count)
+{
+    if (count < MinRawFrame(tmRTU, cmClient) || ExpectedRtuReplyLength(bytes, count) != count)
+        return false;
+    const uint16_t crc = Crc16(bytes, static_cast<size_t>(count - 2));
+    return bytes[count - 2] == static_cast<uint8_t>(crc) && bytes[count - 1] == static_cast<uint8_t>(crc >> 8);
+}
+
 Classification ClassifyReply(TTransmissionMode m, const uint8_t* wire, int length,
                              const TModbusBuffer& query, TModbusBuffer& reply)
 {

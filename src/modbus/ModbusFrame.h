@@ -36,6 +36,12 @@ int EncodeFrame(TTransmissionMode m, const TModbusBuffer& raw, uint8_t* dest, in
 bool DecodeFrame(TTransmissionMode m, TConnectionMode side, const uint8_t* src, int length,
                  TModbusBuffer& raw);
 
+// Length an RTU reply must have, judged from its first bytes: 0 while too few bytes have arrived
+// to tell, -1 for a function code whose reply length cannot be known from its content.
+int ExpectedRtuReplyLength(const uint8_t* bytes, int count);
+// True when the bytes are exactly one RTU reply of the length its content implies, with a good CRC.
+bool IsCompleteRtuReply(const uint8_t* bytes, int count);
+
 struct Classification {
     TTransactionReply reply = trNoReply;
     uint8_t exceptionCode = 0;

@@ -165,9 +165,11 @@ void TTransactionThread::ReceiveReply(TModbusTransaction& t, int sentLength)
     const int capacity = static_cast<int>(receiveBuffer_.size());
     for (;;) {
         const int timeout = ClampMs(connection_.ReceiveTimeout());
-        int n = connection_.ReceiveFrame(recv, capacity, timeout);
+        const bool echo = connection_.EchoQueryBeforeReply();
+        int n = connection_.ReceiveFrame(recv, capacity, timeout, echo ? sendBuffer_.data() : nullptr,
+                                         sentLength);
         // An RS-485 adapter that hears its own request hands it back before the reply.
-        if (connection_.EchoQueryBeforeReply() && n >= sentLength &&
+        if (echo && n >= sentLength &&
             std::memcmp(recv, sendBuffer_.data(), static_cast<size_t>(sentLength)) == 0) {
             if (n == sentLength) {
                 n = connection_.ReceiveFrame(recv, capacity, timeout);

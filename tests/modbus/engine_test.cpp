@@ -306,3 +306,51 @@ TEST(EngineServer, RequestsAreReceivedNeverAnsweredAndClientRequestsNeverSent)
     // Each good request ran the send procedure once, with an empty reply.
     EXPECT_EQ(sendEvents, std::count(h.receivedFrames.begin(), h.receivedFrames.end(), kReadReq));
 }
+
+struct FrameEndCase {
+    const char* name;
+    bool byLength;
+    bool echo;
+    std::vector<Piece> pieces;
+    TTransactionReply reply;
+    bool endsBeforeSilence;
+};
+
+class EngineFrameEnd : public ::testing::TestWithParam<FrameEndCase> {};
+
+// A silent interval of 400 characters at 19200 baud is 209 ms: long enough to tell an end by
+// length from an end by silence.
+TEST_P(EngineFrameEnd, WholeFramesEndByLengthAnythingElseBySilence)
+{
+    const FrameEndCase& c = GetParam();
+    SerialHarness h;
+    h.connection.SetSilentInterval(400);
+    h.connection.SetEndFrameByLength(c.byLength);
+    h.connection.SetEchoQueryBeforeReply(c.echo);
+    ScriptedPeer peer(h.pty, [&](const Bytes&) { return c.pieces; });
+    h.Open();
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(1));
+    EXPECT_EQ(h.Last().info.Reply, c.reply);
+    const auto sent = peer.Requests().at(0).at;
+    const auto took = MsBetween(sent, h.Last().at);
+    if (c.endsBeforeSilence)
+        EXPECT_LT(took, 150);
+    else
+        EXPECT_GE(took, 200);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, EngineFrameEnd,
+    ::testing::Values(
+        FrameEndCase{"GoodReplyByLength", true, false, {{kGoodReply, 0}}, trSuccess, true},
+        FrameEndCase{"GoodReplyBySilence", false, false, {{kGoodReply, 0}}, trSuccess, false},
+        FrameEndCase{"ExceptionByLength", true, false, {{WithCrc(HexBytes("01 83 02")), 0}}, trExceptionReply, true},
+        FrameEndCase{"SplitReplyWaitsForTheRest", true, false,
+                     {{Bytes(kGoodReply.begin(), kGoodReply.begin() + 3), 0},
+                      {Bytes(kGoodReply.begin() + 3, kGoodReply.end()), 30}},
+                     trSuccess, true},
+        FrameEndCase{"EchoThenReplyByLength", true, true, {{Join(kReadReq, kGoodReply), 0}}, trSuccess, true},
+        FrameEndCase{"BadCrcEndsAtSilence", true, false, {{HexBytes("01 03 02 12 34 00 00"), 0}}, trInvalidFrame, false},
+        FrameEndCase{"TrailingByteEndsAtSilence", true, false, {{Join(kGoodReply, HexBytes("FF")), 0}}, trInvalidFrame, false}),
+    [](const auto& info) { return std::string(info.param.name); });

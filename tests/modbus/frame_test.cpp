@@ -312,3 +312,31 @@ TEST(Messages, FormattedWithTheirValues)
     EXPECT_EQ(FormatMessage(msg::ValueRange, 1, 4294967295LL), "Value must be between 1 and 4294967295");
     EXPECT_EQ(FormatMessage(msg::RegisterCountRange, 125), "Register count must be between 1 and 125");
 }
+
+TEST(FrameLength, ExpectedFromContent)
+{
+    const struct {
+        const char* hex;
+        int expected;
+    } cases[] = {
+        {"01", 0},                    // too short to tell
+        {"01 03", 0},                 // byte count not there yet
+        {"01 03 04", 9},
+        {"01 11 4A", 79},
+        {"01 83", 5},
+        {"01 06 00", 8},
+        {"01 10", 8},
+        {"01 08", 8},
+        {"01 2B 0E", -1},             // length not given by the content
+    };
+    for (const auto& c : cases) {
+        const Bytes b = HexBytes(c.hex);
+        EXPECT_EQ(ExpectedRtuReplyLength(b.data(), static_cast<int>(b.size())), c.expected) << c.hex;
+    }
+    const Bytes good = testing_support::WithCrc(HexBytes("01 03 02 12 34"));
+    EXPECT_TRUE(IsCompleteRtuReply(good.data(), static_cast<int>(good.size())));
+    EXPECT_FALSE(IsCompleteRtuReply(good.data(), static_cast<int>(good.size()) - 1));
+    Bytes bad = good;
+    bad.back() ^= 1;
+    EXPECT_FALSE(IsCompleteRtuReply(bad.data(), static_cast<int>(bad.size())));
+}
