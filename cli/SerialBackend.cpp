@@ -25,6 +25,7 @@ SerialBackend::SerialBackend(const SerialOptions& o) : connection_(events_)
     connection_.SetRefetchDelay(o.refetchDelayMs);
     connection_.SetTurnaroundDelay(o.turnaroundDelayMs);
     connection_.SetSilentInterval(o.silentInterval);
+    connection_.SetEndFrameByLength(o.endFrameByLength);
     client_.SetConnection(&connection_);
     client_.SetServerAddress(o.address);
 

@@ -21,6 +21,7 @@ struct SerialOptions {
     uint32_t refetchDelayMs = 0;
     uint32_t turnaroundDelayMs = 100;
     uint32_t silentInterval = 4;
+    bool endFrameByLength = true;
 };
 
 class SerialBackend final : public Backend {

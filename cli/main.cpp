@@ -69,6 +69,9 @@ int main(int argc, char** argv)
     app.add_option("--turnaround-delay", turnaround, "Pause after a broadcast, ms")->capture_default_str();
     app.add_option("--silent-interval", silent, "Characters (RTU) or ms (ASCII) of silence that end a frame")
         ->capture_default_str();
+    app.add_option("--frame-end", frameEnd,
+                   "How an RTU reply ends: 'length' as soon as it is whole, or 'silence' after the silent interval")
+        ->capture_default_str()->check(CLI::IsMember({"length", "silence"}));
     app.add_option("--timeout", tcpTimeout, "TCP reply time-out, ms")->capture_default_str();
     app.add_flag("--json", json, "One JSON object per transaction, one per line");
 
@@ -153,6 +156,7 @@ int main(int argc, char** argv)
             serial.refetchDelayMs = refetch;
             serial.turnaroundDelayMs = turnaround;
             serial.silentInterval = silent;
+            serial.endFrameByLength = frameEnd == "length";
             backend = std::make_unique<SerialBackend>(serial);
         }
     } catch (const modbus::EModbusError& e) {

@@ -276,3 +276,18 @@ TEST(CliTcp, HostPortParsing)
         }
     }
 }
+
+TEST(CliFrameEnd, SilenceModeWaitsTheSilentIntervalAfterTheReply)
+{
+    PtyPair pty;
+    ScriptedPeer peer(pty, RtuDevice());
+    // 400 characters at 19200 baud: 209 ms of silence end a frame.
+    auto elapsed = [&](const char* mode) {
+        const RunResult r = RunProgram({Cli(), "--port", pty.SlavePath(), "--json", "--silent-interval", "400",
+                                        "--frame-end", mode, "read", "0", "1"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return OnlyLine(r.out)["elapsed_ms"].get<double>();
+    };
+    EXPECT_GE(elapsed("silence"), 200.0);
+    EXPECT_LT(elapsed("length"), 150.0);
+}
