@@ -1,0 +1,122 @@
+#include "DialogService.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+
+namespace tarnwick {
+
+namespace {
+
+QMessageBox::Icon ToQt(IDialogService::Icon icon)
+{
+    switch (icon) {
+    case IDialogService::Icon::Information: return QMessageBox::Information;
+    case IDialogService::Icon::Warning: return QMessageBox::Warning;
+    case IDialogService::Icon::Error: return QMessageBox::Critical;
+    case IDialogService::Icon::Question: return QMessageBox::Question;
+    case IDialogService::Icon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+int FirstButton(int buttons)
+{
+    for (int b : {IDialogService::Ok, IDialogService::Yes, IDialogService::No, IDialogService::Cancel})
+        if (buttons & b)
+            return b;
+    return IDialogService::Ok;
+}
+
+}  // namespace
+
+int QtDialogService::MessageBox(QWidget* parent, const QString& caption, const QString& text,
+                                Icon icon, int buttons)
+{
+    // The texts keep the CR LF line ends the meter's tools always used; Qt wants plain LF.
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).remove(QLatin1Char('\r'));
+    QMessageBox box(ToQt(icon), caption, shown, QMessageBox::NoButton, parent);
+    const std::pair<Button, QMessageBox::StandardButton> map[] = {
+        {Ok, QMessageBox::Ok}, {Cancel, QMessageBox::Cancel}, {Yes, QMessageBox::Yes}, {No, QMessageBox::No}};
+    for (const auto& [ours, qt] : map)
+        if (buttons & ours)
+            box.addButton(qt);
+    if (buttons == 0)
+        box.addButton(QMessageBox::Ok);
+    const int pressed = box.exec();
+    for (const auto& [ours, qt] : map)
+        if (pressed == qt)
+            return ours;
+    return buttons & Cancel ? Cancel : FirstButton(buttons);
+}
+
+void QtDialogService::ShowException(QWidget* parent, const QString& text)
+{
+    QMessageBox::critical(parent, QApplication::applicationName(), text);
+}
+
+QString QtDialogService::SaveFileName(QWidget* parent, const QString& caption, const QString& fileName,
+                                      const QString& filter)
+{
+    return QFileDialog::getSaveFileName(parent, caption, fileName, filter);
+}
+
+bool QtDialogService::Print(QWidget* parent, QPrinter& printer)
+{
+    QPrintDialog dialog(&printer, parent);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+int QtDialogService::Exec(QDialog& dialog) { return dialog.exec(); }
+
+int RecordingDialogService::MessageBox(QWidget*, const QString& caption, const QString& text,
+                                       Icon icon, int buttons)
+{
+    int answer = FirstButton(buttons);
+    if (!answers.empty()) {
+        answer = answers.front();
+        answers.pop_front();
+    }
+    shown.push_back({Shown::Kind::MessageBox, caption, text, icon, buttons, answer});
+    if (onMessage)
+        onMessage(shown.back());
+    return answer;
+}
+
+void RecordingDialogService::ShowException(QWidget*, const QString& text)
+{
+    shown.push_back({Shown::Kind::Exception, QApplication::applicationName(), text, Icon::Error, Ok, Ok});
+    if (onMessage)
+        onMessage(shown.back());
+}
+
+QString RecordingDialogService::SaveFileName(QWidget*, const QString& caption, const QString& fileName,
+                                             const QString&)
+{
+    QString answer;
+    if (!fileNames.empty()) {
+        answer = fileNames.front();
+        fileNames.pop_front();
+    }
+    shown.push_back({Shown::Kind::SaveFile, caption, fileName, Icon::None, 0, answer.isEmpty() ? Cancel : Ok});
+    return answer;
+}
+
+bool RecordingDialogService::Print(QWidget*, QPrinter&)
+{
+    shown.push_back({Shown::Kind::Print, QString(), QString(), Icon::None, 0, printAnswer ? Ok : Cancel});
+    return printAnswer;
+}
+
+int RecordingDialogService::Exec(QDialog& dialog)
+{
+    const int result = onDialog ? onDialog(dialog) : QDialog::Rejected;
+    shown.push_back({Shown::Kind::Dialog, dialog.windowTitle(), QString(), Icon::None, 0, result});
+    return result;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,603 @@
+// Construction of the main window: its controls, their places and the signal wiring.
+//
+// The window is laid out like a sheet that the window's size crops: 520 x 550 shows the
+// communication, actions and measured-value areas; 760 wide adds the calculator, register and
+// CRT area; 766 high adds the service groups; 1350 wide adds the parameter subset. Each area
+// uses ordinary layouts inside; only the areas themselves sit at fixed places.
+
+#include "FormTarnwick.h"
+
+#include "QtMainThread.h"
+#include "StatusPanels.h"
+
+#include "MBMasterUnitIDs.h"
+#include "RegisterFormulas.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace tarnwick {
+
+namespace {
+
+// Places of the areas on the sheet, in pixels.
+constexpr QRect LeftArea{6, 4, 508, 516};
+constexpr QRect RightArea{522, 4, 230, 516};
+constexpr QRect ServiceArea{6, 524, 746, 214};
+constexpr QRect SubsetArea{760, 4, 584, 734};
+
+// An empty slave-address text becomes 1 when the box is left.
+class TSlaveAddressBox final : public QSpinBox {
+public:
+    using QSpinBox::QSpinBox;
+    void fixup(QString& input) const override
+    {
+        if (input.trimmed().isEmpty())
+            input = QStringLiteral("1");
+    }
+};
+
+template <typename W>
+W* Named(W* widget, const char* name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QPushButton* Button(const char* name, const QString& caption, QWidget* parent = nullptr)
+{
+    return Named(new QPushButton(caption, parent), name);
+}
+
+QLabel* Label(const QString& text, const char* name = nullptr)
+{
+    auto* label = new QLabel(text);
+    if (name)
+        label->setObjectName(QString::fromLatin1(name));
+    return label;
+}
+
+QComboBox* Combo(const char* name, const QStringList& items, bool editable = false)
+{
+    auto* box = Named(new QComboBox, name);
+    box->setEditable(editable);
+    box->addItems(items);
+    return box;
+}
+
+template <size_t N>
+QStringList Items(const std::array<std::string_view, N>& texts)
+{
+    QStringList list;
+    for (std::string_view t : texts)
+        list << QString::fromLatin1(t.data(), static_cast<qsizetype>(t.size()));
+    return list;
+}
+
+}  // namespace
+
+TFormTarnwick::TFormTarnwick(const QStringList& args, IDialogService& dialogs, QWidget* parent)
+    : QMainWindow(parent), m_dialogs(dialogs)
+{
+    setObjectName(QStringLiteral("FormTarnwick"));
+    setWindowTitle(QStringLiteral("Tarnwick"));
+    CreateComponents();
+    BuildControls();
+    WireSignals();
+    FormCreate(args);
+}
+
+TFormTarnwick::~TFormTarnwick()
+{
+    m_destroying = true;
+    FormDestroy();
+}
+
+void TFormTarnwick::CreateComponents()
+{
+    m_mainThread = std::make_unique<QtMainThread>(
+        [this](const std::string& message) { ShowError(QString::fromStdString(message)); });
+    ModbusConnection = std::make_unique<modbus::TModbusConnection>(*m_mainThread);
+    // The form's values where they differ from the connection's own defaults.
+    ModbusConnection->SetReceiveTimeout(2000);
+    ModbusConnection->SetRefetchDelay(15);
+    ModbusConnection->SetEchoQueryBeforeReply(true);
+    ModbusConnection->SetDTREnabled(false);
+    ModbusConnection->SetRTSEnabled(false);
+    ModbusClient = std::make_unique<modbus::TModbusClient>();
+    ModbusClient->SetConnection(ModbusConnection.get());
+    ModbusTCP = std::make_unique<modbus::TModbusTcpClient>();
+    ModbusTCP->SetAutoConnect(false);
+    ModbusTCP->SetBaseRegister(0);
+    ModbusTCP->SetTimeOut(5000);
+
+    auto timer = [this](const char* name, int intervalMs) {
+        auto* t = new QTimer(this);
+        t->setObjectName(QString::fromLatin1(name));
+        t->setInterval(intervalMs);
+        return t;
+    };
+    Timer1 = timer("Timer1", 1000);
+    Timer2 = timer("Timer2", 1000);
+    Timer3 = timer("Timer3", 1250);
+    Timer4 = timer("Timer4", 150000);
+    TimerInputsInterval = timer("TimerInputsInterval", 1000);
+}
+
+void TFormTarnwick::BuildControls()
+{
+    // A plain panel row instead of QStatusBar, which would widen the window to fit its panels.
+    auto* wrapper = new QWidget(this);
+    auto* wrapperLayout = new QVBoxLayout(wrapper);
+    wrapperLayout->setContentsMargins(0, 0, 0, 0);
+    wrapperLayout->setSpacing(0);
+    auto* sheet = new QWidget(wrapper);
+    sheet->setObjectName(QStringLiteral("Sheet"));
+    sheet->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    BuildCommunicationArea(sheet)->setGeometry(LeftArea);
+    BuildRightArea(sheet)->setGeometry(RightArea);
+    BuildServiceArea(sheet)->setGeometry(ServiceArea);
+    BuildSubsetArea(sheet)->setGeometry(SubsetArea);
+    StatusBar1 = Named(new TStatusPanels(wrapper), "StatusBar1");
+    StatusBar1->SetText(0, QStringLiteral("Disconnected"));
+    StatusBar1->SetText(1, QStringLiteral("CRT"));
+    StatusBar1->SetText(2, QStringLiteral("Measuring"));
+    wrapperLayout->addWidget(sheet, 1);
+    wrapperLayout->addWidget(StatusBar1);
+    setCentralWidget(wrapper);
+}
+
+QWidget* TFormTarnwick::BuildCommunicationArea(QWidget* parent)
+{
+    auto* area = new QWidget(parent);
+    area->setObjectName(QStringLiteral("LeftArea"));
+    auto* column = new QVBoxLayout(area);
+    column->setContentsMargins(0, 0, 0, 0);
+
+    // Communication.
+    auto* comm = Named(new QGroupBox(QStringLiteral("Communication")), "GroupBox_communication");
+    auto* commGrid = new QGridLayout(comm);
+    Opt_RTU = Named(new QRadioButton(QStringLiteral("Modbus RTU")), "Opt_RTU");
+    Opt_TCPIP = Named(new QRadioButton(QStringLiteral("Modbus TCP/IP")), "Opt_TCPIP");
+    Opt_RTU->setAutoExclusive(false);  // the handlers keep exactly one checked
+    Opt_TCPIP->setAutoExclusive(false);
+    Opt_RTU->setChecked(true);
+    Label146 = Label(QStringLiteral("TCP/IP Settings"), "Label146");
+    Label147 = Label(QStringLiteral(":"), "Label147");
+    IPAdresse = Named(new QLineEdit(QStringLiteral("192.168.3.98")), "IPAdresse");
+    Port = Named(new QLineEdit(QStringLiteral("502")), "Port");
+    IPAdresse->setMinimumWidth(120);
+    Port->setMaximumWidth(60);
+    for (QWidget* w : {static_cast<QWidget*>(Label146), static_cast<QWidget*>(Label147),
+                       static_cast<QWidget*>(IPAdresse), static_cast<QWidget*>(Port)})
+        w->setVisible(false);
+    SpEd_slave_adr = Named(new TSlaveAddressBox, "SpEd_slave_adr");
+    SpEd_slave_adr->setRange(0, 247);
+    SpEd_slave_adr->setValue(0);
+    Bt_dis_connect = Button("Bt_dis_connect", QStringLiteral("Connect"));
+    Bt_dis_connect->setDefault(true);
+    Bt_dis_connect->setMinimumHeight(30);
+    Bt_mb_settings = Button("Bt_mb_settings", QStringLiteral("Modbus Settings"));
+    Bt_veri_mb_para = Button("Bt_veri_mb_para", QStringLiteral("Search Modbus Parameters"));
+    Bt_veri_mb_para->setToolTip(QStringLiteral(
+        "If you forgot the Modbus parameters\nof your Modbus-Device, use this function"));
+
+    auto* tcpRow = new QHBoxLayout;
+    tcpRow->addWidget(Label146);
+    tcpRow->addWidget(IPAdresse, 1);
+    tcpRow->addWidget(Label147);
+    tcpRow->addWidget(Port);
+    auto* slaveRow = new QHBoxLayout;
+    slaveRow->addWidget(Label(QStringLiteral("Slave-Address")));
+    slaveRow->addWidget(SpEd_slave_adr);
+    slaveRow->addStretch(1);
+    commGrid->addWidget(Opt_RTU, 0, 0);
+    commGrid->addWidget(Opt_TCPIP, 0, 1);
+    commGrid->addLayout(slaveRow, 0, 2);
+    commGrid->addLayout(tcpRow, 1, 0, 1, 3);
+    commGrid->addWidget(Bt_mb_settings, 2, 0);
+    commGrid->addWidget(Bt_veri_mb_para, 2, 1);
+    commGrid->addWidget(Bt_dis_connect, 2, 2);
+    column->addWidget(comm);
+
+    // Modbus actions.
+    auto* actions = Named(new QGroupBox(QStringLiteral("Modbus Actions")), "GroupBox_actions");
+    auto* actionsGrid = new QGridLayout(actions);
+    cb_channel = Combo("cb_channel", Items(units::ChannelNames));
+    cb_meas_val = Combo("cb_meas_val", {});
+    cb_meas_val->setMaxVisibleItems(20);
+    cb_meas_val->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cb_meas_val->setMinimumContentsLength(22);
+    cb_unit = Combo("cb_unit", {});
+    cb_unit->setEnabled(false);
+    cb_unit->setMinimumContentsLength(7);
+    Bt_read_adr = Button("Bt_read_adr", QStringLiteral("Read Register"));
+    CheBox_loop = Named(new QCheckBox(QStringLiteral("Loop")), "CheBox_loop");
+    Bt_report_slave_id = Button("Bt_report_slave_id", QStringLiteral("Report Slave ID"));
+    invalid_frame_count = Named(new QLineEdit(QStringLiteral("Invaild Frame Count")), "invalid_frame_count");
+    invalid_frame_count->setReadOnly(true);
+    invalid_frame_count->setVisible(false);
+    actionsGrid->addWidget(Label(QStringLiteral("Channel")), 0, 0);
+    actionsGrid->addWidget(Label(QStringLiteral("Measuring Value")), 0, 1);
+    actionsGrid->addWidget(Label(QStringLiteral("Unit")), 0, 2);
+    actionsGrid->addWidget(cb_channel, 1, 0);
+    actionsGrid->addWidget(cb_meas_val, 1, 1);
+    actionsGrid->addWidget(cb_unit, 1, 2);
+    auto* buttonsRow = new QHBoxLayout;
+    buttonsRow->addWidget(Bt_read_adr);
+    buttonsRow->addWidget(CheBox_loop);
+    buttonsRow->addStretch(1);
+    buttonsRow->addWidget(invalid_frame_count);
+    buttonsRow->addWidget(Bt_report_slave_id);
+    actionsGrid->addLayout(buttonsRow, 2, 0, 1, 3);
+    actionsGrid->setColumnStretch(1, 1);
+    column->addWidget(actions);
+
+    // Measured values.
+    auto* data = Named(new QGroupBox(QStringLiteral("VORTAN Data")), "GroupBox_data");
+    auto* dataLayout = new QVBoxLayout(data);
+    StringGrid1 = Named(new QTableWidget(4, 2), "StringGrid1");
+    StringGrid1->horizontalHeader()->setVisible(false);
+    StringGrid1->verticalHeader()->setVisible(false);
+    StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringGrid1->setSelectionMode(QAbstractItemView::NoSelection);
+    StringGrid1->setFocusPolicy(Qt::NoFocus);
+    StringGrid1->setColumnWidth(0, 110);
+    StringGrid1->horizontalHeader()->setStretchLastSection(true);
+    StringGrid1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    StringGrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    for (int row = 0; row < 4; ++row)
+        for (int col = 0; col < 2; ++col)
+            StringGrid1->setItem(row, col, new QTableWidgetItem);
+    QFont valueFont = StringGrid1->font();
+    valueFont.setBold(true);
+    for (int row = 0; row < 4; ++row)
+        StringGrid1->item(row, 1)->setFont(valueFont);
+    const int rowHeight = StringGrid1->verticalHeader()->defaultSectionSize();
+    StringGrid1->setFixedHeight(4 * rowHeight + 2 * StringGrid1->frameWidth());
+    dataLayout->addWidget(StringGrid1);
+    column->addWidget(data);
+
+    auto* bottomRow = new QHBoxLayout;
+    SubsetView = Button("SubsetView", QStringLiteral(">>"));
+    SubsetView->setVisible(false);
+    bt_adv_view = Button("bt_adv_view", QStringLiteral(">>"));
+    bt_adv_view->setToolTip(QStringLiteral("Register calculator, register read/write and CRT"));
+    bottomRow->addStretch(1);
+    bottomRow->addWidget(SubsetView);
+    bottomRow->addWidget(bt_adv_view);
+    column->addLayout(bottomRow);
+    column->addStretch(1);
+    return area;
+}
+
+QWidget* TFormTarnwick::BuildRightArea(QWidget* parent)
+{
+    auto* area = new QWidget(parent);
+    area->setObjectName(QStringLiteral("RightArea"));
+    auto* column = new QVBoxLayout(area);
+    column->setContentsMargins(0, 0, 0, 0);
+
+    auto* calc = Named(new QGroupBox(QStringLiteral("Modbus Register Calculator")), "GroupBox2");
+    auto* calcForm = new QGridLayout(calc);
+    cb_channel2 = Combo("cb_channel2", Items(units::ChannelNames), true);
+    cb_meas_val2 = Combo("cb_meas_val2", {}, true);
+    cb_mb_data = Combo("cb_mb_data", Items(units::MeasDataItems), true);
+    Label_channel = Label(QString(), "Label_channel");
+    Label_meas_val = Label(QString(), "Label_meas_val");
+    Label_meas_val_spec = Label(QString(), "Label_meas_val_spec");
+    Label_result = Label(QString(), "Label_result");
+    Label_datatype = Label(QString(), "Label_datatype");
+    for (QLabel* l : {Label_channel, Label_meas_val, Label_meas_val_spec, Label_result})
+        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QFont bold = Label_result->font();
+    bold.setBold(true);
+    Label_result->setFont(bold);
+    calcForm->addWidget(Label(QStringLiteral("Channel")), 0, 0);
+    calcForm->addWidget(cb_channel2, 0, 1);
+    calcForm->addWidget(Label_channel, 0, 2);
+    calcForm->addWidget(Label(QStringLiteral("Measuring Value")), 1, 0, 1, 2);
+    calcForm->addWidget(cb_meas_val2, 2, 0, 1, 2);
+    calcForm->addWidget(Label(QStringLiteral("+")), 2, 2, Qt::AlignLeft);
+    calcForm->addWidget(Label_meas_val, 2, 2);
+    calcForm->addWidget(Label(QStringLiteral("Measuring Value Specifics")), 3, 0, 1, 2);
+    calcForm->addWidget(cb_mb_data, 4, 0, 1, 2);
+    calcForm->addWidget(Label(QStringLiteral("+")), 4, 2, Qt::AlignLeft);
+    calcForm->addWidget(Label_meas_val_spec, 4, 2);
+    auto* rule = new QFrame;
+    rule->setFrameShape(QFrame::HLine);
+    calcForm->addWidget(rule, 5, 0, 1, 3);
+    calcForm->addWidget(Label_datatype, 6, 0, 1, 2);
+    calcForm->addWidget(Label_result, 6, 2);
+    auto* note = Label(QStringLiteral("Note: If customers Modbus-Master starts\nregister counting at 1 then add 1\n"
+                                      "to all calculated register addresses.\nVortan starts register counting at 0."),
+                       "Label21");
+    note->setWordWrap(false);
+    QFont small = note->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    note->setFont(small);
+    calcForm->addWidget(note, 7, 0, 1, 3);
+    calcForm->setColumnStretch(1, 1);
+    column->addWidget(calc);
+
+    auto* expert = Named(new QGroupBox(QStringLiteral("Register Read/Write")), "GroupBox_spec_func");
+    auto* expertGrid = new QGridLayout(expert);
+    auto* reg = Named(new QSpinBox, "SpinEdit_customer_register");
+    reg->setRange(0, 65535);
+    auto* types = Combo("cb_datatypes", {QStringLiteral("Int16"), QStringLiteral("Int32"),
+                                         QStringLiteral("Float"), QStringLiteral("Char")}, true);
+    types->setCurrentIndex(-1);
+    types->setEditText(QStringLiteral("Datatype"));
+    auto* value = Named(new QLineEdit, "Edit1");
+    Bt_read_adr_exp_mode = Button("Bt_read_adr_exp_mode", QStringLiteral("Read Register"));
+    Bt_write_adr_exp_mode = Button("Bt_write_adr_exp_mode", QStringLiteral("Write Register"));
+    expertGrid->addWidget(Label(QStringLiteral("Register")), 0, 0);
+    expertGrid->addWidget(reg, 0, 1);
+    expertGrid->addWidget(types, 1, 0, 1, 2);
+    expertGrid->addWidget(Label(QStringLiteral("Value")), 2, 0);
+    expertGrid->addWidget(value, 2, 1);
+    expertGrid->addWidget(Bt_read_adr_exp_mode, 3, 0);
+    expertGrid->addWidget(Bt_write_adr_exp_mode, 3, 1);
+    column->addWidget(expert);
+
+    auto* crt = Named(new QGroupBox(QStringLiteral("Custom Register Table")), "GroupBox_crt");
+    auto* crtRow = new QHBoxLayout(crt);
+    Button_activate_crt = Button("Button_activate_crt", QStringLiteral("Activate CRT"));
+    Button_deactivate_crt = Button("Button_deactivate_crt", QStringLiteral("Deactivate CRT"));
+    for (QPushButton* b : {Button_activate_crt, Button_deactivate_crt}) {
+        b->setMinimumHeight(40);
+        crtRow->addWidget(b);
+    }
+    column->addWidget(crt);
+    column->addStretch(1);
+
+    for (QWidget* w : {static_cast<QWidget*>(Bt_read_adr_exp_mode), static_cast<QWidget*>(Bt_write_adr_exp_mode),
+                       static_cast<QWidget*>(Button_activate_crt), static_cast<QWidget*>(Button_deactivate_crt)})
+        w->setEnabled(false);
+    return area;
+}
+
+QWidget* TFormTarnwick::BuildServiceArea(QWidget* parent)
+{
+    auto* area = new QWidget(parent);
+    area->setObjectName(QStringLiteral("ServiceArea"));
+    auto* row = new QHBoxLayout(area);
+    row->setContentsMargins(0, 0, 0, 0);
+
+    const QStringList order16 = {QStringLiteral("Little Endian (Default)"), QStringLiteral("Big Endian")};
+    const QStringList order32 = {QStringLiteral("Little Endian (Default)"), QStringLiteral("Byte Swap"),
+                                 QStringLiteral("Word Swap"), QStringLiteral("Big Endian")};
+    GroupBox_swap = Named(new QGroupBox(QStringLiteral("Byte/Word Swap")), "GroupBox_swap");
+    auto* swapGrid = new QGridLayout(GroupBox_swap);
+    m_swapBoxes = {Combo("ComboBox_byte_order_16bit_vars", order16),
+                   Combo("ComboBox_byte_word_order_long_ints", order32),
+                   Combo("ComboBox_byte_word_order_floats", order32)};
+    const char* swapLabels[] = {"Byte order\n16-Bit vars", "Byte order\nlong ints", "Byte order\nfloats"};
+    for (int i = 0; i < 3; ++i) {
+        m_swapBoxes[static_cast<size_t>(i)]->setCurrentIndex(-1);
+        swapGrid->addWidget(Label(QString::fromLatin1(swapLabels[i])), i, 0);
+        swapGrid->addWidget(m_swapBoxes[static_cast<size_t>(i)], i, 1);
+    }
+    auto* orderEdit = Named(new QLineEdit, "Edit_byte_word_order");
+    orderEdit->setReadOnly(true);
+    swapGrid->addWidget(Label(QStringLiteral("Register 17 -->\nByte/Word order")), 3, 0);
+    swapGrid->addWidget(orderEdit, 3, 1);
+    auto* swapButtons = new QHBoxLayout;
+    swapButtons->addWidget(Button("Button_write_byte_order", QStringLiteral("Write Reg.")));
+    swapButtons->addWidget(Button("Button_read_byte_order", QStringLiteral("Read Reg.")));
+    swapGrid->addLayout(swapButtons, 4, 0, 1, 2);
+
+    GroupBox_auto_totalizer_reset = Named(new QGroupBox(QStringLiteral("Automatic Totalizer Reset")),
+                                          "GroupBox_auto_totalizer_reset");
+    auto* totLayout = new QVBoxLayout(GroupBox_auto_totalizer_reset);
+    totLayout->addWidget(Label(QStringLiteral("This function dis-/enables\nthe auto totalizer reset at\n"
+                                              "values > 0xFFFFFFFF\n(Register 20)")));
+    auto* totButtons = new QHBoxLayout;
+    totButtons->addWidget(Button("Button_auto_tot_rst_enable", QStringLiteral("Enable")));
+    totButtons->addWidget(Button("Button_auto_tot_rst_disable", QStringLiteral("Disable")));
+    totLayout->addLayout(totButtons);
+    totLayout->addStretch(1);
+
+    GroupBox_calibr_factor = Named(new QGroupBox(QStringLiteral("Calibration Factor")), "GroupBox_calibr_factor");
+    auto* calGrid = new QGridLayout(GroupBox_calibr_factor);
+    auto* channel = Combo("ComboBox_channel", {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"),
+                                               QStringLiteral("D"), QStringLiteral("E"), QStringLiteral("F"),
+                                               QStringLiteral("G"), QStringLiteral("H")}, true);
+    channel->setCurrentIndex(-1);
+    channel->setEditText(QStringLiteral("Channel"));
+    calGrid->addWidget(Label(QStringLiteral("Ch ID")), 0, 0);
+    calGrid->addWidget(channel, 0, 1);
+    calGrid->addWidget(Label(QStringLiteral("Register 110")), 0, 2);
+    calGrid->addWidget(Button("Button_send_ch_id", QStringLiteral("Send Ch ID")), 0, 3);
+    calGrid->addWidget(Label(QStringLiteral("Slope")), 1, 0);
+    calGrid->addWidget(Named(new QLineEdit, "Edit_calibr_factor_slope"), 1, 1);
+    calGrid->addWidget(Label(QStringLiteral("Register 112..113")), 1, 2);
+    calGrid->addWidget(Button("Button_send_slope", QStringLiteral("Send Slope")), 1, 3);
+    calGrid->addWidget(Label(QStringLiteral("Offset")), 2, 0);
+    calGrid->addWidget(Named(new QLineEdit, "Edit_calibr_factor_offset"), 2, 1);
+    calGrid->addWidget(Label(QStringLiteral("Register 114")), 2, 2);
+    calGrid->addWidget(Button("Button_send_offset", QStringLiteral("Send Offset")), 2, 3);
+    calGrid->addWidget(Label(QStringLiteral("Apply")), 3, 0);
+    calGrid->addWidget(Label(QStringLiteral("Register 120")), 3, 2);
+    calGrid->addWidget(Button("Button1", QStringLiteral("Send 0x0001")), 3, 3);
+
+    for (QGroupBox* g : {GroupBox_swap, GroupBox_auto_totalizer_reset, GroupBox_calibr_factor}) {
+        g->setVisible(false);
+        row->addWidget(g, 0, Qt::AlignTop);
+    }
+    row->addStretch(1);
+    return area;
+}
+
+QWidget* TFormTarnwick::BuildSubsetArea(QWidget* parent)
+{
+    GroupSubset = new QGroupBox(QStringLiteral("Parameter Subset  "), parent);
+    GroupSubset->setObjectName(QStringLiteral("GroupSubset"));
+    GroupSubset->setVisible(false);
+    auto* column = new QVBoxLayout(GroupSubset);
+
+    auto* selectRow = new QHBoxLayout;
+    selectRow->addWidget(Label(QStringLiteral("Select Configuration"), "Label22"));
+    ConfigurationSelect = Combo("ConfigurationSelect",
+                                {QStringLiteral("Channel A"), QStringLiteral("Channel B"),
+                                 QStringLiteral("Channel Y"), QStringLiteral("Channel Z"),
+                                 QStringLiteral("Global Settings"), QStringLiteral("Measuring Process  IO"),
+                                 QStringLiteral("Modbus Process Input")});
+    selectRow->addWidget(ConfigurationSelect, 1);
+    StartMeas = Button("StartMeas", QStringLiteral("Start Measuring"));
+    StartMeas->setEnabled(false);
+    selectRow->addWidget(StartMeas);
+    column->addLayout(selectRow);
+
+    // The pages' Get and Write buttons, in pairs.
+    auto* pages = Named(new QGroupBox(QStringLiteral("Pages")), "GroupBox_subset_pages");
+    auto* pagesGrid = new QGridLayout(pages);
+    const std::array<std::array<const char*, 3>, 9> pairs = {{
+        {"Pipe", "GetDataPipe", "WritePipeData"},
+        {"Fluid", "GetFluidData", "WriteFluidData"},
+        {"Transducer", "GetTransducerData", "WriteTransducerData"},
+        {"Measure", "GetMeasuringData", "WriteMeasuringData"},
+        {"Linking", "GetLinkingData", "WriteLinkingData"},
+        {"Calculation Channel", "GetCalcChannel", "WriteCalcChannel"},
+        {"Global Settings", "GetGlobalSettings", "WriteGlobalSettings"},
+        {"Process Input", "GetProcessInputData", "WriteProcessInputData"},
+        {"Process Output", "GetProcessOutputData", "WriteProcessOutputData"},
+    }};
+    int r = 0;
+    for (const auto& [caption, get, write] : pairs) {
+        pagesGrid->addWidget(Label(QString::fromLatin1(caption)), r, 0);
+        for (int c = 0; c < 2; ++c) {
+            auto* b = Button(c == 0 ? get : write, c == 0 ? QStringLiteral("Get") : QStringLiteral("Write"));
+            b->setEnabled(false);
+            m_subsetButtons.push_back(b);
+            pagesGrid->addWidget(b, r, c + 1);
+        }
+        ++r;
+    }
+    column->addWidget(pages);
+
+    auto* values = Named(new QGroupBox(QStringLiteral("Measuring Values  ")), "GroupBox_subset_units");
+    auto* valuesGrid = new QGridLayout(values);
+    MeasuringValue = Combo("MeasuringValue", Items(units::SubsetMeasValueNames));
+    MeasuringUnit = Combo("MeasuringUnit", {});
+    CalculationMeasValue = Combo("CalculationMeasValue", Items(units::SubsetMeasValueNames));
+    CalculationMeasUnit = Combo("CalculationMeasUnit", {});
+    for (QComboBox* b : {MeasuringValue, CalculationMeasValue})
+        b->setCurrentIndex(-1);
+    valuesGrid->addWidget(Label(QStringLiteral("Measuring Value")), 0, 0);
+    valuesGrid->addWidget(MeasuringValue, 0, 1);
+    valuesGrid->addWidget(MeasuringUnit, 0, 2);
+    valuesGrid->addWidget(Label(QStringLiteral("Calculation Value")), 1, 0);
+    valuesGrid->addWidget(CalculationMeasValue, 1, 1);
+    valuesGrid->addWidget(CalculationMeasUnit, 1, 2);
+    Label136 = Label(QStringLiteral("m\u00B3/s"), "Label136");
+    Label139 = Label(QStringLiteral("m\u00B3/s"), "Label139");
+    valuesGrid->addWidget(Label(QStringLiteral("Current Loop Low Scale")), 2, 0);
+    valuesGrid->addWidget(Named(new QLineEdit, "CurrentLoopLowScale"), 2, 1);
+    valuesGrid->addWidget(Label136, 2, 2);
+    valuesGrid->addWidget(Label(QStringLiteral("Current Loop Full Scale")), 3, 0);
+    valuesGrid->addWidget(Named(new QLineEdit, "CurrentLoopFullScale"), 3, 1);
+    valuesGrid->addWidget(Label139, 3, 2);
+    column->addWidget(values);
+
+    auto* inputs = Named(new QGroupBox(QStringLiteral("Modbus - Process Input  ")), "ModbusProcessInput");
+    auto* inputsGrid = new QGridLayout(inputs);
+    auto* configure = Button("ConfigMBProcessInputAll", QStringLiteral("Configure All"));
+    auto* setValue = Button("SetValueReadStatus", QStringLiteral("Set Value / Read Status"));
+    auto* reload = Button("ProcessInputsReload", QStringLiteral("Reload"));
+    auto* asLoop = Named(new QCheckBox(QStringLiteral("As Loop (Input Value+Status)")), "InputsAsLoop");
+    auto* interval = Named(new QLineEdit(QStringLiteral("1000")), "InputsTime");
+    interval->setMaximumWidth(60);
+    inputsGrid->addWidget(asLoop, 0, 0);
+    inputsGrid->addWidget(interval, 0, 1);
+    inputsGrid->addWidget(Label(QStringLiteral("ms")), 0, 2);
+    inputsGrid->addWidget(configure, 1, 0);
+    inputsGrid->addWidget(setValue, 1, 1, 1, 2);
+    inputsGrid->addWidget(reload, 1, 3);
+    m_processInputControls = {configure, setValue, reload, asLoop};
+    for (QWidget* w : m_processInputControls)
+        w->setEnabled(false);
+    column->addWidget(inputs);
+    column->addStretch(1);
+    return GroupSubset;
+}
+
+void TFormTarnwick::WireSignals()
+{
+    connect(Bt_dis_connect, &QPushButton::clicked, this, &TFormTarnwick::Bt_dis_connectClick);
+    connect(Bt_read_adr, &QPushButton::clicked, this, &TFormTarnwick::Bt_read_adrClick);
+    connect(Bt_report_slave_id, &QPushButton::clicked, this, &TFormTarnwick::Bt_report_slave_idClick);
+    connect(Bt_mb_settings, &QPushButton::clicked, this, &TFormTarnwick::Bt_mb_settingsClick);
+    connect(Bt_veri_mb_para, &QPushButton::clicked, this, &TFormTarnwick::Bt_veri_mb_paraClick);
+    connect(CheBox_loop, &QCheckBox::clicked, this, &TFormTarnwick::CheBox_loopClick);
+    connect(Opt_RTU, &QRadioButton::clicked, this, &TFormTarnwick::Opt_RTUClick);
+    connect(Opt_TCPIP, &QRadioButton::clicked, this, &TFormTarnwick::Opt_TCPIPClick);
+    connect(SpEd_slave_adr, &QSpinBox::editingFinished, this, &TFormTarnwick::SpEd_slave_adrExit);
+    connect(bt_adv_view, &QPushButton::clicked, this, &TFormTarnwick::bt_adv_viewClick);
+    // User choices only: a box set by the program does not write to the meter.
+    connect(cb_meas_val, &QComboBox::activated, this, &TFormTarnwick::change_cb_unit);
+    connect(cb_unit, &QComboBox::activated, this, &TFormTarnwick::cb_unitChange);
+    connect(MeasuringValue, &QComboBox::activated, this, &TFormTarnwick::MeasuringValueChange);
+    connect(CalculationMeasValue, &QComboBox::activated, this, &TFormTarnwick::CalculationMeasValueChange);
+    connect(cb_channel2, &QComboBox::currentIndexChanged, this, &TFormTarnwick::cb_channel2Change);
+    connect(cb_meas_val2, &QComboBox::currentIndexChanged, this, &TFormTarnwick::cb_meas_val2Change);
+    connect(cb_mb_data, &QComboBox::currentIndexChanged, this, &TFormTarnwick::cb_mb_dataChange);
+    connect(cb_channel2, &QComboBox::editTextChanged, this, &TFormTarnwick::cb_channel2Change);
+    connect(cb_meas_val2, &QComboBox::editTextChanged, this, &TFormTarnwick::cb_meas_val2Change);
+    connect(cb_mb_data, &QComboBox::editTextChanged, this, &TFormTarnwick::cb_mb_dataChange);
+
+    connect(Timer1, &QTimer::timeout, this, &TFormTarnwick::Timer1Timer);
+    connect(Timer2, &QTimer::timeout, this, &TFormTarnwick::Timer2Timer);
+    connect(Timer3, &QTimer::timeout, this, &TFormTarnwick::Timer3Timer);
+    connect(Timer4, &QTimer::timeout, this, &TFormTarnwick::Timer4Timer);
+
+    using namespace std::placeholders;
+    ModbusClient->OnHoldingRegistersRead = [this](modbus::TModbusClient&, const modbus::TTransactionInfo& info,
+                                                  uint16_t start, uint16_t count, const modbus::TRegValues& v) {
+        ModbusClientHoldingRegistersRead(info, start, count, v);
+    };
+    ModbusClient->OnSingleRegisterWrite = [this](modbus::TModbusClient&, const modbus::TTransactionInfo& info,
+                                                 uint16_t, uint16_t) { ModbusClientSingleRegisterWrite(info); };
+    ModbusClient->OnMultipleRegistersWrite = [this](modbus::TModbusClient&, const modbus::TTransactionInfo& info,
+                                                    uint16_t, uint16_t, const modbus::TRegValues&) {
+        ModbusClientMultipleRegistersWrite(info);
+    };
+    ModbusClient->OnServerIdentificationReport = [this](modbus::TModbusClient&, const modbus::TTransactionInfo& info,
+                                                        int count, const modbus::TServerIdentificationData& data) {
+        ModbusClientServerIdentificationReport(info, count, data);
+    };
+    ModbusClient->OnDiagnostics = [this](modbus::TModbusClient&, const modbus::TTransactionInfo& info,
+                                         modbus::TDiagnosticAction, uint16_t) { ModbusClientDiagnostics(info); };
+    ModbusConnection->SetOnFrameSend(
+        [this](modbus::TModbusConnection&, const modbus::TFrameData& f) { ModbusConnectionFrameSend(f); });
+    ModbusConnection->SetOnFrameReceive(
+        [this](modbus::TModbusConnection&, const modbus::TFrameData& f) { ModbusConnectionFrameReceive(f); });
+    ModbusTCP->OnConnected = [this] { ModbusTCPConnected(); };
+}
+
+void TFormTarnwick::SetTimerIntervals(int timer1Ms, int timer2Ms, int timer4Ms)
+{
+    Timer1->setInterval(timer1Ms);
+    Timer2->setInterval(timer2Ms);
+    Timer4->setInterval(timer4Ms);
+}
+
+QString TFormTarnwick::PanelText(int panel) const { return StatusBar1->Text(panel); }
+int TFormTarnwick::PanelWidth(int panel) const { return StatusBar1->Width(panel); }
+
+void TFormTarnwick::ShowError(const QString& text) { m_dialogs.ShowException(this, text); }
+
+}  // namespace tarnwick

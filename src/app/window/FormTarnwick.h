@@ -1,0 +1,300 @@
+#pragma once
+
+// The main window. Its code is split by concern:
+//   FormTarnwick.cpp            construction: controls, layout, signal wiring
+//   FormTarnwickStartup.cpp     start-up, switches, settings file, destruction
+//   FormTarnwickConnection.cpp  connect/disconnect, connection test, control states, dialogs
+//   FormTarnwickRequests.cpp    one request at a time: senders, waits, timers, reply frames
+//   FormTarnwickMeasured.cpp    measured values, heartbeat, identification
+//   FormTarnwickUnits.cpp       unit boxes and unit change
+//   FormTarnwickCalculator.cpp  register calculator
+
+#include "CommandLine.h"
+#include "DialogService.h"
+#include "TarnwickSettings.h"
+
+#include "ModbusClient.h"
+#include "ModbusConnection.h"
+#include "ModbusTcpClient.h"
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QTableWidget;
+class QTimer;
+class QWidget;
+
+namespace tarnwick {
+
+class QtMainThread;
+class TStatusPanels;
+
+class TFormTarnwick : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // args: the command line without the program name. dialogs must outlive the window.
+    TFormTarnwick(const QStringList& args, IDialogService& dialogs, QWidget* parent = nullptr);
+    ~TFormTarnwick() override;
+
+    // Timer intervals in ms, for tests that cannot wait the real ones.
+    void SetTimerIntervals(int timer1Ms, int timer2Ms, int timer4Ms);
+    // The serial connection's properties not on the form (tests, the settings dialog).
+    modbus::TModbusConnection& Connection() { return *ModbusConnection; }
+    modbus::TModbusTcpClient& TcpClient() { return *ModbusTCP; }
+
+    // State the tests observe.
+    bool IsConnected() const { return connected; }
+    bool IsReplyPending() const { return reply_pending; }
+    bool IsExpertMode() const { return expert_mode; }
+    bool IsSubsetMode() const { return subset_mode; }
+    bool UnitWarningPending() const { return unit_warning_pending; }
+    QString PanelText(int panel) const;
+    int PanelWidth(int panel) const;
+    const std::array<std::uint16_t, 10>& MeasRecord() const { return meas_record; }
+    const QString& SettingsPath() const { return m_settingsPath; }
+    // Replies that came after their request had ended and were not decoded.
+    int DroppedReplies() const { return m_droppedReplies; }
+
+    // Handlers, public so that the tests can run exactly what a user action runs.
+    void Bt_dis_connectClick();
+    void Bt_read_adrClick();
+    void Bt_report_slave_idClick();
+    void Bt_mb_settingsClick();
+    void Bt_veri_mb_paraClick();
+    void CheBox_loopClick();
+    void Opt_RTUClick();
+    void Opt_TCPIPClick();
+    void SpEd_slave_adrExit();
+    void bt_adv_viewClick();
+    void change_cb_unit();
+    void cb_unitChange();
+
+    // The unit tables' fill functions; each appends, the caller clears.
+    void InitUnitLabelTemperature();
+    void InitUnitLabelPressure();
+    void InitUnitLabelNoUnit();
+    void InitUnitLabelVelocity();
+    void InitUnitLabelVolumeFlow();
+    void InitUnitLabelVolume();
+    void InitUnitLabelMassFlow();
+    void InitUnitLabelMass();
+    void InitUnitLabelHeatFlow();
+    void InitUnitLabelHeat();
+    void InitUnitLabelDecibel();
+    void InitUnitLabelPercent();
+    void InitUnitLabelBit();
+    void InitUnitLabelDensity();
+    void SetMeasUnitID(const QString& valueBoxName, const QString& unitBoxName);
+    void SetCurrentLoopMeasValueUnit(std::uint32_t code);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    enum class RequestKind {
+        MeasuredValue, Heartbeat, ExpertRead, ByteOrderRead, CrtCheck, CrtEnable, CrtDisable,
+        Subset, ConnectTest, Identification, UnitWrite,
+    };
+
+    // Construction (FormTarnwick.cpp).
+    void BuildControls();
+    QWidget* BuildCommunicationArea(QWidget* parent);
+    QWidget* BuildRightArea(QWidget* parent);
+    QWidget* BuildServiceArea(QWidget* parent);
+    QWidget* BuildSubsetArea(QWidget* parent);
+    void WireSignals();
+    void CreateComponents();
+
+    // Start-up and settings (FormTarnwickStartup.cpp).
+    void FormCreate(const QStringList& args);
+    void FormDestroy();
+    app::TarnwickSettings CollectSettings() const;
+    void ApplySettings(const app::TarnwickSettings& s);
+    void TarnwickWriteSettings();
+    void ApplyStartMode(int startMode);
+    void CentreWindow(bool horizontallyOnly = false);
+
+    // Connection (FormTarnwickConnection.cpp).
+    void ModbusTCPConnected();
+    void ModbusClientDiagnostics(const modbus::TTransactionInfo& info);
+    void set_form_elements_after_suc_connection();
+    void set_form_elements_after_disconnection();
+    void SetConnectedControls(bool on);
+    void ReadIdentificationAfterConnect();
+
+    // Request discipline (FormTarnwickRequests.cpp).
+    void WaitUntil(const std::function<bool()>& done);
+    void WaitMs(int ms);
+    void WaitForIdle();
+    void SetKindFlag(RequestKind kind, bool on);
+    bool IsAwaited(std::uint32_t id) const;
+    void EndRequest();
+    void DropLateReply();
+    // Sends one serial request; returns after its reply or the watchdog. False when nothing was sent.
+    bool SendSerial(RequestKind kind, const std::function<std::uint32_t()>& call);
+    // Over TCP the blocking call answers in place; the handlers then run as for a serial reply.
+    std::uint32_t BeginTcpRequest(RequestKind kind);
+    void ReadRegisters(RequestKind kind, std::uint16_t reg, std::uint16_t count);
+    void WriteRegister(RequestKind kind, std::uint16_t reg, std::uint16_t value);
+    void ModbusClientHoldingRegistersRead(const modbus::TTransactionInfo& info, std::uint16_t startReg,
+                                          std::uint16_t regCount, const modbus::TRegValues& values);
+    void ModbusClientSingleRegisterWrite(const modbus::TTransactionInfo& info);
+    void ModbusClientMultipleRegistersWrite(const modbus::TTransactionInfo& info);
+    void ModbusConnectionFrameSend(const modbus::TFrameData& frame);
+    void ModbusConnectionFrameReceive(const modbus::TFrameData& frame);
+    void status_bar_send_mb_req();
+    void CountInvalidFrame();
+    void Timer1Timer();
+    void Timer2Timer();
+    void Timer3Timer();
+    void Timer4Timer();
+
+    // Measured values and identification (FormTarnwickMeasured.cpp).
+    void send_mb_request();
+    void send_heartbeat_request();
+    void MeasuredValueCycle(bool fromReadButton);
+    void ShowMeasuredValueBlock(const modbus::TRegValues& values);
+    void ShowHeartbeat(const modbus::TRegValues& values);
+    void ClearValueColumn();
+    void SetCell(int row, const QString& text);
+    void ModbusClientServerIdentificationReport(const modbus::TTransactionInfo& info, int count,
+                                                const modbus::TServerIdentificationData& data);
+    void ReadIdentification();
+    void AdaptToSubsetMeter(bool armMarker);
+
+    // Units (FormTarnwickUnits.cpp).
+    void AppendUnits(std::span<const std::string_view> list);
+    int ShowUnitIDWarning();
+    void ApplyUnitReadBack(bool fromReadButton);
+    void MeasuringValueChange();
+    void CalculationMeasValueChange();
+
+    // Register calculator (FormTarnwickCalculator.cpp).
+    void cb_channel2Change();
+    void cb_meas_val2Change();
+    void cb_mb_dataChange();
+    void update_address();
+
+    void ShowError(const QString& text);
+
+    IDialogService& m_dialogs;
+
+    // Components owned for the window's life.
+    std::unique_ptr<QtMainThread> m_mainThread;
+    std::unique_ptr<modbus::TModbusConnection> ModbusConnection;
+    std::unique_ptr<modbus::TModbusClient> ModbusClient;
+    std::unique_ptr<modbus::TModbusTcpClient> ModbusTCP;
+    std::unique_ptr<app::SettingsFile> m_settingsFile;
+    QString m_settingsPath;
+    bool m_settingsOpened = false;
+
+    // Program-wide flags.
+    bool expert_mode = false;
+    bool subset_mode = false;
+    bool unit_warning_pending = true;
+    bool adv_view_collapsed = true;
+    bool protection_active = false;
+
+    // Pending-request state. At most one request is outstanding; its kind flag and its
+    // transaction ID live exactly as long as it does.
+    bool reply_pending = false;
+    bool connect_test_pending = false;
+    bool exp_read_pending = false;
+    bool heartbeat_pending = false;
+    bool byte_order_read_pending = false;
+    bool crt_check_pending = false;
+    bool crt_enable_pending = false;
+    bool crt_disable_pending = false;
+    bool subset_pending = false;
+    std::int32_t subset_register = 0;
+    bool connected = false;
+    std::optional<std::uint32_t> m_awaitedId;
+    std::optional<RequestKind> m_awaitedKind;
+    // The connection test's answer completes a connection even after the watchdog gave up.
+    std::optional<std::uint32_t> m_connectTestId;
+    std::uint32_t m_tcpRequestCounter = 0;
+    bool m_cycleRunning = false;
+    bool m_destroying = false;
+    int m_droppedReplies = 0;
+
+    std::array<std::uint16_t, 10> meas_record{};
+
+    // Controls, named as the objectNames.
+    QRadioButton* Opt_RTU = nullptr;
+    QRadioButton* Opt_TCPIP = nullptr;
+    QLabel* Label146 = nullptr;
+    QLabel* Label147 = nullptr;
+    QLineEdit* IPAdresse = nullptr;
+    QLineEdit* Port = nullptr;
+    QSpinBox* SpEd_slave_adr = nullptr;
+    QPushButton* Bt_dis_connect = nullptr;
+    QPushButton* Bt_mb_settings = nullptr;
+    QPushButton* Bt_veri_mb_para = nullptr;
+    QPushButton* Bt_read_adr = nullptr;
+    QCheckBox* CheBox_loop = nullptr;
+    QPushButton* Bt_report_slave_id = nullptr;
+    QComboBox* cb_channel = nullptr;
+    QComboBox* cb_meas_val = nullptr;
+    QComboBox* cb_unit = nullptr;
+    QLineEdit* invalid_frame_count = nullptr;
+    QTableWidget* StringGrid1 = nullptr;
+    QPushButton* bt_adv_view = nullptr;
+    QPushButton* SubsetView = nullptr;
+
+    QComboBox* cb_channel2 = nullptr;
+    QComboBox* cb_meas_val2 = nullptr;
+    QComboBox* cb_mb_data = nullptr;
+    QLabel* Label_channel = nullptr;
+    QLabel* Label_meas_val = nullptr;
+    QLabel* Label_meas_val_spec = nullptr;
+    QLabel* Label_result = nullptr;
+    QLabel* Label_datatype = nullptr;
+
+    QPushButton* Bt_read_adr_exp_mode = nullptr;
+    QPushButton* Bt_write_adr_exp_mode = nullptr;
+    QPushButton* Button_activate_crt = nullptr;
+    QPushButton* Button_deactivate_crt = nullptr;
+
+    QGroupBox* GroupBox_swap = nullptr;
+    QGroupBox* GroupBox_auto_totalizer_reset = nullptr;
+    QGroupBox* GroupBox_calibr_factor = nullptr;
+    std::array<QComboBox*, 3> m_swapBoxes{};
+
+    QGroupBox* GroupSubset = nullptr;
+    QComboBox* ConfigurationSelect = nullptr;
+    QPushButton* StartMeas = nullptr;
+    std::vector<QPushButton*> m_subsetButtons;       // the eighteen Get/Write buttons
+    std::vector<QWidget*> m_processInputControls;    // enabled with the connection
+    QComboBox* MeasuringValue = nullptr;
+    QComboBox* MeasuringUnit = nullptr;
+    QComboBox* CalculationMeasValue = nullptr;
+    QComboBox* CalculationMeasUnit = nullptr;
+    QLabel* Label136 = nullptr;
+    QLabel* Label139 = nullptr;
+
+    TStatusPanels* StatusBar1 = nullptr;
+
+    QTimer* Timer1 = nullptr;
+    QTimer* Timer2 = nullptr;
+    QTimer* Timer3 = nullptr;
+    QTimer* Timer4 = nullptr;
+    QTimer* TimerInputsInterval = nullptr;
+};
+
+}  // namespace tarnwick

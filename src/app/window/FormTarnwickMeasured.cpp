@@ -1,0 +1,166 @@
+// Measured values, heartbeat and the device identification.
+
+#include "FormTarnwick.h"
+
+#include "StatusPanels.h"
+
+#include "DeviceIdentification.h"
+#include "MeasuredValue.h"
+#include "RegisterFormulas.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLocale>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTimer>
+
+namespace tarnwick {
+
+namespace {
+
+QString FromLatin1(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+
+constexpr int SubsetPanelWidth = 330;
+constexpr int MessagePanelWidth = 660;
+
+}  // namespace
+
+void TFormTarnwick::send_mb_request()
+{
+    const std::optional<std::uint16_t> address =
+        units::measuredValueBlockAddress(cb_channel->currentIndex(), cb_meas_val->currentIndex());
+    if (address)
+        ReadRegisters(RequestKind::MeasuredValue, *address, units::MeasuredValueBlockSize);
+}
+
+void TFormTarnwick::send_heartbeat_request()
+{
+    ReadRegisters(RequestKind::Heartbeat, units::HeartbeatRegister, 1);
+}
+
+void TFormTarnwick::Bt_read_adrClick() { MeasuredValueCycle(true); }
+
+void TFormTarnwick::MeasuredValueCycle(bool fromReadButton)
+{
+    // A loop tick that comes while a cycle still waits for its replies would nest a second
+    // cycle inside the first; it is skipped instead.
+    if (m_cycleRunning)
+        return;
+    m_cycleRunning = true;
+    send_mb_request();
+    if (connected) {
+        ApplyUnitReadBack(fromReadButton);
+        WaitMs(10);
+    }
+    if (connected)
+        send_heartbeat_request();
+    m_cycleRunning = false;
+}
+
+void TFormTarnwick::ShowMeasuredValueBlock(const modbus::TRegValues& values)
+{
+    const std::optional<app::MeasuredValueBlock> block = app::decodeMeasuredValueBlock(values);
+    if (!block)
+        return;
+    meas_record = block->registers;
+    const app::MeasuredValueCells cells =
+        app::measuredValueCells(*block, QLocale().decimalPoint().toStdString());
+    SetCell(0, QString::fromStdString(cells.status));
+    if (cells.clearValueAndHeartbeat) {
+        SetCell(1, QString());
+        SetCell(2, QString());
+    } else {
+        SetCell(1, QString::fromStdString(cells.value));
+    }
+}
+
+void TFormTarnwick::ShowHeartbeat(const modbus::TRegValues& values)
+{
+    if (!values.empty())
+        SetCell(2, QString::fromStdString(app::heartbeatText(values[0])));
+}
+
+void TFormTarnwick::SetCell(int row, const QString& text) { StringGrid1->item(row, 1)->setText(text); }
+
+void TFormTarnwick::ClearValueColumn()
+{
+    for (int row = 0; row < StringGrid1->rowCount(); ++row)
+        SetCell(row, QString());
+}
+
+void TFormTarnwick::Bt_report_slave_idClick() { ReadIdentification(); }
+
+void TFormTarnwick::ReadIdentification()
+{
+    // Over RTU the sender waits for the reply in both uses: a request left outstanding would
+    // let the next sender interleave with it.
+    if (!connected)
+        return;
+    if (Opt_RTU->isChecked()) {
+        SendSerial(RequestKind::Identification, [this] { return ModbusClient->ReportServerIdentification(); });
+        return;
+    }
+    WaitForIdle();
+    modbus::TTransactionInfo info;
+    info.ID = BeginTcpRequest(RequestKind::Identification);
+    info.Reply = modbus::trSuccess;
+    std::vector<uint16_t> words;
+    try {
+        if (!ModbusTCP->ReportServerIdentification(words)) {
+            EndRequest();
+            return;
+        }
+    } catch (const std::exception& e) {
+        EndRequest();
+        ShowError(QString::fromUtf8(e.what()));
+        return;
+    }
+    const std::vector<std::uint8_t> bytes = app::identificationBytesFromTcpWords(words);
+    ModbusClientServerIdentificationReport(info, static_cast<int>(bytes.size()), bytes);
+}
+
+void TFormTarnwick::ModbusClientServerIdentificationReport(const modbus::TTransactionInfo& info, int count,
+                                                           const modbus::TServerIdentificationData& data)
+{
+    if (!IsAwaited(info.ID)) {
+        DropLateReply();
+        return;
+    }
+    if (Opt_TCPIP->isChecked())
+        Timer4->start();
+    const std::size_t byteCount = count < 0 ? 0 : static_cast<std::size_t>(count);
+    const std::string text = app::identificationReport(info.Reply, data, byteCount);
+    if (info.Reply == modbus::trSuccess && subset_mode) {
+        const app::DeviceIdentification id = app::decodeIdentification(data, byteCount);
+        if (id.isVortan())
+            AdaptToSubsetMeter(id.hasArmMarker());
+    }
+    EndRequest();
+    if (!text.empty())
+        m_dialogs.MessageBox(this, QStringLiteral("Device Identification Report"), FromLatin1(text),
+                             IDialogService::Icon::None, IDialogService::Ok);
+}
+
+void TFormTarnwick::AdaptToSubsetMeter(bool armMarker)
+{
+    // Panel widths are set, not shifted, so that a second report does not shrink panel 3 again.
+    if (armMarker) {
+        SubsetView->setVisible(false);
+        SubsetView->setText(QStringLiteral(">>"));
+        GroupSubset->setVisible(true);
+        resize(width(), 766);
+        StatusBar1->SetWidth(2, SubsetPanelWidth);
+        StatusBar1->SetWidth(3, MessagePanelWidth - SubsetPanelWidth);
+    } else {
+        SubsetView->setVisible(false);
+        GroupSubset->setVisible(false);
+        resize(760, 766);
+        CentreWindow(true);
+        StatusBar1->SetWidth(2, 0);
+        StatusBar1->SetWidth(3, MessagePanelWidth);
+    }
+}
+
+}  // namespace tarnwick
