@@ -3,7 +3,7 @@
 // A simulated device as the transports see it: settings, register model, application layer and
 // the fault counters that must survive from one request to the next.
 
-#include "DeviceSpec.h"
+#include "DeviceSettings.h"
 #include "Meter.h"
 #include "MeterPdu.h"
 
@@ -15,11 +15,11 @@
 namespace vsim {
 
 struct TSimDevice {
-    explicit TSimDevice(const TDeviceSpec& s)
-        : spec(s), meter(TMeterIdentity{s.address, s.serial, s.marker}), pdu(meter)
+    explicit TSimDevice(const TDeviceSettings& s)
+        : settings(s), meter(TMeterIdentity{s.address, s.serial, s.marker}), pdu(meter)
     {
     }
-    TDeviceSpec spec;
+    TDeviceSettings settings;
     TMeter meter;
     TPduServer pdu;
     std::atomic<unsigned> replies{0};  // for badcrc=N
@@ -28,7 +28,7 @@ struct TSimDevice {
     bool NextReplyCorrupt()
     {
         const unsigned n = ++replies;
-        return spec.faults.badCrc > 0 && n % static_cast<unsigned>(spec.faults.badCrc) == 0;
+        return settings.faults.badCrc > 0 && n % static_cast<unsigned>(settings.faults.badCrc) == 0;
     }
 };
 

@@ -1,4 +1,4 @@
-#include "DeviceSpec.h"
+#include "DeviceSettings.h"
 
 #include <charconv>
 #include <stdexcept>
@@ -30,9 +30,9 @@ void RequireNoValue(std::string_view key, bool hasValue)
 
 }  // namespace
 
-TDeviceSpec ParseDeviceSpec(std::string_view text)
+TDeviceSettings ParseDeviceSettings(std::string_view text)
 {
-    TDeviceSpec d;
+    TDeviceSettings d;
     while (!text.empty()) {
         const size_t comma = text.find(',');
         const std::string_view item = text.substr(0, comma);
@@ -128,7 +128,7 @@ TDeviceSpec ParseDeviceSpec(std::string_view text)
     return d;
 }
 
-const char* DeviceSpecHelp()
+const char* DeviceSettingsHelp()
 {
     return "  address=N     slave address 1..247 (default 1)\n"
            "  baud=N        line speed the device listens at (default 19200)\n"

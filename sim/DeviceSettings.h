@@ -25,7 +25,7 @@ struct TFaults {
     bool staleId = false;    // TCP: a reply with the previous transaction id first
 };
 
-struct TDeviceSpec {
+struct TDeviceSettings {
     uint8_t address = 1;
     uint32_t baud = 19200;
     TParity parity = TParity::Even;
@@ -38,9 +38,9 @@ struct TDeviceSpec {
 
 // Parses "address=2,baud=9600,badcrc=3,..." (empty text = all defaults). Throws
 // std::invalid_argument with a message that names the offending setting.
-TDeviceSpec ParseDeviceSpec(std::string_view text);
+TDeviceSettings ParseDeviceSettings(std::string_view text);
 
 // The keys with a one-line explanation each, for --help.
-const char* DeviceSpecHelp();
+const char* DeviceSettingsHelp();
 
 }  // namespace vsim

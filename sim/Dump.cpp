@@ -32,7 +32,7 @@ std::string DumpText(const TDevices& devices)
     nlohmann::json changes = nlohmann::json::array();
     for (const auto& d : devices)
         for (const auto& c : d->meter.Changes())
-            changes.push_back({{"device", d->spec.address},
+            changes.push_back({{"device", d->settings.address},
                                {"address", c.address},
                                {"old", c.oldValue},
                                {"new", c.newValue},

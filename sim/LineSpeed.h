@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DeviceSpec.h"
+#include "DeviceSettings.h"
 
 #include <cstdint>
 

@@ -99,7 +99,7 @@ std::unique_ptr<TSerialServer> TSerialServer::OpenTty(const std::string& path, T
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         throw SystemError("open " + path);
-    const TDeviceSpec& first = devices.front()->spec;
+    const TDeviceSettings& first = devices.front()->settings;
     if (!ConfigureLine(fd, first.baud, first.parity)) {
         const auto e = SystemError("configure " + path);
         close(fd);
@@ -147,13 +147,13 @@ std::chrono::milliseconds TSerialServer::InterFramePause() const
 bool TSerialServer::AcceptsAscii() const
 {
     return std::any_of(devices_.begin(), devices_.end(),
-                       [](const auto& d) { return d->spec.framing != TFraming::Rtu; });
+                       [](const auto& d) { return d->settings.framing != TFraming::Rtu; });
 }
 
 bool TSerialServer::AcceptsRtu() const
 {
     return std::any_of(devices_.begin(), devices_.end(),
-                       [](const auto& d) { return d->spec.framing != TFraming::Ascii; });
+                       [](const auto& d) { return d->settings.framing != TFraming::Ascii; });
 }
 
 void TSerialServer::Run()
@@ -307,13 +307,13 @@ void TSerialServer::Handle(const uint8_t* wire, size_t length, bool ascii)
                                        static_cast<size_t>(raw.Size() - 1 - modbus::ChecksumSize(mode)));
     const uint32_t speed = Speed();
     for (auto& d : devices_) {
-        if (d->spec.framing == (ascii ? TFraming::Rtu : TFraming::Ascii))
+        if (d->settings.framing == (ascii ? TFraming::Rtu : TFraming::Ascii))
             continue;
         // A device at another speed sees only noise.
-        if (speed != 0 && speed != d->spec.baud)
+        if (speed != 0 && speed != d->settings.baud)
             continue;
         d->pdu.CountBusMessage();
-        if (address != 0 && address != d->spec.address)
+        if (address != 0 && address != d->settings.address)
             continue;
         auto reply = d->pdu.Serve(pdu, address == 0);
         if (reply)
@@ -324,12 +324,12 @@ void TSerialServer::Handle(const uint8_t* wire, size_t length, bool ascii)
 void TSerialServer::Reply(TSimDevice& d, std::vector<uint8_t> pdu, bool ascii,
                           const uint8_t* request, size_t requestLength)
 {
-    const TFaults& f = d.spec.faults;
+    const TFaults& f = d.settings.faults;
     if (f.silent)
         return;
     if (f.echo)
         WriteAll(request, requestLength);
-    if (d.spec.delayMs > 0 && !wake_.Sleep(std::chrono::milliseconds(d.spec.delayMs)))
+    if (d.settings.delayMs > 0 && !wake_.Sleep(std::chrono::milliseconds(d.settings.delayMs)))
         return;
     if (f.exception)
         pdu = ExceptionPdu(static_cast<uint8_t>(pdu[0] & 0x7F), static_cast<uint8_t>(f.exception));
@@ -355,11 +355,11 @@ void TSerialServer::Reply(TSimDevice& d, std::vector<uint8_t> pdu, bool ascii,
     if (f.garbage && !(WriteAll(kNoise, sizeof kNoise) && wake_.Sleep(pause)))
         return;
     if (f.otherAddress) {
-        const auto other = encode(static_cast<uint8_t>(d.spec.address % 247 + 1), false);
+        const auto other = encode(static_cast<uint8_t>(d.settings.address % 247 + 1), false);
         if (!(WriteAll(other.data(), other.size()) && wake_.Sleep(pause)))
             return;
     }
-    const auto wire = encode(d.spec.address, d.NextReplyCorrupt());
+    const auto wire = encode(d.settings.address, d.NextReplyCorrupt());
     if (f.gapMs > 0) {
         const size_t half = wire.size() / 2;
         if (!(WriteAll(wire.data(), half) && wake_.Sleep(std::chrono::milliseconds(f.gapMs))))

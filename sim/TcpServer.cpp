@@ -105,9 +105,9 @@ void TTcpServer::Stop()
     if (acceptThread_.joinable())
         acceptThread_.join();
     std::lock_guard lock(mutex_);
-    for (auto& t : clients_)
-        if (t.joinable())
-            t.join();
+    for (auto& c : clients_)
+        if (c.thread.joinable())
+            c.thread.join();
     clients_.clear();
 }
 
@@ -129,10 +129,22 @@ void TTcpServer::AcceptLoop()
         const int one = 1;
         setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         std::lock_guard lock(mutex_);
-        clients_.emplace_back([this, c] {
-            Serve(c);
-            close(c);
-        });
+        // Join the connections that have ended, so a long demo does not pile up threads.
+        for (auto it = clients_.begin(); it != clients_.end();) {
+            if (it->done->load()) {
+                it->thread.join();
+                it = clients_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        clients_.push_back({std::thread([this, c, done] {
+                                Serve(c);
+                                close(c);
+                                done->store(true);
+                            }),
+                            done});
     }
 }
 
@@ -174,7 +186,7 @@ void TTcpServer::Serve(int fd)
 
             TSimDevice* device = nullptr;
             for (auto& d : devices_)
-                if (d->spec.address == unit)
+                if (d->settings.address == unit)
                     device = d.get();
             if (!device && devices_.size() == 1)
                 device = devices_.front().get();
@@ -198,12 +210,12 @@ void TTcpServer::Serve(int fd)
 void TTcpServer::Answer(int fd, TSimDevice* d, uint16_t tid, uint16_t previousTid, uint8_t unit,
                         const std::vector<uint8_t>& request, std::vector<uint8_t> pdu)
 {
-    const TFaults f = d ? d->spec.faults : TFaults{};
+    const TFaults f = d ? d->settings.faults : TFaults{};
     if (f.silent)
         return;
     if (f.echo && !SendAll(fd, request.data(), request.size()))
         return;
-    if (d && d->spec.delayMs > 0 && !wake_.Sleep(std::chrono::milliseconds(d->spec.delayMs)))
+    if (d && d->settings.delayMs > 0 && !wake_.Sleep(std::chrono::milliseconds(d->settings.delayMs)))
         return;
     if (f.exception)
         pdu = ExceptionPdu(static_cast<uint8_t>(pdu[0] & 0x7F), static_cast<uint8_t>(f.exception));

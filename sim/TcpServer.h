@@ -5,6 +5,7 @@
 #include "Device.h"
 #include "Wake.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,7 +40,11 @@ private:
     TWake wake_;
     std::thread acceptThread_;
     std::mutex mutex_;
-    std::vector<std::thread> clients_;
+    struct TClient {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::vector<TClient> clients_;
 };
 
 }  // namespace vsim

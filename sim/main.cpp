@@ -1,7 +1,7 @@
 // vortan-sim: a simulated VORTAN meter for tests, demos and training.
 
 #include "Device.h"
-#include "DeviceSpec.h"
+#include "DeviceSettings.h"
 #include "SerialServer.h"
 #include "TcpServer.h"
 
@@ -34,7 +34,7 @@ void PrintHelp()
 {
     std::printf(
         "usage: vortan-sim [--tcp [HOST:]PORT] [--pty] [--link PATH] [--tty PATH]\n"
-        "                  [--device SPEC]... [--dump FILE]\n"
+        "                  [--device SETTINGS]... [--dump FILE]\n"
         "\n"
         "Simulates VORTAN flow meters on Modbus RTU/ASCII (serial) and Modbus TCP.\n"
         "Prints one line per transport opened (\"tcp: HOST:PORT\", \"pty: /dev/pts/N\",\n"
@@ -44,15 +44,15 @@ void PrintHelp()
         "  --pty              serve a new pseudo-terminal (the default without --tcp/--tty)\n"
         "  --link PATH        make PATH a symlink to the pty (implies --pty)\n"
         "  --tty PATH         serve an existing serial port, set to the first device's baud/parity\n"
-        "  --device SPEC      a device; repeat for several on the same line (default: address=1)\n"
+        "  --device SETTINGS      a device; repeat for several on the same line (default: address=1)\n"
         "  --dump FILE        on exit, write every register write as JSON:\n"
         "                     {\"changes\":[{\"device\",\"address\",\"old\",\"new\",\"time\",\"elapsed\"}]}\n"
         "\n"
-        "SPEC is a comma-separated list of key=value settings and fault switches:\n%s"
+        "SETTINGS is a comma-separated list of key=value settings and fault switches:\n%s"
         "\n"
         "A device answers only its own address, and only while the line runs at its baud rate.\n"
         "On TCP the unit identifier picks the device; with a single device any unit id reaches it.\n",
-        vsim::DeviceSpecHelp());
+        vsim::DeviceSettingsHelp());
 }
 
 [[noreturn]] void Usage(const std::string& message)
@@ -117,19 +117,19 @@ int main(int argc, char** argv)
     vsim::TDevices devices;
     std::set<int> addresses;
     for (const auto& text : options.devices) {
-        vsim::TDeviceSpec spec;
+        vsim::TDeviceSettings settings;
         try {
-            spec = vsim::ParseDeviceSpec(text);
+            settings = vsim::ParseDeviceSettings(text);
         } catch (const std::invalid_argument& e) {
             Usage("--device " + text + ": " + e.what());
         }
-        if (!addresses.insert(spec.address).second)
-            Usage("--device " + text + ": address " + std::to_string(spec.address) +
+        if (!addresses.insert(settings.address).second)
+            Usage("--device " + text + ": address " + std::to_string(settings.address) +
                   " is already taken");
-        devices.push_back(std::make_shared<vsim::TSimDevice>(spec));
+        devices.push_back(std::make_shared<vsim::TSimDevice>(settings));
     }
     if (devices.empty())
-        devices.push_back(std::make_shared<vsim::TSimDevice>(vsim::TDeviceSpec{}));
+        devices.push_back(std::make_shared<vsim::TSimDevice>(vsim::TDeviceSettings{}));
 
     // Signals are taken by sigwait below, never by a handler in a server thread.
     sigset_t stopSignals;

@@ -1,6 +1,6 @@
 // The meter's application layer and the --device parser: tables of requests and settings.
 
-#include "DeviceSpec.h"
+#include "DeviceSettings.h"
 #include "Meter.h"
 #include "MeterPdu.h"
 
@@ -85,9 +85,9 @@ TEST(PduTest, CountersCountMessagesAndExceptions)
     EXPECT_EQ(*server.Serve(Bytes{0x08, 0x00, 0x0C, 0x00, 0x00}, false), (Bytes{0x08, 0x00, 0x0C, 0x00, 0x00}));
 }
 
-TEST(DeviceSpecTest, GoodSpecs)
+TEST(DeviceSettingsTest, GoodSettings)
 {
-    const TDeviceSpec d = ParseDeviceSpec("address=12,baud=9600,parity=none,marker=XYZ,serial=AB1,"
+    const TDeviceSettings d = ParseDeviceSettings("address=12,baud=9600,parity=none,marker=XYZ,serial=AB1,"
                                           "delay=20,echo,badcrc=3,exception=4,gap=5,split=7,staleid,mode=ascii");
     EXPECT_EQ(d.address, 12);
     EXPECT_EQ(d.baud, 9600u);
@@ -103,7 +103,7 @@ TEST(DeviceSpecTest, GoodSpecs)
     EXPECT_TRUE(d.faults.staleId);
     EXPECT_EQ(d.framing, TFraming::Ascii);
 
-    const TDeviceSpec defaults = ParseDeviceSpec("");
+    const TDeviceSettings defaults = ParseDeviceSettings("");
     EXPECT_EQ(defaults.address, 1);
     EXPECT_EQ(defaults.baud, 19200u);
     EXPECT_EQ(defaults.parity, TParity::Even);
@@ -111,9 +111,9 @@ TEST(DeviceSpecTest, GoodSpecs)
     EXPECT_FALSE(defaults.faults.silent);
 }
 
-TEST(DeviceSpecTest, BadSpecsNameTheSetting)
+TEST(DeviceSettingsTest, BadSettingsNameTheKey)
 {
-    struct Row { const char* spec; const char* message; };
+    struct Row { const char* settings; const char* message; };
     const Row rows[] = {
         {"address=0", "address=0: must be between 1 and 247"},
         {"address=248", "address=248: must be between 1 and 247"},
@@ -131,8 +131,8 @@ TEST(DeviceSpecTest, BadSpecsNameTheSetting)
     };
     for (const Row& r : rows) {
         try {
-            ParseDeviceSpec(r.spec);
-            ADD_FAILURE() << r.spec << " was accepted";
+            ParseDeviceSettings(r.settings);
+            ADD_FAILURE() << r.settings << " was accepted";
         } catch (const std::invalid_argument& e) {
             EXPECT_STREQ(e.what(), r.message);
         }

@@ -106,9 +106,9 @@ protected:
     std::unique_ptr<SimProcess> sim;
     std::unique_ptr<testing_support::SerialHarness> h;
 
-    void Start(const std::string& spec, bool echo = false)
+    void Start(const std::string& settings, bool echo = false)
     {
-        sim = std::make_unique<SimProcess>(std::vector<std::string>{"--device", spec});
+        sim = std::make_unique<SimProcess>(std::vector<std::string>{"--device", settings});
         ASSERT_FALSE(sim->PtyPath().empty());
         h = std::make_unique<testing_support::SerialHarness>();
         h->connection.SetPort(sim->PtyPath());
@@ -135,7 +135,7 @@ protected:
 
 TEST_F(SimClientTest, FaultSwitchesGiveTheirOutcome)
 {
-    struct Row { const char* spec; bool echo; TTransactionReply reply; uint8_t exception; };
+    struct Row { const char* settings; bool echo; TTransactionReply reply; uint8_t exception; };
     const Row rows[] = {
         {"address=1", false, modbus::trSuccess, 0},
         {"silent", false, modbus::trNoReply, 0},
@@ -150,8 +150,8 @@ TEST_F(SimClientTest, FaultSwitchesGiveTheirOutcome)
         {"delay=1500", false, modbus::trNoReply, 0},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(r.spec);
-        Start(r.spec, r.echo);
+        SCOPED_TRACE(r.settings);
+        Start(r.settings, r.echo);
         const auto& result = ReadCrt();
         EXPECT_EQ(result.info.Reply, r.reply);
         EXPECT_EQ(result.info.ExceptionCode, r.exception);

@@ -67,7 +67,7 @@ TEST(SimTcpTest, ProbeBlockWriteAndIdentification)
 
 TEST(SimTcpTest, FaultSwitches)
 {
-    struct Row { const char* spec; modbus::TTransactionReply reply; uint8_t exception; };
+    struct Row { const char* settings; modbus::TTransactionReply reply; uint8_t exception; };
     const Row rows[] = {
         {"split=150", modbus::trSuccess, 0},
         {"staleid", modbus::trSuccess, 0},
@@ -77,8 +77,8 @@ TEST(SimTcpTest, FaultSwitches)
         {"delay=1500", modbus::trNoReply, 0},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(r.spec);
-        TcpSim t({r.spec});
+        SCOPED_TRACE(r.settings);
+        TcpSim t({r.settings});
         t.client.SetTimeOut(500);
         t.client.Connect(2000);
         std::vector<uint16_t> v;
