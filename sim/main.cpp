@@ -44,7 +44,7 @@ void PrintHelp()
         "  --pty              serve a new pseudo-terminal (the default without --tcp/--tty)\n"
         "  --link PATH        make PATH a symlink to the pty (implies --pty)\n"
         "  --tty PATH         serve an existing serial port, set to the first device's baud/parity\n"
-        "  --device SETTINGS      a device; repeat for several on the same line (default: address=1)\n"
+        "  --device SETTINGS  a device; repeat for several on the same line (default: address=1)\n"
         "  --dump FILE        on exit, write every register write as JSON:\n"
         "                     {\"changes\":[{\"device\",\"address\",\"old\",\"new\",\"time\",\"elapsed\"}]}\n"
         "\n"
