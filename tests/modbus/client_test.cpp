@@ -166,7 +166,7 @@ TEST(ClientTimeouts, LimitCountsFramesWithoutUsableAnswer)
 {
     SerialHarness h;
     h.connection.SetReceiveTimeout(60);
-    bool answer = false;
+    std::atomic<bool> answer{false};
     ScriptedPeer peer(h.pty, [&](const Bytes&) {
         return answer ? std::vector<Piece>{{WithCrc(HexBytes("01 03 02 00 01")), 0}} : std::vector<Piece>{};
     });
