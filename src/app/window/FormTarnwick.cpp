@@ -158,6 +158,7 @@ void TFormTarnwick::BuildControls()
     wrapperLayout->addWidget(sheet, 1);
     wrapperLayout->addWidget(StatusBar1);
     setCentralWidget(wrapper);
+    SetConnectedControls(false);
 }
 
 QWidget* TFormTarnwick::BuildCommunicationArea(QWidget* parent)

@@ -1,0 +1,220 @@
+#include "WindowHarness.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace windowtest {
+
+using testing_support::Bytes;
+using testing_support::ScriptedPeer;
+
+void EnsureApplication()
+{
+    if (QApplication::instance())
+        return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "window_test";
+    static char* argv[] = {name, nullptr};
+    // Lives until the process ends: tests share one application, as one program would.
+    new QApplication(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarnwick"));
+}
+
+TempConfig::TempConfig()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-window-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+    setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+}
+
+TempConfig::~TempConfig()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+}
+
+void TempConfig::WriteIni(const std::string& text) const
+{
+    std::filesystem::create_directories(IniPath().parent_path());
+    std::ofstream(IniPath(), std::ios::binary) << text;
+}
+
+std::string TempConfig::ReadIni() const
+{
+    std::ifstream in(IniPath(), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string SerialIni(const std::string& port, int slave, bool echo)
+{
+    return "[Modbus Settings]\r\nSlaveAddress=" + std::to_string(slave) + "\r\nComPort=" + port +
+           "\r\nBaudRate=8\r\nEchoQueryBeforeReply=" + (echo ? "1" : "0") +
+           "\r\nParity=2\r\n\r\n[Modbus TCP/RTU]\r\nStart mode=0\r\n";
+}
+
+std::string TcpIni(const std::string& host, int port, int slave)
+{
+    return "[Modbus Settings]\r\nSlaveAddress=" + std::to_string(slave) +
+           "\r\n\r\n[Modbus TCP]\r\nIP Address=" + host + "\r\nPort=" + std::to_string(port) +
+           "\r\n\r\n[Modbus TCP/RTU]\r\nStart mode=1\r\n";
+}
+
+Sim::Sim(std::vector<std::string> args)
+{
+    dumpPath_ = std::filesystem::temp_directory_path() /
+                ("tarnwick-window-dump-" + std::to_string(getpid()) + "-" + std::to_string(rand()) + ".json");
+    std::vector<std::string> argv = {testing_support::BuildPath("sim/vortan-sim"), "--dump", dumpPath_.string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    child_ = std::make_unique<testing_support::ChildProcess>(argv);
+    const bool wantTcp = std::find(args.begin(), args.end(), "--tcp") != args.end();
+    const bool wantPty = std::find(args.begin(), args.end(), "--pty") != args.end() || !wantTcp;
+    while ((wantPty && pty_.empty()) || (wantTcp && tcp_.empty())) {
+        const std::optional<std::string> line = child_->ReadLine(10s);
+        if (!line)
+            throw std::runtime_error("vortan-sim did not start");
+        if (line->rfind("pty: ", 0) == 0)
+            pty_ = line->substr(5);
+        if (line->rfind("tcp: ", 0) == 0)
+            tcp_ = line->substr(5);
+    }
+}
+
+Sim::~Sim()
+{
+    if (child_)
+        child_->Stop();
+    std::error_code ec;
+    std::filesystem::remove(dumpPath_, ec);
+}
+
+std::vector<std::pair<int, int>> Sim::StopAndReadDump()
+{
+    child_->Stop();
+    child_.reset();
+    std::ifstream in(dumpPath_);
+    const nlohmann::json dump = nlohmann::json::parse(in);
+    std::vector<std::pair<int, int>> changes;
+    for (const auto& c : dump.at("changes"))
+        changes.emplace_back(c.at("address").get<int>(), c.at("new").get<int>());
+    return changes;
+}
+
+std::vector<uint8_t> VortanIdentification(const std::string& marker, const std::string& idText)
+{
+    auto field = [](std::string s, size_t n) {
+        s.resize(n, ' ');
+        return s;
+    };
+    std::vector<uint8_t> data(idText.begin(), idText.end());
+    data.push_back(0xFF);
+    const std::string fields = field("VT230000004711001", 16) + " " + field("3.12.0 2024-05-17", 17) +
+                               field("2.04  2023-11-06", 16) + field("MB00000000815001", 16) + field(marker, 3);
+    data.insert(data.end(), fields.begin(), fields.end());
+    return data;
+}
+
+ScriptedPeer::Responder FakeMeter::Responder()
+{
+    return [this](const Bytes& request) -> std::vector<ScriptedPeer::Piece> {
+        if (onRequest)
+            onRequest(request);
+        if (silent || request.size() < 4 || request[0] != address)
+            return {};
+        const uint8_t fc = request[1];
+        const int delay = delayMs.count(fc) ? delayMs.at(fc) : 0;
+        auto word = [&](size_t i) { return static_cast<int>(request[i] << 8 | request[i + 1]); };
+        Bytes reply;
+        if (fc == 0x08 || fc == 0x06) {
+            reply.assign(request.begin(), request.end() - 2);
+        } else if (fc == 0x11) {
+            reply = {address, 0x11, static_cast<uint8_t>(identification.size())};
+            reply.insert(reply.end(), identification.begin(), identification.end());
+        } else if (fc == 0x03) {
+            const int start = word(2);
+            const int count = word(4);
+            bool fail = exceptionFor.count(start) > 0;
+            if (auto t = exceptionTimes.find(start); t != exceptionTimes.end() && t->second > 0) {
+                --t->second;
+                fail = true;
+            }
+            if (fail) {
+                reply = {address, 0x83, static_cast<uint8_t>(exceptionFor.count(start) ? exceptionFor.at(start) : 2)};
+            } else {
+                reply = {address, 0x03, static_cast<uint8_t>(2 * count)};
+                for (int i = 0; i < count; ++i) {
+                    uint16_t v = 0;
+                    if (auto b = blocks.find(start); b != blocks.end() && i < static_cast<int>(b->second.size()))
+                        v = b->second[static_cast<size_t>(i)];
+                    else if (auto s = single.find(start + i); s != single.end())
+                        v = s->second;
+                    reply.push_back(static_cast<uint8_t>(v >> 8));
+                    reply.push_back(static_cast<uint8_t>(v & 0xFF));
+                }
+            }
+        } else {
+            reply = {address, static_cast<uint8_t>(fc | 0x80), 0x01};
+        }
+        Bytes frame = testing_support::WithCrc(reply);
+        if (fc == 0x03 && badCrcOnReads)
+            frame.back() ^= 0xFF;
+        return {{frame, delay}};
+    };
+}
+
+Window::Window(const QStringList& args)
+{
+    EnsureApplication();
+    form = std::make_unique<tarnwick::TFormTarnwick>(args, dialogs);
+}
+
+Window::~Window() { form.reset(); }
+
+void Window::Click(const char* name)
+{
+    auto* b = Find<QAbstractButton>(name);
+    if (!b->isEnabled())
+        throw std::runtime_error(std::string(name) + " is disabled");
+    b->click();
+}
+
+void Window::Choose(const char* comboName, int index)
+{
+    auto* box = Find<QComboBox>(comboName);
+    if (!box->isEnabled())
+        throw std::runtime_error(std::string(comboName) + " is disabled");
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+}
+
+QString Window::Cell(int row) const
+{
+    return Find<QTableWidget>("StringGrid1")->item(row, 1)->text();
+}
+
+bool Window::WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
+    return QTest::qWaitFor(done, static_cast<int>(timeout.count()));
+}
+
+int Window::CountCaption(const QString& caption) const
+{
+    int n = 0;
+    for (const auto& m : dialogs.shown)
+        n += m.caption == caption;
+    return n;
+}
+
+}  // namespace windowtest

@@ -1,0 +1,124 @@
+#pragma once
+
+// The main window under test: a QApplication on the offscreen platform, a private settings
+// folder, the simulator or a scripted device, and helpers that act on controls by name.
+
+#include "DialogService.h"
+#include "FormTarnwick.h"
+
+#include "ChildProcess.h"
+#include "PtyPair.h"
+
+#include <QComboBox>
+#include <QString>
+#include <QTableWidget>
+#include <QWidget>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <ostream>
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace windowtest {
+
+using namespace std::chrono_literals;
+
+// Creates the one QApplication of the test program (offscreen) on first use.
+void EnsureApplication();
+
+// A fresh folder set as XDG_CONFIG_HOME while the object lives.
+class TempConfig {
+public:
+    TempConfig();
+    ~TempConfig();
+    TempConfig(const TempConfig&) = delete;
+    TempConfig& operator=(const TempConfig&) = delete;
+
+    std::filesystem::path IniPath() const { return dir_ / "Kaldor" / "Tarnwick.INI"; }
+    void WriteIni(const std::string& text) const;
+    std::string ReadIni() const;
+    const std::filesystem::path& Dir() const { return dir_; }
+
+private:
+    std::filesystem::path dir_;
+};
+
+// Settings for a meter on a serial port (19200 baud, even parity, no echo) or on TCP.
+std::string SerialIni(const std::string& port, int slave = 1, bool echo = false);
+std::string TcpIni(const std::string& host, int port, int slave = 1);
+
+// vortan-sim as a child process; stopped by its pid.
+class Sim {
+public:
+    explicit Sim(std::vector<std::string> args);
+    ~Sim();
+    const std::string& Pty() const { return pty_; }
+    std::string TcpHost() const { return tcp_.substr(0, tcp_.rfind(':')); }
+    int TcpPort() const { return std::stoi(tcp_.substr(tcp_.rfind(':') + 1)); }
+    // Stops the simulator so that it writes its dump; returns the dump's register changes
+    // as (address, new value) pairs.
+    std::vector<std::pair<int, int>> StopAndReadDump();
+
+private:
+    std::filesystem::path dumpPath_;
+    std::unique_ptr<testing_support::ChildProcess> child_;
+    std::string pty_;
+    std::string tcp_;
+};
+
+// A device on a pty that answers what a VORTAN meter answers, from tables the test fills.
+struct FakeMeter {
+    uint8_t address = 1;
+    std::vector<uint8_t> identification;          // Report Server ID data
+    std::map<int, std::vector<uint16_t>> blocks;  // start register -> registers
+    std::map<int, uint16_t> single;               // register -> value (heartbeat etc.)
+    std::map<int, int> delayMs;                   // function code -> delay before the reply
+    std::map<int, int> exceptionFor;              // register -> exception code
+    std::map<int, int> exceptionTimes;            // register -> replies with that exception, then normal
+    bool badCrcOnReads = false;
+    bool silent = false;
+    // Changes made while the peer runs (under the test's control only before it starts).
+    std::function<void(const testing_support::Bytes&)> onRequest;
+
+    testing_support::ScriptedPeer::Responder Responder();
+};
+
+std::vector<uint8_t> VortanIdentification(const std::string& marker, const std::string& idText = "KALDOR VORTAN V3");
+
+// The window with its recording dialogs, built like the program builds it.
+class Window {
+public:
+    explicit Window(const QStringList& args = {});
+    ~Window();
+
+    tarnwick::TFormTarnwick& Form() { return *form; }
+    template <typename W = QWidget>
+    W* Find(const char* name) const
+    {
+        W* w = form->findChild<W*>(QString::fromLatin1(name));
+        if (!w)
+            throw std::runtime_error(std::string("no control ") + name);
+        return w;
+    }
+    void Click(const char* name);
+    // As a user's pick from the list: the box changes and reports it.
+    void Choose(const char* comboName, int index);
+    QString Cell(int row) const;
+    bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s);
+    // Message boxes (captions and texts) shown so far.
+    std::vector<tarnwick::RecordingDialogService::Shown> Messages() const { return dialogs.shown; }
+    int CountCaption(const QString& caption) const;
+
+    tarnwick::RecordingDialogService dialogs;
+    std::unique_ptr<tarnwick::TFormTarnwick> form;
+};
+
+}  // namespace windowtest

@@ -1,0 +1,193 @@
+// Connecting and disconnecting over RTU and TCP, against vortan-sim and scripted devices.
+
+#include "WindowHarness.h"
+#include "WindowState.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace windowtest {
+namespace {
+
+using testing_support::PtyPair;
+using testing_support::ScriptedPeer;
+
+TEST(WindowConnection, RtuConnectIdentifiesTheMeterAndDisconnectRestoresTheControls)
+{
+    TempConfig config;
+    Sim sim({"--pty"});
+    config.WriteIni(SerialIni(sim.Pty()));
+    Window w;
+    ExpectControlStates(w, false, false);
+    w.Find<QLineEdit>("invalid_frame_count")->setText("5");
+
+    w.Click("Bt_dis_connect");
+    {
+        SCOPED_TRACE("connected");
+        ExpectControlStates(w, true);
+    }
+    EXPECT_TRUE(w.Find("cb_unit")->isEnabled());
+    EXPECT_EQ(w.Find<QLineEdit>("invalid_frame_count")->text(), "0");
+    // 19200 baud gives a silent interval of 40.
+    EXPECT_EQ(w.Form().Connection().SilentInterval(), 40u);
+    ASSERT_EQ(w.CountCaption("Device Identification Report"), 1);
+    const QString report = w.Messages().back().text;
+    EXPECT_TRUE(report.startsWith("KALDOR VORTAN V3\r\n\r\nVortan serial no.:         VT23"));
+    EXPECT_EQ(w.Messages().back().icon, tarnwick::IDialogService::Icon::None);
+
+    w.Click("Bt_read_adr");
+    EXPECT_EQ(w.Cell(0), "OK");
+    w.Click("Bt_dis_connect");
+    SCOPED_TRACE("disconnected");
+    ExpectControlStates(w, false);
+    EXPECT_FALSE(w.Find("cb_unit")->isEnabled());
+}
+
+TEST(WindowConnection, TcpConnectProbesAndDisconnectMakesTheEditsEditableAgain)
+{
+    TempConfig config;
+    Sim sim({"--tcp", "0"});
+    config.WriteIni(TcpIni(sim.TcpHost(), sim.TcpPort()));
+    Window w;
+    ASSERT_FALSE(w.Find("IPAdresse")->isHidden());
+
+    w.Click("Bt_dis_connect");
+    {
+        SCOPED_TRACE("connected");
+        ExpectControlStates(w, true);
+    }
+    EXPECT_TRUE(w.Find<QTimer>("Timer4")->isActive());
+    ASSERT_EQ(w.CountCaption("Device Identification Report"), 1);
+    EXPECT_TRUE(w.Messages().back().text.contains("Vortan FW version:     3.12.0"));
+    EXPECT_TRUE(w.Form().TcpClient().Connected());
+
+    w.Click("Bt_read_adr");
+    EXPECT_EQ(w.Cell(0), "OK");
+    EXPECT_FALSE(w.Cell(2).isEmpty());
+
+    w.Click("Bt_dis_connect");
+    SCOPED_TRACE("disconnected");
+    ExpectControlStates(w, false);
+    EXPECT_FALSE(w.Form().TcpClient().Connected());
+    EXPECT_TRUE(w.Find("IPAdresse")->isEnabled());
+    EXPECT_TRUE(w.Find("Port")->isEnabled());
+    // Enabled again after a disconnection, whatever the transport.
+    EXPECT_TRUE(w.Find("Bt_mb_settings")->isEnabled());
+}
+
+TEST(WindowConnection, SilentMeterGivesTheErrorHintWithAndWithoutTheEchoLines)
+{
+    for (const bool echo : {true, false}) {
+        SCOPED_TRACE(echo ? "echo removal on" : "echo removal off");
+        TempConfig config;
+        Sim sim({"--pty", "--device", "address=1,silent"});
+        config.WriteIni(SerialIni(sim.Pty(), 7, echo));
+        Window w;
+        w.Click("Bt_dis_connect");
+        ASSERT_TRUE(w.WaitFor([&] { return w.CountCaption("ERROR") == 1; }, 8s));
+        const auto& box = w.Messages().back();
+        EXPECT_EQ(box.icon, tarnwick::IDialogService::Icon::Error);
+        QString expected = "Connection can't be established to Slave-Address 7 !\r\n\r\n"
+                           "Please check the following settings:\r\n\r\n"
+                           "Modbus Settings -> Echo Reply\r\nModbus Slave Address\r\n"
+                           "Baud Rate, Stop Bit, Parity, Serial Port\r\nDid you want to use TCP/IP?";
+        if (echo)
+            expected += "\r\n\r\nThe Kaldor standard Brisko 485 stick needs to check\r\n[Remove Echo]!";
+        EXPECT_EQ(box.text, expected);
+        EXPECT_EQ(w.Form().PanelText(3), "");
+        ExpectControlStates(w, false, false);
+        EXPECT_EQ(w.CountCaption("Device Identification Report"), 0);
+    }
+}
+
+TEST(WindowConnection, LateAnswerToTheConnectionTestStillConnects)
+{
+    TempConfig config;
+    PtyPair pty;
+    FakeMeter meter;
+    meter.identification = VortanIdentification("ARM");
+    meter.delayMs[0x08] = 1500;  // beyond the watchdog, within the receive time-out
+    ScriptedPeer peer(pty, meter.Responder());
+    config.WriteIni(SerialIni(pty.SlavePath()));
+    Window w;
+    w.Click("Bt_dis_connect");
+    EXPECT_FALSE(w.Form().IsConnected());  // the watchdog ended the wait
+    ASSERT_TRUE(w.WaitFor([&] { return w.Form().IsConnected(); }, 5s));
+    ExpectControlStates(w, true);
+    // Control states only: no identification follows the late answer.
+    EXPECT_EQ(w.CountCaption("Device Identification Report"), 0);
+    EXPECT_EQ(peer.RequestCount(), 1u);
+}
+
+TEST(WindowConnection, BadTcpPortTextOrClosedPortGivesAMessageAndStaysDisconnected)
+{
+    TempConfig config;
+    config.WriteIni(TcpIni("127.0.0.1", 1));
+    Window w;
+    for (const char* text : {"50x2", "", "70000"}) {
+        SCOPED_TRACE(text);
+        w.Find<QLineEdit>("Port")->setText(text);
+        w.Click("Bt_dis_connect");
+        ASSERT_FALSE(w.Messages().empty());
+        EXPECT_EQ(w.Messages().back().kind, tarnwick::RecordingDialogService::Shown::Kind::Exception);
+        EXPECT_TRUE(w.Messages().back().text.contains("is not a valid port number"));
+        ExpectControlStates(w, false, false);
+    }
+    // Nothing listens on port 1 of loopback: the socket layer's error, still disconnected.
+    w.Find<QLineEdit>("Port")->setText("1");
+    const size_t before = w.Messages().size();
+    w.Click("Bt_dis_connect");
+    ASSERT_EQ(w.Messages().size(), before + 1);
+    ExpectControlStates(w, false, false);
+    EXPECT_FALSE(w.Find<QTimer>("Timer4")->isActive());
+}
+
+TEST(WindowConnection, SerialPortThatCannotBeOpenedGivesTheReason)
+{
+    TempConfig config;
+    config.WriteIni(SerialIni("/dev/tarnwick-no-such-port"));
+    Window w;
+    w.Click("Bt_dis_connect");
+    ASSERT_EQ(w.Messages().size(), 1u);
+    EXPECT_EQ(w.Messages().back().kind, tarnwick::RecordingDialogService::Shown::Kind::Exception);
+    EXPECT_TRUE(w.Messages().back().text.contains("Could not open serial port"));
+    ExpectControlStates(w, false, false);
+}
+
+TEST(WindowConnection, IdleTcpConnectionIsClosedWithAMessage)
+{
+    TempConfig config;
+    Sim sim({"--tcp", "0"});
+    config.WriteIni(TcpIni(sim.TcpHost(), sim.TcpPort()));
+    Window w;
+    w.Form().SetTimerIntervals(1000, 1000, 400);
+    w.Click("Bt_dis_connect");
+    ASSERT_TRUE(w.Form().IsConnected());
+    // A reply restarts the idle time.
+    w.Click("Bt_read_adr");
+    ASSERT_TRUE(w.WaitFor([&] { return w.CountCaption("Disconnected") == 1; }, 5s));
+    EXPECT_EQ(w.Messages().back().text, "Your connection is inactiv.\r\n\r\nPlease reconnect...");
+    ExpectControlStates(w, false);
+    EXPECT_FALSE(w.Form().TcpClient().Connected());
+}
+
+TEST(WindowConnection, EmptySlaveAddressBecomesOne)
+{
+    TempConfig config;
+    Sim sim({"--pty"});
+    config.WriteIni(SerialIni(sim.Pty(), 0));
+    Window w;
+    auto* box = w.Find<QSpinBox>("SpEd_slave_adr");
+    box->clear();
+    box->interpretText();
+    w.Click("Bt_dis_connect");
+    EXPECT_EQ(box->value(), 1);
+    EXPECT_TRUE(w.Form().IsConnected());
+}
+
+}  // namespace
+}  // namespace windowtest
