@@ -122,6 +122,12 @@ bool ScriptedTcpServer::WaitForRequests(size_t n, std::chrono::milliseconds time
     return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= n; });
 }
 
+bool ScriptedTcpServer::WaitForAnswers(size_t n, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return answers_ >= n; });
+}
+
 bool ScriptedTcpServer::WaitForConnectionClosed(int connection,
                                                 std::chrono::milliseconds timeout) const
 {
@@ -193,7 +199,13 @@ void ScriptedTcpServer::Serve(int fd, int connection)
                 requests_.push_back(r);
             }
             changed_.notify_all();
-            if (!Perform(fd, onRequest_(r)))
+            const bool open = Perform(fd, onRequest_(r));
+            {
+                std::lock_guard lock(mutex_);
+                ++answers_;
+            }
+            changed_.notify_all();
+            if (!open)
                 return;
         }
     }

@@ -67,6 +67,8 @@ public:
     int Connections() const;
     // Deadline waits on what the server thread has seen.
     bool WaitForRequests(size_t n, std::chrono::milliseconds timeout) const;
+    // n requests have been answered: every step of their scripts has been performed.
+    bool WaitForAnswers(size_t n, std::chrono::milliseconds timeout) const;
     bool WaitForConnectionClosed(int connection, std::chrono::milliseconds timeout) const;
 
 private:
@@ -85,6 +87,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<Request> requests_;
+    size_t answers_ = 0;
     int connections_ = 0;
     int closedConnections_ = 0;
     std::thread thread_;

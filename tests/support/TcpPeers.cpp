@@ -36,15 +36,19 @@ int BoundSocket(uint16_t& port)
 
 }  // namespace
 
-RefusingPort::RefusingPort() : fd_(BoundSocket(port_)) {}
+RefusingPort::RefusingPort()
+{
+    fd_ = BoundSocket(port_);
+}
 
 RefusingPort::~RefusingPort()
 {
     ::close(fd_);
 }
 
-FullBacklogListener::FullBacklogListener() : listenFd_(BoundSocket(port_))
+FullBacklogListener::FullBacklogListener()
 {
+    listenFd_ = BoundSocket(port_);
     if (::listen(listenFd_, 0) != 0)
         return;
     sockaddr_in addr{};
