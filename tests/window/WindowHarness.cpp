@@ -1,6 +1,7 @@
 #include "WindowHarness.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QPushButton>
 #include <QTest>
 
@@ -21,12 +22,16 @@ void EnsureApplication()
     if (QApplication::instance())
         return;
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(std::filesystem::temp_directory_path().string()));
     static int argc = 1;
     static char name[] = "window_test";
     static char* argv[] = {name, nullptr};
     // Lives until the process ends: tests share one application, as one program would.
     new QApplication(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnwick"));
+    // Values are formatted with the locale's separator; tests that want another set their own.
+    QLocale::setDefault(QLocale::c());
 }
 
 TempConfig::TempConfig()
@@ -120,7 +125,7 @@ std::vector<uint8_t> VortanIdentification(const std::string& marker, const std::
     };
     std::vector<uint8_t> data(idText.begin(), idText.end());
     data.push_back(0xFF);
-    const std::string fields = field("VT230000004711001", 16) + " " + field("3.12.0 2024-05-17", 17) +
+    const std::string fields = field("VT23000004711001", 16) + " " + field("3.12.0 2024-05-17", 17) +
                                field("2.04  2023-11-06", 16) + field("MB00000000815001", 16) + field(marker, 3);
     data.insert(data.end(), fields.begin(), fields.end());
     return data;
@@ -134,7 +139,7 @@ ScriptedPeer::Responder FakeMeter::Responder()
         if (silent || request.size() < 4 || request[0] != address)
             return {};
         const uint8_t fc = request[1];
-        const int delay = delayMs.count(fc) ? delayMs.at(fc) : 0;
+        int delay = delayMs.count(fc) ? delayMs.at(fc) : 0;
         auto word = [&](size_t i) { return static_cast<int>(request[i] << 8 | request[i + 1]); };
         Bytes reply;
         if (fc == 0x08 || fc == 0x06) {
@@ -145,6 +150,8 @@ ScriptedPeer::Responder FakeMeter::Responder()
         } else if (fc == 0x03) {
             const int start = word(2);
             const int count = word(4);
+            if (auto d = delayForStart.find(start); d != delayForStart.end())
+                delay = d->second;
             bool fail = exceptionFor.count(start) > 0;
             if (auto t = exceptionTimes.find(start); t != exceptionTimes.end() && t->second > 0) {
                 --t->second;

@@ -81,6 +81,7 @@ struct FakeMeter {
     std::map<int, std::vector<uint16_t>> blocks;  // start register -> registers
     std::map<int, uint16_t> single;               // register -> value (heartbeat etc.)
     std::map<int, int> delayMs;                   // function code -> delay before the reply
+    std::map<int, int> delayForStart;             // read start register -> delay before the reply
     std::map<int, int> exceptionFor;              // register -> exception code
     std::map<int, int> exceptionTimes;            // register -> replies with that exception, then normal
     bool badCrcOnReads = false;
