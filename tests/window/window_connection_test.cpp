@@ -3,7 +3,9 @@
 #include "WindowHarness.h"
 #include "WindowState.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QDialog>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTimer>
@@ -187,6 +189,38 @@ TEST(WindowConnection, EmptySlaveAddressBecomesOne)
     w.Click("Bt_dis_connect");
     EXPECT_EQ(box->value(), 1);
     EXPECT_TRUE(w.Form().IsConnected());
+}
+
+}  // namespace
+}  // namespace windowtest
+
+namespace windowtest {
+namespace {
+
+TEST(WindowConnection, ModbusSettingsButtonOpensTheSerialDialogInStandardModeOnly)
+{
+    TempConfig config;
+    {
+        Window w;
+        w.dialogs.onDialog = [](QDialog& d) {
+            d.findChild<QComboBox*>("ComboBox_baud_rate")->setCurrentIndex(6);
+            d.findChild<QAbstractButton*>("RadioButton_parity_none")->click();
+            d.findChild<QAbstractButton*>("Button1")->click();
+            return d.result();
+        };
+        w.Click("Bt_mb_settings");
+        ASSERT_EQ(w.CountCaption("Modbus Settings"), 1);
+        EXPECT_EQ(w.Messages().back().answer, QDialog::Accepted);
+        EXPECT_EQ(w.Form().Connection().BaudRate(), modbus::br9600);
+        EXPECT_EQ(w.Form().Connection().Parity(), modbus::psNone);
+    }
+    // The next run starts with them.
+    EXPECT_NE(config.ReadIni().find("BaudRate=6\r\n"), std::string::npos);
+    EXPECT_NE(config.ReadIni().find("Parity=0\r\n"), std::string::npos);
+
+    Window expert({"-expert"});
+    expert.Click("Bt_mb_settings");
+    EXPECT_EQ(expert.CountCaption("Modbus Settings"), 0);
 }
 
 }  // namespace
