@@ -168,6 +168,15 @@ QWidget* TFormTarnwick::BuildCommunicationArea(QWidget* parent)
     auto* column = new QVBoxLayout(area);
     column->setContentsMargins(0, 0, 0, 0);
 
+    // The maker's mark; the about dialog opens from it once that dialog exists.
+    auto* logo = Label(QStringLiteral("<span style=\"font-size:17pt; font-weight:700; color:#1d4f91;\">VORTAN</span>"
+                                      "&nbsp;&nbsp;<span style=\"color:#555;\">KALDOR ultrasonic flow meters"
+                                      " &middot; Modbus service</span>"),
+                       "Image1");
+    logo->setTextFormat(Qt::RichText);
+    logo->setContentsMargins(4, 2, 4, 6);
+    column->addWidget(logo);
+
     // Communication.
     auto* comm = Named(new QGroupBox(QStringLiteral("Communication")), "GroupBox_communication");
     auto* commGrid = new QGridLayout(comm);
@@ -265,8 +274,10 @@ QWidget* TFormTarnwick::BuildCommunicationArea(QWidget* parent)
             StringGrid1->setItem(row, col, new QTableWidgetItem);
     QFont valueFont = StringGrid1->font();
     valueFont.setBold(true);
+    valueFont.setPointSizeF(valueFont.pointSizeF() * 1.25);
     for (int row = 0; row < 4; ++row)
         StringGrid1->item(row, 1)->setFont(valueFont);
+    StringGrid1->verticalHeader()->setDefaultSectionSize(StringGrid1->verticalHeader()->defaultSectionSize() + 6);
     const int rowHeight = StringGrid1->verticalHeader()->defaultSectionSize();
     StringGrid1->setFixedHeight(4 * rowHeight + 2 * StringGrid1->frameWidth());
     dataLayout->addWidget(StringGrid1);
@@ -389,6 +400,8 @@ QWidget* TFormTarnwick::BuildServiceArea(QWidget* parent)
     const char* swapLabels[] = {"Byte order\n16-Bit vars", "Byte order\nlong ints", "Byte order\nfloats"};
     for (int i = 0; i < 3; ++i) {
         m_swapBoxes[static_cast<size_t>(i)]->setCurrentIndex(-1);
+        m_swapBoxes[static_cast<size_t>(i)]->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        m_swapBoxes[static_cast<size_t>(i)]->setMinimumContentsLength(11);
         swapGrid->addWidget(Label(QString::fromLatin1(swapLabels[i])), i, 0);
         swapGrid->addWidget(m_swapBoxes[static_cast<size_t>(i)], i, 1);
     }
@@ -419,6 +432,7 @@ QWidget* TFormTarnwick::BuildServiceArea(QWidget* parent)
                                                QStringLiteral("G"), QStringLiteral("H")}, true);
     channel->setCurrentIndex(-1);
     channel->setEditText(QStringLiteral("Channel"));
+    channel->setMinimumWidth(84);
     calGrid->addWidget(Label(QStringLiteral("Ch ID")), 0, 0);
     calGrid->addWidget(channel, 0, 1);
     calGrid->addWidget(Label(QStringLiteral("Register 110")), 0, 2);
