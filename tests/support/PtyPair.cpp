@@ -174,12 +174,13 @@ void ScriptedPeer::Run()
             }
             continue;
         }
+        const auto firstByte = Clock::now();
         Bytes request = pty_.ReadFrame(0, gapMs_);
         if (request.empty())
             continue;
         {
             std::lock_guard lock(mutex_);
-            requests_.push_back({request, Clock::now()});
+            requests_.push_back({request, firstByte});
         }
         for (const Piece& piece : responder_(request)) {
             if (piece.delayBeforeMs > 0) {

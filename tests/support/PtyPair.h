@@ -62,7 +62,7 @@ public:
 
     struct Received {
         Bytes bytes;
-        Clock::time_point at;
+        Clock::time_point at;  // when its first byte was there to read
     };
     std::vector<Received> Requests() const;
     size_t RequestCount() const;
