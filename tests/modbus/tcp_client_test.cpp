@@ -105,10 +105,9 @@ std::vector<uint16_t> Ones(size_t n)
 
 Bytes WithHeader(uint16_t length, const Bytes& pdu)
 {
-    Bytes b = {0x00, 0x01, 0x00, 0x00, static_cast<uint8_t>(length >> 8),
-               static_cast<uint8_t>(length), 0x11};
-    b.insert(b.end(), pdu.begin(), pdu.end());
-    return b;
+    return tcptest::Concat({0x00, 0x01, 0x00, 0x00, static_cast<uint8_t>(length >> 8),
+                            static_cast<uint8_t>(length), 0x11},
+                           pdu);
 }
 
 Bytes CoilRequestOf300()
