@@ -43,6 +43,8 @@ TEST(WindowConnection, RtuConnectIdentifiesTheMeterAndDisconnectRestoresTheContr
 
     w.Click("Bt_read_adr");
     EXPECT_EQ(w.Cell(0), "OK");
+    // The last frame of the cycle: the heartbeat's reply, address + function + count + 2 + CRC.
+    EXPECT_EQ(w.Form().PanelText(3), "MODBUS reply received: 7 bytes.");
     w.Click("Bt_dis_connect");
     SCOPED_TRACE("disconnected");
     ExpectControlStates(w, false);
@@ -104,6 +106,20 @@ TEST(WindowConnection, SilentMeterGivesTheErrorHintWithAndWithoutTheEchoLines)
         ExpectControlStates(w, false, false);
         EXPECT_EQ(w.CountCaption("Device Identification Report"), 0);
     }
+}
+
+TEST(WindowConnection, TcpServerThatRefusesTheProbeIsClosedSilently)
+{
+    TempConfig config;
+    Sim sim({"--tcp", "0", "--device", "address=1,exception=2"});
+    config.WriteIni(TcpIni(sim.TcpHost(), sim.TcpPort()));
+    Window w;
+    w.Click("Bt_dis_connect");
+    ExpectControlStates(w, false, false);
+    EXPECT_TRUE(w.Messages().empty());
+    EXPECT_FALSE(w.Form().TcpClient().Connected());
+    // Left running, the idle timer would reconnect on its own later.
+    EXPECT_FALSE(w.Find<QTimer>("Timer4")->isActive());
 }
 
 TEST(WindowConnection, LateAnswerToTheConnectionTestStillConnects)
