@@ -241,3 +241,27 @@ TEST(WindowConnection, ModbusSettingsButtonOpensTheSerialDialogInStandardModeOnl
 
 }  // namespace
 }  // namespace windowtest
+
+namespace windowtest {
+namespace {
+
+TEST(WindowConnection, LostTcpConnectionIsReportedOnceAndDisconnects)
+{
+    TempConfig config;
+    auto sim = std::make_unique<Sim>(std::vector<std::string>{"--tcp", "0"});
+    config.WriteIni(TcpIni(sim->TcpHost(), sim->TcpPort()));
+    Window w;
+    w.Form().SetTimerIntervals(100, 1000, 150000);
+    w.Click("Bt_dis_connect");
+    ASSERT_TRUE(w.Form().IsConnected());
+    const size_t before = w.Messages().size();
+    w.Click("CheBox_loop");
+    sim.reset();  // the meter goes away while the loop runs
+    ASSERT_TRUE(w.WaitFor([&] { return !w.Form().IsConnected(); }, 5s));
+    ASSERT_EQ(w.Messages().size(), before + 1);
+    EXPECT_EQ(w.Messages().back().kind, tarnwick::RecordingDialogService::Shown::Kind::Exception);
+    ExpectControlStates(w, false);
+}
+
+}  // namespace
+}  // namespace windowtest

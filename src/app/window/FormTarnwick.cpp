@@ -579,7 +579,6 @@ void TFormTarnwick::WireSignals()
     connect(Timer3, &QTimer::timeout, this, &TFormTarnwick::Timer3Timer);
     connect(Timer4, &QTimer::timeout, this, &TFormTarnwick::Timer4Timer);
 
-    using namespace std::placeholders;
     ModbusClient->OnHoldingRegistersRead = [this](modbus::TModbusClient&, const modbus::TTransactionInfo& info,
                                                   uint16_t start, uint16_t count, const modbus::TRegValues& v) {
         ModbusClientHoldingRegistersRead(info, start, count, v);

@@ -25,6 +25,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
+#include <stdexcept>
+#include <string_view>
 #include <vector>
 
 class QCheckBox;
@@ -150,6 +153,7 @@ private:
     bool SendSerial(RequestKind kind, const std::function<std::uint32_t()>& call);
     // Over TCP the blocking call answers in place; the handlers then run as for a serial reply.
     std::uint32_t BeginTcpRequest(RequestKind kind);
+    void TcpRequestFailed(const std::exception& error);
     void ReadRegisters(RequestKind kind, std::uint16_t reg, std::uint16_t count);
     void WriteRegister(RequestKind kind, std::uint16_t reg, std::uint16_t value);
     void ModbusClientHoldingRegistersRead(const modbus::TTransactionInfo& info, std::uint16_t startReg,

@@ -113,8 +113,7 @@ void TFormTarnwick::ReadIdentification()
             return;
         }
     } catch (const std::exception& e) {
-        EndRequest();
-        ShowError(QString::fromUtf8(e.what()));
+        TcpRequestFailed(e);
         return;
     }
     const std::vector<std::uint8_t> bytes = app::identificationBytesFromTcpWords(words);

@@ -113,6 +113,18 @@ std::uint32_t TFormTarnwick::BeginTcpRequest(RequestKind kind)
     return *m_awaitedId;
 }
 
+void TFormTarnwick::TcpRequestFailed(const std::exception& error)
+{
+    EndRequest();
+    // A socket error leaves a stream that cannot be followed any more: the connection is over.
+    // Saying so once beats an error box for every further request of the loop.
+    if (dynamic_cast<const modbus::ESocketError*>(&error)) {
+        ModbusTCP->Disconnect();
+        set_form_elements_after_disconnection();
+    }
+    ShowError(QString::fromUtf8(error.what()));
+}
+
 void TFormTarnwick::ReadRegisters(RequestKind kind, std::uint16_t reg, std::uint16_t count)
 {
     if (!connected)
@@ -132,8 +144,7 @@ void TFormTarnwick::ReadRegisters(RequestKind kind, std::uint16_t reg, std::uint
             return;
         }
     } catch (const std::exception& e) {
-        EndRequest();
-        ShowError(QString::fromUtf8(e.what()));
+        TcpRequestFailed(e);
         return;
     }
     EndRequest();
@@ -152,8 +163,7 @@ void TFormTarnwick::WriteRegister(RequestKind kind, std::uint16_t reg, std::uint
     try {
         ModbusTCP->WriteSingleRegister(reg, value);
     } catch (const std::exception& e) {
-        EndRequest();
-        ShowError(QString::fromUtf8(e.what()));
+        TcpRequestFailed(e);
         return;
     }
     EndRequest();
