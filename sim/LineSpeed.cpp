@@ -1,5 +1,7 @@
 #include "LineSpeed.h"
 
+#include "SerialPort.h"
+
 // termios2 lives in the kernel header, which clashes with <termios.h>: keep this file apart.
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
@@ -10,10 +12,7 @@ namespace vsim {
 
 uint32_t ReadLineSpeed(int fd)
 {
-    struct termios2 t {};
-    if (ioctl(fd, TCGETS2, &t) != 0)
-        return 0;
-    return t.c_ospeed;
+    return modbus::ReadLineSpeed(fd);
 }
 
 namespace {

@@ -1,17 +1,13 @@
 #include "MeterPdu.h"
 
+#include "ModbusFrame.h"
+
 namespace vsim {
 
 namespace {
 
-constexpr uint8_t kReadHolding = 0x03;
-constexpr uint8_t kWriteSingle = 0x06;
-constexpr uint8_t kDiagnostics = 0x08;
-constexpr uint8_t kWriteMultiple = 0x10;
-constexpr uint8_t kReportServerId = 0x11;
-
-constexpr uint16_t kMaxRead = 125;   // 250 data bytes fit a 253-byte PDU
-constexpr uint16_t kMaxWrite = 123;  // 246 data bytes plus the 7-byte header
+using modbus::kMaxReadCount;
+using modbus::kMaxWriteCount;
 
 uint16_t Word(std::span<const uint8_t> p, size_t i)
 {
@@ -53,7 +49,7 @@ std::optional<std::vector<uint8_t>> TPduServer::Serve(std::span<const uint8_t> p
         ++serverMessages_;
         if (listenOnly_) {
             // Only a restart of communications brings a listening meter back, and silently.
-            if (fc == kDiagnostics && pdu.size() == 5 && Word(pdu, 1) == 0x0001)
+            if (fc == modbus::fc::Diagnostics && pdu.size() == 5 && Word(pdu, 1) == 0x0001)
                 listenOnly_ = false;
             ++noResponses_;
             return std::nullopt;
@@ -66,12 +62,12 @@ std::optional<std::vector<uint8_t>> TPduServer::Serve(std::span<const uint8_t> p
         return ExceptionPdu(fc, code);
     };
     switch (fc) {
-    case kReadHolding: {
+    case modbus::fc::ReadHoldingRegisters: {
         if (pdu.size() != 5)
             return fail(exIllegalValue);
         const uint16_t start = Word(pdu, 1);
         const uint16_t count = Word(pdu, 3);
-        if (count < 1 || count > kMaxRead)
+        if (count < 1 || count > kMaxReadCount)
             return fail(exIllegalValue);
         std::vector<uint16_t> words;
         if (const TException e = meter_.Read(start, count, words); e != exNone)
@@ -81,7 +77,7 @@ std::optional<std::vector<uint8_t>> TPduServer::Serve(std::span<const uint8_t> p
             PutWord(reply, w);
         break;
     }
-    case kWriteSingle: {
+    case modbus::fc::WriteSingleRegister: {
         if (pdu.size() != 5)
             return fail(exIllegalValue);
         const uint16_t value = Word(pdu, 3);
@@ -90,12 +86,12 @@ std::optional<std::vector<uint8_t>> TPduServer::Serve(std::span<const uint8_t> p
         reply.assign(pdu.begin(), pdu.end());
         break;
     }
-    case kWriteMultiple: {
+    case modbus::fc::WriteMultipleRegisters: {
         if (pdu.size() < 6)
             return fail(exIllegalValue);
         const uint16_t count = Word(pdu, 3);
         const uint8_t bytes = pdu[5];
-        if (count < 1 || count > kMaxWrite || bytes != 2 * count || pdu.size() != 6u + bytes)
+        if (count < 1 || count > kMaxWriteCount || bytes != 2 * count || pdu.size() != 6u + bytes)
             return fail(exIllegalValue);
         std::vector<uint16_t> values;
         for (uint16_t i = 0; i < count; ++i)
@@ -105,7 +101,7 @@ std::optional<std::vector<uint8_t>> TPduServer::Serve(std::span<const uint8_t> p
         reply.assign(pdu.begin(), pdu.begin() + 5);
         break;
     }
-    case kDiagnostics: {
+    case modbus::fc::Diagnostics: {
         if (pdu.size() != 5)
             return fail(exIllegalValue);
         bool answer = true;
@@ -118,7 +114,7 @@ std::optional<std::vector<uint8_t>> TPduServer::Serve(std::span<const uint8_t> p
         }
         break;
     }
-    case kReportServerId: {
+    case modbus::fc::ReportServerId: {
         if (pdu.size() != 1)
             return fail(exIllegalValue);
         const auto data = meter_.Identification();
@@ -137,11 +133,11 @@ std::optional<std::vector<uint8_t>> TPduServer::Serve(std::span<const uint8_t> p
 std::vector<uint8_t> TPduServer::Diagnostics(uint16_t sub, uint16_t data, bool& reply)
 {
     std::lock_guard lock(mutex_);
-    std::vector<uint8_t> out = {kDiagnostics};
+    std::vector<uint8_t> out = {modbus::fc::Diagnostics};
     PutWord(out, sub);
     auto counter = [&](uint16_t value) {
         if (data != 0)
-            return ExceptionPdu(kDiagnostics, exIllegalValue);
+            return ExceptionPdu(modbus::fc::Diagnostics, exIllegalValue);
         PutWord(out, value);
         return out;
     };
@@ -154,7 +150,7 @@ std::vector<uint8_t> TPduServer::Diagnostics(uint16_t sub, uint16_t data, bool& 
         return out;
     case 0x01:  // restart communications
         if (data != 0x0000 && data != 0xFF00)
-            return ExceptionPdu(kDiagnostics, exIllegalValue);
+            return ExceptionPdu(modbus::fc::Diagnostics, exIllegalValue);
         clear();
         PutWord(out, data);
         return out;
@@ -165,7 +161,7 @@ std::vector<uint8_t> TPduServer::Diagnostics(uint16_t sub, uint16_t data, bool& 
         return {};
     case 0x0A:
         if (data != 0)
-            return ExceptionPdu(kDiagnostics, exIllegalValue);
+            return ExceptionPdu(modbus::fc::Diagnostics, exIllegalValue);
         clear();
         PutWord(out, data);
         return out;
@@ -179,10 +175,10 @@ std::vector<uint8_t> TPduServer::Diagnostics(uint16_t sub, uint16_t data, bool& 
     case 0x12: return counter(0);  // no NAK, busy or overrun ever happens here
     case 0x14:
         if (data != 0)
-            return ExceptionPdu(kDiagnostics, exIllegalValue);
+            return ExceptionPdu(modbus::fc::Diagnostics, exIllegalValue);
         PutWord(out, data);
         return out;
-    default: return ExceptionPdu(kDiagnostics, exIllegalFunction);
+    default: return ExceptionPdu(modbus::fc::Diagnostics, exIllegalFunction);
     }
 }
 

@@ -9,17 +9,6 @@ namespace modbus {
 
 namespace {
 
-constexpr uint8_t kReadHolding = 0x03;
-constexpr uint8_t kWriteSingle = 0x06;
-constexpr uint8_t kDiagnostics = 0x08;
-constexpr uint8_t kWriteMultiple = 0x10;
-constexpr uint8_t kReportServerId = 0x11;
-
-// Largest register counts a request may carry: the 256-byte frame limits function 3 to 125
-// values in its reply and function 16 to 123 values in its request.
-constexpr int kMaxReadCount = 125;
-constexpr int kMaxWriteCount = 123;
-
 uint16_t QueryWord(const TModbusBuffer& q, int index)
 {
     return static_cast<uint16_t>((q.Data()[index] << 8) | q.Data()[index + 1]);
@@ -147,7 +136,7 @@ void TModbusClient::DispatchResult(TModbusTransaction& t)
     };
 
     switch (command) {
-    case kReadHolding: {
+    case fc::ReadHoldingRegisters: {
         const uint16_t start = QueryWord(q, 2);
         const uint16_t count = QueryWord(q, 4);
         TRegValues values;
@@ -159,7 +148,7 @@ void TModbusClient::DispatchResult(TModbusTransaction& t)
             OnHoldingRegistersRead(*this, info, start, count, values);
         break;
     }
-    case kWriteSingle: {
+    case fc::WriteSingleRegister: {
         const uint16_t reg = QueryWord(q, 2);
         const uint16_t value = QueryWord(q, 4);
         if (success)
@@ -168,7 +157,7 @@ void TModbusClient::DispatchResult(TModbusTransaction& t)
             OnSingleRegisterWrite(*this, info, reg, value);
         break;
     }
-    case kWriteMultiple: {
+    case fc::WriteMultipleRegisters: {
         const uint16_t start = QueryWord(q, 2);
         const uint16_t count = QueryWord(q, 4);
         TRegValues written(count);
@@ -180,7 +169,7 @@ void TModbusClient::DispatchResult(TModbusTransaction& t)
             OnMultipleRegistersWrite(*this, info, start, count, written);
         break;
     }
-    case kDiagnostics: {
+    case fc::Diagnostics: {
         const TDiagnosticAction action = DiagnosticActionOf(QueryWord(q, 2), QueryWord(q, 4));
         uint16_t result = 0;
         if (success)
@@ -191,7 +180,7 @@ void TModbusClient::DispatchResult(TModbusTransaction& t)
             OnDiagnostics(*this, info, action, result);
         break;
     }
-    case kReportServerId: {
+    case fc::ReportServerId: {
         TServerIdentificationData data;
         if (success)
             unmatchedUnless(ServerIdentificationReply(t.reply, mode, data));

@@ -8,12 +8,6 @@ namespace modbus {
 
 namespace {
 
-constexpr uint8_t kReadHolding = 0x03;
-constexpr uint8_t kWriteSingle = 0x06;
-constexpr uint8_t kDiagnostics = 0x08;
-constexpr uint8_t kWriteMultiple = 0x10;
-constexpr uint8_t kReportServerId = 0x11;
-
 char HexDigit(uint8_t nibble)
 {
     return static_cast<char>(nibble < 10 ? '0' + nibble : 'A' + nibble - 10);
@@ -229,7 +223,7 @@ void BuildReadHoldingRegisters(TModbusBuffer& q, TTransmissionMode m, uint8_t ad
                                uint16_t start, uint16_t count)
 {
     WriteHeader(q, addr);
-    q.WriteByte(kReadHolding);
+    q.WriteByte(fc::ReadHoldingRegisters);
     q.WriteWord(start);
     q.WriteWord(count);
     AppendChecksum(q, m);
@@ -239,7 +233,7 @@ void BuildWriteSingleRegister(TModbusBuffer& q, TTransmissionMode m, uint8_t add
                               uint16_t value)
 {
     WriteHeader(q, addr);
-    q.WriteByte(kWriteSingle);
+    q.WriteByte(fc::WriteSingleRegister);
     q.WriteWord(reg);
     q.WriteWord(value);
     AppendChecksum(q, m);
@@ -249,7 +243,7 @@ void BuildWriteMultipleRegisters(TModbusBuffer& q, TTransmissionMode m, uint8_t 
                                  uint16_t start, std::span<const uint16_t> values)
 {
     WriteHeader(q, addr);
-    q.WriteByte(kWriteMultiple);
+    q.WriteByte(fc::WriteMultipleRegisters);
     q.WriteWord(start);
     q.WriteWord(static_cast<uint16_t>(values.size()));
     q.WriteByte(static_cast<uint8_t>(2 * values.size()));
@@ -262,7 +256,7 @@ void BuildDiagnostics(TModbusBuffer& q, TTransmissionMode m, uint8_t addr, TDiag
 {
     const DiagnosticRequest d = DiagnosticRequestOf(a);
     WriteHeader(q, addr);
-    q.WriteByte(kDiagnostics);
+    q.WriteByte(fc::Diagnostics);
     q.WriteWord(d.subFunction);
     q.WriteWord(d.data);
     AppendChecksum(q, m);
@@ -271,7 +265,7 @@ void BuildDiagnostics(TModbusBuffer& q, TTransmissionMode m, uint8_t addr, TDiag
 void BuildReportServerIdentification(TModbusBuffer& q, TTransmissionMode m, uint8_t addr)
 {
     WriteHeader(q, addr);
-    q.WriteByte(kReportServerId);
+    q.WriteByte(fc::ReportServerId);
     AppendChecksum(q, m);
 }
 

@@ -23,6 +23,20 @@ constexpr int MinRawFrame(TTransmissionMode m, TConnectionMode side)
 }
 constexpr int kFunctionCodeIndex = 1;
 
+// Function codes this system sends and serves.
+namespace fc {
+inline constexpr uint8_t ReadHoldingRegisters = 0x03;
+inline constexpr uint8_t WriteSingleRegister = 0x06;
+inline constexpr uint8_t Diagnostics = 0x08;
+inline constexpr uint8_t WriteMultipleRegisters = 0x10;
+inline constexpr uint8_t ReportServerId = 0x11;
+}  // namespace fc
+
+// Register counts a request may carry: the 256-byte frame limits function 3 to 125 values in
+// its reply and function 16 to 123 values in its request.
+inline constexpr int kMaxReadCount = 125;
+inline constexpr int kMaxWriteCount = 123;
+
 void WriteHeader(TModbusBuffer& buf, uint8_t serverAddress);
 void AppendChecksum(TModbusBuffer& buf, TTransmissionMode m);
 bool CheckChecksum(TModbusBuffer& buf, TTransmissionMode m);

@@ -54,6 +54,10 @@ public:
 
 std::unique_ptr<ISerialPort> CreatePosixSerialPort();
 
+// Bits per second a tty runs at, whatever way its speed was set (0 when it cannot be read). On
+// the master side of a pseudo-terminal this is the speed its slave side was given.
+uint32_t ReadLineSpeed(int fd);
+
 // "ttyUSB0" means /dev/ttyUSB0; a name with a slash is a path.
 std::string SerialDevicePath(const std::string& name);
 

@@ -19,4 +19,10 @@ bool SetArbitraryBaud(int fd, uint32_t baud)
     return ioctl(fd, TCSETS2, &t) == 0;
 }
 
+uint32_t ReadLineSpeed(int fd)
+{
+    struct termios2 t {};
+    return ioctl(fd, TCGETS2, &t) == 0 ? t.c_ospeed : 0;
+}
+
 }  // namespace modbus

@@ -127,8 +127,6 @@ void TTransactionThread::Process(std::unique_ptr<TModbusTransaction> t)
     try {
         TTransactionInfo& info = t->info;
         uint8_t* send = sendBuffer_.data();
-        uint8_t* recv = receiveBuffer_.data();
-        const int capacity = static_cast<int>(receiveBuffer_.size());
         info.Attempts = 0;
         const int length = EncodeFrame(mode_, t->query, send, static_cast<int>(sendBuffer_.size()));
         const bool broadcast = info.ServerAddress == 0;

@@ -152,8 +152,9 @@ TEST_P(Decode, AcceptsOnlyWholeFramesWithRightChecksum)
     const DecodeCase& c = GetParam();
     TModbusBuffer raw(RawFrameCapacity(c.mode));
     EXPECT_EQ(DecodeFrame(c.mode, cmClient, c.wire.data(), static_cast<int>(c.wire.size()), raw), c.ok);
-    if (c.ok)
+    if (c.ok) {
         EXPECT_EQ(raw.Size(), c.rawSize);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -245,8 +246,9 @@ TEST_P(ReadReplyContent, ByteCountMustFitRequestAndFrame)
     r.Assign(wire.data(), static_cast<int>(wire.size()));
     TRegValues values;
     EXPECT_EQ(ReadHoldingRegistersReply(r, tmRTU, c.count, values), c.fits);
-    if (c.fits)
+    if (c.fits) {
         EXPECT_EQ(values.size(), c.values);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,6 +1,7 @@
 #include "PtyPair.h"
 
 #include "ModbusBuffer.h"
+#include "SerialPort.h"
 
 #include <cerrno>
 #include <cstring>
@@ -127,19 +128,7 @@ void PtyPair::Write(const Bytes& bytes)
 
 uint32_t PtyPair::SlaveBaud() const
 {
-    termios t{};
-    ::tcgetattr(master_, &t);
-    switch (::cfgetospeed(&t)) {
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    default: return 0;
-    }
+    return modbus::ReadLineSpeed(master_);
 }
 
 ScriptedPeer::ScriptedPeer(PtyPair& pty, Responder responder, int gapMs)
