@@ -115,7 +115,7 @@ public:
     QString Cell(int row) const;
     bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s);
     // Message boxes (captions and texts) shown so far.
-    std::vector<tarnwick::RecordingDialogService::Shown> Messages() const { return dialogs.shown; }
+    const std::vector<tarnwick::RecordingDialogService::Shown>& Messages() const { return dialogs.shown; }
     int CountCaption(const QString& caption) const;
 
     tarnwick::RecordingDialogService dialogs;

@@ -33,8 +33,9 @@ TEST(WindowScreenshot, ReadingAMeterDrawsTheWindow)
     EXPECT_EQ(image.size(), w.Form().size() * w.Form().devicePixelRatio());
     // Something was drawn: not a single colour.
     EXPECT_NE(image.pixel(10, 10), image.pixel(image.width() / 2, 60));
-    if (const QByteArray path = qgetenv("TARNWICK_SCREENSHOT"); !path.isEmpty())
+    if (const QByteArray path = qgetenv("TARNWICK_SCREENSHOT"); !path.isEmpty()) {
         EXPECT_TRUE(image.save(QString::fromLocal8Bit(path), "PNG"));
+    }
 }
 
 }  // namespace
