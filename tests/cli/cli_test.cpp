@@ -291,3 +291,32 @@ TEST(CliFrameEnd, SilenceModeWaitsTheSilentIntervalAfterTheReply)
     EXPECT_GE(elapsed("silence"), 200.0);
     EXPECT_LT(elapsed("length"), 150.0);
 }
+
+// Another stack's server: the pymodbus peer of the interop tests (register i holds 0x1000 + i).
+TEST(CliTcp, ReadsWritesAndIdentifiesAgainstAnIndependentServer)
+{
+    ChildProcess server({PythonInterpreter(), SourcePath("tests/support/pymodbus_server.py")});
+    const auto line = server.ReadLine(std::chrono::seconds(20));
+    ASSERT_TRUE(line.has_value()) << "no port from the pymodbus server";
+    if (line->rfind("SKIP", 0) == 0)
+        GTEST_SKIP() << *line;
+    ASSERT_EQ(line->rfind("PORT ", 0), 0u) << *line;
+    const std::string where = "127.0.0.1:" + line->substr(5);
+
+    RunResult r = RunProgram({Cli(), "--tcp", where, "--json", "read", "10", "3"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(OnlyLine(r.out)["values"], json::array({0x100A, 0x100B, 0x100C}));
+
+    r = RunProgram({Cli(), "--tcp", where, "--json", "write", "20", "7", "8"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    r = RunProgram({Cli(), "--tcp", where, "--json", "read", "20", "2"});
+    EXPECT_EQ(OnlyLine(r.out)["values"], json::array({7, 8}));
+
+    r = RunProgram({Cli(), "--tcp", where, "--json", "id"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(OnlyLine(r.out)["data_hex"].get<std::string>().substr(0, 32), "5441524E5749434B2D494E5445524F50");
+
+    r = RunProgram({Cli(), "--tcp", where, "--json", "read", "5000", "1"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(OnlyLine(r.out)["exception"], "seIllegalDataAddress");
+}

@@ -3,7 +3,7 @@
 // i (0..999) holds 0x1000 + i there; other addresses answer with exception 2.
 
 #include "ModbusTcpClient.h"
-#include "TcpPeerProcess.h"
+#include "ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -24,18 +24,12 @@ constexpr uint16_t kFirstValue = 0x1000;
 
 std::string Python()
 {
-    // Debian's interpreter, where python3-pymodbus lives, whatever python3 PATH finds first.
-    const char* chosen = std::getenv("TARNWICK_PYTHON");
-    return chosen && *chosen ? chosen : "/usr/bin/python3";
+    return testing_support::PythonInterpreter();
 }
 
 std::string ServerScript()
 {
-    const char* source = std::getenv("TARNWICK_SOURCE_DIR");
-    const std::filesystem::path root =
-        source && *source ? std::filesystem::path(source)
-                          : std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
-    return (root / "tests" / "support" / "pymodbus_server.py").string();
+    return testing_support::SourcePath("tests/support/pymodbus_server.py");
 }
 
 std::vector<uint16_t> Expected(uint16_t first, uint16_t count)
@@ -73,7 +67,7 @@ protected:
     std::vector<std::pair<uint8_t, uint8_t>> errors;
 
 private:
-    std::optional<tcptest::TcpPeerProcess> peer_;  // stopped by pid and reaped when it goes
+    std::optional<testing_support::ChildProcess> peer_;  // stopped by pid and reaped when it goes
 };
 
 TEST_F(TcpInterop, ReadsKnownRegisters)

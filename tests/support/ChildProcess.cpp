@@ -57,6 +57,17 @@ std::string BuildPath(const std::string& relative)
     return std::string(dir ? dir : ".") + "/" + relative;
 }
 
+std::string SourcePath(const std::string& relative)
+{
+    return std::string(TARNWICK_SOURCE_DIR) + "/" + relative;
+}
+
+std::string PythonInterpreter()
+{
+    const char* chosen = std::getenv("TARNWICK_PYTHON");
+    return chosen && *chosen ? chosen : "/usr/bin/python3";
+}
+
 RunResult RunProgram(const std::vector<std::string>& argv, std::chrono::milliseconds timeout)
 {
     int out[2], err[2];

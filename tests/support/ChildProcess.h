@@ -24,6 +24,11 @@ RunResult RunProgram(const std::vector<std::string>& argv,
 
 // A program under the build tree: $TARNWICK_BIN_DIR/relative.
 std::string BuildPath(const std::string& relative);
+// A file of the source tree.
+std::string SourcePath(const std::string& relative);
+// Debian's interpreter, where python3-pymodbus lives, whatever python3 PATH finds first;
+// TARNWICK_PYTHON overrides it.
+std::string PythonInterpreter();
 
 class ChildProcess {
 public:
