@@ -148,6 +148,7 @@ TEST_F(SimClientTest, FaultSwitchesGiveTheirOutcome)
         {"gap=150", false, modbus::trInvalidFrame, 0},
         {"delay=100", false, modbus::trSuccess, 0},
         {"delay=1500", false, modbus::trNoReply, 0},
+        {"garbage", false, modbus::trInvalidFrame, 0},  // noise first, the reply later
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.settings);
