@@ -1,7 +1,8 @@
 #pragma once
 
 // The main window. Its code is split by concern:
-//   FormTarnwick.cpp            construction: controls, layout, signal wiring
+//   FormTarnwick.cpp            construction: the first view, the areas' places, signal wiring
+//   FormTarnwickPanels.cpp      the areas beyond the first view (calculator, service, subset)
 //   FormTarnwickStartup.cpp     start-up, switches, settings file, destruction
 //   FormTarnwickConnection.cpp  connect/disconnect, connection test, control states, dialogs
 //   FormTarnwickRequests.cpp    one request at a time: senders, waits, timers, reply frames
