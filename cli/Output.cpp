@@ -39,12 +39,19 @@ void Printer::PrintJson(const Outcome& o)
     j["exception"] = o.exception ? nlohmann::ordered_json(std::string(ServerExceptionName(*o.exception)))
                                  : nlohmann::ordered_json(nullptr);
     j["exception_code"] = o.exception ? nlohmann::ordered_json(o.exceptionCode) : nlohmann::ordered_json(nullptr);
-    if (o.op == "read" || o.op == "write" || o.op == "write-multiple") {
+    if (o.op == "read" || o.op == "measure" || o.op == "write" || o.op == "write-multiple") {
         j["start"] = o.start;
         j["values"] = o.values;
     }
     if (o.op == "id")
         j["data_hex"] = HexString(o.data);
+    if (const auto& m = o.measurement) {
+        j["channel"] = m->channel;
+        j["quantity"] = m->quantity;
+        j["measurement"] = m->status.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json{
+            {"status", m->status}, {"value", m->valid ? nlohmann::ordered_json(m->value) : nlohmann::ordered_json(nullptr)},
+            {"unit", m->unit}, {"unit_id", m->unitId}, {"age_s", m->ageSeconds}};
+    }
     if (o.op == "diag")
         j["result"] = o.diagResult;
     j["elapsed_ms"] = std::round(o.elapsedMs * 1000.0) / 1000.0;
@@ -61,7 +68,12 @@ void Printer::PrintTable(const Outcome& o)
     out_.unsetf(std::ios::floatfield);
     if (o.status != trSuccess)
         return;
-    if (o.op == "read") {
+    if (const auto& m = o.measurement) {
+        out_ << "  " << m->quantity << ", channel " << m->channel << ": " << m->status;
+        if (m->valid)
+            out_ << "  " << m->text << ' ' << m->unit << "  (updated " << m->ageSeconds << " s ago)";
+        out_ << '\n';
+    } else if (o.op == "read") {
         out_ << "  register   value    hex\n";
         for (size_t i = 0; i < o.values.size(); ++i) {
             char line[64];

@@ -14,6 +14,18 @@ namespace cli {
 
 enum class Op { Read, WriteSingle, WriteMultiple, Diagnostics, Identify };
 
+// A measured-value block, decoded.
+struct Measurement {
+    std::string channel, quantity;
+    std::string status;  // "OK", "Never set", "Failed"; empty when the read failed
+    bool valid = false;
+    float value = 0;
+    std::string text;  // the value as the window shows it
+    uint16_t unitId = 0;
+    std::string unit;
+    uint16_t ageSeconds = 0;
+};
+
 struct Request {
     Op op = Op::Read;
     uint16_t start = 0;
@@ -32,6 +44,7 @@ struct Outcome {
     uint16_t diagResult = 0;
     uint16_t start = 0;
     double elapsedMs = 0;
+    std::optional<Measurement> measurement;
 };
 
 // One transport with its settings applied; Perform blocks until the transaction has ended.

@@ -1,5 +1,6 @@
 // tarnwick-cli: the Modbus operations of the service tool from a terminal or a script.
 #include "ModbusConnection.h"
+#include "Measure.h"
 #include "ModbusError.h"
 #include "Output.h"
 #include "SerialBackend.h"
@@ -96,6 +97,13 @@ int main(int argc, char** argv)
     auto* diag = app.add_subcommand("diag", "Diagnostics, return query data (function 8)");
     auto* id = app.add_subcommand("id", "Report server identification (function 17)");
     auto* ports = app.add_subcommand("ports", "List the serial ports of this machine");
+    std::string channelText, quantityText;
+    auto* measure = app.add_subcommand("measure", "Read and decode the measured value of a quantity of a channel");
+    measure->add_option("CHANNEL", channelText, "A, B, C, D, Z or Y")->required();
+    measure->add_option("QUANTITY", quantityText, "Quantity name (\"Volume Flow\") or position 0 to 45")->required();
+    measure->add_option("--loop", loop, "Repeat N times")->check(CLI::Range(1, 100000000));
+    measure->add_option("--interval", interval, "Pause between repetitions, ms");
+    std::optional<MeasureTarget> target;
 
     try {
         app.parse(argc, argv);
@@ -121,6 +129,14 @@ int main(int argc, char** argv)
             request.op = Op::Diagnostics;
         } else if (id->parsed()) {
             request.op = Op::Identify;
+        } else if (measure->parsed()) {
+            std::string error;
+            target = ParseMeasureTarget(channelText, quantityText, error);
+            if (!target)
+                throw CLI::ValidationError(error);
+            request.op = Op::Read;
+            request.start = target->address;
+            request.count = 16;
         }
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? kExitOk : kExitUsage;
@@ -176,7 +192,9 @@ int main(int argc, char** argv)
         for (int i = 0; i < loop; ++i) {
             if (i > 0 && interval > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(interval));
-            const Outcome o = backend->Perform(request);
+            Outcome o = backend->Perform(request);
+            if (target)
+                DecodeMeasurement(*target, o);
             printer.Print(o);
             if (o.status != modbus::trSuccess)
                 exitCode = kExitFailed;

@@ -320,3 +320,32 @@ TEST(CliTcp, ReadsWritesAndIdentifiesAgainstAnIndependentServer)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(OnlyLine(r.out)["exception"], "seIllegalDataAddress");
 }
+
+TEST(CliMeasure, DecodesTheBlockOfAQuantityAgainstTheSimulator)
+{
+    ChildProcess sim({BuildPath("sim/vortan-sim"), "--pty"});
+    const auto line = sim.ReadLine(std::chrono::seconds(10));
+    ASSERT_TRUE(line && line->rfind("pty: ", 0) == 0);
+    const std::string port = line->substr(5);
+
+    RunResult r = RunProgram({Cli(), "--port", port, "--json", "measure", "a", "volume flow"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    json j = OnlyLine(r.out);
+    EXPECT_EQ(j["op"], "measure");
+    EXPECT_EQ(j["start"], 1112);
+    EXPECT_EQ(j["quantity"], "Volume Flow");
+    EXPECT_EQ(j["measurement"]["status"], "OK");
+    EXPECT_EQ(j["measurement"]["unit"], "m3/h");
+    EXPECT_GT(j["measurement"]["value"].get<double>(), 0.0);
+
+    r = RunProgram({Cli(), "--port", port, "measure", "C", "0"});  // channel C is never set
+    EXPECT_NE(r.out.find("Temperature Fluid, channel C: Never set"), std::string::npos) << r.out;
+
+    r = RunProgram({Cli(), "--port", port, "measure", "Q", "7"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("'Q' is not one of A, B, C, D, Z, Y"), std::string::npos);
+    r = RunProgram({Cli(), "--port", port, "measure", "A", "46"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("neither a quantity name nor a position from 0 to 45"), std::string::npos);
+    EXPECT_EQ(sim.Stop(), 0);
+}
