@@ -14,6 +14,7 @@
 #include <QTableWidget>
 #include <QWidget>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -85,7 +86,7 @@ struct FakeMeter {
     std::map<int, int> exceptionFor;              // register -> exception code
     std::map<int, int> exceptionTimes;            // register -> replies with that exception, then normal
     bool badCrcOnReads = false;
-    bool silent = false;
+    std::atomic<bool> silent{false};  // may change while the peer runs
     // Changes made while the peer runs (under the test's control only before it starts).
     std::function<void(const testing_support::Bytes&)> onRequest;
 

@@ -298,3 +298,29 @@ TEST(WindowMeasured, SenderWaitsForTheOutstandingRequestBeforeItSends)
 
 }  // namespace
 }  // namespace windowtest
+
+namespace windowtest {
+namespace {
+
+TEST(WindowMeasured, MeterThatStopsAnsweringIsReportedAfterTheWatchdog)
+{
+    FakeMeter meter;
+    meter.identification = VortanIdentification("ARM");
+    meter.blocks[1000] = Block(1, 1.0f);
+    Scripted s(meter);
+    Window& w = *s.w;
+    meter.silent = true;
+    // The identification's own failure comes after the watchdog ended the wait, and is shown.
+    w.Click("Bt_report_slave_id");
+    EXPECT_FALSE(w.Form().IsReplyPending());
+    ASSERT_TRUE(w.WaitFor([&] { return w.Messages().back().text == "Received no reply!"; }, 5s));
+    EXPECT_EQ(w.Messages().back().caption, "Device Identification Report");
+    // A read's late failure says so on the status bar and leaves the grid as it was.
+    w.Click("Bt_read_adr");
+    ASSERT_TRUE(w.WaitFor([&] { return w.Form().DroppedReplies() >= 1 && !w.Form().IsReplyPending(); }, 8s));
+    ASSERT_TRUE(w.WaitFor([&] { return w.Form().PanelText(3) == "No data received!"; }, 8s));
+    EXPECT_EQ(w.Cell(0), "");
+}
+
+}  // namespace
+}  // namespace windowtest

@@ -137,7 +137,7 @@ void TFormTarnwick::ModbusTCPConnected()
 void TFormTarnwick::ModbusClientDiagnostics(const modbus::TTransactionInfo& info)
 {
     if (!m_connectTestId || *m_connectTestId != info.ID) {
-        DropLateReply();
+        DropLateReply(info.Reply);
         return;
     }
     m_connectTestId.reset();

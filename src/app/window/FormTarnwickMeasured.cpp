@@ -123,10 +123,9 @@ void TFormTarnwick::ReadIdentification()
 void TFormTarnwick::ModbusClientServerIdentificationReport(const modbus::TTransactionInfo& info, int count,
                                                            const modbus::TServerIdentificationData& data)
 {
-    if (!IsAwaited(info.ID)) {
-        DropLateReply();
-        return;
-    }
+    // Only identification requests get this event, so even an answer that comes after the
+    // watchdog is what the user asked for; it just no longer ends the outstanding request.
+    const bool awaited = IsAwaited(info.ID);
     if (Opt_TCPIP->isChecked())
         Timer4->start();
     const std::size_t byteCount = count < 0 ? 0 : static_cast<std::size_t>(count);
@@ -136,7 +135,8 @@ void TFormTarnwick::ModbusClientServerIdentificationReport(const modbus::TTransa
         if (id.isVortan())
             AdaptToSubsetMeter(id.hasArmMarker());
     }
-    EndRequest();
+    if (awaited)
+        EndRequest();
     if (!text.empty())
         m_dialogs.MessageBox(this, QStringLiteral("Device Identification Report"), FromLatin1(text),
                              IDialogService::Icon::None, IDialogService::Ok);

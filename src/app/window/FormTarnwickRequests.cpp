@@ -76,10 +76,17 @@ void TFormTarnwick::EndRequest()
     reply_pending = false;
 }
 
-void TFormTarnwick::DropLateReply()
+void TFormTarnwick::DropLateReply(modbus::TTransactionReply status)
 {
     ++m_droppedReplies;
-    StatusBar1->SetText(3, QStringLiteral("Late reply ignored."));
+    // A late failure still says what happened on the line; a late answer is not decoded.
+    switch (status) {
+    case modbus::trNoReply: StatusBar1->SetText(3, QStringLiteral("No data received!")); break;
+    case modbus::trInvalidFrame: StatusBar1->SetText(3, QStringLiteral("Invalid Frame!")); break;
+    case modbus::trUnmatchedReply: StatusBar1->SetText(3, QStringLiteral("Unmatched Reply!")); break;
+    case modbus::trExceptionReply: StatusBar1->SetText(3, QStringLiteral("Exception Reply!")); break;
+    default: StatusBar1->SetText(3, QStringLiteral("Late reply ignored.")); break;
+    }
 }
 
 bool TFormTarnwick::SendSerial(RequestKind kind, const std::function<std::uint32_t()>& call)
@@ -173,7 +180,7 @@ void TFormTarnwick::ModbusClientHoldingRegistersRead(const modbus::TTransactionI
                                                      std::uint16_t, const modbus::TRegValues& values)
 {
     if (!IsAwaited(info.ID)) {
-        DropLateReply();
+        DropLateReply(info.Reply);
         return;
     }
     if (Opt_TCPIP->isChecked())
@@ -205,7 +212,7 @@ void TFormTarnwick::ModbusClientHoldingRegistersRead(const modbus::TTransactionI
 void TFormTarnwick::ModbusClientSingleRegisterWrite(const modbus::TTransactionInfo& info)
 {
     if (!IsAwaited(info.ID)) {
-        DropLateReply();
+        DropLateReply(info.Reply);
         return;
     }
     switch (info.Reply) {
@@ -226,7 +233,7 @@ void TFormTarnwick::ModbusClientSingleRegisterWrite(const modbus::TTransactionIn
 void TFormTarnwick::ModbusClientMultipleRegistersWrite(const modbus::TTransactionInfo& info)
 {
     if (!IsAwaited(info.ID)) {
-        DropLateReply();
+        DropLateReply(info.Reply);
         return;
     }
     switch (info.Reply) {
