@@ -207,12 +207,14 @@ public:
         std::this_thread::sleep_for(std::chrono::milliseconds(owed_));
         owed_ = f.busyMs;
         Outcome o;
-        const auto t0 = Clock::now();
+        auto t0 = Clock::now();
         try {
-            // A malformed reply closes the stream; the next exchange starts on a new one.
+            // A malformed reply closes the stream; the next exchange starts on a new one. The
+            // connect has its own time-out and is not part of the exchange's time.
             if (!client_.Connected()) {
                 ++reconnects_;
                 client_.Connect(1000);
+                t0 = Clock::now();
             }
             client_.SetUnitID(unit);
             std::vector<uint16_t> values;

@@ -57,11 +57,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     default: BuildReportServerIdentification(query, mode, address); break;
     }
 
+    // Ending a reply by its length must never cut off a frame that the decoder would take
+    // differently: a prefix that counts as complete decodes as a client frame of that length.
     if (mode == tmRTU) {
+        TModbusBuffer raw(RawFrameCapacity(mode));
         for (int n = 0; n <= length; ++n) {
             const int expected = ExpectedRtuReplyLength(wire, n);
-            const bool complete = IsCompleteRtuReply(wire, n);
-            Check(!complete || expected == n);
+            if (IsCompleteRtuReply(wire, n))
+                Check(expected == n && DecodeFrame(mode, cmClient, wire, n, raw) && raw.Size() == n);
         }
     }
 
