@@ -135,6 +135,30 @@ TEST(WindowStartup, StartModeTcpInStandardAndExpertMode)
     }
 }
 
+TEST(WindowStartup, TransportButtonsSwitchTheTcpEditsAndTheSerialButtons)
+{
+    TempConfig config;
+    Window w;
+    const char* tcpControls[] = {"Label146", "Label147", "IPAdresse", "Port"};
+    w.Click("Opt_TCPIP");
+    EXPECT_TRUE(w.Find<QRadioButton>("Opt_TCPIP")->isChecked());
+    EXPECT_FALSE(w.Find<QRadioButton>("Opt_RTU")->isChecked());
+    for (const char* name : tcpControls)
+        EXPECT_FALSE(w.Find(name)->isHidden()) << name;
+    EXPECT_FALSE(w.Find("Bt_mb_settings")->isEnabled());
+    EXPECT_FALSE(w.Find("Bt_veri_mb_para")->isEnabled());
+    // Clicking the checked one keeps it checked.
+    w.Click("Opt_TCPIP");
+    EXPECT_TRUE(w.Find<QRadioButton>("Opt_TCPIP")->isChecked());
+    w.Click("Opt_RTU");
+    EXPECT_TRUE(w.Find<QRadioButton>("Opt_RTU")->isChecked());
+    EXPECT_FALSE(w.Find<QRadioButton>("Opt_TCPIP")->isChecked());
+    for (const char* name : tcpControls)
+        EXPECT_TRUE(w.Find(name)->isHidden()) << name;
+    EXPECT_TRUE(w.Find("Bt_mb_settings")->isEnabled());
+    EXPECT_TRUE(w.Find("Bt_veri_mb_para")->isEnabled());
+}
+
 TEST(WindowStartup, ExpertReadingKeepsPropertiesWhoseKeysAreMissing)
 {
     const std::string ini = "[Modbus Settings]\r\nComPort=/dev/ttyUSB7\r\nBaudRate=6\r\nParity=1\r\n"
