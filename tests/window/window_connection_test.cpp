@@ -128,13 +128,14 @@ TEST(WindowConnection, LateAnswerToTheConnectionTestStillConnects)
     PtyPair pty;
     FakeMeter meter;
     meter.identification = VortanIdentification("ARM");
-    meter.delayMs[0x08] = 1500;  // beyond the watchdog, within the receive time-out
+    meter.delayMs[0x08] = 2000;  // beyond the watchdog (1000 ms), within the receive time-out
     ScriptedPeer peer(pty, meter.Responder());
     config.WriteIni(SerialIni(pty.SlavePath()));
     Window w;
+    w.Form().Connection().SetReceiveTimeout(4000);  // room on both sides on a busy machine
     w.Click("Bt_dis_connect");
     EXPECT_FALSE(w.Form().IsConnected());  // the watchdog ended the wait
-    ASSERT_TRUE(w.WaitFor([&] { return w.Form().IsConnected(); }, 5s));
+    ASSERT_TRUE(w.WaitFor([&] { return w.Form().IsConnected(); }, 8s));
     ExpectControlStates(w, true);
     // Control states only: no identification follows the late answer.
     EXPECT_EQ(w.CountCaption("Device Identification Report"), 0);

@@ -235,13 +235,15 @@ TEST(WindowMeasured, ReplyAfterTheWatchdogIsDroppedNotTakenForTheNextRequest)
     FakeMeter meter;
     meter.identification = VortanIdentification("ARM");
     meter.blocks[1000] = Block(1, 1.0f);
-    meter.delayForStart[1000] = 1500;  // the watchdog gives up after 1000 ms
+    // The watchdog gives up at 1000 ms; the block comes at 1500 ms, while the heartbeat waits.
+    meter.delayForStart[1000] = 1500;
     meter.single[1] = 4242;
     Scripted s(meter);
     Window& w = *s.w;
+    w.Form().Connection().SetReceiveTimeout(4000);
     w.Click("Bt_read_adr");
     // The block arrives while the heartbeat is outstanding: dropped, not shown as heartbeat.
-    ASSERT_TRUE(w.WaitFor([&] { return w.Form().DroppedReplies() == 1 && w.Cell(2) == "4242"; }, 5s));
+    ASSERT_TRUE(w.WaitFor([&] { return w.Form().DroppedReplies() == 1 && w.Cell(2) == "4242"; }, 8s));
     EXPECT_EQ(w.Cell(0), "");
     EXPECT_EQ(w.Cell(1), "");
     EXPECT_FALSE(w.Form().IsReplyPending());
