@@ -1,5 +1,5 @@
 // Reading the settings file: the input is the file's bytes. Loaded, read in standard and expert
-// form, normalised and written back into the in-memory file, which is read again.
+// form, normalised and written back; what the tool saves must read back as it was written.
 
 #include "TarnwickSettings.h"
 
@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -47,6 +48,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
         file.write(s);
         (void)file.read(app::TarnwickSettings{}, expert, nullptr);
+    }
+    // The expert form reads every key the tool writes.
+    std::vector<app::SettingsIssue> issues;
+    app::TarnwickSettings written = file.read(app::TarnwickSettings{}, true, &issues);
+    app::normalize(written);
+    file.write(written);
+    if (file.save().empty()) {
+        app::SettingsFile again(path);
+        if (again.load() != app::SettingsFile::LoadStatus::Loaded)
+            std::abort();
+        std::vector<app::SettingsIssue> reread;
+        const app::TarnwickSettings back = again.read(app::TarnwickSettings{}, true, &reread);
+        if (!reread.empty() || !(back == written))
+            std::abort();
     }
     return 0;
 }

@@ -175,6 +175,25 @@ std::string toCrLf(const std::string& text)
     return out;
 }
 
+// The text without the UTF-8 byte order marks that begin a line (after its indentation).
+std::string withoutLineStartBoms(std::string_view text)
+{
+    constexpr std::string_view bom = "\xEF\xBB\xBF";
+    std::string out;
+    out.reserve(text.size());
+    bool lineStart = true;
+    for (std::size_t i = 0; i < text.size();) {
+        if (lineStart && text.substr(i, bom.size()) == bom) {
+            i += bom.size();
+            continue;
+        }
+        const char c = text[i];
+        lineStart = c == '\n' || c == '\r' || (lineStart && (c == ' ' || c == '\t'));
+        out.push_back(text[i++]);
+    }
+    return out;
+}
+
 // Empty when the text is usable, else why not.
 std::string structuralProblem(std::string_view text)
 {
@@ -284,8 +303,9 @@ SettingsFile::LoadStatus SettingsFile::load()
     }
 
     // A BOM, as some Windows editors add, would otherwise become part of the first section name.
-    if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0)
-        text.erase(0, 3);
+    // Files joined together carry one at the start of each part; one left inside would start a
+    // key name, and once a save puts that key first it reads as the file's own BOM.
+    text = withoutLineStartBoms(text);
 
     if (problem.empty())
         problem = structuralProblem(text);

@@ -226,6 +226,48 @@ TEST_F(SettingsTest, LfOnlyBomAndLowerCaseSectionsReadTheSame)
     }
 }
 
+// Found by fuzzing: a byte order mark that began a later line became the start of a key name;
+// a save put that key first, and the next start took it for the file's BOM and refused the
+// file it had just accepted. Now such a mark is dropped wherever it begins a line: a file is
+// judged the same at the first start as after its own save.
+TEST_F(SettingsTest, ByteOrderMarkStartingALaterLineIsJudgedBeforeTheSave)
+{
+    const std::string bom = "\xEF\xBB\xBF";
+    SettingsFile reference(m_file);
+    writeAll(m_file, FullFile);
+    reference.load();
+    const TarnwickSettings full = reference.read({}, true);
+
+    using Status = SettingsFile::LoadStatus;
+    struct Case {
+        const char* name;
+        std::string text;
+        Status first;
+        bool readsAsFullFile;
+    };
+    for (const Case& c : {Case{"fuzzer's: '[x' is no key", "\n" + bom + "[x=1\n", Status::Unparseable, false},
+                          Case{"indented", "\n  " + bom + "[x=1\n", Status::Unparseable, false},
+                          Case{"mark before a key", "\n" + bom + "Foo=1\n", Status::Loaded, false},
+                          Case{"two files joined", bom + "[Other Tool]\r\nFoo=Bar\r\n" + bom + FullFile,
+                               Status::Loaded, true}}) {
+        SCOPED_TRACE(c.name);
+        writeAll(m_file, c.text);
+        SettingsFile first(m_file);
+        ASSERT_EQ(first.load(), c.first);
+        if (c.first != Status::Loaded)
+            continue;
+        const TarnwickSettings read = first.read({}, true);
+        if (c.readsAsFullFile)
+            EXPECT_EQ(read, full);
+        first.write(read);
+        ASSERT_EQ(first.save(), "");
+
+        SettingsFile next(m_file);
+        ASSERT_EQ(next.load(), Status::Loaded) << readAll(m_file);
+        EXPECT_EQ(next.read({}, true), read);
+    }
+}
+
 TEST_F(SettingsTest, UnusableValuesFallBackAndTheFileIsKept)
 {
     const std::string text = "[Modbus Settings]\r\nSlaveAddress=300\r\nComPort=/dev/ttyUSB0\r\n"
