@@ -49,6 +49,17 @@ void TFormTarnwick::Opt_RTUClick()
 
 void TFormTarnwick::Opt_TCPIPClick()
 {
+    // A serial attempt whose test is still unanswered is abandoned, so its late answer cannot
+    // close or report on the TCP connection that follows.
+    if (!connected && ModbusConnection->Active()) {
+        m_connectTestId.reset();
+        connect_test_pending = false;
+        try {
+            ModbusConnection->SetActive(false);
+        } catch (const modbus::EModbusError& e) {
+            ShowError(ErrorText(e));
+        }
+    }
     for (QWidget* w : {static_cast<QWidget*>(Label146), static_cast<QWidget*>(Label147),
                        static_cast<QWidget*>(IPAdresse), static_cast<QWidget*>(Port)})
         w->setVisible(true);

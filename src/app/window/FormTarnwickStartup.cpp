@@ -138,7 +138,8 @@ void TFormTarnwick::FormDestroy()
 
 void TFormTarnwick::closeEvent(QCloseEvent* event)
 {
-    // Ends a wait for a reply at once instead of after the watchdog.
+    // No new cycle starts, and a wait for a reply ends at once instead of after the watchdog.
+    Timer1->stop();
     EndRequest();
     QMainWindow::closeEvent(event);
 }
