@@ -77,7 +77,7 @@ const std::vector<Fault> kFaults = {
     {"wrong function", ",wrongfc", {true, trUnmatchedReply, 0}, {true, trUnmatchedReply, 0}},
     {"exception 2", ",exception=2", {true, trExceptionReply, 2}, {true, trExceptionReply, 2}},
     {"exception 6", ",exception=6", {true, trExceptionReply, 6}, {true, trExceptionReply, 6}},
-    {"gap 10 ms", ",gap=10", Ok, Ok},
+    {"gap 5 ms", ",gap=5", Ok, Ok},
     {"gap 40 ms", ",gap=40", {true, trInvalidFrame, 0}, Ok, false, 60},
     {"garbage", ",garbage", {true, trInvalidFrame, 0}, {true, trUnmatchedReply, 0}, false, 150},
     {"split 20 ms", ",split=20", None, Ok},
@@ -266,7 +266,8 @@ void Judge(Tally& t, Side& side, const Fault& f, const Expect& e, const Outcome&
 }
 
 template <typename Side>
-void Soak(Tally& t, Side& side, bool serial, long transactions, std::mt19937& rng, long& rssWarm)
+void Soak(Tally& t, Side& side, bool serial, long transactions, std::mt19937& rng, long& rssWarm,
+          std::vector<long>& rssQuarters)
 {
     std::vector<size_t> usable;
     for (size_t i = 0; i < kFaults.size(); ++i)
@@ -278,6 +279,8 @@ void Soak(Tally& t, Side& side, bool serial, long transactions, std::mt19937& rn
     while (t.total < transactions) {
         if (t.total >= warmUp && rssWarm < 0)
             rssWarm = RssKb();
+        if (t.total >= transactions * static_cast<long>(rssQuarters.size() + 1) / 4)
+            rssQuarters.push_back(RssKb());
         const size_t i = usable[pick(rng)];
         const Fault& f = kFaults[i];
         const Expect& e = serial ? f.serial : f.tcp;
@@ -287,15 +290,18 @@ void Soak(Tally& t, Side& side, bool serial, long transactions, std::mt19937& rn
     }
 }
 
-void Write(std::ostream& out, const char* title, const Tally& t, long rssWarm, long rssEnd, double seconds)
+void Write(std::ostream& out, const char* title, const Tally& t, long rssWarm,
+           const std::vector<long>& rssQuarters, long rssEnd, double seconds)
 {
     out << title << ": " << t.total << " transactions in " << seconds << " s; " << t.right
         << " as expected, " << t.wrong << " wrong (" << t.followUpFailures
         << " of them follow-ups), " << t.hangs << " over their time-outs by more than "
         << kHangMarginMs << " ms; worst end relative to the time-outs " << t.worstOverMs
         << " ms\n";
-    out << "  RSS after warm-up " << rssWarm << " kB, at the end " << rssEnd << " kB ("
-        << (rssEnd - rssWarm) << " kB)\n  transactions per fault (a follow-up counts under the fault"
+    out << "  RSS after warm-up " << rssWarm << " kB, at each quarter";
+    for (long kb : rssQuarters)
+        out << " " << kb;
+    out << " kB, at the end " << rssEnd << " kB (" << (rssEnd - rssWarm) << " kB)\n  transactions per fault (a follow-up counts under the fault"
         << " before it):";
     for (const auto& [name, n] : t.perFault)
         out << " " << name << " " << n << ";";
@@ -366,23 +372,25 @@ int main(int argc, char** argv)
     {
         Tally t;
         long warm = -1;
+        std::vector<long> quarters;
         const auto t0 = Clock::now();
         SerialSide side(pty);
-        Soak(t, side, true, transactions, rng, warm);
+        Soak(t, side, true, transactions, rng, warm, quarters);
         const double s = std::chrono::duration<double>(Clock::now() - t0).count();
-        Write(out, "serial", t, warm, RssKb(), s);
+        Write(out, "serial", t, warm, quarters, RssKb(), s);
         std::cout << out.str() << std::flush;
         status |= (t.wrong || t.hangs) ? 1 : 0;
     }
     {
         Tally t;
         long warm = -1;
+        std::vector<long> quarters;
         const auto t0 = Clock::now();
         TcpSide side(port);
-        Soak(t, side, false, transactions, rng, warm);
+        Soak(t, side, false, transactions, rng, warm, quarters);
         const double s = std::chrono::duration<double>(Clock::now() - t0).count();
         std::ostringstream part;
-        Write(part, "tcp", t, warm, RssKb(), s);
+        Write(part, "tcp", t, warm, quarters, RssKb(), s);
         part << "  TCP reconnects after malformed replies: " << side.Reconnects() << "\n";
         std::cout << part.str() << std::flush;
         out << part.str();
