@@ -363,12 +363,41 @@ int main(int argc, char** argv)
     out << "tarnwick-soak, seed " << seed << ", " << transactions << " transactions per client;"
         << " serial: RTU 19200 8E1 on a pty, receive time-out " << kReceiveTimeoutMs
         << " ms, one attempt, end by length; TCP: loopback, time-out " << kTcpTimeoutMs << " ms\n";
-    out << "simulator:";
+    out << "command:";
+    for (int i = 0; i < argc; ++i)
+        out << " " << argv[i];
+    out << "\nsimulator:";
     for (const auto& a : args)
         out << " " << a;
-    out << "\nRSS at start " << rssStart << " kB\n";
+    out << "\nexpected outcome per device (serial / TCP; '-' not used there):\n";
+    for (size_t i = 0; i < kFaults.size(); ++i) {
+        const Fault& f = kFaults[i];
+        auto text = [](const Expect& e) -> std::string {
+            if (!e.used)
+                return "-";
+            std::string s = ReplyName(e.reply);
+            if (e.reply == trExceptionReply)
+                s += " code " + std::to_string(e.exceptionCode);
+            return s;
+        };
+        out << "  " << i + 1 << " " << f.name << ": " << text(f.serial) << " / " << text(f.tcp);
+        if (f.echoAdapter)
+            out << " (serial: the connection is set for an adapter that echoes)";
+        if (f.refetchMs)
+            out << " (serial refetch pause " << f.refetchMs << " ms)";
+        if (f.busyMs)
+            out << " (TCP: next request " << f.busyMs << " ms later, the server still owes the reply)";
+        out << "\n";
+    }
+    out << "every faulty transaction is followed by one to device 1, which must succeed\n";
+    out << "RSS at start " << rssStart << " kB\n";
 
     int status = 0;
+    if (transactions <= 0) {
+        std::cout << out.str();
+        simulator.Stop();
+        return 0;
+    }
     {
         Tally t;
         long warm = -1;
