@@ -176,7 +176,8 @@ public:
         for (;;) {
             int wait = timeoutMs;
             if (timeoutMs >= 0) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                // Rounded up: a silence must last at least the interval asked for.
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(
                     deadline - std::chrono::steady_clock::now());
                 wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
             }

@@ -257,8 +257,9 @@ TEST_F(SettingsTest, ByteOrderMarkStartingALaterLineIsJudgedBeforeTheSave)
         if (c.first != Status::Loaded)
             continue;
         const TarnwickSettings read = first.read({}, true);
-        if (c.readsAsFullFile)
+        if (c.readsAsFullFile) {
             EXPECT_EQ(read, full);
+        }
         first.write(read);
         ASSERT_EQ(first.save(), "");
 
