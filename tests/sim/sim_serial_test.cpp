@@ -156,8 +156,9 @@ TEST_F(SimClientTest, FaultSwitchesGiveTheirOutcome)
         const auto& result = ReadCrt();
         EXPECT_EQ(result.info.Reply, r.reply);
         EXPECT_EQ(result.info.ExceptionCode, r.exception);
-        if (r.reply == modbus::trSuccess)
+        if (r.reply == modbus::trSuccess) {
             EXPECT_EQ(result.values, (modbus::TRegValues{0}));
+        }
         TearDown();
     }
 }
