@@ -84,17 +84,9 @@ const std::vector<Fault> kFaults = {
     {"stale id", ",staleid", None, Ok},
 };
 
-const char* ReplyName(TTransactionReply r)
+std::string ReplyName(TTransactionReply r)
 {
-    switch (r) {
-    case trNoReply: return "trNoReply";
-    case trInvalidFrame: return "trInvalidFrame";
-    case trOtherServer: return "trOtherServer";
-    case trUnmatchedReply: return "trUnmatchedReply";
-    case trExceptionReply: return "trExceptionReply";
-    case trSuccess: return "trSuccess";
-    }
-    return "?";
+    return std::string(modbus::TransactionReplyName(r));
 }
 
 long RssKb()

@@ -1,4 +1,5 @@
 // Client operations end to end over a pty: argument checks, wire bytes, reply contents, events.
+#include "Expect.h"
 #include "ModbusError.h"
 #include "SerialHarness.h"
 
@@ -8,20 +9,6 @@ using namespace modbus;
 using namespace testing_support;
 using namespace std::chrono_literals;
 using Piece = ScriptedPeer::Piece;
-
-namespace {
-
-std::string ErrorOf(const std::function<void()>& fn)
-{
-    try {
-        fn();
-    } catch (const EModbusError& e) {
-        return e.what();
-    }
-    return "";
-}
-
-}  // namespace
 
 TEST(ClientArguments, RejectedWithTheLibraryMessage)
 {

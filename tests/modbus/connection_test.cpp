@@ -1,5 +1,6 @@
 // The serial connection: property rules, open and close, line settings on a live pty, the
 // silent interval, the ASCII receiver and RTS toggling.
+#include "Expect.h"
 #include "ModbusError.h"
 #include "SerialHarness.h"
 
@@ -11,20 +12,6 @@
 using namespace modbus;
 using namespace testing_support;
 using namespace std::chrono_literals;
-
-namespace {
-
-std::string ErrorOf(const std::function<void()>& fn)
-{
-    try {
-        fn();
-    } catch (const EModbusError& e) {
-        return e.what();
-    }
-    return "";
-}
-
-}  // namespace
 
 TEST(ConnectionDefaults, AsDocumented)
 {

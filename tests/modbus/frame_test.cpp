@@ -1,5 +1,6 @@
 // Byte-level tests: buffer rules, checksums, framing and reply classification, with frames
 // worked out by hand from the Modbus serial line rules.
+#include "Expect.h"
 #include "ModbusError.h"
 #include "ModbusFrame.h"
 #include "PtyPair.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 using namespace modbus;
+using testing_support::ErrorOf;
 using testing_support::Ascii;
 using testing_support::Bytes;
 using testing_support::Hex;
@@ -14,15 +16,6 @@ using testing_support::HexBytes;
 
 namespace {
 
-std::string ErrorOf(const std::function<void()>& fn)
-{
-    try {
-        fn();
-    } catch (const EModbusError& e) {
-        return e.what();
-    }
-    return "";
-}
 
 Bytes Wire(TTransmissionMode m, const TModbusBuffer& raw)
 {

@@ -149,7 +149,9 @@ private:
     void SetKindFlag(RequestKind kind, bool on);
     bool IsAwaited(std::uint32_t id) const;
     void EndRequest();
-    void DropLateReply(modbus::TTransactionReply status);
+    void DropLateReply(const modbus::TTransactionInfo& info);
+    // Panel 3's text for a reply that is not decoded; false for a good one.
+    bool ShowReplyStatus(const modbus::TTransactionInfo& info, bool nameException);
     // Sends one serial request; returns after its reply or the watchdog. False when nothing was sent.
     bool SendSerial(RequestKind kind, const std::function<std::uint32_t()>& call);
     // Over TCP the blocking call answers in place; the handlers then run as for a serial reply.

@@ -148,7 +148,7 @@ void TFormTarnwick::ModbusTCPConnected()
 void TFormTarnwick::ModbusClientDiagnostics(const modbus::TTransactionInfo& info)
 {
     if (!m_connectTestId || *m_connectTestId != info.ID) {
-        DropLateReply(info.Reply);
+        DropLateReply(info);
         return;
     }
     m_connectTestId.reset();

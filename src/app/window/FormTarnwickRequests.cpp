@@ -76,17 +76,33 @@ void TFormTarnwick::EndRequest()
     reply_pending = false;
 }
 
-void TFormTarnwick::DropLateReply(modbus::TTransactionReply status)
+bool TFormTarnwick::ShowReplyStatus(const modbus::TTransactionInfo& info, bool nameException)
+{
+    QString text;
+    switch (info.Reply) {
+    case modbus::trNoReply: text = QStringLiteral("No data received!"); break;
+    case modbus::trInvalidFrame: text = QStringLiteral("Invalid Frame!"); break;
+    case modbus::trUnmatchedReply: text = QStringLiteral("Unmatched Reply!"); break;
+    case modbus::trExceptionReply: {
+        text = QStringLiteral("Exception Reply!");
+        if (nameException) {
+            const std::string_view name = modbus::ServerExceptionName(info.ServerException);
+            text += QStringLiteral("  -  ") + QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+        }
+        break;
+    }
+    default: return false;
+    }
+    StatusBar1->SetText(3, text);
+    return true;
+}
+
+void TFormTarnwick::DropLateReply(const modbus::TTransactionInfo& info)
 {
     ++m_droppedReplies;
     // A late failure still says what happened on the line; a late answer is not decoded.
-    switch (status) {
-    case modbus::trNoReply: StatusBar1->SetText(3, QStringLiteral("No data received!")); break;
-    case modbus::trInvalidFrame: StatusBar1->SetText(3, QStringLiteral("Invalid Frame!")); break;
-    case modbus::trUnmatchedReply: StatusBar1->SetText(3, QStringLiteral("Unmatched Reply!")); break;
-    case modbus::trExceptionReply: StatusBar1->SetText(3, QStringLiteral("Exception Reply!")); break;
-    default: StatusBar1->SetText(3, QStringLiteral("Late reply ignored.")); break;
-    }
+    if (!ShowReplyStatus(info, false))
+        StatusBar1->SetText(3, QStringLiteral("Late reply ignored."));
 }
 
 bool TFormTarnwick::SendSerial(RequestKind kind, const std::function<std::uint32_t()>& call)
@@ -180,19 +196,14 @@ void TFormTarnwick::ModbusClientHoldingRegistersRead(const modbus::TTransactionI
                                                      std::uint16_t, const modbus::TRegValues& values)
 {
     if (!IsAwaited(info.ID)) {
-        DropLateReply(info.Reply);
+        DropLateReply(info);
         return;
     }
     if (Opt_TCPIP->isChecked())
         Timer4->start();
+    ShowReplyStatus(info, false);
     switch (info.Reply) {
-    case modbus::trNoReply: StatusBar1->SetText(3, QStringLiteral("No data received!")); break;
-    case modbus::trInvalidFrame:
-        StatusBar1->SetText(3, QStringLiteral("Invalid Frame!"));
-        CountInvalidFrame();
-        break;
-    case modbus::trUnmatchedReply: StatusBar1->SetText(3, QStringLiteral("Unmatched Reply!")); break;
-    case modbus::trExceptionReply: StatusBar1->SetText(3, QStringLiteral("Exception Reply!")); break;
+    case modbus::trInvalidFrame: CountInvalidFrame(); break;
     case modbus::trSuccess:
         // The first set flag wins, in this order; the expert, byte-order, CRT and subset
         // branches arrive with their functions.
@@ -212,45 +223,22 @@ void TFormTarnwick::ModbusClientHoldingRegistersRead(const modbus::TTransactionI
 void TFormTarnwick::ModbusClientSingleRegisterWrite(const modbus::TTransactionInfo& info)
 {
     if (!IsAwaited(info.ID)) {
-        DropLateReply(info.Reply);
+        DropLateReply(info);
         return;
     }
-    switch (info.Reply) {
-    case modbus::trNoReply: StatusBar1->SetText(3, QStringLiteral("No data received!")); break;
-    case modbus::trInvalidFrame: StatusBar1->SetText(3, QStringLiteral("Invalid Frame!")); break;
-    case modbus::trUnmatchedReply: StatusBar1->SetText(3, QStringLiteral("Unmatched Reply!")); break;
-    case modbus::trExceptionReply: {
-        const std::string_view name = modbus::ServerExceptionName(info.ServerException);
-        StatusBar1->SetText(3, QStringLiteral("Exception Reply!  -  ") +
-                                   QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
-        break;
-    }
-    default: break;
-    }
+    ShowReplyStatus(info, true);  // the single write does not count invalid frames
     EndRequest();
 }
 
 void TFormTarnwick::ModbusClientMultipleRegistersWrite(const modbus::TTransactionInfo& info)
 {
     if (!IsAwaited(info.ID)) {
-        DropLateReply(info.Reply);
+        DropLateReply(info);
         return;
     }
-    switch (info.Reply) {
-    case modbus::trNoReply: StatusBar1->SetText(3, QStringLiteral("No data received!")); break;
-    case modbus::trInvalidFrame:
-        StatusBar1->SetText(3, QStringLiteral("Invalid Frame!"));
+    ShowReplyStatus(info, true);
+    if (info.Reply == modbus::trInvalidFrame)
         CountInvalidFrame();
-        break;
-    case modbus::trUnmatchedReply: StatusBar1->SetText(3, QStringLiteral("Unmatched Reply!")); break;
-    case modbus::trExceptionReply: {
-        const std::string_view name = modbus::ServerExceptionName(info.ServerException);
-        StatusBar1->SetText(3, QStringLiteral("Exception Reply!  -  ") +
-                                   QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
-        break;
-    }
-    default: break;
-    }
     EndRequest();
 }
 
