@@ -19,14 +19,6 @@ std::string Cli()
     return BuildPath("cli/tarnwick-cli");
 }
 
-uint8_t LrcOf(const Bytes& b)
-{
-    unsigned s = 0;
-    for (uint8_t x : b)
-        s += x;
-    return static_cast<uint8_t>(-s);
-}
-
 // A small well-behaved device at address 1: register n holds n, writes and diagnostics echo,
 // identification is "VORTAN" + run indicator.
 Bytes AnswerPdu(const Bytes& pdu)
@@ -62,14 +54,7 @@ ScriptedPeer::Responder AsciiDevice()
     return [](const Bytes& req) {
         // ":" hex... LRC CR LF -> raw bytes without LRC
         const Bytes raw = HexBytes(std::string(req.begin() + 1, req.end() - 2));
-        Bytes answer = AnswerPdu(Bytes(raw.begin(), raw.end() - 1));
-        answer.push_back(LrcOf(answer));
-        std::string text = ":";
-        for (char c : Hex(answer))
-            if (c != ' ')
-                text += c;
-        text += "\r\n";
-        return std::vector<Piece>{{Ascii(text), 0}};
+        return std::vector<Piece>{{Ascii(AsciiFrame(AnswerPdu(Bytes(raw.begin(), raw.end() - 1)))), 0}};
     };
 }
 

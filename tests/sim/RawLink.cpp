@@ -1,13 +1,13 @@
 #include "RawLink.h"
 
 #include "ModbusBuffer.h"
+#include "ModbusTypes.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,44 +17,9 @@ namespace simtest {
 
 using Clock = std::chrono::steady_clock;
 
-Bytes WithCrc(Bytes raw)
-{
-    const uint16_t crc = modbus::Crc16(raw.data(), raw.size());
-    raw.push_back(static_cast<uint8_t>(crc & 0xFF));
-    raw.push_back(static_cast<uint8_t>(crc >> 8));
-    return raw;
-}
-
-std::string AsciiFrame(Bytes raw)
-{
-    raw.push_back(modbus::Lrc(raw.data(), raw.size()));
-    std::string s = ":";
-    char hex[3];
-    for (uint8_t b : raw) {
-        std::snprintf(hex, sizeof hex, "%02X", b);
-        s += hex;
-    }
-    return s + "\r\n";
-}
-
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 namespace {
-
-speed_t SpeedConstant(uint32_t baud)
-{
-    switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: throw std::invalid_argument("unsupported test baud rate");
-    }
-}
 
 Bytes ReadFd(int fd, size_t count, std::chrono::milliseconds timeout)
 {
@@ -87,45 +52,54 @@ void WriteFd(int fd, const Bytes& bytes)
 
 }  // namespace
 
-RawSerial::RawSerial(const std::string& path, uint32_t baud)
-    : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC))
+RawSerial::RawSerial(const std::string& path, uint32_t baud) : port_(modbus::CreatePosixSerialPort())
 {
-    if (fd_ < 0)
-        throw std::runtime_error("cannot open " + path);
-    termios t{};
-    tcgetattr(fd_, &t);
-    cfmakeraw(&t);
-    cfsetispeed(&t, SpeedConstant(baud));
-    cfsetospeed(&t, SpeedConstant(baud));
-    tcsetattr(fd_, TCSANOW, &t);
-    tcflush(fd_, TCIOFLUSH);
+    port_->Open(path);
+    SetBaud(baud);
+    port_->Purge(true, true);
 }
 
-RawSerial::~RawSerial() { close(fd_); }
+RawSerial::~RawSerial() = default;
 
 void RawSerial::SetBaud(uint32_t baud)
 {
-    termios t{};
-    tcgetattr(fd_, &t);
-    cfsetispeed(&t, SpeedConstant(baud));
-    cfsetospeed(&t, SpeedConstant(baud));
-    tcsetattr(fd_, TCSANOW, &t);
+    modbus::LineSettings line;
+    line.baud = baud;
+    line.parity = modbus::psNone;
+    if (!port_->Configure(line))
+        throw std::runtime_error("cannot set the line to " + std::to_string(baud) + " baud");
 }
 
-void RawSerial::Write(const Bytes& bytes) { WriteFd(fd_, bytes); }
+void RawSerial::Write(const Bytes& bytes)
+{
+    if (!port_->Write(bytes.data(), static_cast<int>(bytes.size()), 2000))
+        throw std::runtime_error("write failed");
+}
 
 Bytes RawSerial::Read(size_t count, std::chrono::milliseconds timeout)
 {
-    return ReadFd(fd_, count, timeout);
+    Bytes out;
+    const auto deadline = Clock::now() + timeout;
+    while (out.size() < count) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || port_->WaitForData(static_cast<int>(left.count())) != modbus::WaitResult::Data)
+            break;
+        uint8_t buf[512];
+        const int n = port_->Read(buf, static_cast<int>(std::min(sizeof buf, count - out.size())));
+        if (n < 0)
+            break;
+        out.insert(out.end(), buf, buf + n);
+    }
+    return out;
 }
 
 Bytes RawSerial::ReadUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout)
 {
-    Bytes out = ReadFd(fd_, 1, timeout);
+    Bytes out = Read(1, timeout);
     if (out.empty())
         return out;
     for (;;) {
-        Bytes more = ReadFd(fd_, 512, quiet);
+        Bytes more = Read(512, quiet);
         if (more.empty())
             return out;
         out.insert(out.end(), more.begin(), more.end());

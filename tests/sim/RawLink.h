@@ -3,7 +3,11 @@
 // Raw bytes to and from the simulator: a serial line opened like a client opens it, and a TCP
 // socket. Reads wait on conditions (a byte count, or a quiet line) with deadlines.
 
+#include "PtyPair.h"
+#include "SerialPort.h"
+
 #include <chrono>
+#include <memory>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,8 +17,8 @@ namespace simtest {
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
-Bytes WithCrc(Bytes raw);            // appends the RTU CRC, low byte first
-std::string AsciiFrame(Bytes raw);   // ':' + hex + LRC + CR LF
+using testing_support::AsciiFrame;
+using testing_support::WithCrc;
 Bytes ToBytes(const std::string& s);
 
 class RawSerial {
@@ -35,7 +39,7 @@ public:
     Bytes Transact(const Bytes& request, size_t replyLength);
 
 private:
-    int fd_;
+    std::unique_ptr<modbus::ISerialPort> port_;
 };
 
 class RawTcp {

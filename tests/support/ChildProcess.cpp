@@ -110,20 +110,24 @@ RunResult RunProgram(const std::vector<std::string>& argv, std::chrono::millisec
     return r;
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv)
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool captureStderr)
 {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
+    int out[2], err[2] = {-1, -1};
+    if (::pipe2(out, O_CLOEXEC) != 0 || (captureStderr && ::pipe2(err, O_CLOEXEC) != 0))
         throw std::runtime_error("pipe");
     try {
-        pid_ = Spawn(argv, out[1], -1);
+        pid_ = Spawn(argv, out[1], err[1]);
     } catch (...) {
-        ::close(out[0]);
-        ::close(out[1]);
+        for (int fd : {out[0], out[1], err[0], err[1]})
+            if (fd >= 0)
+                ::close(fd);
         throw;
     }
     ::close(out[1]);
+    if (err[1] >= 0)
+        ::close(err[1]);
     out_ = out[0];
+    err_ = err[0];
 }
 
 ChildProcess::~ChildProcess()
@@ -131,6 +135,8 @@ ChildProcess::~ChildProcess()
     Stop();
     if (out_ >= 0)
         ::close(out_);
+    if (err_ >= 0)
+        ::close(err_);
 }
 
 std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds timeout)
@@ -163,6 +169,35 @@ int ChildProcess::Stop(int signal, std::chrono::milliseconds timeout)
     if (pid_ <= 0)
         return -1;
     ::kill(pid_, signal);
+    return Reap(timeout);
+}
+
+int ChildProcess::Wait(std::chrono::milliseconds timeout)
+{
+    if (exit_)
+        return *exit_;
+    if (pid_ <= 0)
+        return -1;
+    return Reap(timeout);
+}
+
+void ChildProcess::DrainStderr(int waitMs)
+{
+    if (err_ < 0)
+        return;
+    pollfd p{err_, POLLIN, 0};
+    while (::poll(&p, 1, waitMs) > 0) {
+        char buf[1024];
+        const ssize_t n = ::read(err_, buf, sizeof buf);
+        if (n <= 0)
+            return;
+        stderr_.append(buf, static_cast<size_t>(n));
+        waitMs = 0;
+    }
+}
+
+int ChildProcess::Reap(std::chrono::milliseconds timeout)
+{
     const auto deadline = Clock::now() + timeout;
     int status = 0;
     for (;;) {
@@ -176,10 +211,16 @@ int ChildProcess::Stop(int signal, std::chrono::milliseconds timeout)
         if (Clock::now() >= deadline) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, &status, 0);
+            status = -1;
             break;
         }
-        ::usleep(2000);
+        // Reading what the child says meanwhile keeps it from blocking on a full pipe.
+        if (err_ >= 0)
+            DrainStderr(2);
+        else
+            ::usleep(2000);
     }
+    DrainStderr(0);
     exit_ = status == -1 ? -1 : ExitCodeOf(status);
     return *exit_;
 }

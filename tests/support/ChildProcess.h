@@ -32,7 +32,9 @@ std::string PythonInterpreter();
 
 class ChildProcess {
 public:
-    explicit ChildProcess(const std::vector<std::string>& argv);
+    // With captureStderr the child's standard error is kept (read while it is waited for);
+    // otherwise it goes where the test's own goes. Keep it for children that say little there.
+    explicit ChildProcess(const std::vector<std::string>& argv, bool captureStderr = false);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -43,10 +45,20 @@ public:
     // Sends the signal, waits up to the timeout (then SIGKILL), reaps; returns the exit code, or
     // -1 when it ended by a signal.
     int Stop(int signal = 15, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // Waits for the child to end by itself (SIGKILL at the deadline); its exit code as Stop.
+    int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    bool Running() const { return !exit_ && pid_ > 0; }
+    // What the child wrote to standard error, complete once it has been reaped.
+    const std::string& Stderr() const { return stderr_; }
 
 private:
+    int Reap(std::chrono::milliseconds timeout);
+    void DrainStderr(int waitMs);
+
     pid_t pid_ = -1;
     int out_ = -1;
+    int err_ = -1;
+    std::string stderr_;
     std::string buffered_;
     std::optional<int> exit_;
 };

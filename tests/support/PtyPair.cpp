@@ -62,6 +62,16 @@ Bytes WithCrc(Bytes frame)
     return frame;
 }
 
+std::string AsciiFrame(Bytes raw)
+{
+    raw.push_back(modbus::Lrc(raw.data(), raw.size()));
+    std::string text = ":";
+    for (char c : Hex(raw))
+        if (c != ' ')
+            text += c;
+    return text + "\r\n";
+}
+
 PtyPair::PtyPair()
 {
     char name[128] = {};

@@ -21,6 +21,7 @@ Bytes HexBytes(std::string_view hex);  // "01 03 00 00" -> bytes
 std::string Hex(const Bytes& b);       // bytes -> "01 03 00 00"
 Bytes Ascii(std::string_view text);
 Bytes WithCrc(Bytes frame);            // appends the RTU CRC, low byte first
+std::string AsciiFrame(Bytes raw);     // ':' + hex of the bytes and their LRC + CR LF
 
 class PtyPair {
 public:
