@@ -1,14 +1,10 @@
 // An independent master: Debian's mbpoll reads vortan-sim over TCP and over the pty.
 
+#include "ChildProcess.h"
 #include "SimProcess.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <bit>
@@ -16,7 +12,6 @@
 #include <regex>
 #include <sstream>
 
-extern char** environ;
 
 namespace {
 
@@ -24,45 +19,12 @@ using namespace simtest;
 
 bool HaveMbpoll() { return access("/usr/bin/mbpoll", X_OK) == 0; }
 
-// Runs mbpoll to its end (at most 10 s, then killed by pid) and returns its standard output.
+// Runs mbpoll to its end (killed by pid after 10 s) and returns what it printed.
 std::string RunMbpoll(std::vector<std::string> args)
 {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
-        return {};
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 2);
-    args.insert(args.begin(), "mbpoll");
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, "/usr/bin/mbpoll", &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    close(out[1]);
-    std::string text;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (rc == 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd p{out[0], POLLIN, 0};
-        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
-            break;
-        char buf[512];
-        const ssize_t n = read(out[0], buf, sizeof buf);
-        if (n <= 0)
-            break;
-        text.append(buf, static_cast<size_t>(n));
-    }
-    close(out[0]);
-    if (rc == 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-    return text;
+    args.insert(args.begin(), "/usr/bin/mbpoll");
+    const testing_support::RunResult r = testing_support::RunProgram(args, std::chrono::seconds(10));
+    return r.out + r.err;
 }
 
 // "[1113]: \t1" lines -> register (as mbpoll numbers it) -> value.
