@@ -190,6 +190,7 @@ TEST(WindowStartup, ExpertReadingKeepsPropertiesWhoseKeysAreMissing)
         EXPECT_EQ(c.ReceiveTimeout(), 2000u);
         EXPECT_EQ(c.MaxRetries(), 1u);
         EXPECT_EQ(c.TransmissionMode(), modbus::tmRTU);
+        EXPECT_TRUE(c.EndFrameByLength());
     }
 }
 

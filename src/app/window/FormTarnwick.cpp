@@ -85,6 +85,9 @@ void TFormTarnwick::CreateComponents()
     ModbusConnection->SetEchoQueryBeforeReply(true);
     ModbusConnection->SetDTREnabled(false);
     ModbusConnection->SetRTSEnabled(false);
+    // A whole reply ends at once instead of after the silent interval: every loop cycle and
+    // every request of a search is that much faster.
+    ModbusConnection->SetEndFrameByLength(true);
     ModbusClient = std::make_unique<modbus::TModbusClient>();
     ModbusClient->SetConnection(ModbusConnection.get());
     ModbusTCP = std::make_unique<modbus::TModbusTcpClient>();
