@@ -3,6 +3,7 @@
 // is judged and turned into the record the events see. Mirrors the client's receive loop,
 // which needs a socket.
 
+#include "FuzzCheck.h"
 #include "ModbusTcpClient.h"
 
 #include <algorithm>
@@ -20,11 +21,6 @@ namespace {
 constexpr size_t kHeader = 4;
 constexpr std::array<uint8_t, 9> kFunctions = {1, 2, 3, 4, 5, 6, 15, 16, 17};
 
-void Check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 }  // namespace
 
