@@ -133,8 +133,10 @@ void TForm_mb_settings::Button1Click()
         connection_.SetRTSEnabled(false);
         connection_.SetDTREnabled(false);
     } catch (const modbus::EModbusError& e) {
+        // The user sees why and can correct or cancel; closing would hide that nothing took.
         if (onError_)
             onError_(QString::fromUtf8(e.what()));
+        return;
     }
     accept();
 }

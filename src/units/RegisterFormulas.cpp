@@ -22,14 +22,19 @@ std::optional<std::uint16_t> measuredValueBlockAddress(int channelPosition, int 
     return static_cast<std::uint16_t>(*base + MeasuredValueBlockSize * q);
 }
 
-int calculatorChannelSummand(int channelPosition)
+int calculatorChannelSummand(int channelPosition, int q)
 {
+    // Path differences are not per channel: the calculator gives the address the meter uses.
+    if (q >= FirstPathDiffQuantity)
+        return 0;
     // Z and Y sit at positions 4 and 5 but have bases 9000 and 10000.
     return channelPosition < 4 ? (channelPosition + 1) * 1000 : (channelPosition + 5) * 1000;
 }
 
 int calculatorQuantitySummand(int q)
 {
+    if (q >= FirstPathDiffQuantity)
+        return PathDiffBase + MeasuredValueBlockSize * (q - FirstPathDiffQuantity);
     return q < FirstDiagnosticQuantity
                ? MeasuredValueBlockSize * q
                : DiagnosticBlockOffset + MeasuredValueBlockSize * (q - FirstDiagnosticQuantity);
@@ -42,7 +47,7 @@ int calculatorOffsetSummand(int offsetPosition)
 
 int calculatorAddress(int channelPosition, int q, int offsetPosition)
 {
-    return calculatorChannelSummand(channelPosition) + calculatorQuantitySummand(q)
+    return calculatorChannelSummand(channelPosition, q) + calculatorQuantitySummand(q)
            + calculatorOffsetSummand(offsetPosition);
 }
 

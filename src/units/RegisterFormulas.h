@@ -1,8 +1,7 @@
 #pragma once
 
 // Register addresses of measured values, as the readout uses them and as the register
-// calculator shows them to customers. The two differ on purpose for the path-difference
-// quantities: the calculator treats every quantity from 30 on as a diagnostic one.
+// calculator shows them to customers; both give the same address for every quantity.
 
 #include <array>
 #include <cstdint>
@@ -37,7 +36,8 @@ std::optional<std::uint16_t> measuredValueBlockAddress(int channelPosition, int 
 
 // Calculator summands. Positions are those of its combo boxes, -1 when text was typed:
 // channel -1 gives 0, quantity -1 gives -16, offset -1 gives -1, exactly as shown.
-int calculatorChannelSummand(int channelPosition);
+// The channel summand is 0 for the path-difference quantities (q of 36 or more).
+int calculatorChannelSummand(int channelPosition, int q = -1);
 int calculatorQuantitySummand(int q);
 int calculatorOffsetSummand(int offsetPosition);
 int calculatorAddress(int channelPosition, int q, int offsetPosition);

@@ -4,6 +4,7 @@
 
 #include "MainThread.h"
 #include "ModbusConnection.h"
+#include "PtyPair.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -140,6 +141,26 @@ TEST_F(SerialSettingsDialog, DefaultsThenCancelChangesNothingDefaultsThenOkStore
     EXPECT_EQ(connection.BaudRate(), br9600);
     EXPECT_EQ(connection.Parity(), psEven);
     EXPECT_EQ(connection.StopBits(), sb1);
+}
+
+TEST_F(SerialSettingsDialog, ASettingTheActiveConnectionRefusesIsShownAndTheDialogStaysOpen)
+{
+    testing_support::PtyPair pty;
+    connection.SetPort(pty.SlavePath());
+    connection.SetActive(true);
+    TForm_mb_settings d(connection);
+    QStringList errors;
+    d.SetErrorHandler([&](const QString& text) { errors << text; });
+    d.show();
+    Find<QComboBox>(d, "ComboBox_baud_rate")->setCurrentIndex(9);
+    Click(d, "Button1");
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_FALSE(errors[0].isEmpty());
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_NE(d.result(), QDialog::Accepted);
+    Click(d, "Button2");
+    EXPECT_FALSE(d.isVisible());
+    connection.SetActive(false);
 }
 
 }  // namespace

@@ -35,7 +35,10 @@ TEST(RegisterCalculator, AddressAndType)
         {4, 7, 3, 9115, "Int16"},
         {1, 0, 6, 2006, "Char"},
         {3, 29, 9, 4473, "Int16"},
-        {4, 40, 1, 9861, "Float"},  // path differences are not treated apart here
+        {4, 40, 1, 30065, "Float"},  // path differences: where the readout reads them
+        {0, 36, 0, 30000, "Int16"},
+        {5, 45, 9, 30153, "Int16"},
+        {2, 35, 0, 3780, "Int16"},   // the last diagnostic quantity stays per channel
         {-1, 0, 0, 0, "Int16"},     // typed text: position -1
         {0, -1, 0, 984, "Int16"},
         {0, 0, -1, 999, ""},

@@ -161,14 +161,16 @@ TEST(WindowMeasured, InvalidFramesAreCountedAndLeaveTheGrid)
     Scripted s(meter);
     Window& w = *s.w;
     auto* counter = w.Find<QLineEdit>("invalid_frame_count");
-    EXPECT_EQ(counter->text(), "0");
+    // The connection's CRT read came back broken already.
+    EXPECT_EQ(counter->text(), "1");
+    EXPECT_EQ(w.Form().PanelText(1), "CRT");
     w.Click("Bt_read_adr");
     // The block and the heartbeat both came back broken.
-    EXPECT_EQ(counter->text(), "2");
+    EXPECT_EQ(counter->text(), "3");
     EXPECT_EQ(w.Cell(0), "");
     EXPECT_EQ(w.Form().PanelText(3), "Invalid Frame!");
     w.Click("Bt_read_adr");
-    EXPECT_EQ(counter->text(), "4");
+    EXPECT_EQ(counter->text(), "5");
     // Every press of the connect button starts the count again.
     w.Click("Bt_dis_connect");
     EXPECT_EQ(counter->text(), "0");
@@ -293,9 +295,10 @@ TEST(WindowMeasured, SenderWaitsForTheOutstandingRequestBeforeItSends)
     EXPECT_EQ(statusWhenSent, "OK");
     EXPECT_EQ(reportsWhenDone, 2u);
     const auto requests = s.peer.Requests();
-    ASSERT_GE(requests.size(), 5u);
-    EXPECT_EQ(requests[2].bytes[1], 0x03);
-    EXPECT_EQ(requests[3].bytes[1], 0x11);
+    // Connection test, identification, CRT state, then the block and the identification.
+    ASSERT_GE(requests.size(), 6u);
+    EXPECT_EQ(requests[3].bytes[1], 0x03);
+    EXPECT_EQ(requests[4].bytes[1], 0x11);
 }
 
 }  // namespace

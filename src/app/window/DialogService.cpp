@@ -1,6 +1,7 @@
 #include "DialogService.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -33,13 +34,21 @@ int FirstButton(int buttons)
 
 }  // namespace
 
+QString DisplayText(const QString& text)
+{
+    // The texts keep the line ends the meter's tools always used; Qt wants plain LF.
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QStringLiteral("\n\r"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
 int QtDialogService::MessageBox(QWidget* parent, const QString& caption, const QString& text,
                                 Icon icon, int buttons)
 {
-    // The texts keep the CR LF line ends the meter's tools always used; Qt wants plain LF.
-    QString shown = text;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).remove(QLatin1Char('\r'));
-    QMessageBox box(ToQt(icon), caption, shown, QMessageBox::NoButton, parent);
+    QMessageBox box(ToQt(icon), caption, DisplayText(text), QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
     const std::pair<Button, QMessageBox::StandardButton> map[] = {
         {Ok, QMessageBox::Ok}, {Cancel, QMessageBox::Cancel}, {Yes, QMessageBox::Yes}, {No, QMessageBox::No}};
     for (const auto& [ours, qt] : map)
@@ -72,6 +81,8 @@ bool QtDialogService::Print(QWidget* parent, QPrinter& printer)
 }
 
 int QtDialogService::Exec(QDialog& dialog) { return dialog.exec(); }
+
+void QtDialogService::OpenUrl(const QUrl& url) { QDesktopServices::openUrl(url); }
 
 int RecordingDialogService::MessageBox(QWidget*, const QString& caption, const QString& text,
                                        Icon icon, int buttons)
@@ -118,5 +129,7 @@ int RecordingDialogService::Exec(QDialog& dialog)
     shown.push_back({Shown::Kind::Dialog, dialog.windowTitle(), QString(), Icon::None, 0, result});
     return result;
 }
+
+void RecordingDialogService::OpenUrl(const QUrl& url) { openedUrls.push_back(url); }
 
 }  // namespace tarnwick

@@ -4,6 +4,7 @@
 // answer it and see what was asked. The real implementation shows Qt's dialogs.
 
 #include <QString>
+#include <QUrl>
 
 #include <deque>
 #include <functional>
@@ -34,7 +35,13 @@ public:
     virtual bool Print(QWidget* parent, QPrinter& printer) = 0;
     // Shows a dialog of the program modally; returns QDialog::Accepted or Rejected.
     virtual int Exec(QDialog& dialog) = 0;
+    // Hands a mailto: or web link to the user's default program.
+    virtual void OpenUrl(const QUrl& url) = 0;
 };
+
+// A message text as the screen shows it: every line break of the tools' texts (CR LF, LF CR,
+// a lone CR or LF) is one line break, so CR CR LF still makes a blank line.
+QString DisplayText(const QString& text);
 
 class QtDialogService final : public IDialogService {
 public:
@@ -45,6 +52,7 @@ public:
                          const QString& filter) override;
     bool Print(QWidget* parent, QPrinter& printer) override;
     int Exec(QDialog& dialog) override;
+    void OpenUrl(const QUrl& url) override;
 };
 
 // Records every question and answers from a script: the next queued answer, else the first
@@ -67,8 +75,10 @@ public:
                          const QString& filter) override;
     bool Print(QWidget* parent, QPrinter& printer) override;
     int Exec(QDialog& dialog) override;
+    void OpenUrl(const QUrl& url) override;
 
     std::vector<Shown> shown;
+    std::vector<QUrl> openedUrls;
     std::deque<int> answers;           // for MessageBox
     std::deque<QString> fileNames;     // for SaveFileName; empty queue: cancelled
     bool printAnswer = false;

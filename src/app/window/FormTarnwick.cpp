@@ -16,6 +16,7 @@
 #include "MBMasterUnitIDs.h"
 #include "RegisterFormulas.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
@@ -130,6 +131,39 @@ void TFormTarnwick::BuildControls()
     wrapperLayout->addWidget(StatusBar1);
     setCentralWidget(wrapper);
     SetConnectedControls(false);
+    NameControls();
+}
+
+void TFormTarnwick::NameControls()
+{
+    // What a screen reader says for the controls whose caption does not say it.
+    static const std::pair<const char*, const char*> names[] = {
+        {"IPAdresse", "TCP/IP address"}, {"Port", "TCP port"}, {"SpEd_slave_adr", "Slave-Address"},
+        {"cb_channel", "Channel"}, {"cb_meas_val", "Measuring Value"}, {"cb_unit", "Unit"},
+        {"invalid_frame_count", "Invalid frame count"}, {"StringGrid1", "VORTAN Data"},
+        {"cb_channel2", "Calculator channel"}, {"cb_meas_val2", "Calculator measuring value"},
+        {"cb_mb_data", "Measuring Value Specifics"}, {"Label_result", "Register address"},
+        {"Label_datatype", "Register data type"}, {"SpinEdit_customer_register", "Register"},
+        {"cb_datatypes", "Datatype"}, {"Edit1", "Value"},
+        {"ComboBox_byte_order_16bit_vars", "Byte order 16-Bit vars"},
+        {"ComboBox_byte_word_order_long_ints", "Byte order long ints"},
+        {"ComboBox_byte_word_order_floats", "Byte order floats"}, {"Edit_byte_word_order", "Register 17 byte/word order"},
+        {"ComboBox_channel", "Calibration channel"}, {"Edit_calibr_factor_slope", "Calibration slope"},
+        {"Edit_calibr_factor_offset", "Calibration offset"}, {"Button1", "Apply calibration, send 0x0001"},
+        {"ConfigurationSelect", "Select Configuration"}, {"MeasuringValue", "Measuring Value"},
+        {"MeasuringUnit", "Measuring unit"}, {"CalculationMeasValue", "Calculation Value"},
+        {"CalculationMeasUnit", "Calculation unit"}, {"CurrentLoopLowScale", "Current Loop Low Scale"},
+        {"CurrentLoopFullScale", "Current Loop Full Scale"}, {"InputsTime", "Loop interval in ms"},
+        {"bt_adv_view", "Show or hide calculator, register read/write and CRT"},
+        {"SubsetView", "Show or hide the parameter subset"}, {"StatusBar1", "Status"},
+    };
+    for (const auto& [name, text] : names)
+        if (auto* w = findChild<QWidget*>(QString::fromLatin1(name)))
+            w->setAccessibleName(QString::fromLatin1(text));
+    // Buttons say their caption on one line.
+    for (auto* b : findChildren<QAbstractButton*>())
+        if (b->accessibleName().isEmpty())
+            b->setAccessibleName(b->text().replace(QLatin1Char('\r'), QString()).replace(QLatin1Char('\n'), QLatin1Char(' ')));
 }
 
 QWidget* TFormTarnwick::BuildCommunicationArea(QWidget* parent)
@@ -139,14 +173,24 @@ QWidget* TFormTarnwick::BuildCommunicationArea(QWidget* parent)
     auto* column = new QVBoxLayout(area);
     column->setContentsMargins(0, 0, 0, 0);
 
-    // The maker's mark; the about dialog opens from it once that dialog exists.
+    // The maker's mark, a flat button so that it opens the about dialog by mouse, key and
+    // screen reader alike.
+    Image1 = Button("Image1", QString());
+    Image1->setFlat(true);
+    Image1->setCursor(Qt::PointingHandCursor);
+    Image1->setAccessibleName(QStringLiteral("About Tarnwick"));
+    Image1->setToolTip(QStringLiteral("About Tarnwick"));
+    auto* logoRow = new QHBoxLayout(Image1);
+    logoRow->setContentsMargins(4, 2, 4, 6);
     auto* logo = Label(QStringLiteral("<span style=\"font-size:17pt; font-weight:700; color:#1d4f91;\">VORTAN</span>"
                                       "&nbsp;&nbsp;<span style=\"color:#555;\">KALDOR ultrasonic flow meters"
-                                      " &middot; Modbus service</span>"),
-                       "Image1");
+                                      " &middot; Modbus service</span>"));
     logo->setTextFormat(Qt::RichText);
-    logo->setContentsMargins(4, 2, 4, 6);
-    column->addWidget(logo);
+    logo->setAttribute(Qt::WA_TransparentForMouseEvents);
+    logoRow->addWidget(logo);
+    logoRow->addStretch(1);
+    Image1->setMinimumHeight(logo->sizeHint().height() + 8);
+    column->addWidget(Image1);
 
     // Communication.
     auto* comm = Named(new QGroupBox(QStringLiteral("Communication")), "GroupBox_communication");
@@ -274,11 +318,24 @@ void TFormTarnwick::WireSignals()
     connect(Bt_report_slave_id, &QPushButton::clicked, this, &TFormTarnwick::Bt_report_slave_idClick);
     connect(Bt_mb_settings, &QPushButton::clicked, this, &TFormTarnwick::Bt_mb_settingsClick);
     connect(Bt_veri_mb_para, &QPushButton::clicked, this, &TFormTarnwick::Bt_veri_mb_paraClick);
-    connect(CheBox_loop, &QCheckBox::clicked, this, &TFormTarnwick::CheBox_loopClick);
-    connect(Opt_RTU, &QRadioButton::clicked, this, &TFormTarnwick::Opt_RTUClick);
-    connect(Opt_TCPIP, &QRadioButton::clicked, this, &TFormTarnwick::Opt_TCPIPClick);
+    // The state change, not the click: a key or a screen reader's toggle changes it too.
+    connect(CheBox_loop, &QCheckBox::toggled, this, &TFormTarnwick::CheBox_loopClick);
+    // On the state change, so that keys and screen readers choose the transport as a click
+    // does. Exactly one stays checked: unchecking the chosen one takes it back.
+    const auto transport = [this](QRadioButton* self, QRadioButton* other, void (TFormTarnwick::*choose)()) {
+        connect(self, &QRadioButton::toggled, this, [this, self, other, choose](bool on) {
+            if (on)
+                (this->*choose)();
+            else if (!other->isChecked())
+                self->setChecked(true);
+        });
+    };
+    transport(Opt_RTU, Opt_TCPIP, &TFormTarnwick::Opt_RTUClick);
+    transport(Opt_TCPIP, Opt_RTU, &TFormTarnwick::Opt_TCPIPClick);
     connect(SpEd_slave_adr, &QSpinBox::editingFinished, this, &TFormTarnwick::SpEd_slave_adrExit);
     connect(bt_adv_view, &QPushButton::clicked, this, &TFormTarnwick::bt_adv_viewClick);
+    connect(Image1, &QPushButton::clicked, this, &TFormTarnwick::Image1Click);
+    WireServiceSignals();
     // User choices only: a box set by the program does not write to the meter.
     connect(cb_meas_val, &QComboBox::activated, this, &TFormTarnwick::change_cb_unit);
     connect(cb_unit, &QComboBox::activated, this, &TFormTarnwick::cb_unitChange);

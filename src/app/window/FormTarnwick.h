@@ -17,6 +17,7 @@
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
 #include "ModbusTcpClient.h"
+#include "Transfer.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -56,6 +57,7 @@ public:
     TFormTarnwick(const QStringList& args, IDialogService& dialogs, QWidget* parent = nullptr);
     ~TFormTarnwick() override;
 
+    static QString VersionText();
     // Timer intervals in ms, for tests that cannot wait the real ones.
     void SetTimerIntervals(int timer1Ms, int timer2Ms, int timer4Ms);
     // The serial connection's properties not on the form (tests, the settings dialog).
@@ -64,7 +66,7 @@ public:
 
     // State the tests observe.
     bool IsConnected() const { return connected; }
-    bool IsReplyPending() const { return reply_pending; }
+    bool IsReplyPending() const { return reply_pending(); }
     bool IsExpertMode() const { return expert_mode; }
     bool IsSubsetMode() const { return subset_mode; }
     bool UnitWarningPending() const { return unit_warning_pending; }
@@ -88,6 +90,23 @@ public:
     void bt_adv_viewClick();
     void change_cb_unit();
     void cb_unitChange();
+    void Image1Click();
+
+    // Expert register access and service functions (FormTarnwickService.cpp).
+    void Bt_read_adr_exp_modeClick();
+    void Bt_write_adr_exp_modeClick();
+    void SpinEdit_customer_registerChange();
+    void SpinEdit_customer_registerExit();
+    void Button_write_byte_orderClick();
+    void Button_read_byte_orderClick();
+    void Button_auto_tot_rst_enableClick();
+    void Button_auto_tot_rst_disableClick();
+    void Button_send_ch_idClick();
+    void Button_send_slopeClick();
+    void Button_send_offsetClick();
+    void Button1Click();
+    void Button_activate_crtClick();
+    void Button_deactivate_crtClick();
 
     // The unit tables' fill functions; each appends, the caller clears.
     void InitUnitLabelTemperature();
@@ -113,11 +132,12 @@ protected:
 private:
     enum class RequestKind {
         MeasuredValue, Heartbeat, ExpertRead, ByteOrderRead, CrtCheck, CrtEnable, CrtDisable,
-        Subset, ConnectTest, Identification, UnitWrite,
+        Subset, ConnectTest, Identification, UnitWrite, ExpertWrite, ServiceWrite,
     };
 
     // Construction (FormTarnwick.cpp).
     void BuildControls();
+    void NameControls();
     QWidget* BuildCommunicationArea(QWidget* parent);
     QWidget* BuildRightArea(QWidget* parent);
     QWidget* BuildServiceArea(QWidget* parent);
@@ -141,24 +161,51 @@ private:
     void set_form_elements_after_disconnection();
     void SetConnectedControls(bool on);
     void ReadIdentificationAfterConnect();
+    void check_crt_activation();
 
     // Request discipline (FormTarnwickRequests.cpp).
+    struct PendingRequest {
+        std::uint32_t id = 0;
+        RequestKind kind = RequestKind::MeasuredValue;
+        std::uint16_t start = 0;
+        std::uint16_t count = 0;
+    };
+    // Held for an operation of several requests: the window is busy while it lives, and a
+    // disconnection or the window's closing ends the operation between two requests.
+    class OperationGuard {
+    public:
+        explicit OperationGuard(TFormTarnwick& w);
+        ~OperationGuard();
+        OperationGuard(const OperationGuard&) = delete;
+        OperationGuard& operator=(const OperationGuard&) = delete;
+        // False when another operation was running: this one must not start.
+        explicit operator bool() const { return owns_; }
+
+    private:
+        TFormTarnwick& w_;
+        bool owns_;
+    };
     void WaitUntil(const std::function<bool()>& done);
     void WaitMs(int ms);
     void WaitForIdle();
-    void SetKindFlag(RequestKind kind, bool on);
-    bool IsAwaited(std::uint32_t id) const;
+    // Sends one request once the previous one has ended, over the transport chosen at connect,
+    // and returns after its reply handler has run or the watchdog gave up on it.
+    modbus::Outcome Transfer(RequestKind kind, const modbus::Request& r);
+    std::uint32_t SubmitSerial(const modbus::Request& r);
+    modbus::Outcome PerformTcpRequest(RequestKind kind, const modbus::Request& r);
+    bool IsAwaited(std::uint32_t id) const { return m_pending && m_pending->id == id; }
+    bool IsPending(RequestKind kind) const { return m_pending && m_pending->kind == kind; }
+    // Records the outcome of the awaited request for its sender.
+    void Conclude(const modbus::TTransactionInfo& info, const modbus::TRegValues& values = {},
+                  const modbus::TServerIdentificationData& data = {});
     void EndRequest();
     void DropLateReply(const modbus::TTransactionInfo& info);
     // Panel 3's text for a reply that is not decoded; false for a good one.
     bool ShowReplyStatus(const modbus::TTransactionInfo& info, bool nameException);
-    // Sends one serial request; returns after its reply or the watchdog. False when nothing was sent.
-    bool SendSerial(RequestKind kind, const std::function<std::uint32_t()>& call);
-    // Over TCP the blocking call answers in place; the handlers then run as for a serial reply.
-    std::uint32_t BeginTcpRequest(RequestKind kind);
     void TcpRequestFailed(const std::exception& error);
-    void ReadRegisters(RequestKind kind, std::uint16_t reg, std::uint16_t count);
-    void WriteRegister(RequestKind kind, std::uint16_t reg, std::uint16_t value);
+    modbus::Outcome ReadRegisters(RequestKind kind, std::uint16_t reg, std::uint16_t count);
+    modbus::Outcome WriteRegister(RequestKind kind, std::uint16_t reg, std::uint16_t value);
+    modbus::Outcome WriteRegisters(RequestKind kind, std::uint16_t reg, std::vector<std::uint16_t> values);
     void ModbusClientHoldingRegistersRead(const modbus::TTransactionInfo& info, std::uint16_t startReg,
                                           std::uint16_t regCount, const modbus::TRegValues& values);
     void ModbusClientSingleRegisterWrite(const modbus::TTransactionInfo& info);
@@ -199,6 +246,8 @@ private:
     void update_address();
 
     void ShowError(const QString& text);
+    void ShowHint(const QString& text, bool errorIcon);
+    void WireServiceSignals();
 
     IDialogService& m_dialogs;
 
@@ -218,25 +267,25 @@ private:
     bool adv_view_collapsed = true;
     bool protection_active = false;
 
-    // Pending-request state. At most one request is outstanding; its kind flag and its
-    // transaction ID live exactly as long as it does.
-    bool reply_pending = false;
-    bool connect_test_pending = false;
-    bool exp_read_pending = false;
-    bool heartbeat_pending = false;
-    bool byte_order_read_pending = false;
-    bool crt_check_pending = false;
-    bool crt_enable_pending = false;
-    bool crt_disable_pending = false;
-    bool subset_pending = false;
-    std::int32_t subset_register = 0;
+    // Pending-request state. At most one request is outstanding, and this is its only record;
+    // the named flags below are views of it.
+    std::optional<PendingRequest> m_pending;
+    std::optional<modbus::Outcome> m_outcome;  // of the request that ended last
+    bool reply_pending() const { return m_pending.has_value(); }
+    bool exp_read_pending() const { return IsPending(RequestKind::ExpertRead); }
+    bool heartbeat_pending() const { return IsPending(RequestKind::Heartbeat); }
+    bool byte_order_read_pending() const { return IsPending(RequestKind::ByteOrderRead); }
+    bool crt_check_pending() const { return IsPending(RequestKind::CrtCheck); }
+    bool crt_enable_pending() const { return IsPending(RequestKind::CrtEnable); }
+    bool crt_disable_pending() const { return IsPending(RequestKind::CrtDisable); }
+    bool subset_pending() const { return IsPending(RequestKind::Subset); }
+    bool connect_test_pending() const { return m_connectTestId.has_value(); }
+    std::int32_t subset_register() const { return subset_pending() ? m_pending->start : 0; }
     bool connected = false;
-    std::optional<std::uint32_t> m_awaitedId;
-    std::optional<RequestKind> m_awaitedKind;
     // The connection test's answer completes a connection even after the watchdog gave up.
     std::optional<std::uint32_t> m_connectTestId;
     std::uint32_t m_tcpRequestCounter = 0;
-    bool m_cycleRunning = false;
+    bool m_operationRunning = false;
     bool m_destroying = false;
     int m_droppedReplies = 0;
 
@@ -273,6 +322,14 @@ private:
     QLabel* Label_result = nullptr;
     QLabel* Label_datatype = nullptr;
 
+    QSpinBox* SpinEdit_customer_register = nullptr;
+    QComboBox* cb_datatypes = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLineEdit* Edit_byte_word_order = nullptr;
+    QComboBox* ComboBox_channel = nullptr;
+    QLineEdit* Edit_calibr_factor_slope = nullptr;
+    QLineEdit* Edit_calibr_factor_offset = nullptr;
+    QPushButton* Image1 = nullptr;
     QPushButton* Bt_read_adr_exp_mode = nullptr;
     QPushButton* Bt_write_adr_exp_mode = nullptr;
     QPushButton* Button_activate_crt = nullptr;

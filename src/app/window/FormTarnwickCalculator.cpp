@@ -22,14 +22,16 @@ int Choice(const QComboBox* box)
 
 void TFormTarnwick::cb_channel2Change()
 {
-    Label_channel->setText(QString::number(units::calculatorChannelSummand(Choice(cb_channel2))));
+    Label_channel->setText(
+        QString::number(units::calculatorChannelSummand(Choice(cb_channel2), Choice(cb_meas_val2))));
     update_address();
 }
 
 void TFormTarnwick::cb_meas_val2Change()
 {
     Label_meas_val->setText(QString::number(units::calculatorQuantitySummand(Choice(cb_meas_val2))));
-    update_address();
+    // A path-difference quantity has no channel summand.
+    cb_channel2Change();
 }
 
 void TFormTarnwick::cb_mb_dataChange()

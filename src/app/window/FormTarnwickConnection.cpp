@@ -53,7 +53,6 @@ void TFormTarnwick::Opt_TCPIPClick()
     // close or report on the TCP connection that follows.
     if (!connected && ModbusConnection->Active()) {
         m_connectTestId.reset();
-        connect_test_pending = false;
         try {
             ModbusConnection->SetActive(false);
         } catch (const modbus::EModbusError& e) {
@@ -90,9 +89,7 @@ void TFormTarnwick::Bt_dis_connectClick()
             ShowError(ErrorText(e));
             return;
         }
-        connect_test_pending = true;
-        SendSerial(RequestKind::ConnectTest,
-                   [this] { return ModbusClient->Diagnostics(modbus::daReturnQueryData); });
+        Transfer(RequestKind::ConnectTest, modbus::Request{modbus::Op::Diagnostics});
     } else if (Opt_TCPIP->isChecked() && !connected) {
         const std::optional<int> port = app::parseTcpPort(Port->text().toStdString());
         if (!port) {
@@ -169,16 +166,18 @@ void TFormTarnwick::ModbusClientDiagnostics(const modbus::TTransactionInfo& info
                                  SpEd_slave_adr->value(), ModbusConnection->EchoQueryBeforeReply())),
                              IDialogService::Icon::Error, IDialogService::Ok);
     }
-    connect_test_pending = false;
-    if (IsAwaited(info.ID))
+    if (IsAwaited(info.ID)) {
+        Conclude(info);
         EndRequest();
+    }
 }
 
 void TFormTarnwick::ReadIdentificationAfterConnect()
 {
+    const OperationGuard operation(*this);
     ReadIdentification();
-    // The CRT state and, with the subset, the measuring and protection state follow here once
-    // those functions exist.
+    check_crt_activation();
+    // With the subset, the measuring and protection state follow here once those pages exist.
 }
 
 void TFormTarnwick::set_form_elements_after_suc_connection()
@@ -195,7 +194,6 @@ void TFormTarnwick::set_form_elements_after_disconnection()
     connected = false;
     // Whatever was outstanding cannot be answered any more; its sender stops waiting.
     m_connectTestId.reset();
-    connect_test_pending = false;
     EndRequest();
     Bt_dis_connect->setText(QStringLiteral("Connect"));
     StatusBar1->SetText(0, QStringLiteral("Disconnected"));

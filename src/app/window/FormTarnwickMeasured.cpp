@@ -44,11 +44,11 @@ void TFormTarnwick::Bt_read_adrClick() { MeasuredValueCycle(true); }
 
 void TFormTarnwick::MeasuredValueCycle(bool fromReadButton)
 {
-    // A loop tick that comes while a cycle still waits for its replies would nest a second
-    // cycle inside the first; it is skipped instead.
-    if (m_cycleRunning)
+    // A loop tick that comes while another operation still waits for its replies would nest
+    // inside it; it is skipped instead.
+    const OperationGuard operation(*this);
+    if (!operation)
         return;
-    m_cycleRunning = true;
     send_mb_request();
     if (connected) {
         ApplyUnitReadBack(fromReadButton);
@@ -56,7 +56,6 @@ void TFormTarnwick::MeasuredValueCycle(bool fromReadButton)
     }
     if (connected)
         send_heartbeat_request();
-    m_cycleRunning = false;
 }
 
 void TFormTarnwick::ShowMeasuredValueBlock(const modbus::TRegValues& values)
@@ -94,30 +93,7 @@ void TFormTarnwick::Bt_report_slave_idClick() { ReadIdentification(); }
 
 void TFormTarnwick::ReadIdentification()
 {
-    // Over RTU the sender waits for the reply in both uses: a request left outstanding would
-    // let the next sender interleave with it.
-    if (!connected)
-        return;
-    if (Opt_RTU->isChecked()) {
-        SendSerial(RequestKind::Identification, [this] { return ModbusClient->ReportServerIdentification(); });
-        return;
-    }
-    WaitForIdle();
-    modbus::TTransactionInfo info;
-    info.ID = BeginTcpRequest(RequestKind::Identification);
-    info.Reply = modbus::trSuccess;
-    std::vector<uint16_t> words;
-    try {
-        if (!ModbusTCP->ReportServerIdentification(words)) {
-            EndRequest();
-            return;
-        }
-    } catch (const std::exception& e) {
-        TcpRequestFailed(e);
-        return;
-    }
-    const std::vector<std::uint8_t> bytes = app::identificationBytesFromTcpWords(words);
-    ModbusClientServerIdentificationReport(info, static_cast<int>(bytes.size()), bytes);
+    Transfer(RequestKind::Identification, modbus::Request{modbus::Op::Identify});
 }
 
 void TFormTarnwick::ModbusClientServerIdentificationReport(const modbus::TTransactionInfo& info, int count,
@@ -126,6 +102,8 @@ void TFormTarnwick::ModbusClientServerIdentificationReport(const modbus::TTransa
     // Only identification requests get this event, so even an answer that comes after the
     // watchdog is what the user asked for; it just no longer ends the outstanding request.
     const bool awaited = IsAwaited(info.ID);
+    if (awaited)
+        Conclude(info, {}, data);
     if (Opt_TCPIP->isChecked())
         Timer4->start();
     const std::size_t byteCount = count < 0 ? 0 : static_cast<std::size_t>(count);
@@ -137,7 +115,8 @@ void TFormTarnwick::ModbusClientServerIdentificationReport(const modbus::TTransa
     }
     if (awaited)
         EndRequest();
-    if (!text.empty())
+    // A meter with an empty identification text still answered: the box says so.
+    if (!text.empty() || info.Reply == modbus::trSuccess)
         m_dialogs.MessageBox(this, QStringLiteral("Device Identification Report"), FromLatin1(text),
                              IDialogService::Icon::None, IDialogService::Ok);
 }

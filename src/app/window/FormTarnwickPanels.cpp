@@ -74,13 +74,15 @@ QWidget* TFormTarnwick::BuildRightArea(QWidget* parent)
 
     auto* expert = Named(new QGroupBox(QStringLiteral("Register Read/Write")), "GroupBox_spec_func");
     auto* expertGrid = new QGridLayout(expert);
-    auto* reg = Named(new QSpinBox, "SpinEdit_customer_register");
-    reg->setRange(0, 65535);
-    auto* types = Combo("cb_datatypes", {QStringLiteral("Int16"), QStringLiteral("Int32"),
-                                         QStringLiteral("Float"), QStringLiteral("Char")}, true);
+    // Wider than the register range, so that the box can wrap what is typed past either end.
+    auto* reg = SpinEdit_customer_register = Named(new QSpinBox, "SpinEdit_customer_register");
+    reg->setRange(-9999, 99999);
+    reg->setValue(0);
+    auto* types = cb_datatypes = Combo("cb_datatypes", {QStringLiteral("Int16"), QStringLiteral("Int32"),
+                                                        QStringLiteral("Float"), QStringLiteral("Char")}, true);
     types->setCurrentIndex(-1);
     types->setEditText(QStringLiteral("Datatype"));
-    auto* value = Named(new QLineEdit, "Edit1");
+    auto* value = Edit1 = Named(new QLineEdit, "Edit1");
     Bt_read_adr_exp_mode = Button("Bt_read_adr_exp_mode", QStringLiteral("Read Register"));
     Bt_write_adr_exp_mode = Button("Bt_write_adr_exp_mode", QStringLiteral("Write Register"));
     expertGrid->addWidget(Label(QStringLiteral("Register")), 0, 0);
@@ -132,7 +134,7 @@ QWidget* TFormTarnwick::BuildServiceArea(QWidget* parent)
         swapGrid->addWidget(Label(QString::fromLatin1(swapLabels[i])), i, 0);
         swapGrid->addWidget(m_swapBoxes[static_cast<size_t>(i)], i, 1);
     }
-    auto* orderEdit = Named(new QLineEdit, "Edit_byte_word_order");
+    auto* orderEdit = Edit_byte_word_order = Named(new QLineEdit, "Edit_byte_word_order");
     orderEdit->setReadOnly(true);
     swapGrid->addWidget(Label(QStringLiteral("Register 17 -->\nByte/Word order")), 3, 0);
     swapGrid->addWidget(orderEdit, 3, 1);
@@ -154,7 +156,7 @@ QWidget* TFormTarnwick::BuildServiceArea(QWidget* parent)
 
     GroupBox_calibr_factor = Named(new QGroupBox(QStringLiteral("Calibration Factor")), "GroupBox_calibr_factor");
     auto* calGrid = new QGridLayout(GroupBox_calibr_factor);
-    auto* channel = Combo("ComboBox_channel", {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"),
+    auto* channel = ComboBox_channel = Combo("ComboBox_channel", {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"),
                                                QStringLiteral("D"), QStringLiteral("E"), QStringLiteral("F"),
                                                QStringLiteral("G"), QStringLiteral("H")}, true);
     channel->setCurrentIndex(-1);
@@ -165,11 +167,13 @@ QWidget* TFormTarnwick::BuildServiceArea(QWidget* parent)
     calGrid->addWidget(Label(QStringLiteral("Register 110")), 0, 2);
     calGrid->addWidget(Button("Button_send_ch_id", QStringLiteral("Send Ch ID")), 0, 3);
     calGrid->addWidget(Label(QStringLiteral("Slope")), 1, 0);
-    calGrid->addWidget(Named(new QLineEdit, "Edit_calibr_factor_slope"), 1, 1);
+    Edit_calibr_factor_slope = Named(new QLineEdit, "Edit_calibr_factor_slope");
+    calGrid->addWidget(Edit_calibr_factor_slope, 1, 1);
     calGrid->addWidget(Label(QStringLiteral("Register 112..113")), 1, 2);
     calGrid->addWidget(Button("Button_send_slope", QStringLiteral("Send Slope")), 1, 3);
     calGrid->addWidget(Label(QStringLiteral("Offset")), 2, 0);
-    calGrid->addWidget(Named(new QLineEdit, "Edit_calibr_factor_offset"), 2, 1);
+    Edit_calibr_factor_offset = Named(new QLineEdit, "Edit_calibr_factor_offset");
+    calGrid->addWidget(Edit_calibr_factor_offset, 2, 1);
     calGrid->addWidget(Label(QStringLiteral("Register 114")), 2, 2);
     calGrid->addWidget(Button("Button_send_offset", QStringLiteral("Send Offset")), 2, 3);
     calGrid->addWidget(Label(QStringLiteral("Apply")), 3, 0);

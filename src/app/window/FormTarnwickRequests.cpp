@@ -44,36 +44,42 @@ void TFormTarnwick::WaitMs(int ms)
 
 void TFormTarnwick::WaitForIdle()
 {
-    WaitUntil([this] { return !reply_pending || m_destroying; });
+    WaitUntil([this] { return !reply_pending() || m_destroying; });
 }
 
-void TFormTarnwick::SetKindFlag(RequestKind kind, bool on)
+TFormTarnwick::OperationGuard::OperationGuard(TFormTarnwick& w) : w_(w), owns_(!w.m_operationRunning)
 {
-    switch (kind) {
-    case RequestKind::ExpertRead: exp_read_pending = on; break;
-    case RequestKind::Heartbeat: heartbeat_pending = on; break;
-    case RequestKind::ByteOrderRead: byte_order_read_pending = on; break;
-    case RequestKind::CrtCheck: crt_check_pending = on; break;
-    case RequestKind::CrtEnable: crt_enable_pending = on; break;
-    case RequestKind::CrtDisable: crt_disable_pending = on; break;
-    case RequestKind::Subset: subset_pending = on; break;
-    case RequestKind::ConnectTest:  // lives until its reply, see ModbusClientDiagnostics
-    case RequestKind::MeasuredValue:
-    case RequestKind::Identification:
-    case RequestKind::UnitWrite: break;
-    }
+    if (owns_)
+        w_.m_operationRunning = true;
 }
 
-bool TFormTarnwick::IsAwaited(std::uint32_t id) const { return m_awaitedId && *m_awaitedId == id; }
+TFormTarnwick::OperationGuard::~OperationGuard()
+{
+    if (owns_)
+        w_.m_operationRunning = false;
+}
 
 void TFormTarnwick::EndRequest()
 {
-    if (m_awaitedKind)
-        SetKindFlag(*m_awaitedKind, false);
-    m_awaitedKind.reset();
-    m_awaitedId.reset();
+    m_pending.reset();
     Timer2->stop();
-    reply_pending = false;
+}
+
+void TFormTarnwick::Conclude(const modbus::TTransactionInfo& info, const modbus::TRegValues& values,
+                             const modbus::TServerIdentificationData& data)
+{
+    modbus::Outcome o;
+    o.status = info.Reply;
+    o.attempts = info.Attempts;
+    if (info.Reply == modbus::trExceptionReply) {
+        o.exception = info.ServerException;
+        o.exceptionCode = info.ExceptionCode;
+    }
+    if (info.Reply == modbus::trSuccess) {
+        o.values = values;
+        o.data = data;
+    }
+    m_outcome = std::move(o);
 }
 
 bool TFormTarnwick::ShowReplyStatus(const modbus::TTransactionInfo& info, bool nameException)
@@ -105,35 +111,84 @@ void TFormTarnwick::DropLateReply(const modbus::TTransactionInfo& info)
         StatusBar1->SetText(3, QStringLiteral("Late reply ignored."));
 }
 
-bool TFormTarnwick::SendSerial(RequestKind kind, const std::function<std::uint32_t()>& call)
+modbus::Outcome TFormTarnwick::Transfer(RequestKind kind, const modbus::Request& r)
 {
+    modbus::Outcome aborted;
+    aborted.aborted = true;
     WaitForIdle();
-    if (m_destroying || !ModbusConnection->Active())
-        return false;
-    SetKindFlag(kind, true);
-    m_awaitedKind = kind;
-    reply_pending = true;
+    const bool serial = Opt_RTU->isChecked();
+    // The connection test runs before the window counts as connected.
+    const bool open = kind == RequestKind::ConnectTest ? ModbusConnection->Active() : connected;
+    if (m_destroying || !open || (serial && !ModbusConnection->Active()))
+        return aborted;
+    if (!serial)
+        return PerformTcpRequest(kind, r);
+
+    m_outcome.reset();
+    m_pending = PendingRequest{0, kind, r.start, r.count};
     Timer2->start();
+    std::uint32_t id = 0;
     try {
-        m_awaitedId = call();
+        id = SubmitSerial(r);
     } catch (const modbus::EModbusError& e) {
         EndRequest();
         ShowError(QString::fromUtf8(e.what()));
-        return false;
+        return aborted;
     }
+    m_pending->id = id;
     if (kind == RequestKind::ConnectTest)
-        m_connectTestId = m_awaitedId;
-    WaitUntil([this] { return !reply_pending || m_destroying; });
-    return true;
+        m_connectTestId = id;
+    WaitUntil([this, id] { return !IsAwaited(id) || m_destroying; });
+    // Without an outcome the watchdog gave up, or the connection went while waiting.
+    if (!m_outcome)
+        return aborted;
+    return *m_outcome;
 }
 
-std::uint32_t TFormTarnwick::BeginTcpRequest(RequestKind kind)
+std::uint32_t TFormTarnwick::SubmitSerial(const modbus::Request& r)
 {
-    SetKindFlag(kind, true);
-    m_awaitedKind = kind;
-    m_awaitedId = ++m_tcpRequestCounter;
-    reply_pending = true;
-    return *m_awaitedId;
+    switch (r.op) {
+    case modbus::Op::Read: return ModbusClient->ReadHoldingRegisters(r.start, r.count);
+    case modbus::Op::WriteSingle: return ModbusClient->WriteSingleRegister(r.start, r.values.at(0), 0);
+    case modbus::Op::WriteMultiple: return ModbusClient->WriteMultipleRegisters(r.start, r.values);
+    case modbus::Op::Diagnostics: return ModbusClient->Diagnostics(modbus::daReturnQueryData);
+    case modbus::Op::Identify: return ModbusClient->ReportServerIdentification();
+    }
+    return 0;
+}
+
+modbus::Outcome TFormTarnwick::PerformTcpRequest(RequestKind kind, const modbus::Request& r)
+{
+    m_outcome.reset();
+    m_pending = PendingRequest{++m_tcpRequestCounter, kind, r.start, r.count};
+    modbus::Outcome o;
+    try {
+        o = modbus::PerformTcp(*ModbusTCP, r);
+    } catch (const std::exception& e) {
+        TcpRequestFailed(e);
+        o.aborted = true;
+        return o;
+    }
+    // The blocking call answered in place; the reply handlers then run as for a serial reply,
+    // so that both transports show and decode the same.
+    modbus::TTransactionInfo info;
+    info.ID = m_pending->id;
+    info.Attempts = o.attempts;
+    info.Reply = o.status;
+    info.ExceptionCode = o.exceptionCode;
+    info.ServerException = o.exception.value_or(modbus::seUnknown);
+    switch (r.op) {
+    case modbus::Op::Read: ModbusClientHoldingRegistersRead(info, r.start, r.count, o.values); break;
+    case modbus::Op::WriteSingle: ModbusClientSingleRegisterWrite(info); break;
+    case modbus::Op::WriteMultiple: ModbusClientMultipleRegistersWrite(info); break;
+    case modbus::Op::Identify:
+        ModbusClientServerIdentificationReport(info, static_cast<int>(o.data.size()), o.data);
+        break;
+    case modbus::Op::Diagnostics: break;
+    }
+    if (m_pending)
+        EndRequest();
+    return o;
 }
 
 void TFormTarnwick::TcpRequestFailed(const std::exception& error)
@@ -148,48 +203,19 @@ void TFormTarnwick::TcpRequestFailed(const std::exception& error)
     ShowError(QString::fromUtf8(error.what()));
 }
 
-void TFormTarnwick::ReadRegisters(RequestKind kind, std::uint16_t reg, std::uint16_t count)
+modbus::Outcome TFormTarnwick::ReadRegisters(RequestKind kind, std::uint16_t reg, std::uint16_t count)
 {
-    if (!connected)
-        return;
-    if (Opt_RTU->isChecked()) {
-        SendSerial(kind, [&] { return ModbusClient->ReadHoldingRegisters(reg, count); });
-        return;
-    }
-    WaitForIdle();
-    modbus::TTransactionInfo info;
-    info.ID = BeginTcpRequest(kind);
-    info.Reply = modbus::trSuccess;
-    std::vector<uint16_t> values;
-    try {
-        if (ModbusTCP->ReadHoldingRegisters(reg, count, values)) {
-            ModbusClientHoldingRegistersRead(info, reg, count, values);
-            return;
-        }
-    } catch (const std::exception& e) {
-        TcpRequestFailed(e);
-        return;
-    }
-    EndRequest();
+    return Transfer(kind, modbus::Request::Read(reg, count));
 }
 
-void TFormTarnwick::WriteRegister(RequestKind kind, std::uint16_t reg, std::uint16_t value)
+modbus::Outcome TFormTarnwick::WriteRegister(RequestKind kind, std::uint16_t reg, std::uint16_t value)
 {
-    if (!connected)
-        return;
-    if (Opt_RTU->isChecked()) {
-        SendSerial(kind, [&] { return ModbusClient->WriteSingleRegister(reg, value, 0); });
-        return;
-    }
-    WaitForIdle();
-    BeginTcpRequest(kind);
-    try {
-        ModbusTCP->WriteSingleRegister(reg, value);
-    } catch (const std::exception& e) {
-        TcpRequestFailed(e);
-        return;
-    }
-    EndRequest();
+    return Transfer(kind, modbus::Request::WriteSingle(reg, value));
+}
+
+modbus::Outcome TFormTarnwick::WriteRegisters(RequestKind kind, std::uint16_t reg, std::vector<std::uint16_t> values)
+{
+    return Transfer(kind, modbus::Request::WriteMultiple(reg, std::move(values)));
 }
 
 void TFormTarnwick::ModbusClientHoldingRegistersRead(const modbus::TTransactionInfo& info, std::uint16_t,
@@ -201,21 +227,18 @@ void TFormTarnwick::ModbusClientHoldingRegistersRead(const modbus::TTransactionI
     }
     if (Opt_TCPIP->isChecked())
         Timer4->start();
+    Conclude(info, values);
     ShowReplyStatus(info, false);
-    switch (info.Reply) {
-    case modbus::trInvalidFrame: CountInvalidFrame(); break;
-    case modbus::trSuccess:
-        // The first set flag wins, in this order; the expert, byte-order, CRT and subset
-        // branches arrive with their functions.
-        if (exp_read_pending) {
-        } else if (heartbeat_pending) {
-            ShowHeartbeat(values);
-        } else if (byte_order_read_pending || crt_check_pending || subset_pending) {
-        } else {
-            ShowMeasuredValueBlock(values);
+    if (info.Reply == modbus::trInvalidFrame)
+        CountInvalidFrame();
+    if (info.Reply == modbus::trSuccess) {
+        // The kind of the request decides; the senders of the other kinds decode their own
+        // answer from the outcome, by what they asked for.
+        switch (m_pending->kind) {
+        case RequestKind::Heartbeat: ShowHeartbeat(values); break;
+        case RequestKind::MeasuredValue: ShowMeasuredValueBlock(values); break;
+        default: break;
         }
-        break;
-    default: break;
     }
     EndRequest();
 }
@@ -226,6 +249,9 @@ void TFormTarnwick::ModbusClientSingleRegisterWrite(const modbus::TTransactionIn
         DropLateReply(info);
         return;
     }
+    if (Opt_TCPIP->isChecked())
+        Timer4->start();
+    Conclude(info);
     ShowReplyStatus(info, true);  // the single write does not count invalid frames
     EndRequest();
 }
@@ -236,6 +262,9 @@ void TFormTarnwick::ModbusClientMultipleRegistersWrite(const modbus::TTransactio
         DropLateReply(info);
         return;
     }
+    if (Opt_TCPIP->isChecked())
+        Timer4->start();
+    Conclude(info);
     ShowReplyStatus(info, true);
     if (info.Reply == modbus::trInvalidFrame)
         CountInvalidFrame();
@@ -256,7 +285,7 @@ void TFormTarnwick::status_bar_send_mb_req()
     StatusBar1->SetText(3, QStringLiteral("Sending MODBUS request..."));
     StatusBar1->repaint();
     // The watchdog guards the outstanding request only; a stray frame must not arm it.
-    if (reply_pending)
+    if (reply_pending())
         Timer2->start();
 }
 
@@ -268,7 +297,7 @@ void TFormTarnwick::ModbusConnectionFrameReceive(const modbus::TFrameData& frame
         StatusBar1->SetText(3, QStringLiteral("No data received!"));
         ClearValueColumn();
     }
-    if (reply_pending)
+    if (reply_pending())
         Timer2->start();
 }
 

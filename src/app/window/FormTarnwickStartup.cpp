@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include <cmath>
@@ -27,14 +28,15 @@ namespace tarnwick {
 
 namespace {
 
-constexpr const char* VersionText = "Version 1.14";
 constexpr int StatusPanelGrowth = 330;
 
 }  // namespace
 
+QString TFormTarnwick::VersionText() { return QStringLiteral("Version 1.14"); }
+
 void TFormTarnwick::FormCreate(const QStringList& args)
 {
-    setWindowTitle(windowTitle() + QStringLiteral(" - ") + QString::fromLatin1(VersionText));
+    setWindowTitle(windowTitle() + QStringLiteral(" - ") + VersionText());
 
     StatusBar1->SetWidth(2, 0);
     StatusBar1->SetWidth(3, StatusBar1->Width(3) + StatusPanelGrowth);
@@ -113,9 +115,8 @@ void TFormTarnwick::FormCreate(const QStringList& args)
     Button_activate_crt->setText(QStringLiteral("Activate\n\rCRT"));
     Button_deactivate_crt->setText(QStringLiteral("Deactivate\n\rCRT"));
 
-    reply_pending = connect_test_pending = exp_read_pending = heartbeat_pending = false;
-    byte_order_read_pending = crt_check_pending = crt_enable_pending = crt_disable_pending = false;
-    subset_pending = false;
+    m_pending.reset();
+    m_connectTestId.reset();
     connected = false;
 }
 
@@ -212,6 +213,9 @@ void TFormTarnwick::ApplySettings(const app::TarnwickSettings& s)
 void TFormTarnwick::ApplyStartMode(int startMode)
 {
     const bool rtu = startMode == 0;
+    // The start mode sets the buttons; the click handlers' effects differ and do not run here.
+    const QSignalBlocker blockRtu(Opt_RTU);
+    const QSignalBlocker blockTcp(Opt_TCPIP);
     Opt_RTU->setChecked(rtu);
     Opt_TCPIP->setChecked(!rtu);
     IPAdresse->setVisible(!rtu);

@@ -25,6 +25,7 @@ QString TStatusPanels::Text(int panel) const { return labels_.at(static_cast<siz
 void TStatusPanels::SetText(int panel, const QString& text)
 {
     labels_.at(static_cast<size_t>(panel))->setText(text);
+    Place();
 }
 
 void TStatusPanels::SetWidth(int panel, int width)
@@ -48,6 +49,9 @@ void TStatusPanels::Place()
     for (int i = 0; i < Count; ++i) {
         QLabel* label = labels_[static_cast<size_t>(i)];
         int w = widths_[static_cast<size_t>(i)];
+        // A state panel is never narrower than its text, whatever the font.
+        if (w > 0 && i < 3)
+            w = std::max(w, label->sizeHint().width());
         // The last panel takes what is left, like the message panel of a status bar.
         if (i == Count - 1)
             w = std::max(w, width() - x);
