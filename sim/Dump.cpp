@@ -17,6 +17,9 @@ namespace vsim {
 
 namespace {
 
+// Keys in the order written, which is the order a person reads them in.
+using Json = nlohmann::ordered_json;
+
 std::string IsoTime(std::chrono::system_clock::time_point t)
 {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch());
@@ -37,7 +40,7 @@ uint16_t Word(const std::vector<uint8_t>& p, size_t i)
 
 // The request's fields as far as its PDU holds them; a short PDU leaves them out rather than
 // guessing.
-void Describe(const std::vector<uint8_t>& pdu, nlohmann::json& r)
+void Describe(const std::vector<uint8_t>& pdu, Json& r)
 {
     if (pdu.empty())
         return;
@@ -50,25 +53,25 @@ void Describe(const std::vector<uint8_t>& pdu, nlohmann::json& r)
     if (fc == 6 && pdu.size() >= 5)
         r["values"] = {Word(pdu, 3)};
     if (fc == 16 && pdu.size() >= 6) {
-        nlohmann::json values = nlohmann::json::array();
+        Json values = Json::array();
         for (size_t i = 6; i + 1 < pdu.size(); i += 2)
             values.push_back(Word(pdu, i));
         r["values"] = values;
     }
     if (fc == 8 && pdu.size() >= 3) {
         r["sub"] = Word(pdu, 1);
-        nlohmann::json data = nlohmann::json::array();
+        Json data = Json::array();
         for (size_t i = 3; i + 1 < pdu.size(); i += 2)
             data.push_back(Word(pdu, i));
         r["data"] = data;
     }
 }
 
-nlohmann::json Requests(const TRequestLog& log)
+Json Requests(const TRequestLog& log)
 {
-    nlohmann::json out = nlohmann::json::array();
+    Json out = Json::array();
     for (const TRequestEntry& e : log.Entries()) {
-        nlohmann::json r = {{"n", e.n},
+        Json r = {{"n", e.n},
                             {"t_ms", std::round(e.tMs * 1000.0) / 1000.0},
                             {"transport", TransportName(e.transport)}};
         if (e.transport != TTransport::Tcp)
@@ -91,7 +94,7 @@ nlohmann::json Requests(const TRequestLog& log)
 
 std::string DumpText(const TDevices& devices, const TRequestLog* log, uint64_t sequence)
 {
-    nlohmann::json changes = nlohmann::json::array();
+    Json changes = Json::array();
     for (const auto& d : devices)
         for (const auto& c : d->meter.Changes())
             changes.push_back({{"device", d->settings.address},
@@ -100,12 +103,19 @@ std::string DumpText(const TDevices& devices, const TRequestLog* log, uint64_t s
                                {"new", c.newValue},
                                {"time", IsoTime(c.time)},
                                {"elapsed", c.elapsedSeconds}});
-    nlohmann::json dump = {{"sequence", sequence}, {"changes", changes}};
+    // One entry a line: a long log stays readable and greppable.
+    auto list = [](const Json& entries) {
+        std::string s = "[";
+        for (size_t i = 0; i < entries.size(); ++i)
+            s += (i ? ",\n    " : "\n    ") + entries[i].dump();
+        return s + (entries.empty() ? "]" : "\n  ]");
+    };
+    std::string text = "{\n  \"sequence\": " + std::to_string(sequence) + ",\n  \"changes\": " + list(changes);
     if (log) {
-        dump["requests"] = Requests(*log);
-        dump["requests_dropped"] = log->Dropped();
+        text += ",\n  \"requests\": " + list(Requests(*log));
+        text += ",\n  \"requests_dropped\": " + std::to_string(log->Dropped());
     }
-    return dump.dump(2) + "\n";
+    return text + "\n}\n";
 }
 
 void WriteDump(const std::string& path, const TDevices& devices, const TRequestLog* log,
