@@ -191,6 +191,7 @@ TEST(WindowMeasured, IdentificationReportByMarkerAndForeignDevice)
          "Vortan FW version:     3.12.0 2024-05-17\r\n"
          "Modbus FW version:  2.04  2023-11-06\r\nModbus serial no.:      MB00000000815001\r\n"},
         {"foreign device", VortanIdentification("ARM", "ACME FLOW 7"), "ACME FLOW 7"},
+        {"empty ID text", VortanIdentification("ARM", ""), ""},  // still answered: the box shows
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

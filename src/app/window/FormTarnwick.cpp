@@ -280,6 +280,7 @@ QWidget* TFormTarnwick::BuildCommunicationArea(QWidget* parent)
     StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     StringGrid1->setSelectionMode(QAbstractItemView::NoSelection);
     StringGrid1->setFocusPolicy(Qt::NoFocus);
+    StringGrid1->setCornerButtonEnabled(false);
     StringGrid1->setColumnWidth(0, 110);
     StringGrid1->horizontalHeader()->setStretchLastSection(true);
     StringGrid1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
