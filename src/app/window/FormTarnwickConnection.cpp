@@ -3,7 +3,9 @@
 
 #include "FormTarnwick.h"
 
+#include "MBParaVeri.h"
 #include "MB_Serial_Parameters.h"
+#include "QtMainThread.h"
 #include "StatusPanels.h"
 
 #include "ConnectionRules.h"
@@ -247,7 +249,16 @@ void TFormTarnwick::Bt_mb_settingsClick()
 
 void TFormTarnwick::Bt_veri_mb_paraClick()
 {
-    // The device search window opens here once it exists.
+    search::TFormVeriMBPara dialog(*m_mainThread, m_dialogs, this);
+    dialog.OnApply = [this](const search::TVortan_Device& device) {
+        SpEd_slave_adr->setValue(device.Addr);
+        try {
+            search::ApplyToConnection(*ModbusConnection, device);
+        } catch (const modbus::EModbusError& e) {
+            ShowError(ErrorText(e));
+        }
+    };
+    m_dialogs.Exec(dialog);
 }
 
 }  // namespace tarnwick
