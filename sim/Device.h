@@ -6,6 +6,7 @@
 #include "DeviceSettings.h"
 #include "Meter.h"
 #include "MeterPdu.h"
+#include "RequestLog.h"
 
 #include <atomic>
 #include <memory>
@@ -15,10 +16,8 @@
 namespace vsim {
 
 struct TSimDevice {
-    explicit TSimDevice(const TDeviceSettings& s)
-        : settings(s), meter(TMeterIdentity{s.address, s.serial, s.marker}), pdu(meter)
-    {
-    }
+    // Applies the settings' presets; throws std::invalid_argument for one the meter cannot take.
+    explicit TSimDevice(const TDeviceSettings& s);
     TDeviceSettings settings;
     TMeter meter;
     TPduServer pdu;
@@ -34,9 +33,11 @@ struct TSimDevice {
 
 using TDevices = std::vector<std::shared_ptr<TSimDevice>>;
 
-// Writes every register write the devices took as JSON; throws std::runtime_error when the
-// file cannot be written.
-void WriteDump(const std::string& path, const TDevices& devices);
-std::string DumpText(const TDevices& devices);
+// What the devices did, as JSON: every register write they took and, with a log, every request.
+// sequence counts the dumps, so that a reader can tell a new one from the last. WriteDump
+// replaces the file atomically; throws std::runtime_error when it cannot be written.
+void WriteDump(const std::string& path, const TDevices& devices, const TRequestLog* log,
+               uint64_t sequence);
+std::string DumpText(const TDevices& devices, const TRequestLog* log, uint64_t sequence);
 
 }  // namespace vsim

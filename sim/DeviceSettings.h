@@ -3,8 +3,10 @@
 // One simulated device as given by --device: its serial settings and the faults it injects.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vsim {
 
@@ -25,6 +27,12 @@ struct TFaults {
     bool staleId = false;    // TCP: a reply with the previous transaction id first
 };
 
+// set=ADDR:VALUE[:VALUE...]: consecutive registers from ADDR.
+struct TRegisterPreset {
+    uint16_t address;
+    std::vector<uint16_t> values;
+};
+
 struct TDeviceSettings {
     uint8_t address = 1;
     uint32_t baud = 19200;
@@ -34,9 +42,17 @@ struct TDeviceSettings {
     std::string serial;  // empty: derived from the address
     int delayMs = 0;
     TFaults faults;
+    // Scenario presets.
+    std::vector<TRegisterPreset> presets;
+    std::optional<std::string> idText;   // replaces the ID text of the identification
+    bool noId = false;                   // function 17 answers "illegal function"
+    bool noCrt = false;                  // no register 65535
+    std::vector<uint16_t> refused;       // writes answer exception 4
+    std::optional<uint32_t> protectCode; // starts locked with this code
 };
 
-// Parses "address=2,baud=9600,badcrc=3,..." (empty text = all defaults). Throws
+// Parses "address=2,baud=9600,badcrc=3,..." (empty text = all defaults). id=TEXT takes the
+// rest of the text, commas included, so it comes last. Throws
 // std::invalid_argument with a message that names the offending setting.
 TDeviceSettings ParseDeviceSettings(std::string_view text);
 

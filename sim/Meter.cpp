@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <stdexcept>
 
 namespace vsim {
 
@@ -208,6 +209,47 @@ double TMeter::MeasuringSeconds(Clock::time_point now) const
     if (Stored(reg::MeasuringState) == 1)
         s += std::chrono::duration<double>(now - measuringSince_).count();
     return s;
+}
+
+void TMeter::Preset(uint16_t start, std::span<const uint16_t> values)
+{
+    std::lock_guard lock(mutex_);
+    for (size_t i = 0; i < values.size(); ++i) {
+        const auto a = static_cast<uint16_t>(start + i);
+        if (a == reg::Heartbeat || IsProcessInputStatus(a))
+            throw std::invalid_argument("register " + std::to_string(a) +
+                                        " is computed by the meter and cannot be preset");
+        TBlockRef ref;
+        if (!store_.count(a) && FindBlock(a, ref) && ref.offset == 3)
+            UnitId(ref.channel, ref.q) = values[i] < UnitsOf(UnitClassOf(ref.q)).size() ? values[i] : 0xFFFF;
+        else
+            store_[a] = values[i];
+    }
+    // As if written: a protection switched on keeps the code it was given.
+    if (Stored(reg::ProtectionEnable) == 1)
+        protectionSecret_ = Stored32(reg::ProtectionCode);
+}
+
+void TMeter::Remove(uint16_t address)
+{
+    std::lock_guard lock(mutex_);
+    store_.erase(address);
+}
+
+void TMeter::Refuse(uint16_t address)
+{
+    std::lock_guard lock(mutex_);
+    refused_.insert(address);
+}
+
+void TMeter::Protect(uint32_t code)
+{
+    std::lock_guard lock(mutex_);
+    store_[reg::ProtectionEnable] = 1;
+    store_[reg::ProtectionCode] = Low(code);
+    store_[reg::ProtectionCode + 1] = High(code);
+    protectionSecret_ = code;
+    enteredCode_ = 0;
 }
 
 TException TMeter::Read(uint16_t start, uint16_t count, std::vector<uint16_t>& out)
@@ -456,6 +498,10 @@ TException TMeter::CheckWrite(uint16_t start, std::span<const uint16_t> values) 
     bool touchesProtection = false;
     uint16_t enable = 1;
     uint32_t code = enteredCode_;
+    // A refused register fails the write as a broken device would, whatever else it holds.
+    for (size_t i = 0; i < values.size(); ++i)
+        if (refused_.count(static_cast<uint16_t>(start + i)))
+            return exServerFailure;
     for (size_t i = 0; i < values.size(); ++i) {
         const auto a = static_cast<uint16_t>(start + i);
         const uint16_t v = values[i];
@@ -562,7 +608,7 @@ std::vector<uint8_t> TMeter::Identification() const
     char mbSerial[32];
     std::snprintf(mbSerial, sizeof mbSerial, "MB%014u", 815000u + identity_.address);
     // An even-length ID text keeps the 69 field bytes whole when read as registers over TCP.
-    const std::string text = "KALDOR VORTAN V3";
+    const std::string& text = identity_.idText;
     std::string fields = Field(identity_.serial.empty() ? serial : identity_.serial, 16) + " " +
                          Field("3.12.0 2024-05-17", 17) + Field("2.04  2023-11-06", 16) +
                          Field(mbSerial, 16) + Field(identity_.marker, 3);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -22,12 +23,15 @@ enum TException : uint8_t {
     exIllegalFunction = 1,
     exIllegalAddress = 2,
     exIllegalValue = 3,
+    exServerFailure = 4,
 };
 
 struct TMeterIdentity {
     uint8_t address = 1;
     std::string serial;        // up to 16 characters; empty = derived from the address
     std::string marker = "ARM";  // exactly 3 characters
+    std::string idText = "KALDOR VORTAN V3";
+    bool reportsId = true;     // false: function 17 is not supported
 };
 
 struct TRegisterChange {
@@ -67,6 +71,16 @@ public:
     TMeter& operator=(const TMeter&) = delete;
 
     uint8_t Address() const { return identity_.address; }
+    bool ReportsId() const { return identity_.reportsId; }
+
+    // Scenario set-up before the first request; none of it is a change the dump lists.
+    // Preset makes the registers exist and hold the values (at offset 3 of a measured-value
+    // block: the unit id); throws std::invalid_argument for registers the meter computes.
+    void Preset(uint16_t start, std::span<const uint16_t> values);
+    void Remove(uint16_t address);
+    void Refuse(uint16_t address);
+    // Write protection on, unlocked only by this code.
+    void Protect(uint32_t code);
 
     // Both all-or-nothing: a range with one register the meter lacks, or one write it refuses,
     // answers the exception and changes nothing.
@@ -113,6 +127,7 @@ private:
     mutable std::mutex mutex_;
     std::map<uint16_t, uint16_t> store_;      // every writable register outside the blocks
     std::map<int, uint16_t> unitIds_;         // key channel * 64 + q; channel -1 -> 6
+    std::set<uint16_t> refused_;
     uint32_t protectionSecret_ = 0;
     uint32_t enteredCode_ = 0;
     double measuringAccumulated_ = 0.0;       // seconds measured before measuringSince_

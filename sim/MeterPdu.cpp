@@ -115,6 +115,8 @@ std::optional<std::vector<uint8_t>> TPduServer::Serve(std::span<const uint8_t> p
         break;
     }
     case modbus::fc::ReportServerId: {
+        if (!meter_.ReportsId())
+            return fail(exIllegalFunction);
         if (pdu.size() != 1)
             return fail(exIllegalValue);
         const auto data = meter_.Identification();

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -59,14 +60,24 @@ bool CrcOk(const uint8_t* p, size_t n)
     return p[n - 2] == (crc & 0xFF) && p[n - 1] == (crc >> 8);
 }
 
+// An ASCII frame whose characters are all in place: if it does not decode, its LRC is wrong.
+bool AsciiShaped(const uint8_t* p, size_t n)
+{
+    if (n < 9 || n % 2 == 0 || p[0] != ':' || p[n - 2] != '\r' || p[n - 1] != '\n')
+        return false;
+    return std::all_of(p + 1, p + n - 2, [](uint8_t c) { return std::isxdigit(c) != 0; });
+}
+
 }  // namespace
 
-TSerialServer::TSerialServer(int fd, int slaveFd, std::string path, TDevices devices)
-    : fd_(fd), slaveFd_(slaveFd), path_(std::move(path)), devices_(std::move(devices))
+TSerialServer::TSerialServer(int fd, int slaveFd, std::string path, TDevices devices,
+                             std::shared_ptr<TRequestLog> log)
+    : fd_(fd), slaveFd_(slaveFd), path_(std::move(path)), devices_(std::move(devices)),
+      log_(std::move(log))
 {
 }
 
-std::unique_ptr<TSerialServer> TSerialServer::OpenPty(TDevices devices)
+std::unique_ptr<TSerialServer> TSerialServer::OpenPty(TDevices devices, std::shared_ptr<TRequestLog> log)
 {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (master < 0)
@@ -91,10 +102,12 @@ std::unique_ptr<TSerialServer> TSerialServer::OpenPty(TDevices devices)
     }
     // A fresh pty echoes; the replies must not come back to us as requests.
     MakeRaw(slave);
-    return std::unique_ptr<TSerialServer>(new TSerialServer(master, slave, name, std::move(devices)));
+    return std::unique_ptr<TSerialServer>(
+        new TSerialServer(master, slave, name, std::move(devices), std::move(log)));
 }
 
-std::unique_ptr<TSerialServer> TSerialServer::OpenTty(const std::string& path, TDevices devices)
+std::unique_ptr<TSerialServer> TSerialServer::OpenTty(const std::string& path, TDevices devices,
+                                                      std::shared_ptr<TRequestLog> log)
 {
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
@@ -105,7 +118,8 @@ std::unique_ptr<TSerialServer> TSerialServer::OpenTty(const std::string& path, T
         close(fd);
         throw e;
     }
-    return std::unique_ptr<TSerialServer>(new TSerialServer(fd, -1, path, std::move(devices)));
+    return std::unique_ptr<TSerialServer>(
+        new TSerialServer(fd, -1, path, std::move(devices), std::move(log)));
 }
 
 TSerialServer::~TSerialServer()
@@ -207,9 +221,10 @@ bool TSerialServer::TryRtuAt(size_t offset, size_t length)
 {
     if (offset + length > rx_.size() || !CrcOk(rx_.data() + offset, length))
         return false;
-    const std::vector<uint8_t> frame(rx_.begin() + static_cast<long>(offset),
-                                     rx_.begin() + static_cast<long>(offset + length));
-    rx_.erase(rx_.begin(), rx_.begin() + static_cast<long>(offset + length));
+    if (offset > 0)
+        Discard(offset, "noise");
+    const std::vector<uint8_t> frame(rx_.begin(), rx_.begin() + static_cast<long>(length));
+    rx_.erase(rx_.begin(), rx_.begin() + static_cast<long>(length));
     gapMark_ = 0;
     Handle(frame.data(), frame.size(), false);
     return true;
@@ -247,13 +262,13 @@ void TSerialServer::Extract(Stage stage)
                     continue;
             }
             if (stage == Stage::Final)
-                rx_.clear();  // an ASCII frame that never ended
+                Discard(rx_.size(), "incomplete frame");  // an ASCII frame that never ended
             return;  // wait for CR LF
         }
         if (!rtu) {
             // Noise between ASCII frames.
             const auto colon = std::find(rx_.begin(), rx_.end(), ':');
-            rx_.erase(rx_.begin(), colon);
+            Discard(static_cast<size_t>(colon - rx_.begin()), "noise");
             continue;
         }
         const int n = ImpliedLength(rx_.data(), rx_.size());
@@ -276,12 +291,14 @@ void TSerialServer::Extract(Stage stage)
             continue;
         const auto colon = ascii ? std::find(rx_.begin() + 1, rx_.end(), ':') : rx_.end();
         if (colon != rx_.end()) {
-            rx_.erase(rx_.begin(), colon);
+            Discard(static_cast<size_t>(colon - rx_.begin()), "noise");
             continue;
         }
         for (auto& d : devices_)
             d->pdu.CountCommError();
-        rx_.clear();
+        // As long as its function says, or longer: a whole frame whose CRC does not match.
+        const bool whole = rx_.size() >= 4 && (n < 0 || rx_.size() >= static_cast<size_t>(n));
+        Discard(rx_.size(), whole ? "bad checksum" : "incomplete frame");
     }
     gapMark_ = 0;
 }
@@ -300,25 +317,79 @@ void TSerialServer::Handle(const uint8_t* wire, size_t length, bool ascii)
     if (!ok) {
         for (auto& d : devices_)
             d->pdu.CountCommError();
+        Log(wire, length, ascii, -1, {}, "ignored",
+            ascii && !AsciiShaped(wire, length) ? "bad frame" : "bad checksum");
         return;
     }
     const uint8_t address = raw.Data()[0];
     const std::span<const uint8_t> pdu(raw.Data() + 1,
                                        static_cast<size_t>(raw.Size() - 1 - modbus::ChecksumSize(mode)));
     const uint32_t speed = Speed();
+    // For the log, when no device takes it: the device with that address listens at another
+    // speed, or none listens at this one.
+    bool framingKnown = false, speedKnown = false, addressElsewhere = false;
+    bool logged = false;
     for (auto& d : devices_) {
         if (d->settings.framing == (ascii ? TFraming::Rtu : TFraming::Ascii))
             continue;
+        framingKnown = true;
+        const bool ours = address == 0 || address == d->settings.address;
         // A device at another speed sees only noise.
-        if (speed != 0 && speed != d->settings.baud)
+        if (speed != 0 && speed != d->settings.baud) {
+            addressElsewhere = addressElsewhere || ours;
             continue;
+        }
+        speedKnown = true;
         d->pdu.CountBusMessage();
-        if (address != 0 && address != d->settings.address)
+        if (!ours)
             continue;
         auto reply = d->pdu.Serve(pdu, address == 0);
+        // A broadcast reaches every device on the line but is one request.
+        if (!logged) {
+            const TFaults& f = d->settings.faults;
+            if (!reply)
+                Log(wire, length, ascii, address, pdu, "silent", address == 0 ? "broadcast" : "listen only");
+            else if (f.silent)
+                Log(wire, length, ascii, address, pdu, "silent", "fault");
+            else if (f.exception)
+                Log(wire, length, ascii, address, pdu, "exception " + std::to_string(f.exception));
+            else
+                Log(wire, length, ascii, address, pdu, ResultOf(*reply));
+            logged = true;
+        }
         if (reply)
             Reply(*d, std::move(*reply), ascii, wire, length);
     }
+    if (!logged)
+        Log(wire, length, ascii, address, pdu, "ignored",
+            !framingKnown                      ? "other mode"
+            : addressElsewhere || !speedKnown ? "other speed"
+                                              : "other address");
+}
+
+void TSerialServer::Log(const uint8_t* wire, size_t length, bool ascii, int unit,
+                        std::span<const uint8_t> pdu, std::string result, std::string reason)
+{
+    if (!log_)
+        return;
+    TRequestEntry e;
+    e.transport = ascii ? TTransport::Ascii : TTransport::Rtu;
+    e.baud = Speed();
+    e.unit = unit;
+    e.pdu.assign(pdu.begin(), pdu.end());
+    e.result = std::move(result);
+    e.reason = std::move(reason);
+    e.wire.assign(wire, wire + length);
+    log_->Record(std::move(e));
+}
+
+void TSerialServer::Discard(size_t n, const char* reason)
+{
+    n = std::min(n, rx_.size());
+    if (n == 0)
+        return;
+    Log(rx_.data(), n, rx_[0] == ':', -1, {}, "ignored", reason);
+    rx_.erase(rx_.begin(), rx_.begin() + static_cast<long>(n));
 }
 
 void TSerialServer::Reply(TSimDevice& d, std::vector<uint8_t> pdu, bool ascii,

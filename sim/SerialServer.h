@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <memory>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,9 +18,11 @@ namespace vsim {
 
 class TSerialServer {
 public:
-    // Both throw std::runtime_error with the reason.
-    static std::unique_ptr<TSerialServer> OpenPty(TDevices devices);
-    static std::unique_ptr<TSerialServer> OpenTty(const std::string& path, TDevices devices);
+    // Both throw std::runtime_error with the reason. Requests go to the log, when there is one.
+    static std::unique_ptr<TSerialServer> OpenPty(TDevices devices,
+                                                  std::shared_ptr<TRequestLog> log = nullptr);
+    static std::unique_ptr<TSerialServer> OpenTty(const std::string& path, TDevices devices,
+                                                  std::shared_ptr<TRequestLog> log = nullptr);
     ~TSerialServer();
     TSerialServer(const TSerialServer&) = delete;
     TSerialServer& operator=(const TSerialServer&) = delete;
@@ -30,7 +33,8 @@ public:
     void Stop();
 
 private:
-    TSerialServer(int fd, int slaveFd, std::string path, TDevices devices);
+    TSerialServer(int fd, int slaveFd, std::string path, TDevices devices,
+                  std::shared_ptr<TRequestLog> log);
     void Run();
     enum class Stage { Arrived, Gap, Final };
     void Extract(Stage stage);
@@ -39,6 +43,10 @@ private:
     void Reply(TSimDevice& d, std::vector<uint8_t> pdu, bool ascii, const uint8_t* request,
                size_t requestLength);
     bool WriteAll(const uint8_t* bytes, size_t n);
+    void Log(const uint8_t* wire, size_t length, bool ascii, int unit, std::span<const uint8_t> pdu,
+             std::string result, std::string reason = {});
+    // Drops the first n received bytes as no request, into the log.
+    void Discard(size_t n, const char* reason);
     uint32_t Speed() const;
     std::chrono::milliseconds FrameGap() const;
     std::chrono::milliseconds InterFramePause() const;
@@ -49,6 +57,7 @@ private:
     int slaveFd_;  // held open so the line survives clients that close it
     std::string path_;
     TDevices devices_;
+    std::shared_ptr<TRequestLog> log_;
     TWake wake_;
     std::thread thread_;
     std::vector<uint8_t> rx_;

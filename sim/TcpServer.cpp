@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -55,10 +56,13 @@ std::vector<uint8_t> Adu(uint16_t tid, uint8_t unit, const std::vector<uint8_t>&
 
 }  // namespace
 
-TTcpServer::TTcpServer(int fd, TDevices devices) : fd_(fd), devices_(std::move(devices)) {}
+TTcpServer::TTcpServer(int fd, TDevices devices, std::shared_ptr<TRequestLog> log)
+    : fd_(fd), devices_(std::move(devices)), log_(std::move(log))
+{
+}
 
 std::unique_ptr<TTcpServer> TTcpServer::Listen(const std::string& host, uint16_t port,
-                                               TDevices devices)
+                                               TDevices devices, std::shared_ptr<TRequestLog> log)
 {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -75,7 +79,7 @@ std::unique_ptr<TTcpServer> TTcpServer::Listen(const std::string& host, uint16_t
         close(fd);
         throw e;
     }
-    return std::unique_ptr<TTcpServer>(new TTcpServer(fd, std::move(devices)));
+    return std::unique_ptr<TTcpServer>(new TTcpServer(fd, std::move(devices), std::move(log)));
 }
 
 TTcpServer::~TTcpServer()
@@ -175,8 +179,11 @@ void TTcpServer::Serve(int fd)
             const uint16_t protocol = static_cast<uint16_t>((rx[2] << 8) | rx[3]);
             const uint16_t length = static_cast<uint16_t>((rx[4] << 8) | rx[5]);
             // A stream whose header makes no sense cannot be resynchronised: hang up.
-            if (protocol != 0 || length < 2 || length > 254)
+            if (protocol != 0 || length < 2 || length > 254) {
+                Log({rx.begin(), rx.begin() + static_cast<long>(std::min<size_t>(rx.size(), 260))},
+                    tid, -1, {}, "ignored", "bad header");
                 return;
+            }
             if (rx.size() < 6u + length)
                 break;
             const std::vector<uint8_t> request(rx.begin(), rx.begin() + 6 + length);
@@ -193,11 +200,21 @@ void TTcpServer::Serve(int fd)
             std::vector<uint8_t> reply;
             if (device) {
                 auto r = device->pdu.Serve(pdu, false);
+                const TFaults& f = device->settings.faults;
+                if (!r)
+                    Log(request, tid, unit, pdu, "silent", "listen only");
+                else if (f.silent)
+                    Log(request, tid, unit, pdu, "silent", "fault");
+                else if (f.exception)
+                    Log(request, tid, unit, pdu, "exception " + std::to_string(f.exception));
+                else
+                    Log(request, tid, unit, pdu, ResultOf(*r));
                 if (!r)
                     continue;
                 reply = std::move(*r);
             } else {
                 reply = ExceptionPdu(pdu[0], kGatewayNoResponse);
+                Log(request, tid, unit, pdu, ResultOf(reply), "other address");
             }
             Answer(fd, device, tid, first ? static_cast<uint16_t>(tid - 1) : previousTid, unit,
                    request, std::move(reply));
@@ -205,6 +222,22 @@ void TTcpServer::Serve(int fd)
             first = false;
         }
     }
+}
+
+void TTcpServer::Log(const std::vector<uint8_t>& wire, int tid, int unit,
+                     std::span<const uint8_t> pdu, std::string result, std::string reason)
+{
+    if (!log_)
+        return;
+    TRequestEntry e;
+    e.transport = TTransport::Tcp;
+    e.tid = tid;
+    e.unit = unit;
+    e.pdu.assign(pdu.begin(), pdu.end());
+    e.result = std::move(result);
+    e.reason = std::move(reason);
+    e.wire = wire;
+    log_->Record(std::move(e));
 }
 
 void TTcpServer::Answer(int fd, TSimDevice* d, uint16_t tid, uint16_t previousTid, uint8_t unit,

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,7 +19,8 @@ class TTcpServer {
 public:
     // Port 0 picks a free port. Throws std::runtime_error with the reason.
     static std::unique_ptr<TTcpServer> Listen(const std::string& host, uint16_t port,
-                                              TDevices devices);
+                                              TDevices devices,
+                                              std::shared_ptr<TRequestLog> log = nullptr);
     ~TTcpServer();
     TTcpServer(const TTcpServer&) = delete;
     TTcpServer& operator=(const TTcpServer&) = delete;
@@ -29,7 +31,9 @@ public:
     void Stop();
 
 private:
-    TTcpServer(int fd, TDevices devices);
+    TTcpServer(int fd, TDevices devices, std::shared_ptr<TRequestLog> log);
+    void Log(const std::vector<uint8_t>& wire, int tid, int unit, std::span<const uint8_t> pdu,
+             std::string result, std::string reason = {});
     void AcceptLoop();
     void Serve(int fd);
     void Answer(int fd, TSimDevice* d, uint16_t tid, uint16_t previousTid, uint8_t unit,
@@ -37,6 +41,7 @@ private:
 
     int fd_;
     TDevices devices_;
+    std::shared_ptr<TRequestLog> log_;
     TWake wake_;
     std::thread acceptThread_;
     std::mutex mutex_;

@@ -45,13 +45,38 @@ void PrintHelp()
         "  --link PATH        make PATH a symlink to the pty (implies --pty)\n"
         "  --tty PATH         serve an existing serial port, set to the first device's baud/parity\n"
         "  --device SETTINGS  a device; repeat for several on the same line (default: address=1)\n"
-        "  --dump FILE        on exit, write every register write as JSON:\n"
-        "                     {\"changes\":[{\"device\",\"address\",\"old\",\"new\",\"time\",\"elapsed\"}]}\n"
+        "  --dump FILE        keep a log of every request, and write it with every register write\n"
+        "                     as JSON to FILE on exit and on each SIGUSR1 (the file is replaced\n"
+        "                     whole, never half-written)\n"
         "\n"
-        "SETTINGS is a comma-separated list of key=value settings and fault switches:\n%s"
+        "SETTINGS is a comma-separated list of key=value settings, fault switches and presets:\n%s"
         "\n"
         "A device answers only its own address, and only while the line runs at its baud rate.\n"
-        "On TCP the unit identifier picks the device; with a single device any unit id reaches it.\n",
+        "On TCP the unit identifier picks the device; with a single device any unit id reaches it.\n"
+        "\n"
+        "The dump:\n"
+        "{\"sequence\": N (1 for the first dump, +1 for each),\n"
+        " \"changes\": [{\"device\",\"address\",\"old\",\"new\",\"time\",\"elapsed\"}, ...],\n"
+        " \"requests\": [{\"n\", \"t_ms\", \"transport\", \"baud\", \"tid\", \"unit\", \"function\",\n"
+        "               \"start\", \"count\", \"values\", \"sub\", \"data\", \"result\", \"reason\",\n"
+        "               \"hex\"}, ...],\n"
+        " \"requests_dropped\": N}\n"
+        "One request entry per frame received, in order of arrival:\n"
+        "  n          1, 2, ... since start\n"
+        "  t_ms       ms since start (monotonic clock, 0.001 ms steps)\n"
+        "  transport  \"tcp\", \"rtu\" or \"ascii\"\n"
+        "  baud       serial only: the line's speed when the frame came\n"
+        "  tid        tcp only: the transaction id\n"
+        "  unit       slave address / unit id (absent when the bytes made no frame)\n"
+        "  function   function code; start, count for 3, 6 (count 1) and 16; values for 6\n"
+        "             and 16; sub and data (words) for 8; each only when the request holds it\n"
+        "  result     \"reply\", \"exception N\", \"silent\" (reason: \"fault\", \"broadcast\",\n"
+        "             \"listen only\") or \"ignored\" (reason: \"other address\", \"other speed\",\n"
+        "             \"other mode\", \"bad checksum\", \"bad frame\", \"incomplete frame\",\n"
+        "             \"noise\", \"bad header\"); on tcp an unknown unit gets \"exception 11\"\n"
+        "             with the reason \"other address\"\n"
+        "  hex        the bytes as received, \"01 03 00 01 00 01 D5 CA\"\n"
+        "The log keeps the latest 100000 requests; requests_dropped counts older ones.\n",
         vsim::DeviceSettingsHelp());
 }
 
@@ -126,18 +151,38 @@ int main(int argc, char** argv)
         if (!addresses.insert(settings.address).second)
             Usage("--device " + text + ": address " + std::to_string(settings.address) +
                   " is already taken");
-        devices.push_back(std::make_shared<vsim::TSimDevice>(settings));
+        try {
+            devices.push_back(std::make_shared<vsim::TSimDevice>(settings));
+        } catch (const std::invalid_argument& e) {
+            Usage("--device " + text + ": " + e.what());
+        }
     }
     if (devices.empty())
         devices.push_back(std::make_shared<vsim::TSimDevice>(vsim::TDeviceSettings{}));
 
     // Signals are taken by sigwait below, never by a handler in a server thread.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
+
+    // Only a dump can show the log, and a long demo without one should not grow it.
+    const auto log = options.dump ? std::make_shared<vsim::TRequestLog>() : nullptr;
+    uint64_t dumps = 0;
+    auto dump = [&] {
+        if (!options.dump)
+            return true;
+        try {
+            vsim::WriteDump(*options.dump, devices, log.get(), ++dumps);
+            return true;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "vortan-sim: %s\n", e.what());
+            return false;
+        }
+    };
 
     std::unique_ptr<vsim::TTcpServer> tcp;
     std::unique_ptr<vsim::TSerialServer> pty;
@@ -145,12 +190,12 @@ int main(int argc, char** argv)
     try {
         if (options.tcp) {
             const auto [host, port] = ParseTcp(*options.tcp);
-            tcp = vsim::TTcpServer::Listen(host, port, devices);
+            tcp = vsim::TTcpServer::Listen(host, port, devices, log);
         }
         if (options.pty)
-            pty = vsim::TSerialServer::OpenPty(devices);
+            pty = vsim::TSerialServer::OpenPty(devices, log);
         if (options.tty)
-            tty = vsim::TSerialServer::OpenTty(*options.tty, devices);
+            tty = vsim::TSerialServer::OpenTty(*options.tty, devices, log);
         if (options.link) {
             unlink(options.link->c_str());
             if (symlink(pty->Path().c_str(), options.link->c_str()) != 0)
@@ -175,8 +220,13 @@ int main(int argc, char** argv)
     }
     std::fflush(stdout);
 
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    // SIGUSR1 dumps while serving, so that a test can look between two steps.
+    for (int signal = SIGUSR1; signal == SIGUSR1;) {
+        if (sigwait(&signals, &signal) != 0)
+            break;
+        if (signal == SIGUSR1)
+            dump();
+    }
 
     if (tcp)
         tcp->Stop();
@@ -186,13 +236,5 @@ int main(int argc, char** argv)
         tty->Stop();
     if (options.link)
         unlink(options.link->c_str());
-    if (options.dump) {
-        try {
-            vsim::WriteDump(*options.dump, devices);
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "vortan-sim: %s\n", e.what());
-            return 1;
-        }
-    }
-    return 0;
+    return dump() ? 0 : 1;
 }

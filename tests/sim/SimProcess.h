@@ -21,6 +21,7 @@ public:
                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
     bool Running() const { return child_.Running(); }
+    pid_t Pid() const { return child_.Pid(); }
     uint16_t TcpPort() const;
     const std::string& PtyPath() const { return pty_; }
     const std::vector<std::string>& Lines() const { return lines_; }

@@ -2,6 +2,7 @@
 // --dump do what they say; SIGINT and SIGTERM end it cleanly.
 
 #include "RawLink.h"
+#include "SimLog.h"
 #include "SimProcess.h"
 
 #include <gtest/gtest.h>
@@ -35,6 +36,12 @@ TEST(SimCliTest, BadArgumentsExitWithStatusTwo)
         {{"--tcp", "127.0.0.1:http"}, "--tcp 127.0.0.1:http: port must be a number from 0 to 65535"},
         {{"--tcp"}, "--tcp needs a value"},
         {{"--serial"}, "unknown option \"--serial\""},
+        {{"--device", "set=5000"}, "set=5000: needs ADDR:VALUE[:VALUE...]"},
+        {{"--device", "set=65535:1:2"}, "set=65535:1:2: runs past register 65535"},
+        {{"--device", "set=100:0x1g"}, "set=100:0x1g: 0x1g is not a number"},
+        {{"--device", "set=1:5"}, "register 1 is computed by the meter and cannot be preset"},
+        {{"--device", "refuse=abc"}, "refuse=abc: abc is not a number"},
+        {{"--device", "protect=-1"}, "protect=-1: must be between 0 and 4294967295"},
     };
     for (const Row& r : rows) {
         SimProcess sim(r.args, std::chrono::milliseconds(3000));
@@ -91,6 +98,11 @@ TEST(SimCliTest, DumpListsWhatTheClientWrote)
     EXPECT_EQ(changes[1].at("address"), 1115);
     EXPECT_EQ(changes[1].at("new"), 3);
     EXPECT_TRUE(changes[1].at("time").is_string());
+    // The log at exit, and no SIGUSR1 dump before it.
+    EXPECT_EQ(json.at("sequence"), 1);
+    const auto requests = RequestsOf(json);
+    EXPECT_EQ(Briefs(requests), (std::vector<std::string>{"fc16 29257+1 [0] reply", "fc6 0+1 [1] exception 2",
+                                                          "fc6 1115+1 [3] reply"}));
     std::remove(dump.c_str());
 }
 
