@@ -7,6 +7,7 @@
 #include "QtMainThread.h"
 #include "SearchReport.h"
 
+#include "SimLog.h"
 #include "WindowHarness.h"
 
 #include <QAccessible>
@@ -38,51 +39,10 @@ using namespace std::chrono_literals;
 using search::TFormVeriMBPara;
 using tarnwick::IDialogService;
 using tarnwick::RecordingDialogService;
-using testing_support::Bytes;
-using testing_support::PtyPair;
-using testing_support::ScriptedPeer;
+using simtest::LoggedSim;
 using windowtest::Sim;
 
-// A device on a pty that answers function 8 at one speed, and function 17 with `id` unless
-// `noId`; every request is kept with the speed the line ran at.
-struct Device {
-    struct Seen {
-        uint8_t address, function;
-        uint32_t baud;
-        testing_support::Clock::time_point at;
-    };
-
-    Device(uint8_t address, uint32_t baud, std::string id, bool noId = false)
-        : peer(pty, [=, this](const Bytes& r) -> std::vector<ScriptedPeer::Piece> {
-              const uint32_t speed = pty.SlaveBaud();
-              {
-                  std::lock_guard lock(mutex);
-                  seen.push_back({r[0], r.size() > 1 ? r[1] : uint8_t{0}, speed, testing_support::Clock::now()});
-              }
-              if (r.size() < 4 || r[0] != address || speed != baud)
-                  return {};
-              if (r[1] == 0x08)
-                  return {{Bytes(r.begin(), r.end())}};
-              if (r[1] == 0x11 && !noId) {
-                  Bytes reply = {address, 0x11, static_cast<uint8_t>(id.size())};
-                  reply.insert(reply.end(), id.begin(), id.end());
-                  return {{testing_support::WithCrc(reply)}};
-              }
-              return {};
-          })
-    {
-    }
-    std::vector<Seen> Requests()
-    {
-        std::lock_guard lock(mutex);
-        return seen;
-    }
-
-    PtyPair pty;
-    std::mutex mutex;
-    std::vector<Seen> seen;
-    ScriptedPeer peer;
-};
+std::vector<std::string> Device(const std::string& settings) { return {"--pty", "--device", settings}; }
 
 class SearchWindow : public ::testing::Test {
 protected:
@@ -221,14 +181,14 @@ TEST_F(SearchWindow, StartsWithItsChoicesAndHiddenResults)
 
 TEST_F(SearchWindow, FamilyMeterAndForeignDeviceOnTwoPorts)
 {
-    Sim meter({"--pty", "--device", "address=5,baud=9600"});
-    Device foreign(5, 9600, "ACME FLOW 2000");
-    Offer({meter.Pty(), foreign.pty.SlavePath()});
+    Sim meter(Device("address=5,baud=9600"));
+    LoggedSim foreign(Device("address=5,baud=9600,id=ACME FLOW 2000"));
+    Offer({meter.Pty(), foreign.PtyPath()});
     Narrow("-", 5, "9600", "None");
     Search();
     EXPECT_EQ(Rows("StringGrid_flx_dev"), std::vector<QStringList>({{QString::fromStdString(meter.Pty()), "5", "9600", "None"}}));
     EXPECT_EQ(Rows("StringGrid_oth_dev"),
-              std::vector<QStringList>({{QString::fromStdString(foreign.pty.SlavePath()), "5", "9600", "None"}}));
+              std::vector<QStringList>({{QString::fromStdString(foreign.PtyPath()), "5", "9600", "None"}}));
     ASSERT_EQ(search::VortanDevices.size(), 1u);
     EXPECT_EQ(search::VortanDevices[0].ComPort, meter.Pty());
     EXPECT_EQ(search::VortanDevices[0].BaudRate, modbus::br9600);
@@ -242,40 +202,42 @@ TEST_F(SearchWindow, FamilyMeterAndForeignDeviceOnTwoPorts)
 
 TEST_F(SearchWindow, FixedAddressTriesEveryBaudAndParityInOrderAndSilenceCostsTheTimeout)
 {
-    Device meter(17, 19200, "KALDOR VORTAN V3");
-    Offer({meter.pty.SlavePath()});
-    Narrow(meter.pty.SlavePath(), 17, "-", "-");
+    LoggedSim meter(Device("address=17"));
+    const QString port = QString::fromStdString(meter.PtyPath());
+    Offer({meter.PtyPath()});
+    Narrow(meter.PtyPath(), 17, "-", "-");
     Search();
-    std::vector<std::pair<int, uint32_t>> wire;
-    for (const auto& s : meter.Requests())
-        wire.emplace_back(s.function, s.baud);
-    const std::vector<std::pair<int, uint32_t>> expected = {
-        {8, 9600}, {8, 9600}, {8, 9600}, {8, 19200}, {17, 19200}, {8, 19200}, {17, 19200}, {8, 19200}, {17, 19200}};
+    const auto seen = meter.Requests();
+    std::vector<std::string> wire;
+    for (const auto& r : seen)
+        wire.push_back("fc" + std::to_string(r.function) + "@" + std::to_string(r.baud) + " " + r.result);
+    const std::vector<std::string> expected = {
+        "fc8@9600 ignored",   "fc8@9600 ignored",   "fc8@9600 ignored",  "fc8@19200 reply", "fc17@19200 reply",
+        "fc8@19200 reply",    "fc17@19200 reply",   "fc8@19200 reply",   "fc17@19200 reply"};
     EXPECT_EQ(wire, expected);
+    for (const auto& r : seen)
+        EXPECT_EQ(r.unit, 17);
     // A pty carries no parity: the meter answers all three, listed in the order tried.
-    EXPECT_EQ(Rows("StringGrid_flx_dev"),
-              std::vector<QStringList>({{QString::fromStdString(meter.pty.SlavePath()), "17", "19200", "None"},
-                                        {QString::fromStdString(meter.pty.SlavePath()), "17", "19200", "Odd"},
-                                        {QString::fromStdString(meter.pty.SlavePath()), "17", "19200", "Even"}}));
+    EXPECT_EQ(Rows("StringGrid_flx_dev"), std::vector<QStringList>({{port, "17", "19200", "None"},
+                                                                    {port, "17", "19200", "Odd"},
+                                                                    {port, "17", "19200", "Even"}}));
     EXPECT_EQ(MessageTexts(), std::vector<QString>({"|Search completed - 3 Modbus device(s) found !"}));
     // Each silent combination waits out the 500 ms time-out before the next probe.
-    const auto seen = meter.Requests();
     ASSERT_GE(seen.size(), 4u);
     for (size_t i = 0; i < 3; ++i) {
-        const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(seen[i + 1].at - seen[i].at);
-        EXPECT_GE(gap.count(), 490) << i;
-        EXPECT_LT(gap.count(), 900) << i;
+        EXPECT_GE(seen[i + 1].tMs - seen[i].tMs, 490) << i;
+        EXPECT_LT(seen[i + 1].tMs - seen[i].tMs, 900) << i;
     }
 }
 
 TEST_F(SearchWindow, DeviceWithoutIdentificationIsAnOtherDevice)
 {
-    Device noid(3, 19200, "", true);
-    Offer({noid.pty.SlavePath()});
-    Narrow(noid.pty.SlavePath(), 3, "19200", "Even");
+    Sim noid(Device("address=3,noid"));
+    Offer({noid.Pty()});
+    Narrow(noid.Pty(), 3, "19200", "Even");
     Search();
     EXPECT_EQ(Rows("StringGrid_oth_dev"),
-              std::vector<QStringList>({{QString::fromStdString(noid.pty.SlavePath()), "3", "19200", "Even"}}));
+              std::vector<QStringList>({{QString::fromStdString(noid.Pty()), "3", "19200", "Even"}}));
     EXPECT_EQ(Rows("StringGrid_flx_dev"), std::vector<QStringList>({{"", "", "", ""}}));
     EXPECT_EQ(MessageTexts(), std::vector<QString>({"|Search completed - No VORTAN found !"}));
     EXPECT_FALSE(ReportButtonsShown());
@@ -291,10 +253,11 @@ TEST_F(SearchWindow, NoPortEndsAtOnce)
 
 TEST_F(SearchWindow, StopEndsTheWalkWithoutAMessage)
 {
-    Device silent(1, 19200, "", true);
-    Offer({silent.pty.SlavePath()});
-    Narrow(silent.pty.SlavePath(), 0, "-", "-");
-    WhileSearching([&] { return silent.Requests().size() >= 2; },
+    LoggedSim meter(Device("address=1,silent"));
+    Offer({meter.PtyPath()});
+    Narrow(meter.PtyPath(), 0, "-", "-");
+    // The third combination is being tried: two probes have gone out.
+    WhileSearching([&] { return Find<QComboBox>("ComboBox_parity")->currentText() == "Even"; },
                    [&] {
                        EXPECT_EQ(Find<QPushButton>("Bt_start_ver_ser_para")->text(), "Stop");
                        EXPECT_FALSE(Find<QWidget>("ComboBox_baud")->isEnabled());
@@ -302,19 +265,58 @@ TEST_F(SearchWindow, StopEndsTheWalkWithoutAMessage)
                        Search();
                    });
     Search();
-    const size_t probes = silent.Requests().size();
-    EXPECT_LE(probes, 3u);
     EXPECT_TRUE(MessageTexts().empty());
     ExpectIdle();
-    QTest::qWait(600);  // one time-out: nothing more goes out
-    EXPECT_EQ(silent.Requests().size(), probes);
+    // Absence can only be seen by waiting: one time-out, then nothing more goes out.
+    QTest::qWait(600);
+    const size_t probes = meter.Requests().size();
+    EXPECT_GE(probes, 2u);
+    EXPECT_LE(probes, 3u);
+    QTest::qWait(600);
+    EXPECT_EQ(meter.Requests().size(), probes);
+}
+
+TEST_F(SearchWindow, QuickSearchWalksAllPortsAtOnce)
+{
+    LoggedSim a(Device("address=2"));
+    LoggedSim b(Device("address=2,baud=9600,id=ACME FLOW 2000"));
+    Offer({a.PtyPath(), b.PtyPath()});
+    Narrow("-", 2, "-", "None");
+    Find<QCheckBox>("CheckBox_quick_search")->setChecked(true);
+    bool bothHeld = false;
+    QString timeLeft;
+    WhileSearching([&] { return !Find<QLabel>("Label_time_left")->isHidden(); },
+                   [&] {
+                       timeLeft = Find<QLabel>("Label_time_left")->text();
+                       int held = 0;
+                       for (const auto& path : {a.PtyPath(), b.PtyPath()}) {
+                           const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+                           held += ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+                           ::close(fd);
+                       }
+                       bothHeld = held == 2;
+                   });
+    Search();
+    EXPECT_TRUE(bothHeld);
+    EXPECT_TRUE(timeLeft.startsWith("Time left: at most ")) << timeLeft.toStdString();
+    EXPECT_EQ(Rows("StringGrid_flx_dev"),
+              std::vector<QStringList>({{QString::fromStdString(a.PtyPath()), "2", "19200", "None"}}));
+    EXPECT_EQ(Rows("StringGrid_oth_dev"),
+              std::vector<QStringList>({{QString::fromStdString(b.PtyPath()), "2", "9600", "None"}}));
+    const auto seen = a.Requests();
+    ASSERT_EQ(seen.size(), 3u);  // 9600 silent, 19200 probe and identification
+    EXPECT_EQ(seen[0].baud, 9600u);
+    EXPECT_EQ(seen[1].baud, 19200u);
+    EXPECT_GE(seen[1].tMs - seen[0].tMs, search::QuickProbeTimeoutMs(9600, modbus::psNone) - 5.0);
+    EXPECT_LT(seen[1].tMs - seen[0].tMs, 300);
+    EXPECT_TRUE(Find<QWidget>("Label_time_left")->isHidden());
 }
 
 TEST_F(SearchWindow, PortHeldByAnotherProgramAbortsTheSearch)
 {
-    Device meter(1, 19200, "KALDOR VORTAN V3");
-    Offer({meter.pty.SlavePath()});
-    const int held = ::open(meter.pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    LoggedSim meter(Device("address=1"));
+    Offer({meter.PtyPath()});
+    const int held = ::open(meter.PtyPath().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(held, 0);
     ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
     Narrow("-", 1, "19200", "-");
@@ -329,7 +331,7 @@ TEST_F(SearchWindow, PortHeldByAnotherProgramAbortsTheSearch)
 
 TEST_F(SearchWindow, ApplyWithoutSelectionRefuses)
 {
-    Sim meter({"--pty", "--device", "address=1"});
+    Sim meter(Device("address=1"));
     Offer({meter.Pty()});
     Narrow(meter.Pty(), 1, "19200", "Even");
     Search();
@@ -341,7 +343,7 @@ TEST_F(SearchWindow, ApplyWithoutSelectionRefuses)
 // The report of the devices found; the lists are program-wide, so a test may set them.
 TEST_F(SearchWindow, ReportIsSavedWithCrLfAndPrinted)
 {
-    Sim meter({"--pty", "--device", "address=1"});
+    Sim meter(Device("address=1"));
     Offer({meter.Pty()});
     Narrow(meter.Pty(), 1, "19200", "Even");
     Search();
@@ -426,7 +428,7 @@ TEST_F(SearchWindow, ReportIsSavedWithCrLfAndPrinted)
 // Connect talks to the meter.
 TEST(SearchFromMainWindow, ApplyCopiesTheSettingsAndConnectReachesTheMeter)
 {
-    Sim meter({"--pty", "--device", "address=9,baud=9600"});
+    Sim meter(Device("address=9,baud=9600"));
     setenv("TARNWICK_SERIAL_PORTS", meter.Pty().c_str(), 1);
     windowtest::TempConfig config;
     // Echo removal off: the meter's answer to the probe would look like an echo.
