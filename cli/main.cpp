@@ -3,6 +3,7 @@
 #include "Measure.h"
 #include "ModbusError.h"
 #include "Output.h"
+#include "Search.h"
 #include "SerialBackend.h"
 #include "TcpBackend.h"
 #include "TcpSocket.h"
@@ -104,6 +105,18 @@ int main(int argc, char** argv)
     measure->add_option("--loop", loop, "Repeat N times")->check(CLI::Range(1, 100000000));
     measure->add_option("--interval", interval, "Pause between repetitions, ms");
     std::optional<MeasureTarget> target;
+    SearchOptions searchOptions;
+    std::string searchBaud = "-", searchParity = "-";
+    auto* searchCmd = app.add_subcommand(
+        "search", "Find devices by trying port, address, baud rate (9600, 19200) and parity in turn");
+    searchCmd->add_option("--port", searchOptions.choice.ports, "A port to search; repeat for several (default: all)");
+    searchCmd->add_option("--address", searchOptions.choice.address, "Only this address (default: 1 to 247)")
+        ->check(CLI::Range(1, 247));
+    searchCmd->add_option("--baud", searchBaud, "Only this baud rate")->check(CLI::IsMember({"9600", "19200"}));
+    searchCmd->add_option("--parity", searchParity, "Only this parity")->check(CLI::IsMember({"none", "odd", "even"}));
+    searchCmd->add_flag("--quick", searchOptions.quick,
+                        "Time-outs from the line speed, and all ports at the same time");
+    searchCmd->add_flag("--json", searchOptions.json, "One JSON object per device found");
 
     try {
         app.parse(argc, argv);
@@ -113,6 +126,20 @@ int main(int argc, char** argv)
             for (const auto& p : list)
                 std::cout << p << '\n';
             return kExitOk;
+        }
+        if (searchCmd->parsed()) {
+            if (!port.empty())
+                searchOptions.choice.ports.insert(searchOptions.choice.ports.begin(), port);
+            if (searchOptions.choice.ports.empty())
+                modbus::EnumerateSerialPorts(searchOptions.choice.ports);
+            searchOptions.choice.baudText = searchBaud;
+            searchOptions.choice.parityText = searchParity == "-" ? "-"
+                                              : searchParity == "none" ? "None"
+                                              : searchParity == "odd"  ? "Odd"
+                                                                       : "Even";
+            searchOptions.echo = echo;
+            searchOptions.json = searchOptions.json || json;
+            return RunSearch(searchOptions, std::cout, std::cerr);
         }
         if (port.empty() && tcp.empty())
             throw CLI::RequiredError("--port or --tcp");

@@ -112,7 +112,8 @@ public:
 
     bool Configure(const LineSettings& s) override
     {
-        if (fd_ < 0)
+        // Speed 0 would hang the line up (B0) rather than set a rate.
+        if (fd_ < 0 || s.baud == 0)
             return false;
         termios t{};
         if (::tcgetattr(fd_, &t) != 0)

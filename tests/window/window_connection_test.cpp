@@ -214,7 +214,7 @@ TEST(WindowConnection, EmptySlaveAddressBecomesOne)
 namespace windowtest {
 namespace {
 
-TEST(WindowConnection, ModbusSettingsButtonOpensTheSerialDialogInStandardModeOnly)
+TEST(WindowConnection, ModbusSettingsButtonOpensTheSerialDialogOrTheExpertEditor)
 {
     TempConfig config;
     {
@@ -235,9 +235,16 @@ TEST(WindowConnection, ModbusSettingsButtonOpensTheSerialDialogInStandardModeOnl
     EXPECT_NE(config.ReadIni().find("BaudRate=6\r\n"), std::string::npos);
     EXPECT_NE(config.ReadIni().find("Parity=0\r\n"), std::string::npos);
 
+    // Expert mode opens the full connection editor instead, under the same caption.
     Window expert({"-expert"});
+    bool fullEditor = false;
+    expert.dialogs.onDialog = [&](QDialog& d) {
+        fullEditor = d.findChild<QWidget*>("PageControl") != nullptr;
+        return static_cast<int>(QDialog::Rejected);
+    };
     expert.Click("Bt_mb_settings");
-    EXPECT_EQ(expert.CountCaption("Modbus Settings"), 0);
+    EXPECT_EQ(expert.CountCaption("Modbus Settings"), 1);
+    EXPECT_TRUE(fullEditor);
 }
 
 }  // namespace

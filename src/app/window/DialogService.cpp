@@ -117,8 +117,10 @@ QString RecordingDialogService::SaveFileName(QWidget*, const QString& caption, c
     return answer;
 }
 
-bool RecordingDialogService::Print(QWidget*, QPrinter&)
+bool RecordingDialogService::Print(QWidget*, QPrinter& printer)
 {
+    if (printAnswer && onPrint)
+        onPrint(printer);
     shown.push_back({Shown::Kind::Print, QString(), QString(), Icon::None, 0, printAnswer ? Ok : Cancel});
     return printAnswer;
 }

@@ -82,6 +82,8 @@ public:
     std::deque<int> answers;           // for MessageBox
     std::deque<QString> fileNames;     // for SaveFileName; empty queue: cancelled
     bool printAnswer = false;
+    // Sets up the printer as the user's choice in the print dialog would (a PDF file, say).
+    std::function<void(QPrinter&)> onPrint;
     // Plays the user inside a program dialog; without it the dialog is rejected.
     std::function<int(QDialog&)> onDialog;
     // Runs while a message box is "open", as a user would act while it is shown.

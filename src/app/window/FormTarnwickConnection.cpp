@@ -3,7 +3,10 @@
 
 #include "FormTarnwick.h"
 
+#include "MBParaVeri.h"
+#include "ModbusConnectionEditor.h"
 #include "MB_Serial_Parameters.h"
+#include "QtMainThread.h"
 #include "StatusPanels.h"
 
 #include "ConnectionRules.h"
@@ -235,9 +238,17 @@ void TFormTarnwick::SetConnectedControls(bool on)
 
 void TFormTarnwick::Bt_mb_settingsClick()
 {
-    // The full connection editor of expert mode comes with its own dialog.
-    if (expert_mode)
+    if (expert_mode) {
+        modbus::EditorHooks hooks;
+        hooks.exec = [this](QDialog& dialog) { return m_dialogs.Exec(dialog); };
+        hooks.showMessage = [this](QWidget* parent, const QString& text) { m_dialogs.ShowException(parent, text); };
+        try {
+            modbus::EditConnection(*ModbusConnection, QStringLiteral("Modbus Settings"), hooks, this);
+        } catch (const modbus::EModbusError& e) {
+            ShowError(ErrorText(e));
+        }
         return;
+    }
     TForm_mb_settings dialog(*ModbusConnection, this);
     dialog.SetErrorHandler([this](const QString& text) { ShowError(text); });
     m_dialogs.Exec(dialog);
@@ -245,7 +256,16 @@ void TFormTarnwick::Bt_mb_settingsClick()
 
 void TFormTarnwick::Bt_veri_mb_paraClick()
 {
-    // The device search window opens here once it exists.
+    search::TFormVeriMBPara dialog(*m_mainThread, m_dialogs, this);
+    dialog.OnApply = [this](const search::TVortan_Device& device) {
+        SpEd_slave_adr->setValue(device.Addr);
+        try {
+            search::ApplyToConnection(*ModbusConnection, device);
+        } catch (const modbus::EModbusError& e) {
+            ShowError(ErrorText(e));
+        }
+    };
+    m_dialogs.Exec(dialog);
 }
 
 }  // namespace tarnwick

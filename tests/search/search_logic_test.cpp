@@ -1,0 +1,188 @@
+// The walk's order and numbers, and the report's text, without a port or a window.
+
+#include "SearchReport.h"
+#include "SearchWalk.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using namespace search;
+using modbus::psEven;
+using modbus::psNone;
+using modbus::psOdd;
+
+std::string Key(const TCombination& c)
+{
+    return c.port + "/" + std::to_string(c.address) + "/" + c.baudText + "/" + c.parityText;
+}
+
+TEST(SearchWalk, OrderIsPortAddressBaudParity)
+{
+    const auto all = Combinations({{"A", "B"}, 0, "-", "-"});
+    ASSERT_EQ(all.size(), 2u * 247 * 2 * 3);
+    const char* first[] = {"A/1/9600/None", "A/1/9600/Odd", "A/1/9600/Even", "A/1/19200/None",
+                           "A/1/19200/Odd", "A/1/19200/Even", "A/2/9600/None"};
+    for (size_t i = 0; i < std::size(first); ++i)
+        EXPECT_EQ(Key(all[i]), first[i]);
+    EXPECT_EQ(Key(all[1481]), "A/247/19200/Even");
+    EXPECT_EQ(Key(all[1482]), "B/1/9600/None");
+    EXPECT_EQ(all[1].baud, modbus::br9600);
+    EXPECT_EQ(all[1].parity, psOdd);
+    EXPECT_EQ(all[5].baud, modbus::br19200);
+    EXPECT_EQ(all[5].parity, psEven);
+}
+
+TEST(SearchWalk, ChoicesNarrowTheWalk)
+{
+    struct Case {
+        TSearchChoice choice;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {{{"A"}, 17, "-", "-"},
+         {"A/17/9600/None", "A/17/9600/Odd", "A/17/9600/Even", "A/17/19200/None", "A/17/19200/Odd", "A/17/19200/Even"}},
+        {{{"A", "B"}, 5, "19200", "Odd"}, {"A/5/19200/Odd", "B/5/19200/Odd"}},
+        {{{}, 0, "-", "-"}, {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> got;
+        for (const auto& comb : Combinations(c.choice))
+            got.push_back(Key(comb));
+        EXPECT_EQ(got, c.expected);
+    }
+    const auto perPort = CombinationsPerPort({{"A", "B"}, 5, "-", "None"});
+    ASSERT_EQ(perPort.size(), 2u);
+    EXPECT_EQ(Key(perPort[1][1]), "B/5/19200/None");
+}
+
+TEST(SearchWalk, ProgressIsTheRoundedSumOfSteps)
+{
+    EXPECT_EQ(ProgressPosition(0, 0), 0);  // no port: no division by zero
+    EXPECT_EQ(ProgressPosition(5, 0), 0);
+    EXPECT_EQ(ProgressPosition(1, 6), 17);
+    EXPECT_EQ(ProgressPosition(3, 6), 50);
+    EXPECT_EQ(ProgressPosition(6, 6), 100);
+    EXPECT_EQ(ProgressPosition(14, 2964), 0);   // 0.47
+    EXPECT_EQ(ProgressPosition(15, 2964), 1);   // 0.506
+    EXPECT_EQ(ProgressPosition(2964, 2964), 100);
+}
+
+TEST(SearchWalk, QuickTimeoutIsWireTimePlusMarginWithAFloor)
+{
+    // 16 bytes of 11 bits at 9600 bit/s: 18.33 ms, rounded up.
+    EXPECT_EQ(WireTimeUs(16, 9600, psEven), 18334u);
+    EXPECT_EQ(WireTimeUs(16, 9600, psNone), 16667u);
+    EXPECT_EQ(QuickProbeTimeoutMs(9600, psEven), 19u + QuickTurnaroundMarginMs);
+    EXPECT_EQ(QuickProbeTimeoutMs(9600, psNone), 17u + QuickTurnaroundMarginMs);
+    EXPECT_EQ(QuickProbeTimeoutMs(19200, psOdd), std::max(QuickFloorMs, 10u + QuickTurnaroundMarginMs));
+    EXPECT_EQ(QuickProbeTimeoutMs(115200, psNone), QuickFloorMs);
+    EXPECT_EQ(QuickProbeTimeoutMs(300, psNone), 534u + QuickTurnaroundMarginMs);
+    TCombination c{"A", 1, "9600", "Even", modbus::br9600, psEven};
+    EXPECT_EQ(ProbeTimeoutMs(c, false), 500u);
+    EXPECT_EQ(ProbeTimeoutMs(c, true), 59u);
+    const auto list = Combinations({{"A"}, 1, "-", "-"});
+    EXPECT_EQ(RemainingMs(list, 0, false), 3000u);
+    EXPECT_EQ(RemainingMs(list, 4, false), 1000u);
+}
+
+TEST(SearchWalk, IdentificationMarkerBeforeTheFirstZeroOrFF)
+{
+    auto bytes = [](std::string s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+    EXPECT_TRUE(IsVortanIdentification(bytes("KALDOR VORTAN V3\xFF" "ARM")));
+    EXPECT_FALSE(IsVortanIdentification(bytes("KALDOR vortan")));
+    EXPECT_FALSE(IsVortanIdentification(bytes("OTHER\xFFVORTAN")));
+    EXPECT_FALSE(IsVortanIdentification(bytes(std::string("OTHER\0VORTAN", 12))));
+    EXPECT_FALSE(IsVortanIdentification({}));
+}
+
+TEST(SearchReport, RowsAre57CharactersWithTheirPadding)
+{
+    struct Case {
+        int addr;
+        const char* baud;
+        const char* parity;
+        const char* row;
+    } cases[] = {
+        {1, "9600", "None", "|     1      |   9600   |  None  |    8     |     1     |"},
+        {17, "19200", "Even", "|    17      |  19200   |  Even  |    8     |     1     |"},
+        {247, "19200", "Odd", "|   247      |  19200   |   Odd  |    8     |     1     |"},
+        {100, "9600", "Odd", "|   100      |   9600   |   Odd  |    8     |     1     |"},
+        {0, "9600", "None", "|   0      |   9600   |  None  |    8     |     1     |"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ReportRow(c.addr, c.baud, c.parity), c.row) << c.addr;
+        if (c.addr > 0) {
+            EXPECT_EQ(std::string(c.row).size(), 57u);
+        }
+    }
+    for (const char* fixed : {ReportTitle, ReportRule, ReportVortanBox, ReportOtherBox, ReportHeader})
+        EXPECT_EQ(std::string(fixed).size(), 57u) << fixed;
+}
+
+const std::vector<TVortan_Device> TwoMeters = {{"A", 1, modbus::br9600, "9600", psNone, "None"},
+                                               {"B", 247, modbus::br19200, "19200", psOdd, "Odd"}};
+const std::vector<TOther_Device> OneOther = {{"A", 17, "19200", "Even"}};
+
+TEST(SearchReport, SavedAndPrintedLayouts)
+{
+    const std::string rule = ReportRule;
+    const std::vector<std::string> saved = SavedReportLines(TwoMeters, OneOther);
+    const std::vector<std::string> expected = {
+        ReportTitle, "", "", rule, ReportVortanBox, rule, ReportHeader, rule,
+        ReportRow(1, "9600", "None"), rule, ReportRow(247, "19200", "Odd"), rule, "", "", "", "",
+        rule, ReportOtherBox, rule, ReportHeader, rule, ReportRow(17, "19200", "Even"), rule};
+    EXPECT_EQ(saved, expected);
+
+    const auto noOther = SavedReportLines(TwoMeters, {});
+    EXPECT_EQ(noOther.size(), expected.size() - 2);
+    EXPECT_EQ(noOther.back(), rule);
+    EXPECT_EQ(noOther[noOther.size() - 4], ReportOtherBox);
+
+    const auto printed = PrintedReportLines(TwoMeters, OneOther);
+    ASSERT_EQ(printed.size(), 3 + 1 + 2 + 9 + 3 + 7u);
+    const std::string margin(16, ' ');
+    for (int i : {0, 1, 2, 4, 5, 15, 16, 17})
+        EXPECT_EQ(printed[i].text, "") << i;
+    EXPECT_EQ(printed[3].text, margin + ReportTitle);
+    EXPECT_TRUE(printed[3].bold);
+    EXPECT_EQ(printed[13].text, margin + ReportRow(247, "19200", "Odd"));
+    EXPECT_EQ(printed[19].text, margin + ReportOtherBox);
+    for (size_t i = 6; i < printed.size(); ++i) {
+        if (!printed[i].text.empty()) {
+            EXPECT_TRUE(printed[i].text.rfind(margin + "|", 0) == 0 || printed[i].text.rfind(margin + "-", 0) == 0);
+        }
+    }
+}
+
+TEST(SearchReport, FileNameGetsTxtOnlyWhenItLacksIt)
+{
+    EXPECT_EQ(ReportFileName("/tmp/x"), "/tmp/x.txt");
+    EXPECT_EQ(ReportFileName("/tmp/x.txt"), "/tmp/x.txt");
+    EXPECT_EQ(ReportFileName("/tmp/x.TXT"), "/tmp/x.TXT");
+    EXPECT_EQ(ReportFileName("/tmp/x.txt.txt"), "/tmp/x.txt.txt");
+    EXPECT_EQ(ReportFileName("/tmp/x.text"), "/tmp/x.text.txt");
+    EXPECT_EQ(ReportFileName("txt"), "txt.txt");
+}
+
+TEST(SearchReport, FileHasCrLfAndErrorsAreReported)
+{
+    const auto path = std::filesystem::temp_directory_path() / ("tarnwick-report-" + std::to_string(getpid()) + ".txt");
+    ASSERT_EQ(WriteReportFile(path.string(), {"a", "", "b"}), "");
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    EXPECT_EQ(s.str(), "a\r\n\r\nb\r\n");
+    std::filesystem::remove(path);
+
+    EXPECT_NE(WriteReportFile("/nonexistent-dir/x.txt", {"a"}), "");
+    // A full device fails at flush or close, not at open.
+    if (std::filesystem::exists("/dev/full")) {
+        EXPECT_NE(WriteReportFile("/dev/full", SavedReportLines(TwoMeters, OneOther)), "");
+    }
+}
+
+}  // namespace

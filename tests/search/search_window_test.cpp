@@ -1,0 +1,471 @@
+// The search window against simulated devices on real pseudo-terminals: what it tries, in what
+// order and at what speed, what it lists, and what it does with the result.
+
+#include "MBParaVeri.h"
+
+#include "FoundDevices.h"
+#include "QtMainThread.h"
+#include "SearchReport.h"
+
+#include "SimLog.h"
+#include "WindowHarness.h"
+
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPrinter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using namespace std::chrono_literals;
+using search::TFormVeriMBPara;
+using tarnwick::IDialogService;
+using tarnwick::RecordingDialogService;
+using simtest::LoggedSim;
+using windowtest::Sim;
+
+std::vector<std::string> Device(const std::string& settings) { return {"--pty", "--device", settings}; }
+
+class SearchWindow : public ::testing::Test {
+protected:
+    // The ports the window offers: only those of the test, whatever the machine has.
+    void Offer(const std::vector<std::string>& ports)
+    {
+        std::string list;
+        for (const auto& p : ports)
+            list += (list.empty() ? "" : ":") + p;
+        setenv("TARNWICK_SERIAL_PORTS", list.c_str(), 1);
+        windowtest::EnsureApplication();
+        mainThread = std::make_unique<tarnwick::QtMainThread>([](const std::string&) {});
+        form = std::make_unique<TFormVeriMBPara>(*mainThread, dialogs);
+        auto* box = Find<QComboBox>("ComboBox_com_port");
+        for (int i = box->count() - 1; i > 0; --i)
+            if (std::find(ports.begin(), ports.end(), box->itemText(i).toStdString()) == ports.end())
+                box->removeItem(i);
+    }
+    void TearDown() override { unsetenv("TARNWICK_SERIAL_PORTS"); }
+
+    template <typename W = QWidget>
+    W* Find(const char* name)
+    {
+        W* w = form->findChild<W*>(QString::fromLatin1(name));
+        if (!w)
+            throw std::runtime_error(name);
+        return w;
+    }
+    void Choose(const char* box, const QString& text)
+    {
+        auto* b = Find<QComboBox>(box);
+        const int i = b->findText(text);
+        ASSERT_GE(i, 0) << box << " has no " << text.toStdString();
+        b->setCurrentIndex(i);
+    }
+    void Narrow(const std::string& port, int address, const char* baud, const char* parity)
+    {
+        Choose("ComboBox_com_port", QString::fromStdString(port));
+        Find<QSpinBox>("SpinEdit_adr")->setValue(address);
+        Choose("ComboBox_baud", QString::fromLatin1(baud));
+        Choose("ComboBox_parity", QString::fromLatin1(parity));
+    }
+    // Runs a whole search (the click returns when it has ended).
+    void Search() { Find<QPushButton>("Bt_start_ver_ser_para")->click(); }
+    std::vector<QStringList> Rows(const char* grid)
+    {
+        std::vector<QStringList> rows;
+        auto* g = Find<QTableWidget>(grid);
+        for (int r = 0; r < g->rowCount(); ++r) {
+            QStringList cells;
+            for (int c = 0; c < 4; ++c)
+                cells << (g->item(r, c) ? g->item(r, c)->text() : QString());
+            rows.push_back(cells);
+        }
+        return rows;
+    }
+    std::vector<QString> MessageTexts() const
+    {
+        std::vector<QString> texts;
+        for (const auto& s : dialogs.shown)
+            if (s.kind == RecordingDialogService::Shown::Kind::MessageBox)
+                texts.push_back(s.caption + "|" + s.text);
+        return texts;
+    }
+    bool ReportButtonsShown()
+    {
+        return !Find<QWidget>("Bt_apply_para")->isHidden() && !Find<QWidget>("BitBtn_save")->isHidden() &&
+               !Find<QWidget>("BitBtn_print")->isHidden() && !Find<QWidget>("Label_save_print_para")->isHidden();
+    }
+    void ExpectIdle()
+    {
+        EXPECT_EQ(Find<QPushButton>("Bt_start_ver_ser_para")->text(), "Search");
+        EXPECT_TRUE(Find<QWidget>("ProgressBar")->isHidden());
+        EXPECT_EQ(Find<QProgressBar>("ProgressBar")->value(), 0);
+        EXPECT_FALSE(Find<QWidget>("Bt_cancel")->isHidden());
+        EXPECT_EQ(Find<QComboBox>("ComboBox_com_port")->currentText(), "-");
+        EXPECT_EQ(Find<QSpinBox>("SpinEdit_adr")->value(), 0);
+        for (const char* c : {"ComboBox_com_port", "SpinEdit_adr", "ComboBox_baud", "ComboBox_parity"})
+            EXPECT_TRUE(Find<QWidget>(c)->isEnabled()) << c;
+        EXPECT_FALSE(form->Searching());
+    }
+    // Acts once `when` holds, from inside the running search, as the user would.
+    void WhileSearching(std::function<bool()> when, std::function<void()> act)
+    {
+        auto* poll = new QTimer(form.get());
+        poll->setInterval(5);
+        QObject::connect(poll, &QTimer::timeout, form.get(), [=] {
+            if (when()) {
+                poll->stop();
+                act();
+            }
+        });
+        poll->start();
+    }
+
+    RecordingDialogService dialogs;
+    std::unique_ptr<tarnwick::QtMainThread> mainThread;
+    std::unique_ptr<TFormVeriMBPara> form;
+};
+
+TEST_F(SearchWindow, StartsWithItsChoicesAndHiddenResults)
+{
+    Offer({"/tmp/tarnwick-a", "/tmp/tarnwick-b"});
+    EXPECT_EQ(form->windowTitle(), "Verify Modbus Parameters");
+    auto items = [&](const char* name) {
+        QStringList l;
+        auto* b = Find<QComboBox>(name);
+        for (int i = 0; i < b->count(); ++i)
+            l << b->itemText(i);
+        return l;
+    };
+    EXPECT_EQ(items("ComboBox_com_port"), QStringList({"-", "/tmp/tarnwick-a", "/tmp/tarnwick-b"}));
+    EXPECT_EQ(items("ComboBox_baud"), QStringList({"-", "9600", "19200"}));
+    EXPECT_EQ(items("ComboBox_parity"), QStringList({"-", "None", "Odd", "Even"}));
+    EXPECT_EQ(Find<QCheckBox>("CheckBox_EchoQueryBeforeReply")->text(), "Echo Query\nBefore Reply");
+    EXPECT_FALSE(Find<QCheckBox>("CheckBox_quick_search")->isChecked());
+    EXPECT_EQ(Rows("StringGrid_flx_dev"), std::vector<QStringList>({{"", "", "", ""}}));
+    EXPECT_FALSE(Find<QWidget>("StringGrid_oth_dev")->isEnabled());
+    EXPECT_FALSE(ReportButtonsShown());
+    EXPECT_TRUE(Find<QWidget>("Bt_apply_para")->isHidden());
+    ExpectIdle();
+    // Every control can be found by a screen reader, and the image buttons act through it.
+    for (QWidget* w : form->findChildren<QWidget*>()) {
+        if (w->focusPolicy() != Qt::NoFocus && !w->objectName().isEmpty() && !w->objectName().startsWith("qt_")) {
+            EXPECT_FALSE(QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name).isEmpty())
+                << w->objectName().toStdString();
+        }
+    }
+    QAccessibleInterface* save = QAccessible::queryAccessibleInterface(Find<QToolButton>("BitBtn_save"));
+    EXPECT_EQ(save->text(QAccessible::Name), "Save");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(Find<QToolButton>("BitBtn_print"))->text(QAccessible::Name), "Print");
+    save->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].kind, RecordingDialogService::Shown::Kind::SaveFile);
+}
+
+TEST_F(SearchWindow, FamilyMeterAndForeignDeviceOnTwoPorts)
+{
+    Sim meter(Device("address=5,baud=9600"));
+    LoggedSim foreign(Device("address=5,baud=9600,id=ACME FLOW 2000"));
+    Offer({meter.Pty(), foreign.PtyPath()});
+    Narrow("-", 5, "9600", "None");
+    Search();
+    EXPECT_EQ(Rows("StringGrid_flx_dev"), std::vector<QStringList>({{QString::fromStdString(meter.Pty()), "5", "9600", "None"}}));
+    EXPECT_EQ(Rows("StringGrid_oth_dev"),
+              std::vector<QStringList>({{QString::fromStdString(foreign.PtyPath()), "5", "9600", "None"}}));
+    ASSERT_EQ(search::VortanDevices.size(), 1u);
+    EXPECT_EQ(search::VortanDevices[0].ComPort, meter.Pty());
+    EXPECT_EQ(search::VortanDevices[0].BaudRate, modbus::br9600);
+    EXPECT_EQ(search::VortanDevices[0].Parity, modbus::psNone);
+    ASSERT_EQ(search::OtherDevices.size(), 1u);
+    EXPECT_EQ(MessageTexts(), std::vector<QString>({"|Search completed - 2 Modbus device(s) found !"}));
+    EXPECT_EQ(dialogs.shown.back().icon, IDialogService::Icon::Warning);
+    EXPECT_TRUE(ReportButtonsShown());
+    ExpectIdle();
+}
+
+TEST_F(SearchWindow, FixedAddressTriesEveryBaudAndParityInOrderAndSilenceCostsTheTimeout)
+{
+    LoggedSim meter(Device("address=17"));
+    const QString port = QString::fromStdString(meter.PtyPath());
+    Offer({meter.PtyPath()});
+    Narrow(meter.PtyPath(), 17, "-", "-");
+    Search();
+    const auto seen = meter.Requests();
+    std::vector<std::string> wire;
+    for (const auto& r : seen)
+        wire.push_back("fc" + std::to_string(r.function) + "@" + std::to_string(r.baud) + " " + r.result);
+    const std::vector<std::string> expected = {
+        "fc8@9600 ignored",   "fc8@9600 ignored",   "fc8@9600 ignored",  "fc8@19200 reply", "fc17@19200 reply",
+        "fc8@19200 reply",    "fc17@19200 reply",   "fc8@19200 reply",   "fc17@19200 reply"};
+    EXPECT_EQ(wire, expected);
+    for (const auto& r : seen)
+        EXPECT_EQ(r.unit, 17);
+    // A pty carries no parity: the meter answers all three, listed in the order tried.
+    EXPECT_EQ(Rows("StringGrid_flx_dev"), std::vector<QStringList>({{port, "17", "19200", "None"},
+                                                                    {port, "17", "19200", "Odd"},
+                                                                    {port, "17", "19200", "Even"}}));
+    EXPECT_EQ(MessageTexts(), std::vector<QString>({"|Search completed - 3 Modbus device(s) found !"}));
+    // Each silent combination waits out the 500 ms time-out before the next probe.
+    ASSERT_GE(seen.size(), 4u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_GE(seen[i + 1].tMs - seen[i].tMs, 490) << i;
+        EXPECT_LT(seen[i + 1].tMs - seen[i].tMs, 900) << i;
+    }
+}
+
+TEST_F(SearchWindow, DeviceWithoutIdentificationIsAnOtherDevice)
+{
+    Sim noid(Device("address=3,noid"));
+    Offer({noid.Pty()});
+    Narrow(noid.Pty(), 3, "19200", "Even");
+    Search();
+    EXPECT_EQ(Rows("StringGrid_oth_dev"),
+              std::vector<QStringList>({{QString::fromStdString(noid.Pty()), "3", "19200", "Even"}}));
+    EXPECT_EQ(Rows("StringGrid_flx_dev"), std::vector<QStringList>({{"", "", "", ""}}));
+    EXPECT_EQ(MessageTexts(), std::vector<QString>({"|Search completed - No VORTAN found !"}));
+    EXPECT_FALSE(ReportButtonsShown());
+}
+
+TEST_F(SearchWindow, NoPortEndsAtOnce)
+{
+    Offer({});
+    Search();
+    EXPECT_EQ(MessageTexts(), std::vector<QString>({"|Search completed - No VORTAN found !"}));
+    ExpectIdle();
+}
+
+TEST_F(SearchWindow, StopEndsTheWalkWithoutAMessage)
+{
+    LoggedSim meter(Device("address=1,silent"));
+    Offer({meter.PtyPath()});
+    Narrow(meter.PtyPath(), 0, "-", "-");
+    // The third combination is being tried: two probes have gone out.
+    WhileSearching([&] { return Find<QComboBox>("ComboBox_parity")->currentText() == "Even"; },
+                   [&] {
+                       EXPECT_EQ(Find<QPushButton>("Bt_start_ver_ser_para")->text(), "Stop");
+                       EXPECT_FALSE(Find<QWidget>("ComboBox_baud")->isEnabled());
+                       EXPECT_TRUE(Find<QWidget>("Bt_cancel")->isHidden());
+                       Search();
+                   });
+    Search();
+    EXPECT_TRUE(MessageTexts().empty());
+    ExpectIdle();
+    // Absence can only be seen by waiting: one time-out, then nothing more goes out.
+    QTest::qWait(600);
+    const size_t probes = meter.Requests().size();
+    EXPECT_GE(probes, 2u);
+    EXPECT_LE(probes, 3u);
+    QTest::qWait(600);
+    EXPECT_EQ(meter.Requests().size(), probes);
+}
+
+TEST_F(SearchWindow, QuickSearchWalksAllPortsAtOnce)
+{
+    LoggedSim a(Device("address=2"));
+    LoggedSim b(Device("address=2,baud=9600,id=ACME FLOW 2000"));
+    Offer({a.PtyPath(), b.PtyPath()});
+    Narrow("-", 2, "-", "None");
+    Find<QCheckBox>("CheckBox_quick_search")->setChecked(true);
+    bool bothHeld = false;
+    QString timeLeft;
+    WhileSearching([&] { return !Find<QLabel>("Label_time_left")->isHidden(); },
+                   [&] {
+                       timeLeft = Find<QLabel>("Label_time_left")->text();
+                       int held = 0;
+                       for (const auto& path : {a.PtyPath(), b.PtyPath()}) {
+                           const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+                           held += ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+                           ::close(fd);
+                       }
+                       bothHeld = held == 2;
+                   });
+    Search();
+    EXPECT_TRUE(bothHeld);
+    EXPECT_TRUE(timeLeft.startsWith("Time left: at most ")) << timeLeft.toStdString();
+    EXPECT_EQ(Rows("StringGrid_flx_dev"),
+              std::vector<QStringList>({{QString::fromStdString(a.PtyPath()), "2", "19200", "None"}}));
+    EXPECT_EQ(Rows("StringGrid_oth_dev"),
+              std::vector<QStringList>({{QString::fromStdString(b.PtyPath()), "2", "9600", "None"}}));
+    const auto seen = a.Requests();
+    ASSERT_EQ(seen.size(), 3u);  // 9600 silent, 19200 probe and identification
+    EXPECT_EQ(seen[0].baud, 9600u);
+    EXPECT_EQ(seen[1].baud, 19200u);
+    EXPECT_GE(seen[1].tMs - seen[0].tMs, search::QuickProbeTimeoutMs(9600, modbus::psNone) - 5.0);
+    EXPECT_LT(seen[1].tMs - seen[0].tMs, 300);
+    EXPECT_TRUE(Find<QWidget>("Label_time_left")->isHidden());
+}
+
+TEST_F(SearchWindow, PortHeldByAnotherProgramAbortsTheSearch)
+{
+    LoggedSim meter(Device("address=1"));
+    Offer({meter.PtyPath()});
+    const int held = ::open(meter.PtyPath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    Narrow("-", 1, "19200", "-");
+    Search();
+    ::close(held);
+    EXPECT_EQ(MessageTexts(), std::vector<QString>({"ERROR|Search was aborted! - Maybe one ComPort is opened?"}));
+    EXPECT_EQ(dialogs.shown.back().icon, IDialogService::Icon::Error);
+    EXPECT_TRUE(meter.Requests().empty());
+    EXPECT_FALSE(ReportButtonsShown());
+    ExpectIdle();
+}
+
+TEST_F(SearchWindow, ApplyWithoutSelectionRefuses)
+{
+    Sim meter(Device("address=1"));
+    Offer({meter.Pty()});
+    Narrow(meter.Pty(), 1, "19200", "Even");
+    Search();
+    Find<QPushButton>("Bt_apply_para")->click();
+    EXPECT_EQ(MessageTexts().back(), "ERROR|No VORTAN Device selected !");
+    EXPECT_EQ(form->result(), 0);
+}
+
+// The report of the devices found; the lists are program-wide, so a test may set them.
+TEST_F(SearchWindow, ReportIsSavedWithCrLfAndPrinted)
+{
+    Sim meter(Device("address=1"));
+    Offer({meter.Pty()});
+    Narrow(meter.Pty(), 1, "19200", "Even");
+    Search();
+    ASSERT_TRUE(ReportButtonsShown());
+    search::VortanDevices = {{"a", 1, modbus::br9600, "9600", modbus::psNone, "None"},
+                             {"a", 17, modbus::br19200, "19200", modbus::psEven, "Even"},
+                             {"b", 247, modbus::br19200, "19200", modbus::psOdd, "Odd"}};
+    search::OtherDevices = {{"b", 17, "9600", "Even"}};
+    const std::string expected =
+        "                  FOUND MODBUS DEVICES                   \r\n\r\n\r\n"
+        "---------------------------------------------------------\r\n"
+        "|                    VORTAN Devices                     |\r\n"
+        "---------------------------------------------------------\r\n"
+        "| Slave-Addr | BaudRate | Parity | DataBits | StopBits  |\r\n"
+        "---------------------------------------------------------\r\n"
+        "|     1      |   9600   |  None  |    8     |     1     |\r\n"
+        "---------------------------------------------------------\r\n"
+        "|    17      |  19200   |  Even  |    8     |     1     |\r\n"
+        "---------------------------------------------------------\r\n"
+        "|   247      |  19200   |   Odd  |    8     |     1     |\r\n"
+        "---------------------------------------------------------\r\n"
+        "\r\n\r\n\r\n\r\n"
+        "---------------------------------------------------------\r\n"
+        "|                     Other Devices                     |\r\n"
+        "---------------------------------------------------------\r\n"
+        "| Slave-Addr | BaudRate | Parity | DataBits | StopBits  |\r\n"
+        "---------------------------------------------------------\r\n"
+        "|    17      |   9600   |  Even  |    8     |     1     |\r\n"
+        "---------------------------------------------------------\r\n";
+    windowtest::TempConfig dir;
+    auto read = [](const std::filesystem::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    };
+    const auto base = dir.Dir() / "devices";
+    const auto existing = dir.Dir() / "old.txt";
+    std::ofstream(existing) << "keep";
+    dialogs.fileNames = {QString::fromStdString(base.string()), QString::fromStdString(existing.string()),
+                         QString::fromStdString((dir.Dir() / "missing" / "x").string())};
+    for (int i = 0; i < 3; ++i)
+        Find<QToolButton>("BitBtn_save")->click();
+    EXPECT_EQ(read(base.string() + ".txt"), expected);
+    // A name that ends in .txt is taken as it is: no "old.txt.txt" beside it.
+    EXPECT_EQ(read(existing), expected);
+    EXPECT_FALSE(std::filesystem::exists(existing.string() + ".txt"));
+    ASSERT_EQ(dialogs.shown.back().kind, RecordingDialogService::Shown::Kind::Exception);
+    EXPECT_TRUE(dialogs.shown.back().text.contains("missing/x.txt")) << dialogs.shown.back().text.toStdString();
+    // Cancelled save: nothing happens.
+    const size_t shownBefore = dialogs.shown.size();
+    Find<QToolButton>("BitBtn_save")->click();
+    EXPECT_EQ(dialogs.shown.size(), shownBefore + 1);
+
+    const auto pdf = dir.Dir() / "report.pdf";
+    dialogs.printAnswer = true;
+    dialogs.onPrint = [&](QPrinter& printer) {
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QString::fromStdString(pdf.string()));
+    };
+    Find<QToolButton>("BitBtn_print")->click();
+    EXPECT_EQ(dialogs.shown.back().kind, RecordingDialogService::Shown::Kind::Print);
+    EXPECT_EQ(read(pdf).substr(0, 5), "%PDF-");
+    EXPECT_GT(std::filesystem::file_size(pdf), 1000u);
+    // The text itself where poppler's tools are installed.
+    if (std::filesystem::exists("/usr/bin/pdftotext")) {
+        const auto text = testing_support::RunProgram({"/usr/bin/pdftotext", "-layout", pdf.string(), "-"});
+        // Its layout guesses the spaces; the cells and their order are what it reads back.
+        std::string cells;
+        for (char ch : text.out)
+            if (ch != ' ' && ch != '\n')
+                cells += ch;
+        EXPECT_NE(cells.find("FOUNDMODBUSDEVICES"), std::string::npos) << text.out;
+        EXPECT_NE(cells.find("|1|9600|None|8|1|----"), std::string::npos) << text.out;
+        EXPECT_NE(cells.find("|247|19200|Odd|8|1|----"), std::string::npos) << text.out;
+        EXPECT_NE(cells.find("OtherDevices|---------------------------------------------------------|Slave-Addr|BaudRate|Parity|DataBits|StopBits|---------------------------------------------------------|17|9600|Even|8|1|"),
+                  std::string::npos) << text.out;
+    }
+}
+
+// Through the main window: the found meter's settings reach its connection, and the next
+// Connect talks to the meter.
+TEST(SearchFromMainWindow, ApplyCopiesTheSettingsAndConnectReachesTheMeter)
+{
+    Sim meter(Device("address=9,baud=9600"));
+    setenv("TARNWICK_SERIAL_PORTS", meter.Pty().c_str(), 1);
+    windowtest::TempConfig config;
+    // Echo removal off: the meter's answer to the probe would look like an echo.
+    config.WriteIni(windowtest::SerialIni("/dev/ttyNONE", 1, false));
+    windowtest::Window w;
+    w.Form().Connection().SetFlowControl(modbus::fcRtsCts);
+    w.Form().Connection().SetTransmissionMode(modbus::tmASCII);
+    w.dialogs.onDialog = [&](QDialog& d) {
+        auto find = [&](const char* n) { return d.findChild<QWidget*>(QString::fromLatin1(n)); };
+        auto* port = static_cast<QComboBox*>(find("ComboBox_com_port"));
+        port->setCurrentIndex(port->findText(QString::fromStdString(meter.Pty())));
+        static_cast<QSpinBox*>(find("SpinEdit_adr"))->setValue(9);
+        static_cast<QComboBox*>(find("ComboBox_baud"))->setCurrentIndex(1);
+        static_cast<QComboBox*>(find("ComboBox_parity"))->setCurrentIndex(1);
+        static_cast<QPushButton*>(find("Bt_start_ver_ser_para"))->click();
+        static_cast<QTableWidget*>(find("StringGrid_flx_dev"))->selectRow(0);
+        static_cast<QPushButton*>(find("Bt_apply_para"))->click();
+        return d.result();
+    };
+    w.Click("Bt_veri_mb_para");
+    unsetenv("TARNWICK_SERIAL_PORTS");
+    ASSERT_FALSE(w.dialogs.shown.empty());
+    EXPECT_EQ(w.dialogs.shown.back().caption, "Verify Modbus Parameters");
+    EXPECT_EQ(w.dialogs.shown.back().answer, QDialog::Accepted);
+    EXPECT_EQ(w.Find<QSpinBox>("SpEd_slave_adr")->value(), 9);
+    const auto& c = w.Form().Connection();
+    EXPECT_EQ(c.Port(), meter.Pty());
+    EXPECT_EQ(c.BaudRate(), modbus::br9600);
+    EXPECT_EQ(c.Parity(), modbus::psNone);
+    EXPECT_EQ(c.FlowControl(), modbus::fcNone);
+    EXPECT_EQ(c.TransmissionMode(), modbus::tmRTU);
+    EXPECT_EQ(c.DataBits(), modbus::db8);
+    EXPECT_EQ(c.StopBits(), modbus::sb1);
+    EXPECT_FALSE(c.RTSEnabled());
+    EXPECT_FALSE(c.DTREnabled());
+    w.Click("Bt_dis_connect");
+    EXPECT_TRUE(w.WaitFor([&] { return w.Form().IsConnected(); }));
+}
+
+}  // namespace
