@@ -29,6 +29,17 @@ uint32_t ComputeEffectiveSilentInterval(TTransmissionMode mode, uint32_t silentI
     return static_cast<uint32_t>(std::min<uint64_t>(ms, std::numeric_limits<uint32_t>::max()));
 }
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+uint64_t BitsPerCharacter(TDataBits dataBits, TParityScheme parity, TStopBits stopBits)
+{
+    return 1 + (dataBits == db7 ? 7 : 8) + (parity != psNone ? 1 : 0) + (stopBits == sb2 ? 2 : 1);
+}
+
+}  // namespace
+
 TModbusConnection::TModbusConnection(IMainThread& mainThread, PortFactory portFactory)
     : mainThread_(mainThread),
       portFactory_(portFactory ? std::move(portFactory) : PortFactory(CreatePosixSerialPort))
@@ -141,10 +152,14 @@ bool TModbusConnection::ApplyLineSettings()
 
 void TModbusConnection::RecomputeSilentInterval()
 {
-    const uint32_t v = ComputeEffectiveSilentInterval(transmissionMode_, silentInterval_, LineBaud(),
+    const uint32_t baud = LineBaud();
+    const uint32_t v = ComputeEffectiveSilentInterval(transmissionMode_, silentInterval_, baud,
                                                       dataBits_, parity_, stopBits_);
+    const uint64_t rate = baud ? baud : 1;
+    const uint64_t charUs = (BitsPerCharacter(dataBits_, parity_, stopBits_) * 1000000 + rate - 1) / rate;
     std::unique_lock lock(settingsLock_);
     effectiveSilentInterval_ = v;
+    characterTimeUs_ = static_cast<uint32_t>(std::min<uint64_t>(charUs, std::numeric_limits<uint32_t>::max()));
 }
 
 #define TARNWICK_INACTIVE_SETTER(Name, member)      \
@@ -307,9 +322,12 @@ bool TModbusConnection::SendFrame(const uint8_t* bytes, int length)
     const bool toggle = flowControl_ == fcRtsToggle;
     if (toggle)
         port_io_->SetRTS(true);
-    const bool ok = port_io_->Write(bytes, length, static_cast<int>(std::min<uint32_t>(
-                                                       SendTimeout(), std::numeric_limits<int>::max())));
-    port_io_->Drain();
+    const uint32_t sendTimeout = SendTimeout();
+    const auto writeStart = Clock::now();
+    bool ok = port_io_->Write(bytes, length,
+                              static_cast<int>(std::min<uint32_t>(sendTimeout, std::numeric_limits<int>::max())));
+    if (ok)
+        ok = AwaitTransmitted(writeStart, length, sendTimeout);
     if (toggle) {
         if (const uint32_t hold = RTSHoldDelay())
             std::this_thread::sleep_for(std::chrono::milliseconds(hold));
@@ -318,6 +336,36 @@ bool TModbusConnection::SendFrame(const uint8_t* bytes, int length)
     if (OnAfterFrameSendAsync)
         OnAfterFrameSendAsync(*this);
     return ok;
+}
+
+// The driver's queue tells what it still holds; the frame's wire time covers what sits in the
+// transmitter's FIFO or an adapter, which no driver reports reliably. A line that has not sent
+// the frame by its wire time plus SendTimeout is stalled (CTS held low, a hung adapter).
+bool TModbusConnection::AwaitTransmitted(Clock::time_point writeStart, int length,
+                                         uint32_t sendTimeoutMs)
+{
+    uint32_t charUs;
+    {
+        std::shared_lock lock(settingsLock_);
+        charUs = characterTimeUs_;
+    }
+    const auto sent = writeStart + std::chrono::microseconds(uint64_t(length) * charUs);
+    const auto deadline = sent + std::chrono::milliseconds(sendTimeoutMs);
+    for (;;) {
+        const int queued = port_io_->OutputQueued();
+        const auto now = Clock::now();
+        if (queued <= 0) {
+            std::this_thread::sleep_until(sent);
+            return true;
+        }
+        if (now >= deadline) {
+            port_io_->Purge(false, true);
+            return false;
+        }
+        const auto step = std::clamp<Clock::duration>(std::chrono::microseconds(uint64_t(queued) * charUs),
+                                                      std::chrono::milliseconds(1), std::chrono::milliseconds(20));
+        std::this_thread::sleep_until(std::min(now + step, deadline));
+    }
 }
 
 int TModbusConnection::ReceiveFrame(uint8_t* buf, int capacity, int firstTimeoutMs,

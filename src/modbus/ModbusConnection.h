@@ -6,6 +6,7 @@
 #include "SerialPort.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <shared_mutex>
@@ -119,6 +120,8 @@ public:
 
     // Port procedures of the worker thread.
     void PurgePort(bool input, bool output);
+    // False when the bytes could not be handed over, or the line did not send them within
+    // their wire time plus SendTimeout (the output is purged then).
     bool SendFrame(const uint8_t* bytes, int length);
     // Wire bytes of one frame; firstTimeoutMs < 0 waits without limit (server mode). `echo` is
     // the request as sent when the line may return it before the reply.
@@ -141,6 +144,8 @@ private:
     LineSettings CurrentLineSettings() const;
     int ReceiveRTU(uint8_t* buf, int capacity, int firstTimeoutMs, const uint8_t* echo, int echoLength);
     int ReceiveASCII(uint8_t* buf, int capacity, int firstTimeoutMs);
+    bool AwaitTransmitted(std::chrono::steady_clock::time_point writeStart, int length,
+                          uint32_t sendTimeoutMs);
     void Deliver(TModbusTransaction& t);
     void DeliverFrame(const TFrameData& data, bool sent);
 
@@ -177,6 +182,7 @@ private:
     uint32_t sendTimeout_ = 1000;
     uint32_t turnaroundDelay_ = 100;
     uint32_t effectiveSilentInterval_ = 16;
+    uint32_t characterTimeUs_ = 573;  // 11 bits at 19200 baud
     std::atomic<bool> echoQueryBeforeReply_{false};
     std::atomic<bool> endFrameByLength_{false};
 

@@ -259,10 +259,14 @@ public:
         return true;
     }
 
-    void Drain() override
+    // Polled instead of tcdrain, which waits without limit when the line is stalled (CTS held
+    // low) and cannot be interrupted.
+    int OutputQueued() override
     {
-        if (fd_ >= 0)
-            ::tcdrain(fd_);
+        int n = 0;
+        if (fd_ < 0 || ::ioctl(fd_, TIOCOUTQ, &n) != 0)
+            return 0;
+        return n;
     }
 
     void SetRTS(bool on) override { SetModemBit(TIOCM_RTS, on); }
