@@ -40,6 +40,20 @@ uint64_t BitsPerCharacter(TDataBits dataBits, TParityScheme parity, TStopBits st
 
 }  // namespace
 
+uint32_t ComputeInterFrameGap(TTransmissionMode mode, uint32_t silentInterval, uint32_t baud,
+                              TDataBits dataBits, TParityScheme parity, TStopBits stopBits)
+{
+    if (mode != tmRTU)
+        return 0;
+    const uint64_t rate = baud ? baud : 1;
+    // 3.5 characters = 7 half characters.
+    const uint64_t gap = (7 * BitsPerCharacter(dataBits, parity, stopBits) * 1000 + 2 * rate - 1) / (2 * rate);
+    const uint32_t silent =
+        ComputeEffectiveSilentInterval(mode, silentInterval, baud, dataBits, parity, stopBits);
+    return static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(gap, silent),
+                                                    std::numeric_limits<uint32_t>::max()));
+}
+
 TModbusConnection::TModbusConnection(IMainThread& mainThread, PortFactory portFactory)
     : mainThread_(mainThread),
       portFactory_(portFactory ? std::move(portFactory) : PortFactory(CreatePosixSerialPort))
@@ -155,10 +169,13 @@ void TModbusConnection::RecomputeSilentInterval()
     const uint32_t baud = LineBaud();
     const uint32_t v = ComputeEffectiveSilentInterval(transmissionMode_, silentInterval_, baud,
                                                       dataBits_, parity_, stopBits_);
+    const uint32_t gap = ComputeInterFrameGap(transmissionMode_, silentInterval_, baud, dataBits_,
+                                              parity_, stopBits_);
     const uint64_t rate = baud ? baud : 1;
     const uint64_t charUs = (BitsPerCharacter(dataBits_, parity_, stopBits_) * 1000000 + rate - 1) / rate;
     std::unique_lock lock(settingsLock_);
     effectiveSilentInterval_ = v;
+    interFrameGap_ = gap;
     characterTimeUs_ = static_cast<uint32_t>(std::min<uint64_t>(charUs, std::numeric_limits<uint32_t>::max()));
 }
 
@@ -262,6 +279,12 @@ uint32_t TModbusConnection::EffectiveSilentInterval() const
     return effectiveSilentInterval_;
 }
 
+uint32_t TModbusConnection::InterFrameGap() const
+{
+    std::shared_lock lock(settingsLock_);
+    return interFrameGap_;
+}
+
 void TModbusConnection::SetEchoQueryBeforeReply(bool v)
 {
     echoQueryBeforeReply_ = v;
@@ -313,6 +336,14 @@ void TModbusConnection::PurgePort(bool input, bool output)
 {
     if (port_io_)
         port_io_->Purge(input, output);
+}
+
+void TModbusConnection::WaitForInterFrameGap()
+{
+    // A reply that ends as soon as it is whole leaves no silence behind it by itself.
+    if (lastByteReceived_ == Clock::time_point{})
+        return;
+    std::this_thread::sleep_until(lastByteReceived_ + std::chrono::milliseconds(InterFrameGap()));
 }
 
 bool TModbusConnection::SendFrame(const uint8_t* bytes, int length)
@@ -385,6 +416,7 @@ int TModbusConnection::ReceiveRTU(uint8_t* buf, int capacity, int firstTimeoutMs
     int n = port_io_->Read(buf, capacity);
     if (n <= 0)
         return 0;
+    lastByteReceived_ = Clock::now();
     const int gap = static_cast<int>(EffectiveSilentInterval());
     const bool byLength = endFrameByLength_;
     // A whole reply, or the echo of the request followed by a whole reply.
@@ -401,6 +433,7 @@ int TModbusConnection::ReceiveRTU(uint8_t* buf, int capacity, int firstTimeoutMs
         if (k <= 0)
             break;
         n += k;
+        lastByteReceived_ = Clock::now();
     }
     return n;
 }

@@ -66,6 +66,9 @@ public:
         Clock::time_point at;  // when its first byte was there to read
     };
     std::vector<Received> Requests() const;
+    // For each answer, the moment just before its last piece was written: no byte of it can
+    // have been read earlier.
+    std::vector<Clock::time_point> AnswerEnds() const;
     size_t RequestCount() const;
     bool WaitForRequests(size_t n, std::chrono::milliseconds timeout) const;
 
@@ -78,6 +81,7 @@ private:
     int stop_ = -1;
     mutable std::mutex mutex_;
     std::vector<Received> requests_;
+    std::vector<Clock::time_point> answerEnds_;
     std::thread thread_;
 };
 
