@@ -143,6 +143,44 @@ TEST(ConnectionProperties, LineSettingsReprogramAnOpenPort)
     EXPECT_EQ(h.connection.EffectiveSilentInterval(), 34u);  // 8O1 at 1200
 }
 
+struct LineCase {
+    const char* name;
+    TParityScheme parity;
+    TStopBits stop;
+    TFlowControl flow;
+};
+
+class ConnectionLine : public ::testing::TestWithParam<LineCase> {};
+
+// Bytes arrive as the line delivered them, also those with a parity or framing error: the
+// checksum decides. With input parity checking the kernel would hand over 0x00 instead.
+TEST_P(ConnectionLine, RawModeDeliversEveryByteAsRead)
+{
+    const LineCase& c = GetParam();
+    SerialHarness h;
+    h.connection.SetParity(c.parity);
+    h.connection.SetStopBits(c.stop);
+    h.connection.SetFlowControl(c.flow);
+    h.Open();
+    const termios t = h.pty.SlaveTermios();
+    EXPECT_EQ(t.c_iflag & (INPCK | IGNPAR | PARMRK | ISTRIP | IGNBRK | BRKINT | INLCR | IGNCR | ICRNL |
+                           IXON | IXOFF | IXANY),
+              0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_cflag & (CREAD | CLOCAL), tcflag_t(CREAD | CLOCAL));
+    EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.stop == sb2);
+    EXPECT_EQ((t.c_cflag & CRTSCTS) != 0, c.flow == fcRtsCts);
+    EXPECT_EQ(t.c_cc[VMIN], 0);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Connection, ConnectionLine,
+                         ::testing::Values(LineCase{"Even", psEven, sb1, fcNone},
+                                           LineCase{"Odd", psOdd, sb2, fcRtsCts},
+                                           LineCase{"None", psNone, sb2, fcRtsToggle}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(ConnectionOpen, HookedHandleIsLeftOpenForItsOwner)
 {
     SerialHarness h;

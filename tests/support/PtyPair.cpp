@@ -141,6 +141,13 @@ uint32_t PtyPair::SlaveBaud() const
     return modbus::ReadLineSpeed(master_);
 }
 
+termios PtyPair::SlaveTermios() const
+{
+    termios t{};
+    ::tcgetattr(slave_, &t);
+    return t;
+}
+
 ScriptedPeer::ScriptedPeer(PtyPair& pty, Responder responder, int gapMs)
     : pty_(pty), responder_(std::move(responder)), gapMs_(gapMs),
       stop_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <termios.h>
 #include <thread>
 #include <vector>
 
@@ -37,6 +38,8 @@ public:
     void Write(const Bytes& bytes);
     // Line speed the slave side was set to, in bits per second.
     uint32_t SlaveBaud() const;
+    // The slave side's settings as the code under test left them.
+    termios SlaveTermios() const;
     // Like pulling a USB adapter: the slave side sees a hang-up.
     void CloseMaster();
 
