@@ -41,7 +41,10 @@ void Printer::PrintJson(const Outcome& o)
     j["exception_code"] = o.exception ? nlohmann::ordered_json(o.exceptionCode) : nlohmann::ordered_json(nullptr);
     if (o.op == "read" || o.op == "measure" || o.op == "write" || o.op == "write-multiple") {
         j["start"] = o.start;
-        j["values"] = o.values;
+        // A read that failed read nothing: zeros would pass for register contents.
+        const bool read = o.op == "read" || o.op == "measure";
+        j["values"] = read && o.status != trSuccess ? nlohmann::ordered_json(nullptr)
+                                                    : nlohmann::ordered_json(o.values);
     }
     if (o.op == "id")
         j["data_hex"] = HexString(o.data);

@@ -194,38 +194,98 @@ std::string withoutLineStartBoms(std::string_view text)
     return out;
 }
 
-// Empty when the text is usable, else why not.
-std::string structuralProblem(std::string_view text)
+bool strayByte(unsigned char c)
 {
+    return (c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7F;
+}
+
+// Empty when the bytes can be read as text, else why not. NUL bytes at the very end, which an
+// interrupted write leaves behind, do not count.
+std::string binaryProblem(std::string_view text)
+{
+    std::string_view body = text;
+    while (!body.empty() && body.back() == '\0')
+        body.remove_suffix(1);
+    std::size_t stray = 0;
     std::size_t line = 1;
-    std::size_t lineStart = 0;
-    for (std::size_t i = 0; i <= text.size(); ++i) {
-        const bool end = i == text.size() || text[i] == '\n' || text[i] == '\r';
-        if (!end) {
-            const auto c = static_cast<unsigned char>(text[i]);
-            if ((c < 0x20 && c != '\t') || c == 0x7F) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "0x%02X", c);
-                return "it holds binary data (byte " + std::string(hex) + " in line "
-                       + std::to_string(line) + ")";
-            }
-            continue;
+    for (char ch : body) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\n')
+            ++line;
+        if (c == 0) {
+            return "it holds binary data (byte 0x00 in line " + std::to_string(line) + ")";
         }
-        std::string_view l = text.substr(lineStart, i - lineStart);
+        if (strayByte(c))
+            ++stray;
+    }
+    // A few stray bytes in a text are skipped; a file of them is no text.
+    if (stray * 10 > body.size())
+        return "it holds binary data (" + std::to_string(stray) + " control bytes in "
+               + std::to_string(body.size()) + ")";
+    return {};
+}
+
+// What an INI reader of the original platform takes from a text: stray control bytes are
+// dropped, and lines that are neither blank, a comment, a section "[...]" nor "key=value" are
+// skipped; the rest is read.
+struct CleanText {
+    std::string text;
+    std::vector<std::size_t> skippedLines;  // numbered from 1
+    std::size_t strayBytes = 0;
+};
+
+CleanText cleanText(std::string_view raw)
+{
+    CleanText out;
+    std::size_t lineNumber = 1;
+    std::size_t lineStart = 0;
+    for (std::size_t i = 0; i <= raw.size(); ++i) {
+        const bool end = i == raw.size() || raw[i] == '\n' || raw[i] == '\r';
+        if (!end)
+            continue;
+        std::string line;
+        for (char ch : raw.substr(lineStart, i - lineStart)) {
+            if (strayByte(static_cast<unsigned char>(ch)) || ch == '\0')
+                ++out.strayBytes;
+            else
+                line.push_back(ch);
+        }
+        std::string_view l = line;
         while (!l.empty() && (l.front() == ' ' || l.front() == '\t'))
             l.remove_prefix(1);
-        const bool ok = l.empty() || l.front() == ';' || l.front() == '#'
-                        || (l.front() == '[' && l.find(']') != std::string_view::npos)
-                        || (l.front() != '[' && l.find('=') != std::string_view::npos
-                            && l.front() != '=');
-        if (!ok)
-            return "line " + std::to_string(line) + " is neither a section, a key nor a comment";
-        if (i < text.size() && text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+        const bool usable = l.empty() || l.front() == ';' || l.front() == '#'
+                            || (l.front() == '[' && l.find(']') != std::string_view::npos)
+                            || (l.front() != '[' && l.front() != '=' && l.find('=') != std::string_view::npos);
+        if (usable)
+            out.text += line + "\n";
+        else
+            out.skippedLines.push_back(lineNumber);
+        if (i < raw.size() && raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')
             ++i;
-        ++line;
+        ++lineNumber;
         lineStart = i + 1;
     }
-    return {};
+    return out;
+}
+
+std::string skippedText(const CleanText& c)
+{
+    std::string what;
+    if (!c.skippedLines.empty()) {
+        what = c.skippedLines.size() == 1 ? "line " : "lines ";
+        for (std::size_t i = 0; i < c.skippedLines.size() && i < 10; ++i)
+            what += (i ? ", " : "") + std::to_string(c.skippedLines[i]);
+        if (c.skippedLines.size() > 10)
+            what += " and " + std::to_string(c.skippedLines.size() - 10) + " more";
+        what += c.skippedLines.size() == 1 ? " is not a section, a key nor a comment"
+                                           : " are not sections, keys nor comments";
+    }
+    if (c.strayBytes > 0) {
+        if (!what.empty())
+            what += ", and ";
+        what += std::to_string(c.strayBytes) + (c.strayBytes == 1 ? " stray control byte" : " stray control bytes");
+    }
+    return what;
 }
 
 }  // namespace
@@ -271,6 +331,7 @@ SettingsFile::LoadStatus SettingsFile::load()
     m_ini->ini.Reset();
     m_messages.clear();
     m_saveBlocked.clear();
+    m_skipped = false;
 
     std::error_code ec;
     if (!fs::exists(m_path, ec) && !ec)
@@ -308,11 +369,19 @@ SettingsFile::LoadStatus SettingsFile::load()
     text = withoutLineStartBoms(text);
 
     if (problem.empty())
-        problem = structuralProblem(text);
-    if (problem.empty() && m_ini->ini.LoadData(text) < 0)
-        problem = "it is not an INI file";
-    if (problem.empty())
-        return LoadStatus::Loaded;
+        problem = binaryProblem(text);
+    if (problem.empty()) {
+        const CleanText clean = cleanText(text);
+        if (m_ini->ini.LoadData(clean.text) < 0) {
+            problem = "it is not an INI file";
+        } else {
+            m_skipped = !clean.skippedLines.empty() || clean.strayBytes > 0;
+            if (m_skipped)
+                m_messages.push_back("In the settings file \"" + m_path.string() + "\", "
+                                     + skippedText(clean) + "; skipped, the rest is read.");
+            return LoadStatus::Loaded;
+        }
+    }
 
     m_ini->ini.Reset();
     fs::rename(m_path, backupPath(), ec);
@@ -446,6 +515,20 @@ StartupSettings TarnwickStartupSettings(SettingsFile& file, const TarnwickSettin
     if (status == SettingsFile::LoadStatus::Unreadable)
         return result;
 
+    // Every rewrite drops what was skipped: keep the file as the user left it first.
+    bool backedUp = false;
+    const auto backUp = [&] {
+        if (backedUp)
+            return;
+        backedUp = true;
+        const std::string err = file.backUp();
+        result.messages.push_back(err.empty()
+                                      ? "The settings file was kept as \"" + file.backupPath().string() + "\"."
+                                      : err);
+    };
+    if (file.skippedAny())
+        backUp();
+
     if (!file.hasSection(SectionModbusSettings)) {
         file.write(current);
         const std::string err = file.save();
@@ -461,11 +544,8 @@ StartupSettings TarnwickStartupSettings(SettingsFile& file, const TarnwickSettin
     if (!issues.empty()) {
         for (const SettingsIssue& issue : issues)
             result.messages.push_back(issue.message);
-        // The exit rewrite replaces the unusable values: keep the file as the user left it.
-        const std::string err = file.backUp();
-        result.messages.push_back(err.empty()
-                                      ? "The settings file was kept as \"" + file.backupPath().string() + "\"."
-                                      : err);
+        // The exit rewrite replaces the unusable values.
+        backUp();
     }
     return result;
 }

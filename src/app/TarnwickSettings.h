@@ -66,9 +66,11 @@ struct SettingsIssue {
 // The settings file, kept open for the whole run so that sections and keys this version does
 // not know survive a rewrite.
 //
-// "Cannot be parsed" means: larger than 1 MiB; a NUL byte or another control character than
-// TAB, CR or LF (binary junk); or a line that is neither blank, a comment (';' or '#'), a
-// section header "[...]" nor "key=value". Such a file is renamed to "<name>.bak" and the
+// A line that is neither blank, a comment (';' or '#'), a section header "[...]" nor
+// "key=value" is skipped, and so is a stray control byte (other than TAB, CR and LF); the rest
+// of the file is read, and the file is copied to "<name>.bak" before it is rewritten. Only a
+// file that cannot be read as text at all ("cannot be parsed": larger than 1 MiB, a NUL byte
+// before its end, or more than one control byte in ten) is renamed to "<name>.bak", and the
 // defaults are used. A single value that is not a number where one is expected, or out of
 // range, only loses that value: it reads as its default, and the file is copied to
 // "<name>.bak" before it is rewritten.
@@ -104,6 +106,8 @@ public:
 
     // Messages collected while loading, for the window to show.
     const std::vector<std::string>& messages() const { return m_messages; }
+    // Whether loading skipped lines or stray bytes, which a rewrite would lose.
+    bool skippedAny() const { return m_skipped; }
 
 private:
     struct Ini;
@@ -111,11 +115,12 @@ private:
     std::unique_ptr<Ini> m_ini;
     std::vector<std::string> m_messages;
     std::string m_saveBlocked;  // why saving would lose a file we could not back up
+    bool m_skipped = false;
 };
 
 // Start-up with the settings file: load; a file without "Modbus Settings" (new or foreign)
-// is first written with the current values; then read in the mode's form. A file with
-// unusable values is backed up before anything overwrites it.
+// is first written with the current values; then read in the mode's form. A file with skipped
+// lines or unusable values is backed up before anything overwrites it.
 struct StartupSettings {
     TarnwickSettings settings;
     std::vector<std::string> messages;  // to show the user; empty when all went well

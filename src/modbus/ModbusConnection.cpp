@@ -29,6 +29,31 @@ uint32_t ComputeEffectiveSilentInterval(TTransmissionMode mode, uint32_t silentI
     return static_cast<uint32_t>(std::min<uint64_t>(ms, std::numeric_limits<uint32_t>::max()));
 }
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+uint64_t BitsPerCharacter(TDataBits dataBits, TParityScheme parity, TStopBits stopBits)
+{
+    return 1 + (dataBits == db7 ? 7 : 8) + (parity != psNone ? 1 : 0) + (stopBits == sb2 ? 2 : 1);
+}
+
+}  // namespace
+
+uint32_t ComputeInterFrameGap(TTransmissionMode mode, uint32_t silentInterval, uint32_t baud,
+                              TDataBits dataBits, TParityScheme parity, TStopBits stopBits)
+{
+    if (mode != tmRTU)
+        return 0;
+    const uint64_t rate = baud ? baud : 1;
+    // 3.5 characters = 7 half characters.
+    const uint64_t gap = (7 * BitsPerCharacter(dataBits, parity, stopBits) * 1000 + 2 * rate - 1) / (2 * rate);
+    const uint32_t silent =
+        ComputeEffectiveSilentInterval(mode, silentInterval, baud, dataBits, parity, stopBits);
+    return static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(gap, silent),
+                                                    std::numeric_limits<uint32_t>::max()));
+}
+
 TModbusConnection::TModbusConnection(IMainThread& mainThread, PortFactory portFactory)
     : mainThread_(mainThread),
       portFactory_(portFactory ? std::move(portFactory) : PortFactory(CreatePosixSerialPort))
@@ -141,10 +166,17 @@ bool TModbusConnection::ApplyLineSettings()
 
 void TModbusConnection::RecomputeSilentInterval()
 {
-    const uint32_t v = ComputeEffectiveSilentInterval(transmissionMode_, silentInterval_, LineBaud(),
+    const uint32_t baud = LineBaud();
+    const uint32_t v = ComputeEffectiveSilentInterval(transmissionMode_, silentInterval_, baud,
                                                       dataBits_, parity_, stopBits_);
+    const uint32_t gap = ComputeInterFrameGap(transmissionMode_, silentInterval_, baud, dataBits_,
+                                              parity_, stopBits_);
+    const uint64_t rate = baud ? baud : 1;
+    const uint64_t charUs = (BitsPerCharacter(dataBits_, parity_, stopBits_) * 1000000 + rate - 1) / rate;
     std::unique_lock lock(settingsLock_);
     effectiveSilentInterval_ = v;
+    interFrameGap_ = gap;
+    characterTimeUs_ = static_cast<uint32_t>(std::min<uint64_t>(charUs, std::numeric_limits<uint32_t>::max()));
 }
 
 #define TARNWICK_INACTIVE_SETTER(Name, member)      \
@@ -247,6 +279,12 @@ uint32_t TModbusConnection::EffectiveSilentInterval() const
     return effectiveSilentInterval_;
 }
 
+uint32_t TModbusConnection::InterFrameGap() const
+{
+    std::shared_lock lock(settingsLock_);
+    return interFrameGap_;
+}
+
 void TModbusConnection::SetEchoQueryBeforeReply(bool v)
 {
     echoQueryBeforeReply_ = v;
@@ -300,6 +338,14 @@ void TModbusConnection::PurgePort(bool input, bool output)
         port_io_->Purge(input, output);
 }
 
+void TModbusConnection::WaitForInterFrameGap()
+{
+    // A reply that ends as soon as it is whole leaves no silence behind it by itself.
+    if (lastByteReceived_ == Clock::time_point{})
+        return;
+    std::this_thread::sleep_until(lastByteReceived_ + std::chrono::milliseconds(InterFrameGap()));
+}
+
 bool TModbusConnection::SendFrame(const uint8_t* bytes, int length)
 {
     if (OnBeforeFrameSendAsync)
@@ -307,9 +353,12 @@ bool TModbusConnection::SendFrame(const uint8_t* bytes, int length)
     const bool toggle = flowControl_ == fcRtsToggle;
     if (toggle)
         port_io_->SetRTS(true);
-    const bool ok = port_io_->Write(bytes, length, static_cast<int>(std::min<uint32_t>(
-                                                       SendTimeout(), std::numeric_limits<int>::max())));
-    port_io_->Drain();
+    const uint32_t sendTimeout = SendTimeout();
+    const auto writeStart = Clock::now();
+    bool ok = port_io_->Write(bytes, length,
+                              static_cast<int>(std::min<uint32_t>(sendTimeout, std::numeric_limits<int>::max())));
+    if (ok)
+        ok = AwaitTransmitted(writeStart, length, sendTimeout);
     if (toggle) {
         if (const uint32_t hold = RTSHoldDelay())
             std::this_thread::sleep_for(std::chrono::milliseconds(hold));
@@ -318,6 +367,36 @@ bool TModbusConnection::SendFrame(const uint8_t* bytes, int length)
     if (OnAfterFrameSendAsync)
         OnAfterFrameSendAsync(*this);
     return ok;
+}
+
+// The driver's queue tells what it still holds; the frame's wire time covers what sits in the
+// transmitter's FIFO or an adapter, which no driver reports reliably. A line that has not sent
+// the frame by its wire time plus SendTimeout is stalled (CTS held low, a hung adapter).
+bool TModbusConnection::AwaitTransmitted(Clock::time_point writeStart, int length,
+                                         uint32_t sendTimeoutMs)
+{
+    uint32_t charUs;
+    {
+        std::shared_lock lock(settingsLock_);
+        charUs = characterTimeUs_;
+    }
+    const auto sent = writeStart + std::chrono::microseconds(uint64_t(length) * charUs);
+    const auto deadline = sent + std::chrono::milliseconds(sendTimeoutMs);
+    for (;;) {
+        const int queued = port_io_->OutputQueued();
+        const auto now = Clock::now();
+        if (queued <= 0) {
+            std::this_thread::sleep_until(sent);
+            return true;
+        }
+        if (now >= deadline) {
+            port_io_->Purge(false, true);
+            return false;
+        }
+        const auto step = std::clamp<Clock::duration>(std::chrono::microseconds(uint64_t(queued) * charUs),
+                                                      std::chrono::milliseconds(1), std::chrono::milliseconds(20));
+        std::this_thread::sleep_until(std::min(now + step, deadline));
+    }
 }
 
 int TModbusConnection::ReceiveFrame(uint8_t* buf, int capacity, int firstTimeoutMs,
@@ -337,6 +416,7 @@ int TModbusConnection::ReceiveRTU(uint8_t* buf, int capacity, int firstTimeoutMs
     int n = port_io_->Read(buf, capacity);
     if (n <= 0)
         return 0;
+    lastByteReceived_ = Clock::now();
     const int gap = static_cast<int>(EffectiveSilentInterval());
     const bool byLength = endFrameByLength_;
     // A whole reply, or the echo of the request followed by a whole reply.
@@ -353,6 +433,7 @@ int TModbusConnection::ReceiveRTU(uint8_t* buf, int capacity, int firstTimeoutMs
         if (k <= 0)
             break;
         n += k;
+        lastByteReceived_ = Clock::now();
     }
     return n;
 }

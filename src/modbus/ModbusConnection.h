@@ -6,6 +6,7 @@
 #include "SerialPort.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <shared_mutex>
@@ -96,6 +97,9 @@ public:
 
     // Milliseconds of silence that end a frame; derived from the line settings.
     uint32_t EffectiveSilentInterval() const;
+    // RTU: milliseconds the line stays silent after the last byte received before the next
+    // request goes out. 0 in ASCII mode.
+    uint32_t InterFrameGap() const;
     // Rate in bits per second that the line runs at.
     uint32_t LineBaud() const;
 
@@ -119,6 +123,10 @@ public:
 
     // Port procedures of the worker thread.
     void PurgePort(bool input, bool output);
+    // Sleeps until the inter-frame gap after the last byte received has passed.
+    void WaitForInterFrameGap();
+    // False when the bytes could not be handed over, or the line did not send them within
+    // their wire time plus SendTimeout (the output is purged then).
     bool SendFrame(const uint8_t* bytes, int length);
     // Wire bytes of one frame; firstTimeoutMs < 0 waits without limit (server mode). `echo` is
     // the request as sent when the line may return it before the reply.
@@ -141,6 +149,8 @@ private:
     LineSettings CurrentLineSettings() const;
     int ReceiveRTU(uint8_t* buf, int capacity, int firstTimeoutMs, const uint8_t* echo, int echoLength);
     int ReceiveASCII(uint8_t* buf, int capacity, int firstTimeoutMs);
+    bool AwaitTransmitted(std::chrono::steady_clock::time_point writeStart, int length,
+                          uint32_t sendTimeoutMs);
     void Deliver(TModbusTransaction& t);
     void DeliverFrame(const TFrameData& data, bool sent);
 
@@ -177,11 +187,16 @@ private:
     uint32_t sendTimeout_ = 1000;
     uint32_t turnaroundDelay_ = 100;
     uint32_t effectiveSilentInterval_ = 16;
+    uint32_t interFrameGap_ = 16;
+    uint32_t characterTimeUs_ = 573;  // 11 bits at 19200 baud
     std::atomic<bool> echoQueryBeforeReply_{false};
     std::atomic<bool> endFrameByLength_{false};
 
     FrameEvent onFrameSend_, onFrameReceive_;
     std::atomic<bool> hasFrameSend_{false}, hasFrameReceive_{false};
+
+    // Worker thread only.
+    std::chrono::steady_clock::time_point lastByteReceived_{};
 
     uint32_t transactionCounter_ = 0;
     std::vector<TModbusClient*> clients_;
@@ -192,6 +207,11 @@ private:
 uint32_t ComputeEffectiveSilentInterval(TTransmissionMode mode, uint32_t silentInterval,
                                         uint32_t baud, TDataBits dataBits, TParityScheme parity,
                                         TStopBits stopBits);
+
+// RTU: 3.5 characters at the line's rate (start bit counted), or the effective silent interval
+// when that is longer, in whole milliseconds. ASCII has no gap: 0.
+uint32_t ComputeInterFrameGap(TTransmissionMode mode, uint32_t silentInterval, uint32_t baud,
+                              TDataBits dataBits, TParityScheme parity, TStopBits stopBits);
 
 // Machine's serial ports: real devices under /sys/class/tty, then TARNWICK_SERIAL_PORTS.
 void EnumerateSerialPorts(std::vector<std::string>& list);

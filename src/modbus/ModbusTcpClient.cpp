@@ -106,14 +106,14 @@ TTcpFrameParse ParseTcpReply(const uint8_t* bytes, size_t size, uint16_t transac
 
     const uint8_t* data = bytes + 8;
     const size_t dataSize = length - 2u;
-    r.Kind = TTcpFrameKind::BadLayout;
+    // An exception reply is one whatever its size: its code is the first data byte, 0 when
+    // there is none.
     if (r.FunctionCode == (function | kExceptionFlag)) {
-        if (dataSize == 1) {
-            r.Kind = TTcpFrameKind::Exception;
-            r.ExceptionCode = data[0];
-        }
+        r.Kind = TTcpFrameKind::Exception;
+        r.ExceptionCode = dataSize > 0 ? data[0] : 0;
         return r;
     }
+    r.Kind = TTcpFrameKind::BadLayout;
     if (r.FunctionCode != function) {
         r.Kind = TTcpFrameKind::OtherFunction;
         return r;
@@ -378,10 +378,11 @@ bool TModbusTcpClient::Conclude(const TTcpFrameParse& parse, uint8_t function, s
     default:
         lastResult_.Reply = trUnmatchedReply;
         lastResult_.Malformed = malformed;
-        // Where a frame ends can no longer be trusted: start the next exchange on a new stream.
-        if (malformed)
+        // Without a usable length the next frame's start is unknown: start the next exchange
+        // on a new stream. A sound length has already marked where this frame ends.
+        if (parse.Kind == TTcpFrameKind::BadLength)
             socket_.Disconnect();
-        if (OnResponseMismatch)
+        if (parse.Kind == TTcpFrameKind::OtherFunction && OnResponseMismatch)
             OnResponseMismatch(function, parse.FunctionCode, reply_);
         return false;
     }

@@ -65,7 +65,7 @@ enum class TTcpFrameKind : uint8_t {
     BadLength,      // MBAP length outside 2..254: the frame's end cannot be found
     BadLayout,      // the answer, but its length contradicts the function's layout
     Success,
-    Exception,      // the request's function code with 0x80 set
+    Exception,      // the request's function code with 0x80 set, of any data size
     OtherFunction,  // the answer, with a function code that belongs to no reply of this request
 };
 
@@ -73,7 +73,7 @@ struct TTcpFrameParse {
     TTcpFrameKind Kind = TTcpFrameKind::Incomplete;
     size_t FrameSize = 0;        // 6 + length, once the whole frame has arrived
     uint8_t FunctionCode = 0;    // the reply's, 0 before it has arrived
-    uint8_t ExceptionCode = 0;   // Exception only
+    uint8_t ExceptionCode = 0;   // Exception only: the first data byte, 0 when there is none
     size_t ValueCount = 0;       // values stored, Success of a read only
 };
 
@@ -100,8 +100,8 @@ struct TModbusTcpResult {
     TTransactionReply Reply = trNoReply;
     uint8_t ExceptionCode = 0;      // trExceptionReply
     uint8_t ReplyFunctionCode = 0;  // of the reply that decided the outcome, 0 when none did
-    // trUnmatchedReply for a frame that broke its MBAP length or its function's layout; the
-    // connection was closed because the byte stream could no longer be followed.
+    // trUnmatchedReply for a frame that broke its MBAP length or its function's layout. Only a
+    // broken length closes the connection (the byte stream can no longer be followed).
     bool Malformed = false;
 };
 
@@ -143,7 +143,7 @@ public:
     std::string_view Version() const { return "1.0.0"; }
 
     TErrorEvent OnResponseError;
-    TMismatchEvent OnResponseMismatch;
+    TMismatchEvent OnResponseMismatch;  // only for a function code that answers no request of ours
 
     // All operations return true on success. Misuse raises EModbusError before anything is
     // sent; connection failures raise ESocketError.

@@ -46,8 +46,9 @@ public:
     virtual int Read(uint8_t* buf, int max) = 0;
     // True when all bytes were handed to the driver within the time-out.
     virtual bool Write(const uint8_t* bytes, int count, int timeoutMs) = 0;
-    // Returns when the driver has sent everything.
-    virtual void Drain() = 0;
+    // Bytes the driver still holds for sending; 0 when it holds none or cannot tell. Bytes in
+    // the transmitter's own FIFO or an adapter's buffer are not counted.
+    virtual int OutputQueued() = 0;
     virtual void SetRTS(bool on) = 0;
     virtual void SetDTR(bool on) = 0;
 };

@@ -48,7 +48,7 @@ bool SameExceptParity(const termios& want, const termios& got)
     const tcflag_t parityBits = PARENB | PARODD;
     return (want.c_cflag & ~parityBits & ~CBAUD) == (got.c_cflag & ~parityBits & ~CBAUD) &&
            cfgetospeed(&want) == cfgetospeed(&got) &&
-           (want.c_iflag & ~INPCK) == (got.c_iflag & ~INPCK) &&
+           want.c_iflag == got.c_iflag &&
            want.c_oflag == got.c_oflag && want.c_lflag == got.c_lflag;
 }
 
@@ -119,12 +119,14 @@ public:
         if (::tcgetattr(fd_, &t) != 0)
             return false;
         ::cfmakeraw(&t);
-        t.c_iflag &= ~static_cast<tcflag_t>(INPCK | IXON | IXOFF | IXANY);
+        // Parity is generated and the line's bytes are delivered as read, also those with a
+        // parity or framing error: with INPCK the kernel would replace them by 0x00 (or drop or
+        // mark them), and the frame's checksum could no longer judge what really came.
+        t.c_iflag &= ~static_cast<tcflag_t>(INPCK | IGNPAR | PARMRK | ISTRIP | IXON | IXOFF | IXANY);
         t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | HUPCL);
         t.c_cflag |= CLOCAL | CREAD | (s.dataBits == db7 ? CS7 : CS8);
         if (s.parity != psNone) {
             t.c_cflag |= PARENB;
-            t.c_iflag |= INPCK;
             if (s.parity == psOdd)
                 t.c_cflag |= PARODD;
         }
@@ -260,10 +262,14 @@ public:
         return true;
     }
 
-    void Drain() override
+    // Polled instead of tcdrain, which waits without limit when the line is stalled (CTS held
+    // low) and cannot be interrupted.
+    int OutputQueued() override
     {
-        if (fd_ >= 0)
-            ::tcdrain(fd_);
+        int n = 0;
+        if (fd_ < 0 || ::ioctl(fd_, TIOCOUTQ, &n) != 0)
+            return 0;
+        return n;
     }
 
     void SetRTS(bool on) override { SetModemBit(TIOCM_RTS, on); }

@@ -135,6 +135,8 @@ void TTransactionThread::Process(std::unique_ptr<TModbusTransaction> t)
             info.Reply = trNoReply;
             ++info.Attempts;
             connection_.PostFrame(send, length, true);
+            if (mode_ == tmRTU)
+                connection_.WaitForInterFrameGap();
             connection_.PurgePort(true, true);
             if (connection_.SendFrame(send, length)) {
                 if (broadcast) {

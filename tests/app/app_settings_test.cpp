@@ -245,8 +245,8 @@ TEST_F(SettingsTest, ByteOrderMarkStartingALaterLineIsJudgedBeforeTheSave)
         Status first;
         bool readsAsFullFile;
     };
-    for (const Case& c : {Case{"fuzzer's: '[x' is no key", "\n" + bom + "[x=1\n", Status::Unparseable, false},
-                          Case{"indented", "\n  " + bom + "[x=1\n", Status::Unparseable, false},
+    for (const Case& c : {Case{"fuzzer's: '[x' is no key", "\n" + bom + "[x=1\n", Status::Loaded, false},
+                          Case{"indented", "\n  " + bom + "[x=1\n", Status::Loaded, false},
                           Case{"mark before a key", "\n" + bom + "Foo=1\n", Status::Loaded, false},
                           Case{"two files joined", bom + "[Other Tool]\r\nFoo=Bar\r\n" + bom + FullFile,
                                Status::Loaded, true}}) {
@@ -305,8 +305,7 @@ TEST_F(SettingsTest, JunkFileIsMovedAsideAndDefaultsAreUsed)
     const std::vector<Row> rows = {
         {std::string("[Modbus Settings]\r\nBaudRate=6\r\n\0\x01\x02garbage", 33), "binary data"},
         {"\x7F" "ELF\x02\x01", "binary data"},
-        {"[Modbus Settings]\r\nBaudRate=6\r\nthis line has no equals sign\r\n", "line 3"},
-        {"[Modbus Settings\r\nBaudRate=6\r\n", "line 1"},
+        {std::string(400, '\x01') + FullFile, "binary data (400 control bytes"},
         {std::string(1024 * 1024 + 1, 'x'), "larger than 1 MiB"},
     };
     for (const Row& r : rows) {
@@ -323,6 +322,51 @@ TEST_F(SettingsTest, JunkFileIsMovedAsideAndDefaultsAreUsed)
         EXPECT_NE(s.messages[0].find("Tarnwick.INI.bak"), std::string::npos) << s.messages[0];
         EXPECT_EQ(readAll(file.backupPath()), r.text) << r.reason;
         EXPECT_NE(readAll(m_file).find("ComPort=/dev/ttyACM0\r\n"), std::string::npos) << r.reason;
+    }
+}
+
+// As INI readers of the original platform do: a line that is no setting, or a stray byte, is
+// skipped and the rest of the file is read. The file is copied aside before a rewrite drops them.
+TEST_F(SettingsTest, JunkLinesAndStrayBytesAreSkippedAndTheRestIsRead)
+{
+    const std::string tail = "ComPort=/dev/ttyUSB1\r\nSlaveAddress=5\r\n";
+    struct Row { const char* name; std::string text; std::string reason; int baudRate; };
+    const std::vector<Row> rows = {
+        {"no equals sign", "[Modbus Settings]\r\nBaudRate=6\r\nthis line has no equals sign\r\n" + tail,
+         "line 3 is not a section, a key nor a comment", 6},
+        {"empty key", "[Modbus Settings]\r\n=orphan\r\nBaudRate=6\r\n" + tail, "line 2", 6},
+        {"unclosed section", "[Modbus Settings]\r\n[Other\r\nBaudRate=6\r\n" + tail, "line 2", 6},
+        {"two junk lines", "junk\r\n[Modbus Settings]\r\nBaudRate=6\r\nmore junk\r\n" + tail,
+         "lines 1, 4 are not sections", 6},
+        {"stray bytes", "[Modbus Settings]\r\nBaudRate=\x01" "6\r\nComPort=/dev/tty\x7FUSB1\r\nSlaveAddress=5\r\n",
+         "2 stray control bytes", 6},
+        {"DOS end-of-file mark", "[Modbus Settings]\r\nBaudRate=4\r\n" + tail + "\x1A", "1 stray control byte", 4},
+        {"NUL bytes after the end", "[Modbus Settings]\r\nBaudRate=4\r\n" + tail + std::string(64, '\0'),
+         "64 stray control bytes", 4},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        writeAll(m_file, r.text);
+        fs::remove(m_file.string() + ".bak");
+        SettingsFile file(m_file);
+        const StartupSettings s = TarnwickStartupSettings(file, TarnwickSettings{}, false);
+
+        EXPECT_EQ(s.settings.baudRate, r.baudRate);
+        EXPECT_EQ(s.settings.comPort, "/dev/ttyUSB1");
+        EXPECT_EQ(s.settings.slaveAddress, "5");
+        ASSERT_EQ(s.messages.size(), 2u);
+        EXPECT_NE(s.messages[0].find(r.reason), std::string::npos) << s.messages[0];
+        EXPECT_NE(s.messages[0].find("skipped, the rest is read"), std::string::npos) << s.messages[0];
+        EXPECT_NE(s.messages[1].find("Tarnwick.INI.bak"), std::string::npos) << s.messages[1];
+        EXPECT_EQ(readAll(file.backupPath()), r.text);
+        EXPECT_EQ(readAll(m_file), r.text);  // not moved aside
+
+        file.write(s.settings);  // the rewrite at exit
+        ASSERT_EQ(file.save(), "");
+        SettingsFile again(m_file);
+        const StartupSettings next = TarnwickStartupSettings(again, TarnwickSettings{}, false);
+        EXPECT_TRUE(next.messages.empty()) << next.messages[0];
+        EXPECT_EQ(next.settings, s.settings);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <condition_variable>
 #include <mutex>
 #include <unistd.h>
 
@@ -45,6 +46,7 @@ struct SilentCase {
     TParityScheme parity;
     TStopBits stop;
     uint32_t expectedMs;
+    uint32_t gapMs;
 };
 
 class ConnectionSilentInterval : public ::testing::TestWithParam<SilentCase> {};
@@ -53,16 +55,19 @@ TEST_P(ConnectionSilentInterval, ComputedFromLineSettings)
 {
     const SilentCase& c = GetParam();
     EXPECT_EQ(ComputeEffectiveSilentInterval(c.mode, c.silent, c.baud, c.data, c.parity, c.stop), c.expectedMs);
+    EXPECT_EQ(ComputeInterFrameGap(c.mode, c.silent, c.baud, c.data, c.parity, c.stop), c.gapMs);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Connection, ConnectionSilentInterval,
-    ::testing::Values(SilentCase{tmRTU, 4, 19200, db8, psEven, sb1, 16},   // 2.08 -> 3 -> 16
-                      SilentCase{tmRTU, 4, 1200, db8, psEven, sb1, 34},    // 33.3 -> 34
-                      SilentCase{tmRTU, 10, 1200, db7, psNone, sb1, 67},   // 66.7 -> 67
-                      SilentCase{tmRTU, 40, 9600, db8, psOdd, sb2, 46},    // 45.8 -> 46
-                      SilentCase{tmASCII, 50, 19200, db8, psEven, sb1, 50},
-                      SilentCase{tmASCII, 5, 1200, db8, psEven, sb1, 16}));
+    // Gap: 3.5 characters with their start bit, or the silent interval if longer.
+    ::testing::Values(SilentCase{tmRTU, 4, 19200, db8, psEven, sb1, 16, 16},  // 2.08 -> 3 -> 16; 2.01
+                      SilentCase{tmRTU, 4, 1200, db8, psEven, sb1, 34, 34},   // 33.3 -> 34; 32.1
+                      SilentCase{tmRTU, 1, 1200, db8, psNone, sb1, 16, 30},   // 7.5 -> 8 -> 16; 29.2 -> 30
+                      SilentCase{tmRTU, 10, 1200, db7, psNone, sb1, 67, 67},  // 66.7 -> 67; 26.3
+                      SilentCase{tmRTU, 40, 9600, db8, psOdd, sb2, 46, 46},   // 45.8 -> 46; 4.4
+                      SilentCase{tmASCII, 50, 19200, db8, psEven, sb1, 50, 0},
+                      SilentCase{tmASCII, 5, 1200, db8, psEven, sb1, 16, 0}));
 
 TEST(ConnectionOpen, MissingPortRaisesAndStaysInactive)
 {
@@ -137,6 +142,44 @@ TEST(ConnectionProperties, LineSettingsReprogramAnOpenPort)
     h.connection.SetBaudRate(br1200);
     EXPECT_EQ(h.connection.EffectiveSilentInterval(), 34u);  // 8O1 at 1200
 }
+
+struct LineCase {
+    const char* name;
+    TParityScheme parity;
+    TStopBits stop;
+    TFlowControl flow;
+};
+
+class ConnectionLine : public ::testing::TestWithParam<LineCase> {};
+
+// Bytes arrive as the line delivered them, also those with a parity or framing error: the
+// checksum decides. With input parity checking the kernel would hand over 0x00 instead.
+TEST_P(ConnectionLine, RawModeDeliversEveryByteAsRead)
+{
+    const LineCase& c = GetParam();
+    SerialHarness h;
+    h.connection.SetParity(c.parity);
+    h.connection.SetStopBits(c.stop);
+    h.connection.SetFlowControl(c.flow);
+    h.Open();
+    const termios t = h.pty.SlaveTermios();
+    EXPECT_EQ(t.c_iflag & (INPCK | IGNPAR | PARMRK | ISTRIP | IGNBRK | BRKINT | INLCR | IGNCR | ICRNL |
+                           IXON | IXOFF | IXANY),
+              0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_cflag & (CREAD | CLOCAL), tcflag_t(CREAD | CLOCAL));
+    EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.stop == sb2);
+    EXPECT_EQ((t.c_cflag & CRTSCTS) != 0, c.flow == fcRtsCts);
+    EXPECT_EQ(t.c_cc[VMIN], 0);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Connection, ConnectionLine,
+                         ::testing::Values(LineCase{"Even", psEven, sb1, fcNone},
+                                           LineCase{"Odd", psOdd, sb2, fcRtsCts},
+                                           LineCase{"None", psNone, sb2, fcRtsToggle}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConnectionOpen, HookedHandleIsLeftOpenForItsOwner)
 {
@@ -213,11 +256,7 @@ public:
         Log("write");
         return real_->Write(b, n, t);
     }
-    void Drain() override
-    {
-        real_->Drain();
-        Log("drained");
-    }
+    int OutputQueued() override { return real_->OutputQueued(); }
     void SetRTS(bool on) override
     {
         Log(on ? "rts on" : "rts off");
@@ -251,8 +290,9 @@ TEST(ConnectionRts, ToggleRaisesBeforeSendingAndDropsAfterTheHoldDelay)
     std::vector<std::string> what;
     for (const auto& e : log)
         what.push_back(e.what);
-    ASSERT_EQ(what, (std::vector<std::string>{"rts on", "write", "drained", "rts off"}));
-    EXPECT_GE(log[3].at - log[2].at, 5ms);
+    ASSERT_EQ(what, (std::vector<std::string>{"rts on", "write", "rts off"}));
+    // The request's 8 bytes take 4.6 ms at 19200 baud 8E1; the hold delay follows.
+    EXPECT_GE(log[2].at - log[1].at, 9600us);
 }
 
 TEST(ConnectionPorts, EnvironmentAddsVirtualPortsAfterTheDevices)
@@ -265,4 +305,87 @@ TEST(ConnectionPorts, EnvironmentAddsVirtualPortsAfterTheDevices)
     EXPECT_EQ(list[list.size() - 2], "/tmp/a");
     EXPECT_EQ(list.back(), "/dev/pts/9");
     EXPECT_EQ(std::count(list.begin(), list.end(), "stale"), 0);
+}
+
+// A transmitter held by CTS: the driver accepts the bytes and keeps them queued until the output
+// is purged. (A pty cannot stall: its queue reads empty and its drain returns at once.) The line
+// outlives the port, which the connection destroys when it closes.
+struct StalledLine {
+    std::mutex m;
+    std::condition_variable cv;
+    int queued = 0, writes = 0, purgedWhileQueued = 0;
+};
+
+class StalledPort : public ISerialPort {
+public:
+    explicit StalledPort(StalledLine& line) : real_(CreatePosixSerialPort()), line_(line) {}
+    void Open(const std::string& n) override { real_->Open(n); }
+    void Hook(int fd) override { real_->Hook(fd); }
+    void Close() override { real_->Close(); }
+    bool IsOpen() const override { return real_->IsOpen(); }
+    bool Configure(const LineSettings& s) override { return real_->Configure(s); }
+    void Purge(bool i, bool o) override
+    {
+        real_->Purge(i, o);
+        if (!o)
+            return;
+        std::lock_guard l(line_.m);
+        if (line_.queued > 0)
+            ++line_.purgedWhileQueued;
+        line_.queued = 0;
+    }
+    WaitResult WaitForData(int t) override { return real_->WaitForData(t); }
+    void Stop() override { real_->Stop(); }
+    int Read(uint8_t* b, int n) override { return real_->Read(b, n); }
+    bool Write(const uint8_t*, int n, int) override
+    {
+        std::lock_guard l(line_.m);
+        line_.queued += n;
+        ++line_.writes;
+        line_.cv.notify_all();
+        return true;
+    }
+    int OutputQueued() override
+    {
+        std::lock_guard l(line_.m);
+        return line_.queued;
+    }
+    void SetRTS(bool on) override { real_->SetRTS(on); }
+    void SetDTR(bool on) override { real_->SetDTR(on); }
+
+private:
+    std::unique_ptr<ISerialPort> real_;
+    StalledLine& line_;
+};
+
+TEST(ConnectionSend, StalledTransmitterFailsTheSendWithinSendTimeoutAndCloseReturns)
+{
+    StalledLine line;
+    SerialHarness h(tmRTU, [&] { return std::make_unique<StalledPort>(line); });
+    h.connection.SetSendTimeout(200);
+    ScriptedPeer peer(h.pty, Always(WithCrc(HexBytes("01 03 02 00 01"))));
+    h.Open();
+    const auto t0 = Clock::now();
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(1, 3s));
+    EXPECT_GE(Clock::now() - t0, 200ms);
+    EXPECT_EQ(h.Last().info.Reply, trNoReply);
+    EXPECT_EQ(h.Last().info.Attempts, 1u);
+    {
+        std::lock_guard l(line.m);
+        EXPECT_EQ(line.purgedWhileQueued, 1);
+    }
+
+    // Closing while a send is stuck waits for that send only, which gives up at SendTimeout.
+    h.connection.SetSendTimeout(300);
+    h.client.ReadHoldingRegisters(0, 1);
+    {
+        std::unique_lock l(line.m);
+        ASSERT_TRUE(line.cv.wait_for(l, 3s, [&] { return line.writes == 2; }));
+    }
+    h.connection.Close();
+    EXPECT_FALSE(h.connection.Active());
+    std::lock_guard l(line.m);
+    EXPECT_EQ(line.purgedWhileQueued, 2);
+    EXPECT_EQ(peer.RequestCount(), 0u);
 }

@@ -181,6 +181,46 @@ INSTANTIATE_TEST_SUITE_P(Engine, EngineGaps,
                                            PiecesCase{"LongGapSplits", 60, trInvalidFrame}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+struct InterFrameGapCase {
+    const char* name;
+    TBaudRate baud;
+    uint32_t bitsPerSecond;
+    long long gapMs;  // 8E1: the silent interval of 4 characters, longer than 3.5 characters
+};
+
+class EngineInterFrameGap : public ::testing::TestWithParam<InterFrameGapCase> {};
+
+// A reply that ends as soon as it is whole leaves the line silent only as long as the engine
+// waits before the next request.
+TEST_P(EngineInterFrameGap, NextRequestWaitsTheGapAfterTheReplysLastByte)
+{
+    const InterFrameGapCase& c = GetParam();
+    SerialHarness h;
+    h.connection.SetBaudRate(c.baud);
+    h.connection.SetEndFrameByLength(true);
+    // A pty delivers the request at once; the meter answers after the request's wire time
+    // (73 ms at 1200 baud) has passed, as on a real line.
+    ScriptedPeer peer(h.pty, [](const Bytes&) { return std::vector<Piece>{{kGoodReply, 100}}; });
+    h.Open();
+    ASSERT_EQ(h.pty.SlaveBaud(), c.bitsPerSecond);
+    for (int i = 0; i < 3; ++i)
+        h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(3));
+    const auto requests = peer.Requests();
+    const auto answers = peer.AnswerEnds();
+    ASSERT_EQ(requests.size(), 3u);
+    ASSERT_GE(answers.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(h.results[i].info.Reply, trSuccess);
+        EXPECT_GE(MsBetween(answers[i], requests[i + 1].at), c.gapMs) << "after reply " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, EngineInterFrameGap,
+                         ::testing::Values(InterFrameGapCase{"At1200", br1200, 1200, 34},
+                                           InterFrameGapCase{"At19200", br19200, 19200, 16}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(EngineBroadcast, SleepsTurnaroundAndReportsNothing)
 {
     SerialHarness h;

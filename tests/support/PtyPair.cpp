@@ -141,6 +141,13 @@ uint32_t PtyPair::SlaveBaud() const
     return modbus::ReadLineSpeed(master_);
 }
 
+termios PtyPair::SlaveTermios() const
+{
+    termios t{};
+    ::tcgetattr(slave_, &t);
+    return t;
+}
+
 ScriptedPeer::ScriptedPeer(PtyPair& pty, Responder responder, int gapMs)
     : pty_(pty), responder_(std::move(responder)), gapMs_(gapMs),
       stop_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
@@ -181,11 +188,17 @@ void ScriptedPeer::Run()
             std::lock_guard lock(mutex_);
             requests_.push_back({request, firstByte});
         }
-        for (const Piece& piece : responder_(request)) {
+        const std::vector<Piece> pieces = responder_(request);
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            const Piece& piece = pieces[i];
             if (piece.delayBeforeMs > 0) {
                 pollfd s{stop_, POLLIN, 0};
                 if (::poll(&s, 1, piece.delayBeforeMs) > 0)
                     return;
+            }
+            if (i + 1 == pieces.size()) {
+                std::lock_guard lock(mutex_);
+                answerEnds_.push_back(Clock::now());
             }
             pty_.Write(piece.bytes);
         }
@@ -196,6 +209,12 @@ std::vector<ScriptedPeer::Received> ScriptedPeer::Requests() const
 {
     std::lock_guard lock(mutex_);
     return requests_;
+}
+
+std::vector<Clock::time_point> ScriptedPeer::AnswerEnds() const
+{
+    std::lock_guard lock(mutex_);
+    return answerEnds_;
 }
 
 size_t ScriptedPeer::RequestCount() const

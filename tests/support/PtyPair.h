@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <termios.h>
 #include <thread>
 #include <vector>
 
@@ -37,6 +38,8 @@ public:
     void Write(const Bytes& bytes);
     // Line speed the slave side was set to, in bits per second.
     uint32_t SlaveBaud() const;
+    // The slave side's settings as the code under test left them.
+    termios SlaveTermios() const;
     // Like pulling a USB adapter: the slave side sees a hang-up.
     void CloseMaster();
 
@@ -66,6 +69,9 @@ public:
         Clock::time_point at;  // when its first byte was there to read
     };
     std::vector<Received> Requests() const;
+    // For each answer, the moment just before its last piece was written: no byte of it can
+    // have been read earlier.
+    std::vector<Clock::time_point> AnswerEnds() const;
     size_t RequestCount() const;
     bool WaitForRequests(size_t n, std::chrono::milliseconds timeout) const;
 
@@ -78,6 +84,7 @@ private:
     int stop_ = -1;
     mutable std::mutex mutex_;
     std::vector<Received> requests_;
+    std::vector<Clock::time_point> answerEnds_;
     std::thread thread_;
 };
 
