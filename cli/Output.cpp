@@ -1,5 +1,8 @@
 #include "Output.h"
 
+#include <chrono>
+#include <iostream>
+
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -91,6 +94,14 @@ void Printer::PrintTable(const Outcome& o)
     } else if (o.op == "diag") {
         out_ << "  echo ok\n";
     }
+}
+
+void TraceFrame(app::FrameKind kind, bool sent, std::span<const uint8_t> frame)
+{
+    static const auto start = std::chrono::steady_clock::now();
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const app::Direction dir = sent ? app::Direction::Sent : app::Direction::Received;
+    std::cerr << app::MonitorLine(ms, dir, frame, app::SummariseFrame(kind, dir, frame)) << '\n';
 }
 
 }  // namespace cli

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "LineTraffic.h"
+
+#include <span>
+
 #include "Transaction.h"
 
 #include <ostream>
@@ -21,5 +25,8 @@ private:
 };
 
 std::string HexString(const std::vector<uint8_t>& bytes);
+
+// --trace: one monitor line per frame on standard error, the time in ms since the first.
+void TraceFrame(app::FrameKind kind, bool sent, std::span<const uint8_t> frame);
 
 }  // namespace cli

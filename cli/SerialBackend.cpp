@@ -1,5 +1,7 @@
 #include "SerialBackend.h"
 
+#include "Output.h"
+
 #include <chrono>
 
 namespace cli {
@@ -64,6 +66,11 @@ SerialBackend::SerialBackend(const SerialOptions& o) : connection_(events_)
                                                     const TServerIdentificationData& d) {
         finish("id", i).data = d;
     };
+    if (o.trace) {
+        const app::FrameKind kind = o.ascii ? app::FrameKind::Ascii : app::FrameKind::Rtu;
+        connection_.SetOnFrameSend([kind](TModbusConnection&, const TFrameData& f) { TraceFrame(kind, true, f); });
+        connection_.SetOnFrameReceive([kind](TModbusConnection&, const TFrameData& f) { TraceFrame(kind, false, f); });
+    }
     connection_.Open();
 }
 

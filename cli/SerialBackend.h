@@ -22,6 +22,7 @@ struct SerialOptions {
     uint32_t turnaroundDelayMs = 100;
     uint32_t silentInterval = 4;
     bool endFrameByLength = true;
+    bool trace = false;
 };
 
 class SerialBackend final : public Backend {

@@ -1,5 +1,7 @@
 #include "TcpBackend.h"
 
+#include "Output.h"
+
 #include <chrono>
 
 namespace cli {
@@ -16,6 +18,8 @@ TcpBackend::TcpBackend(const TcpOptions& o)
     // Register numbers on the command line are the numbers on the wire.
     client_.SetBaseRegister(0);
     client_.SetAutoConnect(true);
+    if (o.trace)
+        client_.OnFrame = [](std::span<const uint8_t> adu, bool sent) { TraceFrame(app::FrameKind::Tcp, sent, adu); };
     client_.Connect(static_cast<int>(o.timeoutMs));
 }
 

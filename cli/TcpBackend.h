@@ -10,6 +10,7 @@ struct TcpOptions {
     int port = 502;
     uint8_t unitId = 1;
     uint32_t timeoutMs = 5000;
+    bool trace = false;
 };
 
 class TcpBackend final : public Backend {

@@ -76,6 +76,8 @@ int main(int argc, char** argv)
         ->capture_default_str()->check(CLI::IsMember({"length", "silence"}));
     app.add_option("--timeout", tcpTimeout, "TCP reply time-out, ms")->capture_default_str();
     app.add_flag("--json", json, "One JSON object per transaction, one per line");
+    bool trace = false;
+    app.add_flag("--trace", trace, "Every frame sent and received, as hex with its meaning, on standard error");
 
     Request request;
     int loop = 1;
@@ -184,6 +186,7 @@ int main(int argc, char** argv)
             }
             o.unitId = static_cast<uint8_t>(address);
             o.timeoutMs = tcpTimeout;
+            o.trace = trace;
             backend = std::make_unique<TcpBackend>(o);
         } else {
             serial.port = port;
@@ -200,6 +203,7 @@ int main(int argc, char** argv)
             serial.turnaroundDelayMs = turnaround;
             serial.silentInterval = silent;
             serial.endFrameByLength = frameEnd == "length";
+            serial.trace = trace;
             backend = std::make_unique<SerialBackend>(serial);
         }
     } catch (const modbus::EModbusError& e) {

@@ -322,6 +322,8 @@ bool TModbusTcpClient::Execute(uint8_t function, uint16_t reg, uint16_t count,
     const int writeLimitMs =
         timeOutMs_ > 0 ? static_cast<int>(std::min<uint32_t>(timeOutMs_, INT_MAX)) : -1;
     socket_.Write(request_.data(), size, writeLimitMs);
+    if (OnFrame)
+        OnFrame(std::span<const uint8_t>(request_.data(), size), true);
     return AwaitReply(transactionID, function, in);
 }
 
@@ -365,6 +367,8 @@ bool TModbusTcpClient::Conclude(const TTcpFrameParse& parse, uint8_t function, s
     reply_ = MakeTcpReplyRecord(received_.data(),
                                 parse.FrameSize != 0 ? parse.FrameSize : received);
     lastResult_.ReplyFunctionCode = parse.FunctionCode;
+    if (OnFrame)
+        OnFrame(std::span<const uint8_t>(received_.data(), parse.FrameSize != 0 ? parse.FrameSize : received), false);
     switch (parse.Kind) {
     case TTcpFrameKind::Success:
         lastResult_.Reply = trSuccess;

@@ -144,6 +144,9 @@ public:
 
     TErrorEvent OnResponseError;
     TMismatchEvent OnResponseMismatch;  // only for a function code that answers no request of ours
+    // Every ADU sent, and every reply frame that decided an outcome, MBAP header included:
+    // for a traffic monitor. Unset, it costs nothing.
+    std::function<void(std::span<const uint8_t> adu, bool sent)> OnFrame;
 
     // All operations return true on success. Misuse raises EModbusError before anything is
     // sent; connection failures raise ESocketError.

@@ -243,6 +243,14 @@ TEST(CliTcp, OperationsOverLoopbackUseWireRegisterNumbersAndTheUnitId)
     r = RunProgram({Cli(), "--tcp", where, "--json", "write", "9115", "3"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Hex(server.Requests().back().bytes).substr(18), "01 06 23 9B 00 03");
+
+    // --trace: the whole ADU each way, on standard error.
+    r = RunProgram({Cli(), "--tcp", where, "--address", "7", "--trace", "read", "1000", "2"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("  TX  00 01 00 00 00 06 07 03 03 E8 00 02  unit 7 tid 1 fc3 1000+2"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("  RX  00 01 00 00 00 07 07 03 04 03 E8 03 E9  unit 7 tid 1 fc3 4 bytes"), std::string::npos)
+        << r.err;
 }
 
 TEST(CliTcp, HostPortParsing)
@@ -320,8 +328,11 @@ TEST(CliMeasure, DecodesTheBlockOfAQuantityAgainstTheSimulator)
     ASSERT_TRUE(line && line->rfind("pty: ", 0) == 0);
     const std::string port = line->substr(5);
 
-    RunResult r = RunProgram({Cli(), "--port", port, "--json", "measure", "a", "volume flow"});
+    RunResult r = RunProgram({Cli(), "--port", port, "--json", "--trace", "measure", "a", "volume flow"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
+    // The whole RTU frame, checksum included, as it went over the line.
+    EXPECT_NE(r.err.find("  TX  01 03 04 58 00 10 "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("  RX  01 03 20 "), std::string::npos) << r.err;
     json j = OnlyLine(r.out);
     EXPECT_EQ(j["op"], "measure");
     EXPECT_EQ(j["start"], 1112);

@@ -194,15 +194,16 @@ TEST(WindowStartup, ExpertReadingKeepsPropertiesWhoseKeysAreMissing)
     }
 }
 
-TEST(WindowStartup, BrokenSettingsFileIsKeptAndDefaultsAreUsed)
+TEST(WindowStartup, AJunkLineIsSkippedAndTheRestOfTheFileIsRead)
 {
     TempConfig config;
     config.WriteIni(std::string("[Modbus Settings]\r\nSlaveAddress=9\r\n\x01\x02garbage\0\r\n", 44));
     Window w;
     ASSERT_EQ(w.CountCaption("Settings"), 1);
     EXPECT_EQ(w.Messages().front().icon, tarnwick::IDialogService::Icon::Warning);
+    // A copy keeps what the window will not write back.
     EXPECT_TRUE(std::filesystem::exists(config.IniPath().string() + ".bak"));
-    EXPECT_EQ(w.Find<QSpinBox>("SpEd_slave_adr")->value(), 0);
+    EXPECT_EQ(w.Find<QSpinBox>("SpEd_slave_adr")->value(), 9);
     EXPECT_EQ(w.Find<QComboBox>("cb_meas_val")->count(), 46);
 }
 

@@ -9,6 +9,7 @@
 
 #include "FormTarnwick.h"
 
+#include "Diagnostics.h"
 #include "FormBuilders.h"
 #include "QtMainThread.h"
 #include "StatusPanels.h"
@@ -26,6 +27,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -79,6 +81,7 @@ void TFormTarnwick::CreateComponents()
 {
     m_mainThread = std::make_unique<QtMainThread>(
         [this](const std::string& message) { ShowError(QString::fromStdString(message)); });
+    m_diagnostics = std::make_unique<TDiagnostics>(m_dialogs, this);
     ModbusConnection = std::make_unique<modbus::TModbusConnection>(*m_mainThread);
     // The form's values where they differ from the connection's own defaults.
     ModbusConnection->SetReceiveTimeout(2000);
@@ -304,6 +307,15 @@ QWidget* TFormTarnwick::BuildCommunicationArea(QWidget* parent)
     SubsetView->setVisible(false);
     bt_adv_view = Button("bt_adv_view", QStringLiteral(">>"));
     bt_adv_view->setToolTip(QStringLiteral("Register calculator, register read/write and CRT"));
+    // The diagnostic views, off the main path.
+    ViewMenu = Button("ViewMenu", QStringLiteral("View"));
+    auto* menu = new QMenu(ViewMenu);
+    menu->setObjectName(QStringLiteral("ViewMenuItems"));
+    menu->addAction(QStringLiteral("Traffic Monitor"), this, [this] { m_diagnostics->ShowTrafficMonitor(); });
+    menu->addAction(QStringLiteral("Line Statistics"), this, [this] { m_diagnostics->ShowLineStatistics(); });
+    menu->addAction(QStringLiteral("Trend and Log"), this, [this] { m_diagnostics->ShowTrend(); });
+    ViewMenu->setMenu(menu);
+    bottomRow->addWidget(ViewMenu);
     bottomRow->addStretch(1);
     bottomRow->addWidget(SubsetView);
     bottomRow->addWidget(bt_adv_view);
@@ -375,6 +387,9 @@ void TFormTarnwick::WireSignals()
     ModbusConnection->SetOnFrameReceive(
         [this](modbus::TModbusConnection&, const modbus::TFrameData& f) { ModbusConnectionFrameReceive(f); });
     ModbusTCP->OnConnected = [this] { ModbusTCPConnected(); };
+    ModbusTCP->OnFrame = [this](std::span<const std::uint8_t> adu, bool sent) {
+        m_diagnostics->Frame(app::FrameKind::Tcp, sent ? app::Direction::Sent : app::Direction::Received, adu);
+    };
 }
 
 void TFormTarnwick::SetTimerIntervals(int timer1Ms, int timer2Ms, int timer4Ms)

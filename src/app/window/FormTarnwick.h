@@ -23,6 +23,7 @@
 #include <QStringList>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -47,6 +48,7 @@ class QWidget;
 namespace tarnwick {
 
 class QtMainThread;
+class TDiagnostics;
 class TStatusPanels;
 
 class TFormTarnwick : public QMainWindow {
@@ -74,6 +76,7 @@ public:
     int PanelWidth(int panel) const;
     const std::array<std::uint16_t, 10>& MeasRecord() const { return meas_record; }
     const QString& SettingsPath() const { return m_settingsPath; }
+    TDiagnostics& Diagnostics() { return *m_diagnostics; }
     // Replies that came after their request had ended and were not decoded.
     int DroppedReplies() const { return m_droppedReplies; }
 
@@ -169,6 +172,7 @@ private:
         RequestKind kind = RequestKind::MeasuredValue;
         std::uint16_t start = 0;
         std::uint16_t count = 0;
+        std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     };
     // Held for an operation of several requests: the window is busy while it lives, and a
     // disconnection or the window's closing ends the operation between two requests.
@@ -246,6 +250,10 @@ private:
     void update_address();
 
     void ShowError(const QString& text);
+    // The line statistics' record of how the awaited request ended.
+    void RecordRequestEnd(const modbus::TTransactionInfo& info);
+    int RequestAddress(const modbus::TTransactionInfo& info) const;
+    void RecordLoopSample();
     void ShowHint(const QString& text, bool errorIcon);
     void WireServiceSignals();
 
@@ -253,6 +261,7 @@ private:
 
     // Components owned for the window's life.
     std::unique_ptr<QtMainThread> m_mainThread;
+    std::unique_ptr<TDiagnostics> m_diagnostics;
     std::unique_ptr<modbus::TModbusConnection> ModbusConnection;
     std::unique_ptr<modbus::TModbusClient> ModbusClient;
     std::unique_ptr<modbus::TModbusTcpClient> ModbusTCP;
@@ -312,6 +321,7 @@ private:
     QTableWidget* StringGrid1 = nullptr;
     QPushButton* bt_adv_view = nullptr;
     QPushButton* SubsetView = nullptr;
+    QPushButton* ViewMenu = nullptr;
 
     QComboBox* cb_channel2 = nullptr;
     QComboBox* cb_meas_val2 = nullptr;

@@ -2,6 +2,7 @@
 
 #include "FormTarnwick.h"
 
+#include "Diagnostics.h"
 #include "StatusPanels.h"
 
 #include "DeviceIdentification.h"
@@ -9,6 +10,8 @@
 #include "RegisterFormulas.h"
 
 #include <QComboBox>
+
+#include <bit>
 #include <QGroupBox>
 #include <QLocale>
 #include <QPushButton>
@@ -56,6 +59,8 @@ void TFormTarnwick::MeasuredValueCycle(bool fromReadButton)
     }
     if (connected)
         send_heartbeat_request();
+    if (connected && !fromReadButton)
+        RecordLoopSample();
 }
 
 void TFormTarnwick::ShowMeasuredValueBlock(const modbus::TRegValues& values)
@@ -73,6 +78,22 @@ void TFormTarnwick::ShowMeasuredValueBlock(const modbus::TRegValues& values)
     } else {
         SetCell(1, QString::fromStdString(cells.value));
     }
+}
+
+void TFormTarnwick::RecordLoopSample()
+{
+    LoopSample s;
+    s.channel = cb_channel->currentText();
+    s.quantity = cb_meas_val->currentText();
+    s.status = StringGrid1->item(0, 1)->text();
+    s.valueText = StringGrid1->item(1, 1)->text();
+    s.unit = cb_unit->currentText();
+    s.heartbeat = StringGrid1->item(2, 1)->text();
+    if (!s.valueText.isEmpty()) {
+        const auto& r = meas_record;
+        s.value = std::bit_cast<float>(static_cast<std::uint32_t>(r[4] | r[5] << 16));
+    }
+    m_diagnostics->Sample(s);
 }
 
 void TFormTarnwick::ShowHeartbeat(const modbus::TRegValues& values)

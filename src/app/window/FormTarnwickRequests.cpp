@@ -9,6 +9,7 @@
 
 #include "FormTarnwick.h"
 
+#include "Diagnostics.h"
 #include "StatusPanels.h"
 
 #include "ConnectionRules.h"
@@ -22,6 +23,7 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTimer>
 
@@ -80,6 +82,28 @@ void TFormTarnwick::Conclude(const modbus::TTransactionInfo& info, const modbus:
         o.data = data;
     }
     m_outcome = std::move(o);
+    RecordRequestEnd(info);
+}
+
+int TFormTarnwick::RequestAddress(const modbus::TTransactionInfo& info) const
+{
+    return Opt_RTU->isChecked() && info.ServerAddress != 0 ? info.ServerAddress : SpEd_slave_adr->value();
+}
+
+void TFormTarnwick::RecordRequestEnd(const modbus::TTransactionInfo& info)
+{
+    app::RequestEnd end = app::RequestEnd::Reply;
+    switch (info.Reply) {
+    case modbus::trSuccess: end = app::RequestEnd::Reply; break;
+    case modbus::trNoReply: end = app::RequestEnd::Timeout; break;
+    case modbus::trInvalidFrame: end = app::RequestEnd::BadChecksum; break;
+    case modbus::trExceptionReply: end = app::RequestEnd::Exception; break;
+    default: end = app::RequestEnd::Unmatched; break;
+    }
+    std::optional<double> ms;
+    if (m_pending)
+        ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_pending->started).count();
+    m_diagnostics->RequestEnded(RequestAddress(info), end, ms);
 }
 
 bool TFormTarnwick::ShowReplyStatus(const modbus::TTransactionInfo& info, bool nameException)
@@ -106,6 +130,7 @@ bool TFormTarnwick::ShowReplyStatus(const modbus::TTransactionInfo& info, bool n
 void TFormTarnwick::DropLateReply(const modbus::TTransactionInfo& info)
 {
     ++m_droppedReplies;
+    m_diagnostics->RequestEnded(RequestAddress(info), app::RequestEnd::Late, std::nullopt);
     // A late failure still says what happened on the line; a late answer is not decoded.
     if (!ShowReplyStatus(info, false))
         StatusBar1->SetText(3, QStringLiteral("Late reply ignored."));
@@ -278,7 +303,13 @@ void TFormTarnwick::CountInvalidFrame()
     invalid_frame_count->setText(QString::number(ok ? count + 1 : 1));
 }
 
-void TFormTarnwick::ModbusConnectionFrameSend(const modbus::TFrameData&) { status_bar_send_mb_req(); }
+void TFormTarnwick::ModbusConnectionFrameSend(const modbus::TFrameData& frame)
+{
+    m_diagnostics->Frame(ModbusConnection->TransmissionMode() == modbus::tmASCII ? app::FrameKind::Ascii
+                                                                                  : app::FrameKind::Rtu,
+                         app::Direction::Sent, frame);
+    status_bar_send_mb_req();
+}
 
 void TFormTarnwick::status_bar_send_mb_req()
 {
@@ -291,6 +322,9 @@ void TFormTarnwick::status_bar_send_mb_req()
 
 void TFormTarnwick::ModbusConnectionFrameReceive(const modbus::TFrameData& frame)
 {
+    m_diagnostics->Frame(ModbusConnection->TransmissionMode() == modbus::tmASCII ? app::FrameKind::Ascii
+                                                                                  : app::FrameKind::Rtu,
+                         app::Direction::Received, frame);
     if (!frame.empty()) {
         StatusBar1->SetText(3, QStringLiteral("MODBUS reply received: %1 bytes.").arg(frame.size()));
     } else {
@@ -318,6 +352,8 @@ void TFormTarnwick::Timer1Timer()
 void TFormTarnwick::Timer2Timer()
 {
     StatusBar1->SetText(3, QString());
+    if (m_pending)
+        m_diagnostics->RequestEnded(SpEd_slave_adr->value(), app::RequestEnd::Timeout, std::nullopt);
     // The request is given up: its flag ends with it, and its reply, should it still come,
     // is dropped. The connection test alone stays answerable (see ModbusClientDiagnostics).
     EndRequest();
