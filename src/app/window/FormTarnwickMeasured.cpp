@@ -2,6 +2,8 @@
 
 #include "FormTarnwick.h"
 
+#include "SubsetPanel.h"
+
 #include "StatusPanels.h"
 
 #include "DeviceIdentification.h"
