@@ -284,7 +284,7 @@ std::optional<Words> TSubsetPanel::EncodeRow(const Bound& b, QString& problem) c
     auto integer = [&]() -> std::optional<long long> {
         const std::optional<long long> v = ParseInteger(text.toStdString());
         if (!v)
-            problem = QStringLiteral("'%1' is not a whole number").arg(text);
+            problem = QStringLiteral("'%1' is not a valid integer value").arg(text);
         return v;
     };
     std::optional<Words> words;
@@ -304,18 +304,18 @@ std::optional<Words> TSubsetPanel::EncodeRow(const Bound& b, QString& problem) c
     }
     case Encoding::U16:
         if (const auto v = integer(); v && !(words = EncodeU16(*v)))
-            problem = QStringLiteral("%1 is outside 0 .. 65535").arg(*v);
+            problem = QStringLiteral("'%1' is out of range (0 .. 65535)").arg(text);
         return words;
     case Encoding::U32:
         if (const auto v = integer(); v && !(words = EncodeU32(*v)))
-            problem = QStringLiteral("%1 is outside -2147483648 .. 4294967295").arg(*v);
+            problem = QStringLiteral("'%1' is out of range (-2147483648 .. 4294967295)").arg(text);
         return words;
     case Encoding::F32: {
         const std::optional<double> v = ParseFloat(text);
         if (!v)
-            problem = QStringLiteral("'%1' is not a number").arg(text);
+            problem = QStringLiteral("'%1' is not a valid floating point value").arg(text);
         else if (!(words = EncodeF32(*v)))
-            problem = QStringLiteral("'%1' is too large for the meter").arg(text);
+            problem = QStringLiteral("'%1' is out of range (single precision)").arg(text);
         return words;
     }
     case Encoding::Chars7: {
