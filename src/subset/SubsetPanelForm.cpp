@@ -423,6 +423,8 @@ void TSubsetPanel::WireSignals()
 
 void TSubsetPanel::SetConnected(bool on)
 {
+    // A page cut short by a disconnection left the selection locked; a new connection frees it.
+    ConfigurationSelect->setEnabled(true);
     StartMeas->setEnabled(on);
     for (QPushButton* b : m_pageButtons)
         b->setEnabled(on);
