@@ -162,7 +162,8 @@ TEST(WindowUnits, ParameterPageUnitBoxesAndCurrentLoopLabels)
     EXPECT_EQ(unit->itemText(18), "hl/min");
     EXPECT_EQ(unit->itemText(20), "hl/min");
     EXPECT_EQ(unit->itemText(0), QString::fromUtf8("m\u00B3/h"));
-    EXPECT_EQ(unit->currentIndex(), -1);
+    // A quantity picked by hand starts on its first unit.
+    EXPECT_EQ(unit->currentIndex(), 0);
     w.Choose("CalculationMeasValue", 5);
     EXPECT_EQ(w.Find<QComboBox>("CalculationMeasUnit")->count(), 2);
     value->setCurrentIndex(-1);

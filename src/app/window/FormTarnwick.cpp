@@ -153,10 +153,6 @@ void TFormTarnwick::NameControls()
         {"ComboBox_byte_word_order_floats", "Byte order floats"}, {"Edit_byte_word_order", "Register 17 byte/word order"},
         {"ComboBox_channel", "Calibration channel"}, {"Edit_calibr_factor_slope", "Calibration slope"},
         {"Edit_calibr_factor_offset", "Calibration offset"}, {"Button1", "Apply calibration, send 0x0001"},
-        {"ConfigurationSelect", "Select Configuration"}, {"MeasuringValue", "Measuring Value"},
-        {"MeasuringUnit", "Measuring unit"}, {"CalculationMeasValue", "Calculation Value"},
-        {"CalculationMeasUnit", "Calculation unit"}, {"CurrentLoopLowScale", "Current Loop Low Scale"},
-        {"CurrentLoopFullScale", "Current Loop Full Scale"}, {"InputsTime", "Loop interval in ms"},
         {"bt_adv_view", "Show or hide calculator, register read/write and CRT"},
         {"SubsetView", "Show or hide the parameter subset"}, {"StatusBar1", "Status"},
     };
@@ -352,8 +348,7 @@ void TFormTarnwick::WireSignals()
     // User choices only: a box set by the program does not write to the meter.
     connect(cb_meas_val, &QComboBox::activated, this, &TFormTarnwick::change_cb_unit);
     connect(cb_unit, &QComboBox::activated, this, &TFormTarnwick::cb_unitChange);
-    connect(MeasuringValue, &QComboBox::activated, this, &TFormTarnwick::MeasuringValueChange);
-    connect(CalculationMeasValue, &QComboBox::activated, this, &TFormTarnwick::CalculationMeasValueChange);
+    connect(SubsetView, &QPushButton::clicked, this, &TFormTarnwick::SubsetViewClick);
     connect(cb_channel2, &QComboBox::currentIndexChanged, this, &TFormTarnwick::cb_channel2Change);
     connect(cb_meas_val2, &QComboBox::currentIndexChanged, this, &TFormTarnwick::cb_meas_val2Change);
     connect(cb_mb_data, &QComboBox::currentIndexChanged, this, &TFormTarnwick::cb_mb_dataChange);

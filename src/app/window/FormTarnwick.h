@@ -14,6 +14,8 @@
 #include "DialogService.h"
 #include "TarnwickSettings.h"
 
+#include "SubsetHost.h"
+
 #include "ModbusClient.h"
 #include "ModbusConnection.h"
 #include "ModbusTcpClient.h"
@@ -45,13 +47,18 @@ class QTableWidget;
 class QTimer;
 class QWidget;
 
+namespace subset {
+class TSubsetPanel;
+}
+
 namespace tarnwick {
 
 class QtMainThread;
 class TDiagnostics;
 class TStatusPanels;
 
-class TFormTarnwick : public QMainWindow {
+// The subset pages reach the meter through the window (as their host), never around it.
+class TFormTarnwick : public QMainWindow, private subset::ISubsetHost {
     Q_OBJECT
 
 public:
@@ -126,7 +133,8 @@ public:
     void InitUnitLabelPercent();
     void InitUnitLabelBit();
     void InitUnitLabelDensity();
-    void SetMeasUnitID(const QString& valueBoxName, const QString& unitBoxName);
+    void SetMeasUnitID(const QString& valueBoxName, const QString& unitBoxName) override;
+    void SubsetViewClick();
     void SetCurrentLoopMeasValueUnit(std::uint32_t code);
 
 protected:
@@ -240,8 +248,6 @@ private:
     void AppendUnits(std::span<const std::string_view> list);
     int ShowUnitIDWarning();
     void ApplyUnitReadBack(bool fromReadButton);
-    void MeasuringValueChange();
-    void CalculationMeasValueChange();
 
     // Register calculator (FormTarnwickCalculator.cpp).
     void cb_channel2Change();
@@ -249,11 +255,21 @@ private:
     void cb_mb_dataChange();
     void update_address();
 
-    void ShowError(const QString& text);
+    void ShowError(const QString& text) override;
     // The line statistics' record of how the awaited request ended.
     void RecordRequestEnd(const modbus::TTransactionInfo& info);
     int RequestAddress(const modbus::TTransactionInfo& info) const;
     void RecordLoopSample();
+
+    // The subset's host (FormTarnwickSubset.cpp).
+    modbus::Outcome Transfer(const modbus::Request& r) override;
+    bool Connected() const override { return connected; }
+    std::unique_ptr<Operation> BeginOperation() override;
+    void ProcessEvents() override;
+    void SetPanelText(int panel, const QString& text) override;
+    void EnableTimer3() override;
+    void MessageBox(const QString& caption, const QString& text, Icon icon) override;
+    void ReadSubsetStateAfterConnect();
     void ShowHint(const QString& text, bool errorIcon);
     void WireServiceSignals();
 
@@ -274,7 +290,6 @@ private:
     bool subset_mode = false;
     bool unit_warning_pending = true;
     bool adv_view_collapsed = true;
-    bool protection_active = false;
 
     // Pending-request state. At most one request is outstanding, and this is its only record;
     // the named flags below are views of it.
@@ -350,17 +365,7 @@ private:
     QGroupBox* GroupBox_calibr_factor = nullptr;
     std::array<QComboBox*, 3> m_swapBoxes{};
 
-    QGroupBox* GroupSubset = nullptr;
-    QComboBox* ConfigurationSelect = nullptr;
-    QPushButton* StartMeas = nullptr;
-    std::vector<QPushButton*> m_subsetButtons;       // the eighteen Get/Write buttons
-    std::vector<QWidget*> m_processInputControls;    // enabled with the connection
-    QComboBox* MeasuringValue = nullptr;
-    QComboBox* MeasuringUnit = nullptr;
-    QComboBox* CalculationMeasValue = nullptr;
-    QComboBox* CalculationMeasUnit = nullptr;
-    QLabel* Label136 = nullptr;
-    QLabel* Label139 = nullptr;
+    subset::TSubsetPanel* GroupSubset = nullptr;
 
     TStatusPanels* StatusBar1 = nullptr;
 

@@ -5,6 +5,8 @@
 
 #include "MBParaVeri.h"
 #include "ModbusConnectionEditor.h"
+#include "SubsetPanel.h"
+
 #include "MB_Serial_Parameters.h"
 #include "QtMainThread.h"
 #include "StatusPanels.h"
@@ -180,7 +182,8 @@ void TFormTarnwick::ReadIdentificationAfterConnect()
     const OperationGuard operation(*this);
     ReadIdentification();
     check_crt_activation();
-    // With the subset, the measuring and protection state follow here once those pages exist.
+    if (subset_mode)
+        ReadSubsetStateAfterConnect();
 }
 
 void TFormTarnwick::set_form_elements_after_suc_connection()
@@ -224,12 +227,9 @@ void TFormTarnwick::SetConnectedControls(bool on)
                        static_cast<QWidget*>(Bt_report_slave_id), static_cast<QWidget*>(cb_channel),
                        static_cast<QWidget*>(cb_meas_val), static_cast<QWidget*>(Bt_read_adr_exp_mode),
                        static_cast<QWidget*>(Bt_write_adr_exp_mode), static_cast<QWidget*>(Button_activate_crt),
-                       static_cast<QWidget*>(Button_deactivate_crt), static_cast<QWidget*>(StartMeas)})
+                       static_cast<QWidget*>(Button_deactivate_crt)})
         w->setEnabled(on);
-    for (QPushButton* b : m_subsetButtons)
-        b->setEnabled(on);
-    for (QWidget* w : m_processInputControls)
-        w->setEnabled(on);
+    GroupSubset->SetConnected(on);
     for (QWidget* w : {static_cast<QWidget*>(SpEd_slave_adr), static_cast<QWidget*>(Bt_mb_settings),
                        static_cast<QWidget*>(Bt_veri_mb_para), static_cast<QWidget*>(IPAdresse),
                        static_cast<QWidget*>(Port), static_cast<QWidget*>(Opt_RTU), static_cast<QWidget*>(Opt_TCPIP)})

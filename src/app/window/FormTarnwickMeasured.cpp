@@ -3,6 +3,8 @@
 #include "FormTarnwick.h"
 
 #include "Diagnostics.h"
+#include "SubsetPanel.h"
+
 #include "StatusPanels.h"
 
 #include "DeviceIdentification.h"

@@ -4,6 +4,7 @@
 #include "FormTarnwick.h"
 
 #include "FormBuilders.h"
+#include "SubsetPanel.h"
 
 #include "MBMasterUnitIDs.h"
 #include "RegisterFormulas.h"
@@ -190,94 +191,8 @@ QWidget* TFormTarnwick::BuildServiceArea(QWidget* parent)
 
 QWidget* TFormTarnwick::BuildSubsetArea(QWidget* parent)
 {
-    GroupSubset = new QGroupBox(QStringLiteral("Parameter Subset  "), parent);
-    GroupSubset->setObjectName(QStringLiteral("GroupSubset"));
+    GroupSubset = new subset::TSubsetPanel(*this, parent);
     GroupSubset->setVisible(false);
-    auto* column = new QVBoxLayout(GroupSubset);
-
-    auto* selectRow = new QHBoxLayout;
-    selectRow->addWidget(Label(QStringLiteral("Select Configuration"), "Label22"));
-    ConfigurationSelect = Combo("ConfigurationSelect",
-                                {QStringLiteral("Channel A"), QStringLiteral("Channel B"),
-                                 QStringLiteral("Channel Y"), QStringLiteral("Channel Z"),
-                                 QStringLiteral("Global Settings"), QStringLiteral("Measuring Process  IO"),
-                                 QStringLiteral("Modbus Process Input")});
-    selectRow->addWidget(ConfigurationSelect, 1);
-    StartMeas = Button("StartMeas", QStringLiteral("Start Measuring"));
-    StartMeas->setEnabled(false);
-    selectRow->addWidget(StartMeas);
-    column->addLayout(selectRow);
-
-    // The pages' Get and Write buttons, in pairs.
-    auto* pages = Named(new QGroupBox(QStringLiteral("Pages")), "GroupBox_subset_pages");
-    auto* pagesGrid = new QGridLayout(pages);
-    const std::array<std::array<const char*, 3>, 9> pairs = {{
-        {"Pipe", "GetDataPipe", "WritePipeData"},
-        {"Fluid", "GetFluidData", "WriteFluidData"},
-        {"Transducer", "GetTransducerData", "WriteTransducerData"},
-        {"Measure", "GetMeasuringData", "WriteMeasuringData"},
-        {"Linking", "GetLinkingData", "WriteLinkingData"},
-        {"Calculation Channel", "GetCalcChannel", "WriteCalcChannel"},
-        {"Global Settings", "GetGlobalSettings", "WriteGlobalSettings"},
-        {"Process Input", "GetProcessInputData", "WriteProcessInputData"},
-        {"Process Output", "GetProcessOutputData", "WriteProcessOutputData"},
-    }};
-    int r = 0;
-    for (const auto& [caption, get, write] : pairs) {
-        pagesGrid->addWidget(Label(QString::fromLatin1(caption)), r, 0);
-        for (int c = 0; c < 2; ++c) {
-            auto* b = Button(c == 0 ? get : write, c == 0 ? QStringLiteral("Get") : QStringLiteral("Write"));
-            b->setEnabled(false);
-            m_subsetButtons.push_back(b);
-            pagesGrid->addWidget(b, r, c + 1);
-        }
-        ++r;
-    }
-    column->addWidget(pages);
-
-    auto* values = Named(new QGroupBox(QStringLiteral("Measuring Values  ")), "GroupBox_subset_units");
-    auto* valuesGrid = new QGridLayout(values);
-    MeasuringValue = Combo("MeasuringValue", Items(units::SubsetMeasValueNames));
-    MeasuringUnit = Combo("MeasuringUnit", {});
-    CalculationMeasValue = Combo("CalculationMeasValue", Items(units::SubsetMeasValueNames));
-    CalculationMeasUnit = Combo("CalculationMeasUnit", {});
-    for (QComboBox* b : {MeasuringValue, CalculationMeasValue})
-        b->setCurrentIndex(-1);
-    valuesGrid->addWidget(Label(QStringLiteral("Measuring Value")), 0, 0);
-    valuesGrid->addWidget(MeasuringValue, 0, 1);
-    valuesGrid->addWidget(MeasuringUnit, 0, 2);
-    valuesGrid->addWidget(Label(QStringLiteral("Calculation Value")), 1, 0);
-    valuesGrid->addWidget(CalculationMeasValue, 1, 1);
-    valuesGrid->addWidget(CalculationMeasUnit, 1, 2);
-    Label136 = Label(QStringLiteral("m\u00B3/s"), "Label136");
-    Label139 = Label(QStringLiteral("m\u00B3/s"), "Label139");
-    valuesGrid->addWidget(Label(QStringLiteral("Current Loop Low Scale")), 2, 0);
-    valuesGrid->addWidget(Named(new QLineEdit, "CurrentLoopLowScale"), 2, 1);
-    valuesGrid->addWidget(Label136, 2, 2);
-    valuesGrid->addWidget(Label(QStringLiteral("Current Loop Full Scale")), 3, 0);
-    valuesGrid->addWidget(Named(new QLineEdit, "CurrentLoopFullScale"), 3, 1);
-    valuesGrid->addWidget(Label139, 3, 2);
-    column->addWidget(values);
-
-    auto* inputs = Named(new QGroupBox(QStringLiteral("Modbus - Process Input  ")), "ModbusProcessInput");
-    auto* inputsGrid = new QGridLayout(inputs);
-    auto* configure = Button("ConfigMBProcessInputAll", QStringLiteral("Configure All"));
-    auto* setValue = Button("SetValueReadStatus", QStringLiteral("Set Value / Read Status"));
-    auto* reload = Button("ProcessInputsReload", QStringLiteral("Reload"));
-    auto* asLoop = Named(new QCheckBox(QStringLiteral("As Loop (Input Value+Status)")), "InputsAsLoop");
-    auto* interval = Named(new QLineEdit(QStringLiteral("1000")), "InputsTime");
-    interval->setMaximumWidth(60);
-    inputsGrid->addWidget(asLoop, 0, 0);
-    inputsGrid->addWidget(interval, 0, 1);
-    inputsGrid->addWidget(Label(QStringLiteral("ms")), 0, 2);
-    inputsGrid->addWidget(configure, 1, 0);
-    inputsGrid->addWidget(setValue, 1, 1, 1, 2);
-    inputsGrid->addWidget(reload, 1, 3);
-    m_processInputControls = {configure, setValue, reload, asLoop};
-    for (QWidget* w : m_processInputControls)
-        w->setEnabled(false);
-    column->addWidget(inputs);
-    column->addStretch(1);
     return GroupSubset;
 }
 

@@ -11,6 +11,7 @@
 
 #include "Diagnostics.h"
 #include "StatusPanels.h"
+#include "SubsetPanel.h"
 
 #include "ConnectionRules.h"
 #include "ModbusError.h"
@@ -362,13 +363,18 @@ void TFormTarnwick::Timer2Timer()
 void TFormTarnwick::Timer3Timer()
 {
     Timer3->stop();
+    // A page operation started meanwhile goes first; the refresh follows it.
+    const OperationGuard operation(*this);
+    if (!operation) {
+        Timer3->start();
+        return;
+    }
     StatusBar1->SetText(4, QString());
     if (!connected)
         return;
-    ConfigurationSelect->setEnabled(true);
-    StartMeas->setEnabled(true);
-    for (QPushButton* b : m_subsetButtons)
-        b->setEnabled(true);
+    GroupSubset->CheckMeasClick();
+    if (connected)
+        GroupSubset->EnablePageControls();
 }
 
 void TFormTarnwick::Timer4Timer()

@@ -2,6 +2,8 @@
 
 #include "FormTarnwick.h"
 
+#include "SubsetPanel.h"
+
 #include "StatusPanels.h"
 
 #include "CommTool.h"
@@ -41,7 +43,6 @@ void TFormTarnwick::FormCreate(const QStringList& args)
     StatusBar1->SetWidth(2, 0);
     StatusBar1->SetWidth(3, StatusBar1->Width(3) + StatusPanelGrowth);
     resize(520, 550);
-    protection_active = false;
 
     std::vector<std::string> argStore;
     for (const QString& a : args)

@@ -116,21 +116,12 @@ void TFormTarnwick::SetMeasUnitID(const QString& valueBoxName, const QString& un
     unitBox->setCurrentIndex(-1);
 }
 
-void TFormTarnwick::MeasuringValueChange()
-{
-    SetMeasUnitID(QStringLiteral("MeasuringValue"), QStringLiteral("MeasuringUnit"));
-}
-
-void TFormTarnwick::CalculationMeasValueChange()
-{
-    SetMeasUnitID(QStringLiteral("CalculationMeasValue"), QStringLiteral("CalculationMeasUnit"));
-}
-
 void TFormTarnwick::SetCurrentLoopMeasValueUnit(std::uint32_t code)
 {
     const QString label = FromLatin1(units::currentLoopUnitLabel(code));
-    Label136->setText(label);
-    Label139->setText(label);
+    for (const char* name : {"Label136", "Label139"})
+        if (auto* l = findChild<QLabel*>(QString::fromLatin1(name)))
+            l->setText(label);
 }
 
 }  // namespace tarnwick

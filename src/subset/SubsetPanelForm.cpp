@@ -1,0 +1,507 @@
+// The subset's controls: the configuration selection and every page, named as the window
+// names them, and the wiring of their handlers.
+
+#include "SubsetPanel.h"
+
+#include "CodeTables.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace subset {
+
+namespace {
+
+QString Text(std::string_view s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+
+QStringList Items(Names names)
+{
+    QStringList list;
+    for (std::string_view n : names)
+        list << Text(n);
+    return list;
+}
+
+template <typename W>
+W* Named(W* w, const QString& name)
+{
+    w->setObjectName(name);
+    return w;
+}
+
+QPushButton* Button(std::string_view name, const QString& caption)
+{
+    return Named(new QPushButton(caption), Text(name));
+}
+
+// Labelled controls in rows: caption, control, unit. A caption of two lines is given with "\n";
+// the screen reader's name is the caption on one line, prefixed where captions repeat.
+class FormGrid {
+public:
+    explicit FormGrid(QWidget* owner, QString prefix = {}) : grid_(new QGridLayout(owner)), prefix_(std::move(prefix)) {}
+
+    QComboBox* Combo(const char* name, const QString& caption, const QStringList& items)
+    {
+        auto* box = Named(new QComboBox, QString::fromLatin1(name));
+        box->addItems(items);
+        box->setCurrentIndex(-1);
+        Place(box, caption, {});
+        return box;
+    }
+    QLineEdit* Edit(const char* name, const QString& caption, const QString& unit = {}, const QString& text = {})
+    {
+        auto* edit = Named(new QLineEdit(text), QString::fromLatin1(name));
+        Place(edit, caption, unit);
+        return edit;
+    }
+    void Add(QWidget* w, int columns = 3)
+    {
+        grid_->addWidget(w, row_++, 0, 1, columns);
+    }
+    QGridLayout* Grid() { return grid_; }
+
+private:
+    void Place(QWidget* control, const QString& caption, const QString& unit)
+    {
+        auto* label = new QLabel(caption);
+        label->setBuddy(control);
+        QString spoken = QString(caption).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        if (!prefix_.isEmpty())
+            spoken = prefix_ + QLatin1Char(' ') + spoken;
+        control->setAccessibleName(spoken);
+        grid_->addWidget(label, row_, 0);
+        grid_->addWidget(control, row_, 1);
+        if (!unit.isEmpty())
+            grid_->addWidget(new QLabel(unit), row_, 2);
+        ++row_;
+    }
+
+    QGridLayout* grid_;
+    QString prefix_;
+    int row_ = 0;
+};
+
+QGroupBox* Group(const QString& caption, const char* name = nullptr)
+{
+    auto* g = new QGroupBox(caption);
+    if (name)
+        g->setObjectName(QString::fromLatin1(name));
+    return g;
+}
+
+// The page's Get and Write buttons in one row.
+QHBoxLayout* PageButtons(const Page& page, const QString& get, const QString& write, std::vector<QPushButton*>& all)
+{
+    auto* row = new QHBoxLayout;
+    for (auto [name, caption] : {std::pair{page.getButton, get}, std::pair{page.writeButton, write}}) {
+        QPushButton* b = Button(name, caption);
+        b->setEnabled(false);
+        all.push_back(b);
+        row->addWidget(b);
+    }
+    return row;
+}
+
+const QStringList NoYes = {QStringLiteral("No"), QStringLiteral("Yes")};
+
+}  // namespace
+
+TSubsetPanel::TSubsetPanel(ISubsetHost& host, QWidget* parent)
+    : QGroupBox(QStringLiteral("Parameter Subset  "), parent), m_host(host)
+{
+    setObjectName(QStringLiteral("GroupSubset"));
+    BuildControls();
+    WireSignals();
+}
+
+void TSubsetPanel::BuildControls()
+{
+    auto* column = new QVBoxLayout(this);
+    auto* selectRow = new QHBoxLayout;
+    auto* label = Named(new QLabel(QStringLiteral("Select Configuration")), QStringLiteral("Label22"));
+    selectRow->addWidget(label);
+    ConfigurationSelect = Named(new QComboBox, QStringLiteral("ConfigurationSelect"));
+    ConfigurationSelect->addItems({QStringLiteral("Channel A"), QStringLiteral("Channel B"), QStringLiteral("Channel Y"),
+                                   QStringLiteral("Channel Z"), QStringLiteral("Global Settings"),
+                                   QStringLiteral("Measuring Process  IO"), QStringLiteral("Modbus Process Input")});
+    ConfigurationSelect->setAccessibleName(QStringLiteral("Select Configuration"));
+    label->setBuddy(ConfigurationSelect);
+    selectRow->addWidget(ConfigurationSelect, 1);
+    StartMeas = Button("StartMeas", QStringLiteral("Start Measuring"));
+    StartMeas->setEnabled(false);
+    selectRow->addWidget(StartMeas);
+    column->addLayout(selectRow);
+
+    column->addWidget(BuildPhysicalChannel());
+    column->addWidget(BuildCalculationChannel());
+    column->addWidget(BuildGlobalSettings());
+    column->addWidget(BuildProcessIO());
+    column->addWidget(BuildModbusProcessInput());
+    column->addStretch(1);
+    for (QWidget* g : {ConfigPhyChannel, ConfigVirtChannel, ConfigGlobalSettings, ConfigProcessIO, ModbusProcessInput})
+        g->setVisible(false);
+}
+
+QWidget* TSubsetPanel::BuildPhysicalChannel()
+{
+    ConfigPhyChannel = Group(QStringLiteral("Physical Channel  "), "ConfigPhyChannel");
+    auto* column = new QVBoxLayout(ConfigPhyChannel);
+    auto* buttons = new QHBoxLayout;
+    for (auto [name, caption] : {std::pair{"ShowPipe", "Pipe"}, std::pair{"ShowFluid", "Fluid"},
+                                 std::pair{"ShowTransducer", "Transducer"}, std::pair{"ShowMeasure", "Measure"},
+                                 std::pair{"ShowLinking", "Linking"}})
+        buttons->addWidget(Button(name, QString::fromLatin1(caption)));
+    column->addLayout(buttons);
+    PanalPhyPipe = BuildPipePage();
+    PanelPhyFluid = BuildFluidPage();
+    PanelPhyTransducer = BuildTransducerPage();
+    PanelPhyMeasure = BuildMeasuringPage();
+    PanelPhyLinking = BuildLinkingPage();
+    for (QWidget* p : {PanalPhyPipe, PanelPhyFluid, PanelPhyTransducer, PanelPhyMeasure, PanelPhyLinking}) {
+        column->addWidget(p);
+        p->setVisible(p == PanalPhyPipe);
+    }
+    return ConfigPhyChannel;
+}
+
+QWidget* TSubsetPanel::BuildPipePage()
+{
+    auto* page = Named(new QWidget, QStringLiteral("PanalPhyPipe"));
+    auto* column = new QVBoxLayout(page);
+    const QStringList enabled = {QStringLiteral("Disabeld"), QStringLiteral("Enabled")};
+    auto* enables = new QWidget;
+    FormGrid inUse(enables);
+    inUse.Combo("CoatingEnabled", QStringLiteral("Coating in Use"), enabled);
+    inUse.Combo("WallEnabled", QStringLiteral("Wall in Use"), enabled);
+    inUse.Combo("Lining1Enabled", QStringLiteral("Lining 1 in Use"), enabled);
+    inUse.Combo("Lining2Enabled", QStringLiteral("Lining 2 in Use"), enabled);
+
+    const QLocale locale;
+    auto* pipe = Group(QStringLiteral("Pipe  "));
+    FormGrid pipeForm(pipe, QStringLiteral("Pipe"));
+    pipeForm.Edit("OuterDiameter", QStringLiteral("Outer Diameter"), QStringLiteral("mm"), locale.toString(62.0, 'f', 1));
+    pipeForm.Combo("UseUserRoughness", QStringLiteral("Use User\nRoughness"), NoYes);
+    pipeForm.Edit("UserRougness", QStringLiteral("Roughness"), QStringLiteral("mm"), locale.toString(3.0, 'f', 1));
+
+    auto* layers = new QGridLayout;
+    layers->addWidget(enables, 0, 0);
+    layers->addWidget(pipe, 0, 1);
+    int n = 2;
+    for (const char* layer : {"Coating", "Wall", "Lining1", "Lining2"}) {
+        QString caption = QString::fromLatin1(layer);
+        if (caption.startsWith(QLatin1String("Lining")))
+            caption.insert(6, QLatin1Char(' '));
+        auto* g = Group(caption + QStringLiteral("  "));
+        FormGrid form(g, caption);
+        const QByteArray base(layer);
+        form.Combo((base + "Material").constData(), QStringLiteral("Material"), Items(MaterialNames));
+        form.Edit((base + "Thickness").constData(), QStringLiteral("Thickness"), QStringLiteral("mm"), QStringLiteral("0"));
+        form.Edit((base + "Soundspeed").constData(), QStringLiteral("Soundspeed"), {}, QStringLiteral("5930"));
+        layers->addWidget(g, n / 2, n % 2);
+        ++n;
+    }
+    column->addLayout(layers);
+    column->addLayout(PageButtons(PageOf(PageId::Pipe), QStringLiteral("Get Pipe Data"), QStringLiteral("Write Pipe Data"),
+                                  m_pageButtons));
+    return page;
+}
+
+QWidget* TSubsetPanel::BuildFluidPage()
+{
+    auto* page = Named(new QWidget, QStringLiteral("PanelPhyFluid"));
+    auto* column = new QVBoxLayout(page);
+    auto* top = new QWidget;
+    FormGrid(top).Combo("Fluid", QStringLiteral("Fluid"), Items(FluidNames));
+    column->addWidget(top);
+    auto* other = Group(QStringLiteral("Other Fluid Settings  "));
+    FormGrid form(other, QStringLiteral("Fluid"));
+    form.Edit("FluidSoundspeedMin", QStringLiteral("Soundspeed\nMin"), QStringLiteral("m/s"));
+    form.Edit("FluidSoundspeedMax", QStringLiteral("Soundspeed\nMax"), QStringLiteral("m/s"));
+    form.Edit("FluidDensity", QStringLiteral("Density"), QStringLiteral("g/cm\u00B3"));
+    form.Edit("FluidViscosity", QStringLiteral("Viscosity"), QStringLiteral("mm\u00B2/s"));
+    form.Edit("FluidGasCompressFactor", QStringLiteral("Gas Compress\nFactor"));
+    form.Edit("FluidTemperature", QStringLiteral("Temperature"), QStringLiteral("\u00B0C"));
+    form.Edit("FluidTempeatureAux", QStringLiteral("Temerature Aux"), QStringLiteral("\u00B0C"));
+    form.Edit("FluidPressure", QStringLiteral("Pressure"), QStringLiteral("bar(a)"));
+    form.Edit("FluidPressureAux", QStringLiteral("Pressure Aux"), QStringLiteral("bar(a)"));
+    column->addWidget(other);
+    column->addLayout(PageButtons(PageOf(PageId::Fluid), QStringLiteral("Get Fluid Data"),
+                                  QStringLiteral("Write Fluid Data"), m_pageButtons));
+    column->addStretch(1);
+    return page;
+}
+
+QWidget* TSubsetPanel::BuildTransducerPage()
+{
+    auto* page = Named(new QWidget, QStringLiteral("PanelPhyTransducer"));
+    auto* column = new QVBoxLayout(page);
+    auto* settings = Group(QStringLiteral("Transducer Settings  "));
+    FormGrid form(settings);
+    form.Combo("SelectTransducer", QStringLiteral("Transducer\nto Use"),
+               {QStringLiteral("Automatic Detection"), QStringLiteral("From Database"), QStringLiteral("Other Transducer")});
+    form.Edit("TransducerSoundpathNumber", QStringLiteral("Soundpath\nNumber"));
+    form.Edit("TransducerAddCable", QStringLiteral("Add Cable\nLenght"), QStringLiteral("m"));
+    form.Edit("TransducerDistance", QStringLiteral("Transducer\nDistance"), QStringLiteral("mm"));
+    form.Edit("TransducerType", QStringLiteral("Transducer\nType"));
+    auto* other = Group(QStringLiteral("Other Transducer Settings  "));
+    FormGrid otherForm(other);
+    otherForm.Edit("TransducerPiezoAngle", QStringLiteral("Piezo Angle"), QStringLiteral("\u00B0"));
+    otherForm.Edit("TransducerSoundspeedMin", QStringLiteral("Soundspeed Min"), QStringLiteral("m/s"));
+    otherForm.Edit("TransducerSoundspeedMax", QStringLiteral("Soundspeed Max"), QStringLiteral("m/s"));
+    otherForm.Edit("TransducerSoundpathLength", QStringLiteral("Soundpath\nLength"), QStringLiteral("mm"));
+    otherForm.Edit("TransducerEdgeOffset", QStringLiteral("Edge Offset"), QStringLiteral("mm"));
+    otherForm.Edit("TransducerTolerance", QStringLiteral("Tolerance"), QStringLiteral("ns"));
+    column->addWidget(settings);
+    column->addWidget(other);
+    column->addLayout(PageButtons(PageOf(PageId::Transducer), QStringLiteral("Get Transducer Data"),
+                                  QStringLiteral("Write Transducer Data"), m_pageButtons));
+    column->addStretch(1);
+    return page;
+}
+
+QWidget* TSubsetPanel::BuildMeasuringPage()
+{
+    auto* page = Named(new QWidget, QStringLiteral("PanelPhyMeasure"));
+    auto* column = new QVBoxLayout(page);
+    auto* settings = Group(QStringLiteral("Measuring Settings  "));
+    FormGrid form(settings);
+    form.Combo("MeasuringActivate", QStringLiteral("Activate\nMeasuring"), NoYes);
+    MeasuringValue = form.Combo("MeasuringValue", QStringLiteral("Measuring\nValue"), Items(MeasQuantityNames));
+    form.Combo("MeasuringUnit", QStringLiteral("Measuring Unit"), {});
+    form.Edit("MeasuringDamping", QStringLiteral("Damping"), QStringLiteral("s"));
+    form.Edit("MeasuringErrorDelay", QStringLiteral("Proc Error\nDelay"), QStringLiteral("s"));
+    auto* options = Group(QStringLiteral("Options  "));
+    FormGrid optionsForm(options);
+    optionsForm.Combo("MeasuringTrdAtSupply", QStringLiteral("Transducer\nat Supply"),
+                      {QStringLiteral("Return"), QStringLiteral("Supply")});
+    optionsForm.Combo("MeasuringCoolingSystem", QStringLiteral("Is Colling\nSystem"),
+                      {QStringLiteral("Heat"), QStringLiteral("Cool")});
+    optionsForm.Combo("MeasuringKeepSign", QStringLiteral("Keep Sign"), {QStringLiteral("Absolute"), QStringLiteral("Sign")});
+    optionsForm.Combo("MeasuringGasMeasure", QStringLiteral("Gas Measuring"),
+                      {QStringLiteral("Disable"), QStringLiteral("Enable")});
+    auto* cutOff = Group(QStringLiteral("Cut Off Flow  "));
+    FormGrid cutOffForm(cutOff);
+    cutOffForm.Combo("MeasuringLowCutEnabled", QStringLiteral("Cut off Flow"),
+                     {QStringLiteral("Default"), QStringLiteral("Disable"), QStringLiteral("Enable")});
+    cutOffForm.Edit("MeasuringLowCutPos", QStringLiteral("Low Cut Pos."), QStringLiteral("m/s"));
+    cutOffForm.Edit("MeasuringLowCutNeg", QStringLiteral("Low Cut Neg."), QStringLiteral("m/s"));
+    column->addWidget(settings);
+    column->addWidget(options);
+    column->addWidget(cutOff);
+    column->addLayout(PageButtons(PageOf(PageId::Measuring), QStringLiteral("Get Measuring Data"),
+                                  QStringLiteral("Write Measuring Data"), m_pageButtons));
+    return page;
+}
+
+QWidget* TSubsetPanel::BuildLinkingPage()
+{
+    auto* page = Named(new QWidget, QStringLiteral("PanelPhyLinking"));
+    auto* column = new QVBoxLayout(page);
+    auto* settings = Group(QStringLiteral("Linking Settings  "));
+    FormGrid form(settings, QStringLiteral("Linking"));
+    form.Combo("LinkingTemperature", QStringLiteral("Temperatrue"), Items(LinkageNames));
+    form.Combo("LinkingTemperatureAux", QStringLiteral("Temperature\nAux."), Items(LinkageNames));
+    column->addWidget(settings);
+    column->addLayout(PageButtons(PageOf(PageId::Linking), QStringLiteral("Get Linking Data"),
+                                  QStringLiteral("Write Linking Data"), m_pageButtons));
+    column->addStretch(1);
+    return page;
+}
+
+QWidget* TSubsetPanel::BuildCalculationChannel()
+{
+    ConfigVirtChannel = Group(QStringLiteral("Calculation Channel  "), "ConfigVirtChannel");
+    auto* column = new QVBoxLayout(ConfigVirtChannel);
+    auto* values = Group(QString(), "GroupBox7");
+    FormGrid form(values, QStringLiteral("Calculation"));
+    CalculationMeasValue = form.Combo("CalculationMeasValue", QStringLiteral("Measuring\nValue"), Items(MeasQuantityNames));
+    form.Combo("CalculationMeasUnit", QStringLiteral("Measuring\nUnit"), {});
+    column->addWidget(values);
+    column->addLayout(PageButtons(PageOf(PageId::Calculation), QStringLiteral("Get Calculation Channel"),
+                                  QStringLiteral("Write Calculation Channel"), m_pageButtons));
+    return ConfigVirtChannel;
+}
+
+QWidget* TSubsetPanel::BuildGlobalSettings()
+{
+    ConfigGlobalSettings = Group(QStringLiteral("Global Settings  "), "ConfigGlobalSettings");
+    auto* column = new QVBoxLayout(ConfigGlobalSettings);
+    column->addLayout(PageButtons(PageOf(PageId::Global), QStringLiteral("Get Global Settings"),
+                                  QStringLiteral("Write Global Settings"), m_pageButtons));
+    return ConfigGlobalSettings;
+}
+
+QWidget* TSubsetPanel::BuildProcessIO()
+{
+    ConfigProcessIO = Group(QStringLiteral("Measuring Process IO"), "ConfigProcessIO");
+    auto* column = new QVBoxLayout(ConfigProcessIO);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(Button("ShowProcessOutput", QStringLiteral(" Output")));
+    buttons->addWidget(Button("ShowProcessInput", QStringLiteral("Input")));
+    column->addLayout(buttons);
+
+    PanelProcessOutput = Named(new QWidget, QStringLiteral("PanelProcessOutput"));
+    auto* output = new QVBoxLayout(PanelProcessOutput);
+    auto* scaling = Group(QStringLiteral("Source Scaling  "));
+    FormGrid form(scaling, QStringLiteral("Current Loop"));
+    form.Edit("CurrentLoopLowScale", QStringLiteral("Low Scale\nValue"));
+    form.Edit("CurrentLoopFullScale", QStringLiteral("Full Scale\nValue"));
+    form.Grid()->addWidget(Named(new QLabel(QStringLiteral("m\u00B3/s")), QStringLiteral("Label136")), 0, 2);
+    form.Grid()->addWidget(Named(new QLabel(QStringLiteral("m\u00B3/s")), QStringLiteral("Label139")), 1, 2);
+    output->addWidget(scaling);
+    output->addLayout(PageButtons(PageOf(PageId::CurrentLoop), QStringLiteral("Get Process Output Data"),
+                                  QStringLiteral("Write Process Output Data"), m_pageButtons));
+    column->addWidget(PanelProcessOutput);
+
+    PanalProcessInput = Named(new QWidget, QStringLiteral("PanalProcessInput"));
+    auto* input = new QVBoxLayout(PanalProcessInput);
+    input->addLayout(PageButtons(PageOf(PageId::TemperatureInput), QStringLiteral("Get Process Input Data"),
+                                 QStringLiteral("Write Process Input Data"), m_pageButtons));
+    column->addWidget(PanalProcessInput);
+    PanalProcessInput->setVisible(false);
+    return ConfigProcessIO;
+}
+
+QWidget* TSubsetPanel::BuildModbusProcessInput()
+{
+    ModbusProcessInput = Group(QStringLiteral("Modbus - Process Input  "), "ModbusProcessInput");
+    auto* grid = new QGridLayout(ModbusProcessInput);
+    auto* configure = Button("ConfigMBProcessInputAll", QStringLiteral("Configure All"));
+    auto* setValue = Button("SetValueReadStatus", QStringLiteral("Set Value / Read Status"));
+    auto* reload = Button("ProcessInputsReload", QStringLiteral("Reload"));
+    auto* asLoop = Named(new QCheckBox(QStringLiteral("As Loop (Input Value+Status)")), QStringLiteral("InputsAsLoop"));
+    auto* interval = Named(new QLineEdit(QStringLiteral("1000")), QStringLiteral("InputsTime"));
+    interval->setAccessibleName(QStringLiteral("Loop interval in ms"));
+    interval->setMaximumWidth(60);
+    grid->addWidget(asLoop, 0, 0);
+    grid->addWidget(interval, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("ms")), 0, 2);
+    grid->addWidget(configure, 1, 0);
+    grid->addWidget(setValue, 1, 1, 1, 2);
+    grid->addWidget(reload, 1, 3);
+    m_processInputControls = {configure, setValue, reload, asLoop};
+    for (QWidget* w : m_processInputControls)
+        w->setEnabled(false);
+    return ModbusProcessInput;
+}
+
+void TSubsetPanel::WireSignals()
+{
+    // User choices only (activated): a box set by a read does not run its handler.
+    connect(ConfigurationSelect, &QComboBox::activated, this, &TSubsetPanel::ConfigurationSelectChange);
+    connect(MeasuringValue, &QComboBox::activated, this, &TSubsetPanel::MeasuringValueChange);
+    connect(CalculationMeasValue, &QComboBox::activated, this, &TSubsetPanel::CalculationMeasValueChange);
+    const std::pair<const char*, void (TSubsetPanel::*)()> clicks[] = {
+        {"ShowPipe", &TSubsetPanel::ShowPipeClick},
+        {"ShowFluid", &TSubsetPanel::ShowFluidClick},
+        {"ShowTransducer", &TSubsetPanel::ShowTransducerClick},
+        {"ShowMeasure", &TSubsetPanel::ShowMeasureClick},
+        {"ShowLinking", &TSubsetPanel::ShowLinkingClick},
+        {"ShowProcessOutput", &TSubsetPanel::ShowProcessOutputClick},
+        {"ShowProcessInput", &TSubsetPanel::ShowProcessInputClick},
+        {"GetDataPipe", &TSubsetPanel::GetDataPipeClick},
+        {"WritePipeData", &TSubsetPanel::WritePipeDataClick},
+        {"GetFluidData", &TSubsetPanel::GetFluidDataClick},
+        {"WriteFluidData", &TSubsetPanel::WriteFluidDataClick},
+        {"GetTransducerData", &TSubsetPanel::GetTransducerDataClick},
+        {"WriteTransducerData", &TSubsetPanel::WriteTransducerDataClick},
+        {"GetMeasuringData", &TSubsetPanel::GetMeasuringDataClick},
+        {"WriteMeasuringData", &TSubsetPanel::WriteMeasuringDataClick},
+        {"GetLinkingData", &TSubsetPanel::GetLinkingDataClick},
+        {"WriteLinkingData", &TSubsetPanel::WriteLinkingDataClick},
+    };
+    for (const auto& [name, handler] : clicks)
+        connect(findChild<QPushButton*>(QString::fromLatin1(name)), &QPushButton::clicked, this, handler);
+}
+
+void TSubsetPanel::SetConnected(bool on)
+{
+    // A page cut short by a disconnection left the selection locked; a new connection frees it.
+    ConfigurationSelect->setEnabled(true);
+    StartMeas->setEnabled(on);
+    for (QPushButton* b : m_pageButtons)
+        b->setEnabled(on);
+    for (QWidget* w : m_processInputControls)
+        w->setEnabled(on);
+}
+
+void TSubsetPanel::EnablePageControls()
+{
+    ConfigurationSelect->setEnabled(true);
+    StartMeas->setEnabled(true);
+    for (QPushButton* b : m_pageButtons)
+        b->setEnabled(true);
+}
+
+void TSubsetPanel::ShowFirstConfiguration()
+{
+    ConfigPhyChannel->setVisible(true);
+    ConfigurationSelect->setCurrentIndex(0);
+}
+
+void TSubsetPanel::ShowConfiguration(QWidget* group)
+{
+    for (QWidget* g : {ConfigPhyChannel, ConfigVirtChannel, ConfigGlobalSettings, ConfigProcessIO, ModbusProcessInput})
+        g->setVisible(g == group);
+}
+
+void TSubsetPanel::ConfigurationSelectChange()
+{
+    switch (ConfigurationSelect->currentIndex()) {
+    case 0:
+    case 1: ShowConfiguration(ConfigPhyChannel); break;
+    case 2:
+    case 3: ShowConfiguration(ConfigVirtChannel); break;
+    case 4: ShowConfiguration(ConfigGlobalSettings); break;
+    case 5: ShowConfiguration(ConfigProcessIO); break;
+    case 6: ShowConfiguration(ModbusProcessInput); break;
+    default: break;
+    }
+}
+
+void TSubsetPanel::ShowPanel(QWidget* panel)
+{
+    for (QWidget* p : {PanalPhyPipe, PanelPhyFluid, PanelPhyTransducer, PanelPhyMeasure, PanelPhyLinking})
+        p->setVisible(p == panel);
+}
+
+void TSubsetPanel::ShowPipeClick() { ShowPanel(PanalPhyPipe); }
+void TSubsetPanel::ShowFluidClick() { ShowPanel(PanelPhyFluid); }
+void TSubsetPanel::ShowTransducerClick() { ShowPanel(PanelPhyTransducer); }
+void TSubsetPanel::ShowMeasureClick() { ShowPanel(PanelPhyMeasure); }
+void TSubsetPanel::ShowLinkingClick() { ShowPanel(PanelPhyLinking); }
+
+void TSubsetPanel::ShowProcessOutputClick()
+{
+    PanelProcessOutput->setVisible(true);
+    PanalProcessInput->setVisible(false);
+}
+
+void TSubsetPanel::ShowProcessInputClick()
+{
+    PanalProcessInput->setVisible(true);
+    PanelProcessOutput->setVisible(false);
+}
+
+void TSubsetPanel::MeasuringValueChange()
+{
+    m_host.SetMeasUnitID(QStringLiteral("MeasuringValue"), QStringLiteral("MeasuringUnit"));
+    if (auto* unit = findChild<QComboBox*>(QStringLiteral("MeasuringUnit")); unit && unit->count() > 0)
+        unit->setCurrentIndex(0);
+}
+
+void TSubsetPanel::CalculationMeasValueChange()
+{
+    m_host.SetMeasUnitID(QStringLiteral("CalculationMeasValue"), QStringLiteral("CalculationMeasUnit"));
+    if (auto* unit = findChild<QComboBox*>(QStringLiteral("CalculationMeasUnit")); unit && unit->count() > 0)
+        unit->setCurrentIndex(0);
+}
+
+}  // namespace subset
