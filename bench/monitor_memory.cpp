@@ -4,6 +4,7 @@
 //
 //   tarnwick-monitor-memory [CYCLES]   (default 20000; vortan-sim from the same build)
 
+#include "DiagnosticViews.h"
 #include "DialogService.h"
 #include "Diagnostics.h"
 #include "FormTarnwick.h"
