@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SerialPortList.h"
 #include "Transaction.h"
 
 #include <ostream>
@@ -21,5 +22,9 @@ private:
 };
 
 std::string HexString(const std::vector<uint8_t>& bytes);
+
+// One port a line: its path, then what is known of it (description, by-id name), tab-separated;
+// or one JSON object a line.
+void PrintPorts(std::ostream& out, const std::vector<modbus::SerialPortInfo>& ports, bool json);
 
 }  // namespace cli

@@ -213,7 +213,8 @@ uint32_t ComputeEffectiveSilentInterval(TTransmissionMode mode, uint32_t silentI
 uint32_t ComputeInterFrameGap(TTransmissionMode mode, uint32_t silentInterval, uint32_t baud,
                               TDataBits dataBits, TParityScheme parity, TStopBits stopBits);
 
-// Machine's serial ports: real devices under /sys/class/tty, then TARNWICK_SERIAL_PORTS.
+// Machine's serial ports as settings keep them (by-id names where there are any); the
+// descriptions are in ListSerialPorts (SerialPortList.h).
 void EnumerateSerialPorts(std::vector<std::string>& list);
 
 // Kept for the process's life; builds nothing and asks for nothing here, where millisecond

@@ -160,6 +160,30 @@ TEST(CliOutcome, LoopRepeatsAndReadableTableShowsRegisters)
     EXPECT_NE(r.out.find("      1001    1001  0x03E9"), std::string::npos) << r.out;
 }
 
+// The machine's own ports come first and differ between machines; the virtual ones end the list.
+TEST(CliPorts, ListsPortsAsLinesOrJsonObjects)
+{
+    ::setenv("TARNWICK_SERIAL_PORTS", "/tmp/tarnwick-cli-a:/dev/pts/97", 1);
+    const RunResult text = RunProgram({Cli(), "ports"});
+    const RunResult js = RunProgram({Cli(), "ports", "--json"});
+    ::unsetenv("TARNWICK_SERIAL_PORTS");
+    EXPECT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_TRUE(text.out.ends_with("/tmp/tarnwick-cli-a\n/dev/pts/97\n")) << text.out;
+    ASSERT_EQ(js.exitCode, 0) << js.err;
+    std::vector<json> objects;
+    std::istringstream lines(js.out);
+    for (std::string line; std::getline(lines, line);)
+        objects.push_back(json::parse(line));
+    ASSERT_GE(objects.size(), 2u);
+    const json& last = objects.back();
+    EXPECT_EQ(last["path"], "/dev/pts/97");
+    EXPECT_EQ(last["setting"], "/dev/pts/97");
+    EXPECT_TRUE(last["stable_name"].is_null());
+    EXPECT_TRUE(last["description"].is_null());
+    for (const json& o : objects)
+        EXPECT_TRUE(o["path"].is_string() && o.contains("manufacturer") && o.contains("serial")) << o;
+}
+
 struct UsageCase {
     const char* name;
     std::vector<std::string> args;
