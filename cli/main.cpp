@@ -223,6 +223,11 @@ int main(int argc, char** argv)
             printer.Print(o);
             if (o.status != modbus::trSuccess)
                 exitCode = kExitFailed;
+            // A loop on a line that has gone would only print the same failure again.
+            if (const std::string lost = backend->Lost(); !lost.empty()) {
+                std::cerr << lost << '\n';
+                return kExitUsage;
+            }
         }
     } catch (const modbus::EModbusError& e) {
         std::cerr << e.what() << '\n';

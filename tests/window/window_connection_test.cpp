@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace windowtest {
 namespace {
 
@@ -252,6 +255,49 @@ TEST(WindowConnection, ModbusSettingsButtonOpensTheSerialDialogOrTheExpertEditor
 
 namespace windowtest {
 namespace {
+
+double CpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The simulator's pty behind a link stands for the adapter: stopping it hangs the line up as
+// pulling the adapter does, and a new simulator on the same link is the adapter plugged in again.
+TEST(WindowConnection, PulledSerialAdapterIsReportedOnceAndConnectWorksAfterReplug)
+{
+    TempConfig config;
+    const std::string link = (config.Dir() / "ttyADAPTER").string();
+    auto sim = std::make_unique<Sim>(std::vector<std::string>{"--link", link});
+    config.WriteIni(SerialIni(link));
+    Window w;
+    w.Form().SetTimerIntervals(100, 1000, 150000);
+    w.Click("Bt_dis_connect");
+    ASSERT_TRUE(w.Form().IsConnected());
+    const size_t before = w.Messages().size();
+    w.Click("CheBox_loop");
+    ASSERT_TRUE(w.WaitFor([&] { return w.Cell(0) == "OK"; }));
+    sim.reset();
+    ASSERT_TRUE(w.WaitFor([&] { return !w.Form().IsConnected(); }, 5s));
+    // What follows is quiet: no further message, and the process idles.
+    const double cpu0 = CpuSeconds();
+    w.WaitFor([] { return false; }, 1s);
+    EXPECT_LT(CpuSeconds() - cpu0, 0.15);
+    ASSERT_EQ(w.Messages().size(), before + 1);
+    EXPECT_EQ(w.Messages().back().caption, "ERROR");
+    EXPECT_EQ(w.Messages().back().text, QString::fromStdString("the serial adapter " + link + " was disconnected"));
+    ExpectControlStates(w, false);
+    EXPECT_FALSE(w.Form().Connection().Active());
+    EXPECT_FALSE(w.Find<QAbstractButton>("CheBox_loop")->isChecked());
+
+    sim = std::make_unique<Sim>(std::vector<std::string>{"--link", link});
+    w.Click("Bt_dis_connect");
+    ASSERT_TRUE(w.Form().IsConnected());
+    w.Click("Bt_read_adr");
+    EXPECT_EQ(w.Cell(0), "OK");
+}
 
 TEST(WindowConnection, LostTcpConnectionIsReportedOnceAndDisconnects)
 {

@@ -162,6 +162,8 @@ private:
     void SetConnectedControls(bool on);
     void ReadIdentificationAfterConnect();
     void check_crt_activation();
+    // The serial adapter vanished (pulled out): one message, and the disconnected state.
+    void ModbusConnectionLineLost();
 
     // Request discipline (FormTarnwickRequests.cpp).
     struct PendingRequest {
