@@ -104,4 +104,34 @@ void TraceFrame(app::FrameKind kind, bool sent, std::span<const uint8_t> frame)
     std::cerr << app::MonitorLine(ms, dir, frame, app::SummariseFrame(kind, dir, frame)) << '\n';
 }
 
+void PrintPorts(std::ostream& out, const std::vector<modbus::SerialPortInfo>& ports, bool json)
+{
+    for (const auto& p : ports) {
+        if (json) {
+            auto text = [](const std::string& s) {
+                return s.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(s);
+            };
+            nlohmann::ordered_json j;
+            j["path"] = p.path;
+            j["stable_name"] = text(p.stableName);
+            j["setting"] = p.Setting();
+            j["description"] = text(p.description);
+            j["manufacturer"] = text(p.manufacturer);
+            j["product"] = text(p.product);
+            j["serial"] = text(p.serial);
+            j["vendor_id"] = text(p.vendorId);
+            j["product_id"] = text(p.productId);
+            out << j.dump() << '\n';
+        } else {
+            std::string line = p.path;
+            if (!p.description.empty() || !p.stableName.empty())
+                line += "\t" + p.description;
+            if (!p.stableName.empty())
+                line += "\t" + p.stableName;
+            out << line << '\n';
+        }
+    }
+    out.flush();
+}
+
 }  // namespace cli

@@ -4,6 +4,7 @@
 
 #include <span>
 
+#include "SerialPortList.h"
 #include "Transaction.h"
 
 #include <ostream>
@@ -28,5 +29,8 @@ std::string HexString(const std::vector<uint8_t>& bytes);
 
 // --trace: one monitor line per frame on standard error, the time in ms since the first.
 void TraceFrame(app::FrameKind kind, bool sent, std::span<const uint8_t> frame);
+// One port a line: its path, then what is known of it (description, by-id name), tab-separated;
+// or one JSON object a line.
+void PrintPorts(std::ostream& out, const std::vector<modbus::SerialPortInfo>& ports, bool json);
 
 }  // namespace cli

@@ -1,6 +1,7 @@
 #include "SerialBackend.h"
 
 #include "Output.h"
+#include "SerialPortList.h"
 
 #include <chrono>
 
@@ -96,6 +97,11 @@ Outcome SerialBackend::Perform(const Request& r)
     }
     result_->elapsedMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
     return *result_;
+}
+
+std::string SerialBackend::Lost() const
+{
+    return connection_.LineLost() ? AdapterDisconnectedText(connection_.Port()) : std::string();
 }
 
 }  // namespace cli

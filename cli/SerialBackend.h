@@ -30,6 +30,7 @@ public:
     // Opens the port; raises EModbusError when it cannot.
     explicit SerialBackend(const SerialOptions& o);
     Outcome Perform(const Request& r) override;
+    std::string Lost() const override;
 
 private:
     modbus::EventQueue events_;

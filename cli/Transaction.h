@@ -52,6 +52,8 @@ class Backend {
 public:
     virtual ~Backend() = default;
     virtual Outcome Perform(const Request& r) = 0;
+    // Why no further request can succeed (a serial adapter pulled out); empty while they can.
+    virtual std::string Lost() const { return {}; }
 };
 
 }  // namespace cli

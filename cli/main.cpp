@@ -99,7 +99,8 @@ int main(int argc, char** argv)
     writeMultiple->add_option("VALUE", valueTexts, "Values")->required();
     auto* diag = app.add_subcommand("diag", "Diagnostics, return query data (function 8)");
     auto* id = app.add_subcommand("id", "Report server identification (function 17)");
-    auto* ports = app.add_subcommand("ports", "List the serial ports of this machine");
+    auto* ports = app.add_subcommand("ports", "List the serial ports of this machine with what is known of them");
+    ports->add_flag("--json", json, "One JSON object per port");
     std::string channelText, quantityText;
     auto* measure = app.add_subcommand("measure", "Read and decode the measured value of a quantity of a channel");
     measure->add_option("CHANNEL", channelText, "A, B, C, D, Z or Y")->required();
@@ -123,10 +124,7 @@ int main(int argc, char** argv)
     try {
         app.parse(argc, argv);
         if (ports->parsed()) {
-            std::vector<std::string> list;
-            modbus::EnumerateSerialPorts(list);
-            for (const auto& p : list)
-                std::cout << p << '\n';
+            PrintPorts(std::cout, modbus::ListSerialPorts(), json);
             return kExitOk;
         }
         if (searchCmd->parsed()) {
@@ -229,6 +227,11 @@ int main(int argc, char** argv)
             printer.Print(o);
             if (o.status != modbus::trSuccess)
                 exitCode = kExitFailed;
+            // A loop on a line that has gone would only print the same failure again.
+            if (const std::string lost = backend->Lost(); !lost.empty()) {
+                std::cerr << lost << '\n';
+                return kExitUsage;
+            }
         }
     } catch (const modbus::EModbusError& e) {
         std::cerr << e.what() << '\n';

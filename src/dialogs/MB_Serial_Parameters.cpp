@@ -2,6 +2,7 @@
 
 #include "ModbusConnection.h"
 #include "ModbusError.h"
+#include "SerialPortBox.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -99,11 +100,9 @@ void TForm_mb_settings::FormCreate()
              area.y() + area.height() / 4);
     }
 
-    std::vector<std::string> ports;
-    modbus::EnumerateSerialPorts(ports);
-    for (const std::string& p : ports)
-        ComboBox_serial_port->addItem(QString::fromStdString(p));
-    ComboBox_serial_port->setCurrentIndex(ComboBox_serial_port->findText(QString::fromStdString(connection_.Port())));
+    const auto ports = modbus::ListSerialPorts();
+    modbus::AddSerialPorts(ComboBox_serial_port, ports);
+    modbus::SelectSerialPort(ComboBox_serial_port, ports, 0, connection_.Port());
 
     CheckBox_EchoQueryBeforeReply->setChecked(connection_.EchoQueryBeforeReply());
     const int baud = connection_.BaudRate();
@@ -119,7 +118,7 @@ void TForm_mb_settings::FormCreate()
 void TForm_mb_settings::Button1Click()
 {
     try {
-        connection_.SetPort(ComboBox_serial_port->currentText().toStdString());
+        connection_.SetPort(modbus::SerialPortSetting(ComboBox_serial_port));
         connection_.SetEchoQueryBeforeReply(CheckBox_EchoQueryBeforeReply->isChecked());
         if (ComboBox_baud_rate->currentIndex() >= 0)
             connection_.SetBaudRate(static_cast<modbus::TBaudRate>(ComboBox_baud_rate->currentIndex()));

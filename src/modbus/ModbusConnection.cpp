@@ -96,6 +96,8 @@ void TModbusConnection::SetActive(bool value)
 
 void TModbusConnection::OpenProcedure()
 {
+    lineLost_ = false;
+    lineLostReported_ = false;
     port_io_ = portFactory_();
     if (hookExistingPort_) {
         int handle = -1;
@@ -545,6 +547,23 @@ void TModbusConnection::PostInvalidFrameDiscard()
 void TModbusConnection::PostException(const std::string& message)
 {
     mainThread_.Post([this_thread = &mainThread_, message] { this_thread->ShowException(message); });
+}
+
+bool TModbusConnection::CheckLine()
+{
+    if (port_io_ && port_io_->Gone())
+        lineLost_ = true;
+    return lineLost_;
+}
+
+void TModbusConnection::ReportLineLost()
+{
+    if (!lineLost_ || lineLostReported_.exchange(true))
+        return;
+    mainThread_.Post([alive = std::weak_ptr<int>(alive_), this] {
+        if (!alive.expired() && active_ && OnLineLost)
+            OnLineLost(*this);
+    });
 }
 
 void TModbusConnection::StopWaiting()

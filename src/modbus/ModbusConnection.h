@@ -107,6 +107,10 @@ public:
     Notify OnBeforeOpen, OnAfterOpen, OnBeforeClose, OnAfterClose;
     std::function<void(TModbusConnection&, int& handle)> OnGetHookedPortHandle;
     Notify OnInvalidFrameDiscard;
+    // Once per opening, when the device has gone (an adapter pulled). The connection stays
+    // active, every request ends as no reply, until it is closed.
+    Notify OnLineLost;
+    bool LineLost() const { return lineLost_; }
     void SetOnFrameSend(FrameEvent fn);
     void SetOnFrameReceive(FrameEvent fn);
     // Worker-thread events; assign them while the connection is inactive.
@@ -136,6 +140,10 @@ public:
     void PostTransaction(std::unique_ptr<TModbusTransaction> t);
     void PostInvalidFrameDiscard();
     void PostException(const std::string& message);
+    // After each attempt: true once the device has gone (LineLost from then on).
+    bool CheckLine();
+    // After the transaction is posted: tells the main thread, once, that the device has gone.
+    void ReportLineLost();
     // Ends the worker's wait for a request (server mode).
     void StopWaiting();
     size_t QueuedTransactions() const;
@@ -191,6 +199,7 @@ private:
     uint32_t characterTimeUs_ = 573;  // 11 bits at 19200 baud
     std::atomic<bool> echoQueryBeforeReply_{false};
     std::atomic<bool> endFrameByLength_{false};
+    std::atomic<bool> lineLost_{false}, lineLostReported_{false};
 
     FrameEvent onFrameSend_, onFrameReceive_;
     std::atomic<bool> hasFrameSend_{false}, hasFrameReceive_{false};
@@ -213,7 +222,8 @@ uint32_t ComputeEffectiveSilentInterval(TTransmissionMode mode, uint32_t silentI
 uint32_t ComputeInterFrameGap(TTransmissionMode mode, uint32_t silentInterval, uint32_t baud,
                               TDataBits dataBits, TParityScheme parity, TStopBits stopBits);
 
-// Machine's serial ports: real devices under /sys/class/tty, then TARNWICK_SERIAL_PORTS.
+// Machine's serial ports as settings keep them (by-id names where there are any); the
+// descriptions are in ListSerialPorts (SerialPortList.h).
 void EnumerateSerialPorts(std::vector<std::string>& list);
 
 // Kept for the process's life; builds nothing and asks for nothing here, where millisecond

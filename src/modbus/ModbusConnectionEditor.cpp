@@ -1,6 +1,7 @@
 #include "ModbusConnectionEditor.h"
 
 #include "ModbusError.h"
+#include "SerialPortBox.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -204,13 +205,8 @@ TModbusConnectionEditForm::TModbusConnectionEditForm(std::function<void(QWidget*
     column->addLayout(buttons);
     resize(440, 416);
 
-    std::vector<std::string> ports;
-    EnumerateSerialPorts(ports);
-    QStringList sorted;
-    for (const auto& p : ports)
-        sorted << QString::fromStdString(p);
-    sorted.sort();
-    PortComboBox->addItems(sorted);
+    ports_ = ListSerialPorts();
+    AddSerialPorts(PortComboBox, ports_);
     BaudRateComboBox->addItems(BaudItems);
     PageControl->setCurrentIndex(0);
 
@@ -227,7 +223,7 @@ TModbusConnectionEditForm::TModbusConnectionEditForm(std::function<void(QWidget*
 
 void TModbusConnectionEditForm::CopyIn(const TModbusConnection& c)
 {
-    PortComboBox->setCurrentText(QString::fromStdString(c.Port()));
+    SelectSerialPort(PortComboBox, ports_, 0, c.Port());
     BaudRateComboBox->setCurrentIndex(IndexOr(c.BaudRate(), BaudItems.size(), br19200));
     CustomBaudRateEdit->setText(QString::number(c.CustomBaudRate()));
     EchoCheckBox->setChecked(c.EchoQueryBeforeReply());
@@ -252,7 +248,7 @@ void TModbusConnectionEditForm::CopyIn(const TModbusConnection& c)
 bool TModbusConnectionEditForm::NeedsReopen(const TModbusConnection& c) const
 {
     return c.Active() &&
-           (PortComboBox->currentText().toStdString() != c.Port() ||
+           (SerialPortSetting(PortComboBox) != c.Port() ||
             FlowControlRadioGroup->ItemIndex() != c.FlowControl() ||
             DTREnabledCheckBox->isChecked() != c.DTREnabled() || RTSEnabledCheckBox->isChecked() != c.RTSEnabled() ||
             TransmissionModeRadioGroup->ItemIndex() != c.TransmissionMode() ||
@@ -261,7 +257,7 @@ bool TModbusConnectionEditForm::NeedsReopen(const TModbusConnection& c) const
 
 void TModbusConnectionEditForm::CopyOut(TModbusConnection& c) const
 {
-    c.SetPort(PortComboBox->currentText().toStdString());
+    c.SetPort(SerialPortSetting(PortComboBox));
     c.SetBaudRate(static_cast<TBaudRate>(BaudRateComboBox->currentIndex()));
     if (BaudRateComboBox->currentIndex() == CustomIndex)
         c.SetCustomBaudRate(Number(CustomBaudRateEdit));

@@ -6,6 +6,7 @@
 // change while it is closed.
 
 #include "ModbusConnection.h"
+#include "SerialPortList.h"
 
 #include <QDialog>
 
@@ -62,6 +63,7 @@ private:
     int currentPage_ = 0;
 
     QTabWidget* PageControl = nullptr;
+    std::vector<SerialPortInfo> ports_;
     QComboBox* PortComboBox = nullptr;
     QCheckBox* EchoCheckBox = nullptr;
     TRadioGroup* DataBitsRadioGroup = nullptr;

@@ -51,6 +51,9 @@ public:
     virtual int OutputQueued() = 0;
     virtual void SetRTS(bool on) = 0;
     virtual void SetDTR(bool on) = 0;
+    // True once the device has hung up (a USB adapter pulled, a pty's other side closed). Any
+    // thread.
+    virtual bool Gone() const { return false; }
 };
 
 std::unique_ptr<ISerialPort> CreatePosixSerialPort();

@@ -3,6 +3,7 @@
 #include "ModbusError.h"
 
 #include <cerrno>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -84,6 +85,7 @@ public:
         }
         fd_ = fd;
         hooked_ = false;
+        gone_ = false;
     }
 
     void Hook(int fd) override
@@ -188,6 +190,7 @@ public:
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
+                gone_ = true;
                 return WaitResult::Hangup;
             }
             if (n == 0)
@@ -200,8 +203,10 @@ public:
             }
             if (fds[0].revents & POLLIN)
                 return WaitResult::Data;
-            if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
+            if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+                gone_ = true;
                 return WaitResult::Hangup;
+            }
         }
     }
 
@@ -221,12 +226,15 @@ public:
             const ssize_t n = ::read(fd_, buf, static_cast<size_t>(max));
             if (n > 0)
                 return static_cast<int>(n);
-            if (n == 0)
-                return -1;  // poll said readable, nothing came: the device has gone
+            if (n == 0) {
+                gone_ = true;  // poll said readable, nothing came: the device has gone
+                return -1;
+            }
             if (errno == EINTR)
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return 0;
+            gone_ = true;
             return -1;
         }
     }
@@ -245,8 +253,10 @@ public:
             }
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                gone_ = errno == EIO || errno == ENXIO || errno == ENODEV;
                 return false;
+            }
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
@@ -256,8 +266,10 @@ public:
             pollfd p{fd_, POLLOUT, 0};
             if (::poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR)
                 return false;
-            if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
+            if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+                gone_ = true;
                 return false;
+            }
         }
         return true;
     }
@@ -272,6 +284,7 @@ public:
         return n;
     }
 
+    bool Gone() const override { return gone_; }
     void SetRTS(bool on) override { SetModemBit(TIOCM_RTS, on); }
     void SetDTR(bool on) override { SetModemBit(TIOCM_DTR, on); }
 
@@ -297,6 +310,7 @@ private:
     int fd_ = -1;
     bool hooked_ = false;
     int wake_ = -1;
+    std::atomic<bool> gone_{false};
 };
 
 }  // namespace

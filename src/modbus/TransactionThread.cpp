@@ -147,12 +147,16 @@ void TTransactionThread::Process(std::unique_ptr<TModbusTransaction> t)
                 }
             }
             SleepMs(connection_.RefetchDelay());
-            const bool retry = info.Reply == trNoReply || info.Reply == trInvalidFrame;
+            // Retrying on a device that has gone only repeats the same failure.
+            const bool gone = connection_.CheckLine();
+            const bool retry = (info.Reply == trNoReply || info.Reply == trInvalidFrame) && !gone;
             if (!retry || info.Attempts >= connection_.MaxRetries())
                 break;
         }
         if (!broadcast)
             connection_.PostTransaction(std::move(t));
+        // After the result, so that its receiver has seen it before hearing why.
+        connection_.ReportLineLost();
     } catch (const std::exception& e) {
         HandleException(e.what());
     }

@@ -4,6 +4,7 @@
 #include "SearchReport.h"
 
 #include "ModbusError.h"
+#include "SerialPortBox.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -208,11 +209,8 @@ void TFormVeriMBPara::FormCreate()
         ComboBox_baud->addItem(QString::fromLatin1(t.data(), static_cast<int>(t.size())));
     for (auto t : ParityTexts)
         ComboBox_parity->addItem(QString::fromLatin1(t.data(), static_cast<int>(t.size())));
-    std::vector<std::string> ports;
-    EnumerateSerialPorts(ports);
     ComboBox_com_port->addItem(QStringLiteral("-"));
-    for (const auto& p : ports)
-        ComboBox_com_port->addItem(Q(p));
+    AddSerialPorts(ComboBox_com_port, ListSerialPorts());
     CheckBox_EchoQueryBeforeReply->setText(QStringLiteral("Echo Query\nBefore Reply"));
     form_components_reset();
     stringgrid_reset(1);
@@ -327,10 +325,10 @@ void TFormVeriMBPara::walk_through_serial_parameters()
 {
     TSearchChoice choice;
     if (ComboBox_com_port->currentIndex() > 0) {
-        choice.ports.push_back(ComboBox_com_port->currentText().toStdString());
+        choice.ports.push_back(SerialPortSetting(ComboBox_com_port));
     } else {
         for (int i = 1; i < ComboBox_com_port->count(); ++i)
-            choice.ports.push_back(ComboBox_com_port->itemText(i).toStdString());
+            choice.ports.push_back(SerialPortSettingAt(ComboBox_com_port, i));
     }
     choice.address = SpinEdit_adr->value();
     choice.baudText = ComboBox_baud->currentText().toStdString();
@@ -385,7 +383,7 @@ void TFormVeriMBPara::WalkFinished()
 void TFormVeriMBPara::ShowCombination(const TCombination& c)
 {
     // The boxes show what is being tried; in a quick search that is the latest of the ports.
-    ComboBox_com_port->setCurrentIndex(std::max(0, ComboBox_com_port->findText(Q(c.port))));
+    ComboBox_com_port->setCurrentIndex(std::max(0, FindSerialPortItem(ComboBox_com_port, c.port)));
     SpinEdit_adr->setValue(c.address);
     ComboBox_baud->setCurrentIndex(ComboBox_baud->findText(Q(c.baudText)));
     ++tried_;

@@ -160,6 +160,55 @@ TEST(CliOutcome, LoopRepeatsAndReadableTableShowsRegisters)
     EXPECT_NE(r.out.find("      1001    1001  0x03E9"), std::string::npos) << r.out;
 }
 
+// A loop whose adapter is pulled out ends at once with the one message and status 2, instead of
+// printing the same failure for every remaining round.
+TEST(CliOutcome, LoopEndsWhenTheAdapterIsPulled)
+{
+    PtyPair pty;
+    ChildProcess cli({Cli(), "--port", pty.SlavePath(), "--json", "--retries", "3", "read", "0", "1", "--loop",
+                      "1000", "--interval", "20"},
+                     true);
+    if (pty.ReadFrame(5000).empty()) {
+        cli.Stop();
+        FAIL() << cli.Stderr();
+    }
+    const auto t0 = Clock::now();
+    pty.CloseMaster();
+    const std::optional<std::string> line = cli.ReadLine(std::chrono::seconds(5));
+    EXPECT_EQ(cli.Wait(std::chrono::seconds(5)), 2);
+    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(1));  // not after the 1000 ms receive time-out
+    ASSERT_TRUE(line.has_value());
+    const json j = json::parse(*line);
+    EXPECT_EQ(j["status"], "trNoReply");
+    EXPECT_EQ(j["attempts"], 1);
+    EXPECT_FALSE(cli.ReadLine(std::chrono::milliseconds(100)).has_value());
+    EXPECT_EQ(cli.Stderr(), "the serial adapter " + pty.SlavePath() + " was disconnected\n");
+}
+
+// The machine's own ports come first and differ between machines; the virtual ones end the list.
+TEST(CliPorts, ListsPortsAsLinesOrJsonObjects)
+{
+    ::setenv("TARNWICK_SERIAL_PORTS", "/tmp/tarnwick-cli-a:/dev/pts/97", 1);
+    const RunResult text = RunProgram({Cli(), "ports"});
+    const RunResult js = RunProgram({Cli(), "ports", "--json"});
+    ::unsetenv("TARNWICK_SERIAL_PORTS");
+    EXPECT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_TRUE(text.out.ends_with("/tmp/tarnwick-cli-a\n/dev/pts/97\n")) << text.out;
+    ASSERT_EQ(js.exitCode, 0) << js.err;
+    std::vector<json> objects;
+    std::istringstream lines(js.out);
+    for (std::string line; std::getline(lines, line);)
+        objects.push_back(json::parse(line));
+    ASSERT_GE(objects.size(), 2u);
+    const json& last = objects.back();
+    EXPECT_EQ(last["path"], "/dev/pts/97");
+    EXPECT_EQ(last["setting"], "/dev/pts/97");
+    EXPECT_TRUE(last["stable_name"].is_null());
+    EXPECT_TRUE(last["description"].is_null());
+    for (const json& o : objects)
+        EXPECT_TRUE(o["path"].is_string() && o.contains("manufacturer") && o.contains("serial")) << o;
+}
+
 struct UsageCase {
     const char* name;
     std::vector<std::string> args;

@@ -3,6 +3,8 @@
 
 #include "ModbusConnectionEditor.h"
 
+#include "FakeSysfs.h"
+
 #include "MainThread.h"
 #include "ModbusConnection.h"
 #include "ModbusError.h"
@@ -70,6 +72,26 @@ protected:
     TModbusConnection connection{events};
     std::vector<QString> messages;
 };
+
+// The editor offers the ports as the settings dialog does, and still takes a typed name.
+TEST_F(ConnectionEditor, PortsByDescriptionOrTypedName)
+{
+    testing_support::FakeSysfs tree;
+    SetDefaultSerialPortRoots(tree.Roots());
+    connection.SetPort("ttyUSB0");
+    Edit([&](QDialog& d) {
+        auto* box = Find<QComboBox>(d, "PortComboBox");
+        EXPECT_EQ(box->currentText(), "FTDI USB-RS485 Cable FT4ABCDE (ttyUSB0)");
+        Ok(d);
+    });
+    EXPECT_EQ(connection.Port(), testing_support::FakeSysfs::FtdiById);
+    Edit([&](QDialog& d) {
+        Find<QComboBox>(d, "PortComboBox")->setCurrentText("/dev/ttyTYPED");
+        Ok(d);
+    });
+    EXPECT_EQ(connection.Port(), "/dev/ttyTYPED");
+    SetDefaultSerialPortRoots({});
+}
 
 TEST_F(ConnectionEditor, CopiesInAndShowsTheDependentStates)
 {

@@ -2,6 +2,7 @@
 
 #include "MB_Serial_Parameters.h"
 
+#include "FakeSysfs.h"
 #include "MainThread.h"
 #include "ModbusConnection.h"
 #include "PtyPair.h"
@@ -141,6 +142,33 @@ TEST_F(SerialSettingsDialog, DefaultsThenCancelChangesNothingDefaultsThenOkStore
     EXPECT_EQ(connection.BaudRate(), br9600);
     EXPECT_EQ(connection.Parity(), psEven);
     EXPECT_EQ(connection.StopBits(), sb1);
+}
+
+// A setting of an earlier version ("ttyUSB0") finds its adapter, shown by what it is; OK keeps
+// the by-id name, which still names the adapter when it is plugged into another socket.
+TEST_F(SerialSettingsDialog, PortsShowWhatTheyAreAndOkKeepsTheStableName)
+{
+    testing_support::FakeSysfs tree;
+    SetDefaultSerialPortRoots(tree.Roots());
+    const struct {
+        std::string stored, shown, kept;
+    } cases[] = {
+        {"ttyUSB0", "FTDI USB-RS485 Cable FT4ABCDE (ttyUSB0)", testing_support::FakeSysfs::FtdiById},
+        {testing_support::FakeSysfs::Ch340ById, "QinHeng USB2.0-Serial (ttyUSB1)",
+         testing_support::FakeSysfs::Ch340ById},
+        {"/dev/ttyS1", "/dev/ttyS1", "/dev/ttyS1"},
+        {"/tmp/tarnwick-port-b", "/tmp/tarnwick-port-b", "/tmp/tarnwick-port-b"},
+    };
+    for (const auto& c : cases) {
+        connection.SetPort(c.stored);
+        TForm_mb_settings d(connection);
+        auto* port = Find<QComboBox>(d, "ComboBox_serial_port");
+        EXPECT_EQ(port->count(), 5);
+        EXPECT_EQ(port->currentText().toStdString(), c.shown);
+        Click(d, "Button1");
+        EXPECT_EQ(connection.Port(), c.kept);
+    }
+    SetDefaultSerialPortRoots({});
 }
 
 TEST_F(SerialSettingsDialog, ASettingTheActiveConnectionRefusesIsShownAndTheDialogStaysOpen)

@@ -301,6 +301,12 @@ TEST(EngineUnplug, VanishedDeviceEndsAsNoReplyWithoutSpinning)
     SerialHarness h;
     h.connection.SetReceiveTimeout(2000);
     h.connection.SetMaxRetries(3);
+    int lost = 0;
+    size_t resultsWhenLost = 0;
+    h.connection.OnLineLost = [&](TModbusConnection&) {
+        ++lost;
+        resultsWhenLost = h.results.size();
+    };
     h.Open();
     h.client.ReadHoldingRegisters(0, 1);
     ASSERT_FALSE(h.pty.ReadFrame(1000).empty());
@@ -309,10 +315,15 @@ TEST(EngineUnplug, VanishedDeviceEndsAsNoReplyWithoutSpinning)
     h.pty.CloseMaster();
     ASSERT_TRUE(h.WaitResults(1, 10s));
     EXPECT_EQ(h.Last().info.Reply, trNoReply);
+    EXPECT_EQ(h.Last().info.Attempts, 1u);  // retrying a device that has gone repeats the failure
+    EXPECT_TRUE(h.connection.LineLost());
 
     h.client.ReadHoldingRegisters(0, 1);  // the worker is still there
     ASSERT_TRUE(h.WaitResults(2, 10s));
     EXPECT_EQ(h.Last().info.Reply, trNoReply);
+    ASSERT_TRUE(h.Pump([&] { return lost > 0; }));
+    EXPECT_EQ(lost, 1);  // once per opening, after the result it explains
+    EXPECT_EQ(resultsWhenLost, 1u);
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     EXPECT_LT(CpuSeconds() - cpu0, 0.2 + wall * 0.2);
     h.connection.Close();

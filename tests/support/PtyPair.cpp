@@ -77,6 +77,10 @@ PtyPair::PtyPair()
     char name[128] = {};
     if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
         throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
+    // A program the test starts must not hold the line open: closing the master would then
+    // not hang it up.
+    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
     slavePath_ = name;
     termios t{};
     ::tcgetattr(slave_, &t);

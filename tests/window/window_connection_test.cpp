@@ -8,9 +8,13 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace windowtest {
 namespace {
@@ -253,6 +257,49 @@ TEST(WindowConnection, ModbusSettingsButtonOpensTheSerialDialogOrTheExpertEditor
 namespace windowtest {
 namespace {
 
+double CpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The simulator's pty behind a link stands for the adapter: stopping it hangs the line up as
+// pulling the adapter does, and a new simulator on the same link is the adapter plugged in again.
+TEST(WindowConnection, PulledSerialAdapterIsReportedOnceAndConnectWorksAfterReplug)
+{
+    TempConfig config;
+    const std::string link = (config.Dir() / "ttyADAPTER").string();
+    auto sim = std::make_unique<Sim>(std::vector<std::string>{"--link", link});
+    config.WriteIni(SerialIni(link));
+    Window w;
+    w.Form().SetTimerIntervals(100, 1000, 150000);
+    w.Click("Bt_dis_connect");
+    ASSERT_TRUE(w.Form().IsConnected());
+    const size_t before = w.Messages().size();
+    w.Click("CheBox_loop");
+    ASSERT_TRUE(w.WaitFor([&] { return w.Cell(0) == "OK"; }));
+    sim.reset();
+    ASSERT_TRUE(w.WaitFor([&] { return !w.Form().IsConnected(); }, 5s));
+    // What follows is quiet: no further message, and the process idles.
+    const double cpu0 = CpuSeconds();
+    w.WaitFor([] { return false; }, 1s);
+    EXPECT_LT(CpuSeconds() - cpu0, 0.15);
+    ASSERT_EQ(w.Messages().size(), before + 1);
+    EXPECT_EQ(w.Messages().back().caption, "ERROR");
+    EXPECT_EQ(w.Messages().back().text, QString::fromStdString("the serial adapter " + link + " was disconnected"));
+    ExpectControlStates(w, false);
+    EXPECT_FALSE(w.Form().Connection().Active());
+    EXPECT_FALSE(w.Find<QAbstractButton>("CheBox_loop")->isChecked());
+
+    sim = std::make_unique<Sim>(std::vector<std::string>{"--link", link});
+    w.Click("Bt_dis_connect");
+    ASSERT_TRUE(w.Form().IsConnected());
+    w.Click("Bt_read_adr");
+    EXPECT_EQ(w.Cell(0), "OK");
+}
+
 TEST(WindowConnection, LostTcpConnectionIsReportedOnceAndDisconnects)
 {
     TempConfig config;
@@ -269,6 +316,45 @@ TEST(WindowConnection, LostTcpConnectionIsReportedOnceAndDisconnects)
     ASSERT_EQ(w.Messages().size(), before + 1);
     EXPECT_EQ(w.Messages().back().kind, tarnwick::RecordingDialogService::Shown::Kind::Exception);
     ExpectControlStates(w, false);
+}
+
+TEST(WindowKeyboard, MainActionsHaveKeysAndTabWalksTheWindowInReadingOrder)
+{
+    TempConfig config;
+    Sim sim({"--pty"});
+    config.WriteIni(SerialIni(sim.Pty()));
+    Window w;
+    w.Form().show();
+    struct Case {
+        const char* button;
+        const char* tip;
+    } cases[] = {{"Bt_dis_connect", "Connect (Ctrl+K)"}, {"Bt_read_adr", "Read Register (F5)"},
+                 {"CheBox_loop", "Loop (Ctrl+L)"}, {"Bt_report_slave_id", "Report Slave ID (Ctrl+I)"}};
+    for (const Case& c : cases)
+        EXPECT_EQ(w.Find<QAbstractButton>(c.button)->toolTip(), c.tip);
+    // The keys act as the clicks do.
+    QTest::keySequence(&w.Form(), QKeySequence(Qt::CTRL | Qt::Key_K));
+    ASSERT_TRUE(w.WaitFor([&] { return w.Form().IsConnected(); }, 3s));
+    QTest::keyClick(&w.Form(), Qt::Key_F5);
+    ASSERT_TRUE(w.WaitFor([&] { return w.Cell(0) == "OK"; }, 3s));
+
+    const char* order[] = {"Opt_RTU", "Opt_TCPIP", "SpEd_slave_adr", "Bt_mb_settings", "Bt_veri_mb_para",
+                           "Bt_dis_connect", "cb_channel", "cb_meas_val", "cb_unit", "Bt_read_adr", "CheBox_loop",
+                           "Bt_report_slave_id", "ViewMenu", "bt_adv_view"};
+    std::vector<QString> chain;
+    QWidget* start = w.Find<QWidget>("Opt_RTU");
+    for (QWidget* f = start; chain.size() < 200; f = f->nextInFocusChain()) {
+        if (!f->objectName().isEmpty())
+            chain.push_back(f->objectName());
+        if (f->nextInFocusChain() == start)
+            break;
+    }
+    size_t at = 0;
+    for (const char* name : order) {
+        const auto found = std::find(chain.begin() + static_cast<long>(at), chain.end(), QString::fromLatin1(name));
+        ASSERT_NE(found, chain.end()) << name << " is not where reading order puts it";
+        at = static_cast<size_t>(found - chain.begin());
+    }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QKeySequence>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -135,6 +136,36 @@ void TFormTarnwick::BuildControls()
     setCentralWidget(wrapper);
     SetConnectedControls(false);
     NameControls();
+    SetKeyboardOrder();
+}
+
+void TFormTarnwick::SetKeyboardOrder()
+{
+    // The main actions by key; the tooltip says which.
+    const std::pair<QAbstractButton*, QKeySequence> keys[] = {
+        {Bt_dis_connect, QKeySequence(Qt::CTRL | Qt::Key_K)},
+        {Bt_read_adr, QKeySequence(Qt::Key_F5)},
+        {CheBox_loop, QKeySequence(Qt::CTRL | Qt::Key_L)},
+        {Bt_report_slave_id, QKeySequence(Qt::CTRL | Qt::Key_I)},
+        {Bt_mb_settings, QKeySequence(Qt::CTRL | Qt::Key_M)},
+        {Bt_veri_mb_para, QKeySequence(Qt::CTRL | Qt::Key_F)},
+        {bt_adv_view, QKeySequence(Qt::CTRL | Qt::Key_Right)},
+        {Bt_read_adr_exp_mode, QKeySequence(Qt::CTRL | Qt::Key_R)},
+        {Bt_write_adr_exp_mode, QKeySequence(Qt::CTRL | Qt::Key_W)},
+    };
+    for (const auto& [button, key] : keys) {
+        button->setShortcut(key);
+        const QString tip = button->toolTip().isEmpty() ? button->text().simplified() : button->toolTip();
+        button->setToolTip(tip + QStringLiteral(" (") + key.toString(QKeySequence::NativeText) + QStringLiteral(")"));
+    }
+    // Tab walks the window as it reads: communication, actions, values, then the right-hand part.
+    const std::vector<QWidget*> order = {
+        Opt_RTU, Opt_TCPIP, SpEd_slave_adr, IPAdresse, Port, Bt_mb_settings, Bt_veri_mb_para, Bt_dis_connect,
+        cb_channel, cb_meas_val, cb_unit, Bt_read_adr, CheBox_loop, Bt_report_slave_id, ViewMenu, SubsetView,
+        bt_adv_view, cb_channel2, cb_meas_val2, cb_mb_data, SpinEdit_customer_register, cb_datatypes, Edit1,
+        Bt_read_adr_exp_mode, Bt_write_adr_exp_mode, Button_activate_crt, Button_deactivate_crt};
+    for (std::size_t i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 void TFormTarnwick::NameControls()
@@ -381,6 +412,7 @@ void TFormTarnwick::WireSignals()
         [this](modbus::TModbusConnection&, const modbus::TFrameData& f) { ModbusConnectionFrameSend(f); });
     ModbusConnection->SetOnFrameReceive(
         [this](modbus::TModbusConnection&, const modbus::TFrameData& f) { ModbusConnectionFrameReceive(f); });
+    ModbusConnection->OnLineLost = [this](modbus::TModbusConnection&) { ModbusConnectionLineLost(); };
     ModbusTCP->OnConnected = [this] { ModbusTCPConnected(); };
     ModbusTCP->OnFrame = [this](std::span<const std::uint8_t> adu, bool sent) {
         m_diagnostics->Frame(app::FrameKind::Tcp, sent ? app::Direction::Sent : app::Direction::Received, adu);

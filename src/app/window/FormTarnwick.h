@@ -149,6 +149,7 @@ private:
     // Construction (FormTarnwick.cpp).
     void BuildControls();
     void NameControls();
+    void SetKeyboardOrder();
     QWidget* BuildCommunicationArea(QWidget* parent);
     QWidget* BuildRightArea(QWidget* parent);
     QWidget* BuildServiceArea(QWidget* parent);
@@ -173,6 +174,8 @@ private:
     void SetConnectedControls(bool on);
     void ReadIdentificationAfterConnect();
     void check_crt_activation();
+    // The serial adapter vanished (pulled out): one message, and the disconnected state.
+    void ModbusConnectionLineLost();
 
     // Request discipline (FormTarnwickRequests.cpp).
     struct PendingRequest {

@@ -13,6 +13,7 @@
 
 #include "ConnectionRules.h"
 #include "ModbusError.h"
+#include "SerialPortList.h"
 #include "TcpSocket.h"
 #include "UnitTables.h"
 
@@ -175,6 +176,19 @@ void TFormTarnwick::ModbusClientDiagnostics(const modbus::TTransactionInfo& info
         Conclude(info);
         EndRequest();
     }
+}
+
+void TFormTarnwick::ModbusConnectionLineLost()
+{
+    // Before the connection counts as connected, its test reports the failure itself.
+    if (!connected || !Opt_RTU->isChecked())
+        return;
+    const std::string port = ModbusConnection->Port();
+    // Ends the loop and any waiting sender, and closes the port, so that Connect opens the
+    // adapter afresh once it is plugged in again.
+    set_form_elements_after_disconnection();
+    m_dialogs.MessageBox(this, QStringLiteral("ERROR"), QString::fromStdString(modbus::AdapterDisconnectedText(port)),
+                         IDialogService::Icon::Error, IDialogService::Ok);
 }
 
 void TFormTarnwick::ReadIdentificationAfterConnect()

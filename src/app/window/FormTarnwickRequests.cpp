@@ -147,6 +147,9 @@ modbus::Outcome TFormTarnwick::Transfer(RequestKind kind, const modbus::Request&
     const bool open = kind == RequestKind::ConnectTest ? ModbusConnection->Active() : connected;
     if (m_destroying || !open || (serial && !ModbusConnection->Active()))
         return aborted;
+    // The adapter has gone: nothing more is sent until the window has said so and disconnected.
+    if (serial && ModbusConnection->LineLost())
+        return aborted;
     if (!serial)
         return PerformTcpRequest(kind, r);
 
