@@ -325,6 +325,8 @@ TEST(WindowKeyboard, MainActionsHaveKeysAndTabWalksTheWindowInReadingOrder)
     config.WriteIni(SerialIni(sim.Pty()));
     Window w;
     w.Form().show();
+    w.Form().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w.Form()));
     struct Case {
         const char* button;
         const char* tip;
