@@ -11,6 +11,8 @@ using Clock = std::chrono::steady_clock;
 
 SerialBackend::SerialBackend(const SerialOptions& o) : connection_(events_)
 {
+    // No event loop here: each transaction runs on this thread, with no hand-off to a worker.
+    connection_.SetSynchronous(true);
     connection_.SetPort(o.port);
     const TBaudRate named = BaudRateFromValue(o.baud);
     if (named == brCustom)
@@ -85,12 +87,8 @@ Outcome SerialBackend::Perform(const Request& r)
     case Op::Diagnostics: client_.Diagnostics(daReturnQueryData); break;
     case Op::Identify: client_.ReportServerIdentification(); break;
     }
-    // Every attempt ends within its time-outs; the margin covers sending and a slow machine.
-    const auto perAttempt = std::chrono::milliseconds(
-        static_cast<long long>(connection_.ReceiveTimeout()) * 2 + connection_.RefetchDelay() +
-        connection_.SendTimeout() + 1000);
-    const auto limit = perAttempt * connection_.MaxRetries();
-    if (!events_.RunUntil([this] { return result_.has_value(); }, limit)) {
+    // The result event has run by now; only a broadcast has none.
+    if (!result_) {
         result_.emplace();
         result_->status = trNoReply;
     }

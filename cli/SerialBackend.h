@@ -32,7 +32,7 @@ public:
     Outcome Perform(const Request& r) override;
 
 private:
-    modbus::EventQueue events_;
+    modbus::EventQueue events_;  // only its exception display: the connection is synchronous
     modbus::TModbusConnection connection_;
     modbus::TModbusClient client_;
     std::optional<Outcome> result_;
