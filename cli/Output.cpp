@@ -5,7 +5,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cmath>
 #include <cstdio>
 #include <iomanip>
 
@@ -60,7 +59,7 @@ void Printer::PrintJson(const Outcome& o)
     }
     if (o.op == "diag")
         j["result"] = o.diagResult;
-    j["elapsed_ms"] = std::round(o.elapsedMs * 1000.0) / 1000.0;
+    j["elapsed_ms"] = static_cast<double>(static_cast<long long>(o.elapsedMs * 1000.0 + 0.5)) / 1000.0;
     out_ << j.dump() << '\n';
 }
 

@@ -41,6 +41,10 @@ int RunSearch(const SearchOptions& o, std::ostream& out, std::ostream& err)
     } else {
         add(search::Combinations(o.choice));
     }
+    // A single walk needs no worker: it runs on this thread, within Start. Walks side by side
+    // keep theirs.
+    if (lines.size() == 1)
+        lines.front()->connection.SetSynchronous(true);
 
     int found = 0;
     bool aborted = false;

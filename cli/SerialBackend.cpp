@@ -12,6 +12,8 @@ using Clock = std::chrono::steady_clock;
 
 SerialBackend::SerialBackend(const SerialOptions& o) : connection_(events_)
 {
+    // No event loop here: each transaction runs on this thread, with no hand-off to a worker.
+    connection_.SetSynchronous(true);
     connection_.SetPort(o.port);
     const TBaudRate named = BaudRateFromValue(o.baud);
     if (named == brCustom)
@@ -79,19 +81,9 @@ Outcome SerialBackend::Perform(const Request& r)
 {
     result_.reset();
     const auto t0 = Clock::now();
-    switch (r.op) {
-    case Op::Read: client_.ReadHoldingRegisters(r.start, r.count); break;
-    case Op::WriteSingle: client_.WriteSingleRegister(r.start, r.values.at(0)); break;
-    case Op::WriteMultiple: client_.WriteMultipleRegisters(r.start, r.values); break;
-    case Op::Diagnostics: client_.Diagnostics(daReturnQueryData); break;
-    case Op::Identify: client_.ReportServerIdentification(); break;
-    }
-    // Every attempt ends within its time-outs; the margin covers sending and a slow machine.
-    const auto perAttempt = std::chrono::milliseconds(
-        static_cast<long long>(connection_.ReceiveTimeout()) * 2 + connection_.RefetchDelay() +
-        connection_.SendTimeout() + 1000);
-    const auto limit = perAttempt * connection_.MaxRetries();
-    if (!events_.RunUntil([this] { return result_.has_value(); }, limit)) {
+    Submit(client_, r);
+    // The result event has run by now; only a broadcast has none.
+    if (!result_) {
         result_.emplace();
         result_->status = trNoReply;
     }

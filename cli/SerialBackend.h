@@ -33,7 +33,7 @@ public:
     std::string Lost() const override;
 
 private:
-    modbus::EventQueue events_;
+    modbus::EventQueue events_;  // only its exception display: the connection is synchronous
     modbus::TModbusConnection connection_;
     modbus::TModbusClient client_;
     std::optional<Outcome> result_;

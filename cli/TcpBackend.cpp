@@ -25,43 +25,16 @@ TcpBackend::TcpBackend(const TcpOptions& o)
 
 Outcome TcpBackend::Perform(const Request& r)
 {
-    Outcome o;
-    o.start = r.start;
-    o.attempts = 1;
-    const auto t0 = Clock::now();
-    std::vector<uint16_t> words;
-    switch (r.op) {
-    case Op::Read:
-        o.op = "read";
-        client_.ReadHoldingRegisters(r.start, r.count, o.values);
-        break;
-    case Op::WriteSingle:
-        o.op = "write";
-        o.values = r.values;
-        client_.WriteSingleRegister(r.start, r.values.at(0));
-        break;
-    case Op::WriteMultiple:
-        o.op = "write-multiple";
-        o.values = r.values;
-        client_.WriteMultipleRegisters(r.start, r.values);
-        break;
-    case Op::Identify:
-        o.op = "id";
-        client_.ReportServerIdentification(words);
-        break;
-    case Op::Diagnostics:
+    static constexpr const char* names[] = {"read", "write", "write-multiple", "diag", "id"};
+    if (r.op == Op::Diagnostics)
         throw std::invalid_argument("diag: the Modbus TCP client has no function 8 (Diagnostics)");
-    }
-    const TModbusTcpResult& res = client_.LastResult();
-    o.status = res.Reply;
-    if (res.Reply == trExceptionReply) {
-        o.exception = ServerExceptionFromCode(res.ExceptionCode);
-        o.exceptionCode = res.ExceptionCode;
-    }
-    if (r.op == Op::Identify && res.Reply == trSuccess)
-        o.data = IdentificationBytes(words);
-    if (r.op == Op::Read && res.Reply != trSuccess)
-        o.values.assign(r.count, 0);
+    const auto t0 = Clock::now();
+    Outcome o;
+    static_cast<modbus::Outcome&>(o) = PerformTcp(client_, r);
+    o.op = names[static_cast<int>(r.op)];
+    o.start = r.start;
+    if (r.op == Op::WriteSingle || r.op == Op::WriteMultiple)
+        o.values = r.values;
     o.elapsedMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
     return o;
 }
@@ -103,16 +76,5 @@ bool ParseHostPort(const std::string& text, std::string& host, int& port)
     return true;
 }
 
-std::vector<uint8_t> IdentificationBytes(const std::vector<uint16_t>& words)
-{
-    std::vector<uint8_t> bytes;
-    for (uint16_t w : words) {
-        if (w == 0)
-            break;
-        bytes.push_back(static_cast<uint8_t>(w >> 8));
-        bytes.push_back(static_cast<uint8_t>(w));
-    }
-    return bytes;
-}
 
 }  // namespace cli

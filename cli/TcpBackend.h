@@ -26,7 +26,4 @@ private:
 // "host", "host:port", "[v6]:port"; the port defaults to 502. False for a malformed text.
 bool ParseHostPort(const std::string& text, std::string& host, int& port);
 
-// Identification words as bytes: high byte first, up to the first zero word.
-std::vector<uint8_t> IdentificationBytes(const std::vector<uint16_t>& words);
-
 }  // namespace cli

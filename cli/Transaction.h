@@ -3,6 +3,7 @@
 // What tarnwick-cli asks of a meter and what came back, whichever transport carried it.
 
 #include "ModbusTypes.h"
+#include "Transfer.h"
 
 #include <cstdint>
 #include <memory>
@@ -12,7 +13,8 @@
 
 namespace cli {
 
-enum class Op { Read, WriteSingle, WriteMultiple, Diagnostics, Identify };
+using modbus::Op;
+using modbus::Request;
 
 // A measured-value block, decoded.
 struct Measurement {
@@ -26,22 +28,10 @@ struct Measurement {
     uint16_t ageSeconds = 0;
 };
 
-struct Request {
-    Op op = Op::Read;
-    uint16_t start = 0;
-    uint16_t count = 0;
-    std::vector<uint16_t> values;
-};
-
-struct Outcome {
+// The library's outcome with what the command line prints beside it; for a write, values are
+// the values written.
+struct Outcome : modbus::Outcome {
     std::string op;
-    modbus::TTransactionReply status = modbus::trNoReply;
-    uint32_t attempts = 0;
-    std::optional<modbus::TServerException> exception;
-    uint8_t exceptionCode = 0;
-    std::vector<uint16_t> values;  // read: the registers; write: the values written
-    std::vector<uint8_t> data;     // identification bytes
-    uint16_t diagResult = 0;
     uint16_t start = 0;
     double elapsedMs = 0;
     std::optional<Measurement> measurement;

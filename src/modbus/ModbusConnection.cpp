@@ -122,7 +122,12 @@ void TModbusConnection::OpenProcedure()
         if (!ApplyLineSettings())
             throw EModbusError(msg::UpdateDcbFailed);
         RecomputeSilentInterval();
-        thread_ = std::make_unique<TTransactionThread>(*this);
+        if (synchronous_ && connectionMode_ == cmClient) {
+            runner_ = std::make_unique<TTransactionRunner>(*this);
+            PurgePort(true, true);
+        } else {
+            thread_ = std::make_unique<TTransactionThread>(*this);
+        }
     } catch (...) {
         CloseProcedure();
         throw;
@@ -132,6 +137,12 @@ void TModbusConnection::OpenProcedure()
 void TModbusConnection::CloseProcedure()
 {
     thread_.reset();
+    // Closed from an event of a synchronous run: the queued operations go without events, and
+    // the runner, which may be in the middle of an attempt, lives until the run has returned.
+    pending_.clear();
+    if (running_)
+        retired_ = std::move(runner_);
+    runner_.reset();
     if (port_io_)
         port_io_->Close();
     port_io_.reset();
@@ -196,6 +207,7 @@ TARNWICK_INACTIVE_SETTER(InputBufferSize, inputBufferSize_)
 TARNWICK_INACTIVE_SETTER(OutputBufferSize, outputBufferSize_)
 TARNWICK_INACTIVE_SETTER(RTSEnabled, rtsEnabled_)
 TARNWICK_INACTIVE_SETTER(TransmissionMode, transmissionMode_)
+TARNWICK_INACTIVE_SETTER(Synchronous, synchronous_)
 #undef TARNWICK_INACTIVE_SETTER
 
 void TModbusConnection::SetPort(const std::string& v)
@@ -322,16 +334,51 @@ bool TModbusConnection::HasClient(const TModbusClient* c) const
 
 void TModbusConnection::Submit(std::unique_ptr<TModbusTransaction> t, TModbusClient* client)
 {
-    if (!active_ || !thread_)
+    if (!active_ || !(thread_ || runner_))
         throw EModbusError(msg::MustBeActive);
     t->client = client;
-    thread_->Submit(std::move(t));
+    if (thread_) {
+        thread_->Submit(std::move(t));
+        return;
+    }
+    pending_.push_back(std::move(t));
+    if (!running_)
+        RunQueued();
+}
+
+void TModbusConnection::RunQueued()
+{
+    running_ = true;
+    struct Reset {
+        TModbusConnection& c;
+        ~Reset()
+        {
+            c.running_ = false;
+            c.retired_.reset();
+        }
+    } reset{*this};
+    // An event may close or reopen the connection: look at the runner afresh every time.
+    while (runner_ && !pending_.empty()) {
+        std::unique_ptr<TModbusTransaction> t = std::move(pending_.front());
+        pending_.pop_front();
+        try {
+            if (runner_->Run(*t))
+                Deliver(*t);
+            // After the result, so that its receiver has seen it before hearing why.
+            ReportLineLost();
+        } catch (const std::exception& e) {
+            mainThread_.ShowException(e.what());
+        }
+    }
 }
 
 void TModbusConnection::RemoveTransactions(TModbusClient* client)
 {
-    if (active_ && thread_ && connectionMode_ == cmClient)
+    if (!active_ || connectionMode_ != cmClient)
+        return;
+    if (thread_)
         thread_->RemoveTransactions(client);
+    std::erase_if(pending_, [client](const auto& t) { return t->client == client; });
 }
 
 void TModbusConnection::PurgePort(bool input, bool output)
@@ -352,6 +399,8 @@ bool TModbusConnection::SendFrame(const uint8_t* bytes, int length)
 {
     if (OnBeforeFrameSendAsync)
         OnBeforeFrameSendAsync(*this);
+    if (!port_io_)
+        return false;
     const bool toggle = flowControl_ == fcRtsToggle;
     if (toggle)
         port_io_->SetRTS(true);
@@ -383,12 +432,17 @@ bool TModbusConnection::AwaitTransmitted(Clock::time_point writeStart, int lengt
         charUs = characterTimeUs_;
     }
     const auto sent = writeStart + std::chrono::microseconds(uint64_t(length) * charUs);
+    transmitted_ = sent;
     const auto deadline = sent + std::chrono::milliseconds(sendTimeoutMs);
     for (;;) {
         const int queued = port_io_->OutputQueued();
         const auto now = Clock::now();
         if (queued <= 0) {
-            std::this_thread::sleep_until(sent);
+            // RTS must stay up until the last bit; otherwise the reply's time-out starts at
+            // the wire time instead (MsUntilTransmitted), and a reply, or an echo, that comes
+            // sooner is read at once.
+            if (flowControl_ == fcRtsToggle)
+                std::this_thread::sleep_until(sent);
             return true;
         }
         if (now >= deadline) {
@@ -399,6 +453,19 @@ bool TModbusConnection::AwaitTransmitted(Clock::time_point writeStart, int lengt
                                                       std::chrono::milliseconds(1), std::chrono::milliseconds(20));
         std::this_thread::sleep_until(std::min(now + step, deadline));
     }
+}
+
+uint32_t TModbusConnection::MsUntilTransmitted() const
+{
+    const auto left = transmitted_ - Clock::now();
+    if (left <= Clock::duration::zero())
+        return 0;
+    return static_cast<uint32_t>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+void TModbusConnection::WaitUntilTransmitted() const
+{
+    std::this_thread::sleep_until(transmitted_);
 }
 
 int TModbusConnection::ReceiveFrame(uint8_t* buf, int capacity, int firstTimeoutMs,
@@ -507,6 +574,10 @@ void TModbusConnection::PostFrame(const uint8_t* bytes, int count, bool sent)
 {
     if (count < 1 || !(sent ? hasFrameSend_.load() : hasFrameReceive_.load()))
         return;
+    if (runner_) {
+        DeliverFrame(TFrameData(bytes, bytes + count), sent);
+        return;
+    }
     auto data = std::make_shared<TFrameData>(bytes, bytes + count);
     mainThread_.Post([alive = std::weak_ptr<int>(alive_), this, data, sent] {
         if (!alive.expired())
@@ -574,7 +645,7 @@ void TModbusConnection::StopWaiting()
 
 size_t TModbusConnection::QueuedTransactions() const
 {
-    return thread_ ? thread_->QueuedCount() : 0;
+    return thread_ ? thread_->QueuedCount() : pending_.size();
 }
 
 void TModbusConnection::Deliver(TModbusTransaction& t)

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <shared_mutex>
@@ -17,11 +18,17 @@ namespace modbus {
 
 class TModbusClient;
 class TModbusTransaction;
+class TTransactionRunner;
 class TTransactionThread;
 
 // One serial port for Modbus RTU or ASCII: line settings, framing, timing, and the worker thread
 // that carries the transactions of its clients. Properties and events belong to the main thread,
 // except the two *Async send events, which run on the worker thread.
+//
+// A Synchronous connection (client mode) has no worker: each client operation runs its
+// transaction on the caller's thread, with the same rules, and raises the result and frame
+// events before it returns. An operation called from one of those events is queued and runs when
+// the event has returned. For callers without an event loop, such as a command-line client.
 class TModbusConnection {
 public:
     using PortFactory = std::function<std::unique_ptr<ISerialPort>()>;
@@ -57,6 +64,8 @@ public:
     void SetRTSEnabled(bool v);
     TTransmissionMode TransmissionMode() const { return transmissionMode_; }
     void SetTransmissionMode(TTransmissionMode v);
+    bool Synchronous() const { return synchronous_; }
+    void SetSynchronous(bool v);
 
     // Applied at once to an open port.
     TBaudRate BaudRate() const { return baudRate_; }
@@ -130,8 +139,12 @@ public:
     // Sleeps until the inter-frame gap after the last byte received has passed.
     void WaitForInterFrameGap();
     // False when the bytes could not be handed over, or the line did not send them within
-    // their wire time plus SendTimeout (the output is purged then).
+    // their wire time plus SendTimeout (the output is purged then). Returns once the driver has
+    // taken them; with fcRtsToggle only after their wire time, when RTS may drop.
     bool SendFrame(const uint8_t* bytes, int length);
+    // Milliseconds (rounded up) until the last frame sent has left the line by its wire time.
+    uint32_t MsUntilTransmitted() const;
+    void WaitUntilTransmitted() const;
     // Wire bytes of one frame; firstTimeoutMs < 0 waits without limit (server mode). `echo` is
     // the request as sent when the line may return it before the reply.
     int ReceiveFrame(uint8_t* buf, int capacity, int firstTimeoutMs, const uint8_t* echo = nullptr,
@@ -161,11 +174,16 @@ private:
                           uint32_t sendTimeoutMs);
     void Deliver(TModbusTransaction& t);
     void DeliverFrame(const TFrameData& data, bool sent);
+    void RunQueued();
 
     IMainThread& mainThread_;
     PortFactory portFactory_;
     std::unique_ptr<ISerialPort> port_io_;
     std::unique_ptr<TTransactionThread> thread_;
+    // Synchronous connection: the runner and the operations submitted while one runs.
+    std::unique_ptr<TTransactionRunner> runner_, retired_;
+    std::deque<std::unique_ptr<TModbusTransaction>> pending_;
+    bool running_ = false;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // posted calls check it
     bool active_ = false;
     bool destroying_ = false;
@@ -179,6 +197,7 @@ private:
     std::string port_ = "COM1";
     bool rtsEnabled_ = true;
     TTransmissionMode transmissionMode_ = tmRTU;
+    bool synchronous_ = false;
     TBaudRate baudRate_ = br19200;
     uint32_t customBaudRate_ = 19200;
     TDataBits dataBits_ = db8;
@@ -206,6 +225,7 @@ private:
 
     // Worker thread only.
     std::chrono::steady_clock::time_point lastByteReceived_{};
+    std::chrono::steady_clock::time_point transmitted_{};
 
     uint32_t transactionCounter_ = 0;
     std::vector<TModbusClient*> clients_;

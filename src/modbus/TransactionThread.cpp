@@ -39,8 +39,7 @@ TTransactionThread::TTransactionThread(TModbusConnection& connection)
     : connection_(connection),
       mode_(connection.TransmissionMode()),
       connectionMode_(connection.ConnectionMode()),
-      sendBuffer_(static_cast<size_t>(WireFrameCapacity(mode_))),
-      receiveBuffer_(static_cast<size_t>(WireFrameCapacity(mode_)))
+      runner_(connection)
 {
     const TThreadPriority priority = connection.ThreadPriority();
     thread_ = std::thread([this, priority] {
@@ -125,35 +124,7 @@ void TTransactionThread::ClientExecute()
 void TTransactionThread::Process(std::unique_ptr<TModbusTransaction> t)
 {
     try {
-        TTransactionInfo& info = t->info;
-        uint8_t* send = sendBuffer_.data();
-        info.Attempts = 0;
-        const int length = EncodeFrame(mode_, t->query, send, static_cast<int>(sendBuffer_.size()));
-        const bool broadcast = info.ServerAddress == 0;
-
-        for (;;) {
-            info.Reply = trNoReply;
-            ++info.Attempts;
-            connection_.PostFrame(send, length, true);
-            if (mode_ == tmRTU)
-                connection_.WaitForInterFrameGap();
-            connection_.PurgePort(true, true);
-            if (connection_.SendFrame(send, length)) {
-                if (broadcast) {
-                    SleepMs(connection_.TurnaroundDelay());
-                    info.Reply = trSuccess;
-                } else {
-                    ReceiveReply(*t, length);
-                }
-            }
-            SleepMs(connection_.RefetchDelay());
-            // Retrying on a device that has gone only repeats the same failure.
-            const bool gone = connection_.CheckLine();
-            const bool retry = (info.Reply == trNoReply || info.Reply == trInvalidFrame) && !gone;
-            if (!retry || info.Attempts >= connection_.MaxRetries())
-                break;
-        }
-        if (!broadcast)
+        if (runner_.Run(*t))
             connection_.PostTransaction(std::move(t));
         // After the result, so that its receiver has seen it before hearing why.
         connection_.ReportLineLost();
@@ -162,13 +133,56 @@ void TTransactionThread::Process(std::unique_ptr<TModbusTransaction> t)
     }
 }
 
-void TTransactionThread::ReceiveReply(TModbusTransaction& t, int sentLength)
+TTransactionRunner::TTransactionRunner(TModbusConnection& connection)
+    : connection_(connection),
+      mode_(connection.TransmissionMode()),
+      sendBuffer_(static_cast<size_t>(WireFrameCapacity(mode_))),
+      receiveBuffer_(static_cast<size_t>(WireFrameCapacity(mode_)))
+{
+}
+
+bool TTransactionRunner::Run(TModbusTransaction& t)
+{
+    TTransactionInfo& info = t.info;
+    uint8_t* send = sendBuffer_.data();
+    info.Attempts = 0;
+    const int length = EncodeFrame(mode_, t.query, send, static_cast<int>(sendBuffer_.size()));
+    const bool broadcast = info.ServerAddress == 0;
+
+    for (;;) {
+        info.Reply = trNoReply;
+        ++info.Attempts;
+        connection_.PostFrame(send, length, true);
+        if (mode_ == tmRTU)
+            connection_.WaitForInterFrameGap();
+        connection_.PurgePort(true, true);
+        if (connection_.SendFrame(send, length)) {
+            if (broadcast) {
+                connection_.WaitUntilTransmitted();
+                SleepMs(connection_.TurnaroundDelay());
+                info.Reply = trSuccess;
+            } else {
+                ReceiveReply(t, length);
+            }
+        }
+        SleepMs(connection_.RefetchDelay());
+        // Retrying on a device that has gone only repeats the same failure.
+        const bool gone = connection_.CheckLine();
+        const bool retry = (info.Reply == trNoReply || info.Reply == trInvalidFrame) && !gone;
+        if (!retry || info.Attempts >= connection_.MaxRetries())
+            break;
+    }
+    return !broadcast;
+}
+
+void TTransactionRunner::ReceiveReply(TModbusTransaction& t, int sentLength)
 {
     TTransactionInfo& info = t.info;
     uint8_t* recv = receiveBuffer_.data();
     const int capacity = static_cast<int>(receiveBuffer_.size());
     for (;;) {
-        const int timeout = ClampMs(connection_.ReceiveTimeout());
+        // The time-out counts from the moment the request has left the line.
+        const int timeout = ClampMs(connection_.ReceiveTimeout() + connection_.MsUntilTransmitted());
         const bool echo = connection_.EchoQueryBeforeReply();
         int n = connection_.ReceiveFrame(recv, capacity, timeout, echo ? sendBuffer_.data() : nullptr,
                                          sentLength);
@@ -176,7 +190,7 @@ void TTransactionThread::ReceiveReply(TModbusTransaction& t, int sentLength)
         if (echo && n >= sentLength &&
             std::memcmp(recv, sendBuffer_.data(), static_cast<size_t>(sentLength)) == 0) {
             if (n == sentLength) {
-                n = connection_.ReceiveFrame(recv, capacity, timeout);
+                n = connection_.ReceiveFrame(recv, capacity, ClampMs(connection_.ReceiveTimeout()));
             } else {
                 std::memmove(recv, recv + sentLength, static_cast<size_t>(n - sentLength));
                 n -= sentLength;
@@ -198,8 +212,8 @@ void TTransactionThread::ServerExecute()
 {
     connection_.PurgePort(true, true);
     TModbusTransaction t(mode_);
-    uint8_t* recv = receiveBuffer_.data();
-    const int capacity = static_cast<int>(receiveBuffer_.size());
+    uint8_t* recv = runner_.ReceiveBuffer();
+    const int capacity = runner_.Capacity();
     while (!terminated_) {
         try {
             const int n = connection_.ReceiveFrame(recv, capacity, -1);
@@ -222,10 +236,9 @@ void TTransactionThread::ServerExecute()
             // No request handlers are registered, so the reply stays empty and nothing is written;
             // the send procedure still runs for its events and RTS.
             if (t.info.ServerAddress != 0) {
-                const int length = EncodeFrame(mode_, t.reply, sendBuffer_.data(),
-                                               static_cast<int>(sendBuffer_.size()));
+                const int length = EncodeFrame(mode_, t.reply, runner_.SendBuffer(), runner_.Capacity());
                 connection_.PurgePort(true, true);
-                connection_.SendFrame(sendBuffer_.data(), length);
+                connection_.SendFrame(runner_.SendBuffer(), length);
             }
         } catch (const std::exception& e) {
             HandleException(e.what());

@@ -30,6 +30,29 @@ public:
     TModbusClient* client = nullptr;  // not owned
 };
 
+// One transaction on the line, from the first attempt to the outcome: the attempt, echo,
+// time-out, refetch and inter-frame rules of the connection. The worker thread runs it for the
+// window; a synchronous connection runs it on the caller's thread.
+class TTransactionRunner {
+public:
+    explicit TTransactionRunner(TModbusConnection& connection);
+
+    // Fills the outcome into t.info and the reply into t.reply. False for a broadcast, which
+    // reports nothing.
+    bool Run(TModbusTransaction& t);
+
+    uint8_t* SendBuffer() { return sendBuffer_.data(); }
+    uint8_t* ReceiveBuffer() { return receiveBuffer_.data(); }
+    int Capacity() const { return static_cast<int>(sendBuffer_.size()); }
+
+private:
+    void ReceiveReply(TModbusTransaction& t, int sentLength);
+
+    TModbusConnection& connection_;
+    const TTransmissionMode mode_;
+    std::vector<uint8_t> sendBuffer_, receiveBuffer_;
+};
+
 // The worker that owns the line while its connection is active: one transaction at a time, in
 // the order submitted.
 class TTransactionThread {
@@ -50,7 +73,6 @@ private:
     void ClientExecute();
     void ServerExecute();
     void Process(std::unique_ptr<TModbusTransaction> t);
-    void ReceiveReply(TModbusTransaction& t, int sentLength);
     void HandleException(const std::string& message);
     std::unique_ptr<TModbusTransaction> TakeNext();
 
@@ -62,7 +84,7 @@ private:
     std::deque<std::unique_ptr<TModbusTransaction>> queue_;
     std::atomic<bool> terminated_{false};
     std::atomic<int> tid_{0};
-    std::vector<uint8_t> sendBuffer_, receiveBuffer_;
+    TTransactionRunner runner_;
     std::thread thread_;
 };
 

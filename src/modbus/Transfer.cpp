@@ -1,5 +1,6 @@
 #include "Transfer.h"
 
+#include "ModbusClient.h"
 #include "ModbusTcpClient.h"
 
 #include <stdexcept>
@@ -31,6 +32,18 @@ Outcome PerformTcp(TModbusTcpClient& client, const Request& r)
             o.data = IdentificationBytes(words);
     }
     return o;
+}
+
+uint32_t Submit(TModbusClient& client, const Request& r)
+{
+    switch (r.op) {
+    case Op::Read: return client.ReadHoldingRegisters(r.start, r.count);
+    case Op::WriteSingle: return client.WriteSingleRegister(r.start, r.values.at(0));
+    case Op::WriteMultiple: return client.WriteMultipleRegisters(r.start, r.values);
+    case Op::Diagnostics: return client.Diagnostics(daReturnQueryData);
+    case Op::Identify: return client.ReportServerIdentification();
+    }
+    return 0;
 }
 
 std::vector<uint8_t> IdentificationBytes(std::span<const uint16_t> words)

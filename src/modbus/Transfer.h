@@ -12,6 +12,7 @@
 
 namespace modbus {
 
+class TModbusClient;
 class TModbusTcpClient;
 
 enum class Op { Read, WriteSingle, WriteMultiple, Diagnostics, Identify };
@@ -48,6 +49,10 @@ struct Outcome {
 // Runs r on a connected TCP client and blocks until it has ended. Socket errors propagate as
 // ESocketError; Diagnostics has no TCP form and raises std::invalid_argument.
 Outcome PerformTcp(TModbusTcpClient& client, const Request& r);
+
+// Hands r to the serial client; its result event tells how it ended. Returns the
+// transaction's ID.
+uint32_t Submit(TModbusClient& client, const Request& r);
 
 // Identification words of a TCP reply as bytes: high byte first, up to the first zero word.
 std::vector<uint8_t> IdentificationBytes(std::span<const uint16_t> words);

@@ -3,7 +3,6 @@
 #include "MBParameter.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace search {
 
@@ -60,7 +59,8 @@ int ProgressPosition(size_t done, size_t total)
     double sum = 0;
     for (size_t i = 0; i < done; ++i)
         sum += step;
-    return std::clamp(static_cast<int>(std::lround(sum)), 0, 100);
+    // sum is never negative: adding a half rounds it as lround would, without libm.
+    return std::clamp(static_cast<int>(sum + 0.5), 0, 100);
 }
 
 uint32_t WireTimeUs(uint32_t bytes, uint32_t baud, modbus::TParityScheme parity)

@@ -39,6 +39,7 @@ void TSerialSearch::Stop()
 {
     if (finished_)
         return;
+    awaiting_ = false;
     pendingId_.reset();
     try {
         connection_.Close();
@@ -112,7 +113,26 @@ void TSerialSearch::Probe()
     client_.SetServerAddress(static_cast<uint8_t>(c.address));
     if (!OpenFor(c))
         return;
-    pendingId_ = client_.Diagnostics(daReturnQueryData, 0);
+    Ask([this] { return client_.Diagnostics(daReturnQueryData, 0); });
+}
+
+template <typename Send>
+void TSerialSearch::Ask(Send send)
+{
+    awaiting_ = true;
+    pendingId_.reset();
+    const uint32_t id = send();
+    if (awaiting_ && !pendingId_)
+        pendingId_ = id;
+}
+
+bool TSerialSearch::Answers(const TTransactionInfo& info)
+{
+    if (finished_ || !awaiting_ || (pendingId_ && *pendingId_ != info.ID))
+        return false;
+    awaiting_ = false;
+    pendingId_.reset();
+    return true;
 }
 
 void TSerialSearch::Advance()
@@ -123,9 +143,8 @@ void TSerialSearch::Advance()
 
 void TSerialSearch::Diagnostics(const TTransactionInfo& info)
 {
-    if (finished_ || !pendingId_ || *pendingId_ != info.ID)
+    if (!Answers(info))
         return;
-    pendingId_.reset();
     if (info.Reply != trSuccess) {
         CloseUnlessQuick();
         Advance();
@@ -134,14 +153,13 @@ void TSerialSearch::Diagnostics(const TTransactionInfo& info)
     CloseUnlessQuick();
     if (!OpenFor(list_[next_]))
         return;
-    pendingId_ = client_.ReportServerIdentification(0);
+    Ask([this] { return client_.ReportServerIdentification(0); });
 }
 
 void TSerialSearch::Identification(const TTransactionInfo& info, const TServerIdentificationData& data)
 {
-    if (finished_ || !pendingId_ || *pendingId_ != info.ID)
+    if (!Answers(info))
         return;
-    pendingId_.reset();
     const bool isVortan = info.Reply == trSuccess && IsVortanIdentification(data);
     CloseUnlessQuick();
     if (OnFound)

@@ -1,7 +1,8 @@
 #pragma once
 
 // The probe walk over one list of combinations on one serial connection, driven by the client's
-// result events (which arrive on the connection's main thread). The search window runs one walk
+// result events (which arrive on the connection's main thread, or, on a synchronous connection,
+// before Start returns). The search window runs one walk
 // over all ports in turn; the quick search runs one walk per port, side by side.
 
 #include "FoundDevices.h"
@@ -55,6 +56,9 @@ private:
     void Finish();
     bool OpenFor(const TCombination& c);
     void CloseUnlessQuick();
+    template <typename Send>
+    void Ask(Send send);
+    bool Answers(const modbus::TTransactionInfo& info);
     void Diagnostics(const modbus::TTransactionInfo& info);
     void Identification(const modbus::TTransactionInfo& info, const modbus::TServerIdentificationData& data);
 
@@ -63,6 +67,9 @@ private:
     std::vector<TCombination> list_;
     Options options_;
     size_t next_ = 0;
+    // The probe in flight. A synchronous connection answers before the call has returned the
+    // ID; the answer is then taken as the one awaited.
+    bool awaiting_ = false;
     std::optional<uint32_t> pendingId_;
     bool started_ = false;
     bool finished_ = false;

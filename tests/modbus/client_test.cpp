@@ -1,4 +1,5 @@
-// Client operations end to end over a pty: argument checks, wire bytes, reply contents, events.
+// Client operations end to end over a pty, on the worker thread and on the caller's thread:
+// argument checks, wire bytes, reply contents, events.
 #include "Expect.h"
 #include "ModbusError.h"
 #include "SerialHarness.h"
@@ -10,9 +11,18 @@ using namespace testing_support;
 using namespace std::chrono_literals;
 using Piece = ScriptedPeer::Piece;
 
-TEST(ClientArguments, RejectedWithTheLibraryMessage)
+namespace {
+
+class ClientPath : public ::testing::TestWithParam<Path> {};
+
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Client, ClientPath, BothPaths(), [](const auto& info) { return PathName(info.param); });
+
+TEST_P(ClientPath, ArgumentsRejectedWithTheLibraryMessage)
 {
-    SerialHarness h;
+    SerialHarness h(GetParam());
+    h.connection.SetReceiveTimeout(20);  // nobody answers the accepted ones
     TModbusClient loose;
     EXPECT_EQ(ErrorOf([&] { loose.ReadHoldingRegisters(0, 1); }), "There is no active connection");
     EXPECT_EQ(ErrorOf([&] { h.client.ReportServerIdentification(); }), "There is no active connection");
@@ -35,9 +45,10 @@ TEST(ClientArguments, RejectedWithTheLibraryMessage)
         EXPECT_EQ(ErrorOf(c.call), c.message);
 }
 
-TEST(ClientIds, CountFromZeroAndAreSharedByClientsOfOneConnection)
+TEST_P(ClientPath, IdsCountFromZeroAndAreSharedByClientsOfOneConnection)
 {
-    SerialHarness h;
+    SerialHarness h(GetParam());
+    h.connection.SetReceiveTimeout(20);
     h.Open();
     TModbusClient other;
     other.SetConnection(&h.connection);
@@ -57,12 +68,12 @@ struct WireCase {
     std::function<void(const Result&)> check;
 };
 
-class ClientWire : public ::testing::TestWithParam<WireCase> {};
+class ClientWire : public ::testing::TestWithParam<std::tuple<WireCase, Path>> {};
 
 TEST_P(ClientWire, RequestBytesAndReplyHandling)
 {
-    const WireCase& c = GetParam();
-    SerialHarness h(c.mode);
+    const auto& [c, path] = GetParam();
+    SerialHarness h(path, c.mode);
     const Bytes reply = c.mode == tmRTU ? HexBytes(c.reply) : Ascii(c.reply);
     ScriptedPeer peer(h.pty, Always(reply));
     h.Open();
@@ -80,7 +91,7 @@ TEST_P(ClientWire, RequestBytesAndReplyHandling)
 
 INSTANTIATE_TEST_SUITE_P(
     Client, ClientWire,
-    ::testing::Values(
+    ::testing::Combine(::testing::Values(
         WireCase{"ReadOne", tmRTU, 1, [](TModbusClient& c) { c.ReadHoldingRegisters(0, 1); },
                  "01 03 00 00 00 01 84 0A", Hex(WithCrc(HexBytes("01 03 02 AB CD"))), trSuccess,
                  [](const Result& r) { EXPECT_EQ(r.values, TRegValues{0xABCD}); }},
@@ -147,11 +158,12 @@ INSTANTIATE_TEST_SUITE_P(
         WireCase{"ExceptionAscii", tmASCII, 1, [](TModbusClient& c) { c.ReadHoldingRegisters(0, 1); },
                  ":010300000001FB\r\n", ":01830379\r\n", trExceptionReply,
                  [](const Result& r) { EXPECT_EQ(r.info.ServerException, seIllegalDataValue); }}),
-    [](const auto& info) { return std::string(info.param.name); });
+        BothPaths()),
+    [](const auto& info) { return CaseOnPath(info); });
 
-TEST(ClientTimeouts, LimitCountsFramesWithoutUsableAnswer)
+TEST_P(ClientPath, TimeoutLimitCountsFramesWithoutUsableAnswer)
 {
-    SerialHarness h;
+    SerialHarness h(GetParam());
     h.connection.SetReceiveTimeout(60);
     std::atomic<bool> answer{false};
     ScriptedPeer peer(h.pty, [&](const Bytes&) {

@@ -1,11 +1,13 @@
-// The worker thread over a real pty: attempts, timing, echo, foreign frames, broadcast, closing,
-// a device that goes away, and server mode.
+// The transaction engine over a real pty, on the worker thread and on the caller's thread:
+// attempts, timing, echo, foreign frames, broadcast, closing, a device that goes away, and
+// server mode.
 #include "ModbusError.h"
 #include "SerialHarness.h"
 #include "TransactionThread.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <thread>
 
 using namespace modbus;
 using namespace testing_support;
@@ -30,11 +32,16 @@ long long MsBetween(Clock::time_point a, Clock::time_point b)
     return std::chrono::duration_cast<std::chrono::milliseconds>(b - a).count();
 }
 
+class EnginePath : public ::testing::TestWithParam<Path> {};
+
 }  // namespace
 
-TEST(EngineRetry, SilentServerIsAskedMaxRetriesTimesWithTimeoutAndRefetchBetween)
+INSTANTIATE_TEST_SUITE_P(Engine, EnginePath, BothPaths(),
+                         [](const auto& info) { return PathName(info.param); });
+
+TEST_P(EnginePath, SilentServerIsAskedMaxRetriesTimesWithTimeoutAndRefetchBetween)
 {
-    SerialHarness h;
+    SerialHarness h(GetParam());
     h.connection.SetMaxRetries(3);
     h.connection.SetReceiveTimeout(150);
     h.connection.SetRefetchDelay(60);
@@ -62,12 +69,12 @@ struct OutcomeCase {
     uint32_t attempts;
 };
 
-class EngineOutcome : public ::testing::TestWithParam<OutcomeCase> {};
+class EngineOutcome : public ::testing::TestWithParam<std::tuple<OutcomeCase, Path>> {};
 
 TEST_P(EngineOutcome, RetriesOnlyMissingOrInvalidReplies)
 {
-    const OutcomeCase& c = GetParam();
-    SerialHarness h;
+    const auto& [c, path] = GetParam();
+    SerialHarness h(path);
     h.connection.SetMaxRetries(3);
     h.connection.SetReceiveTimeout(150);
     size_t attempt = 0;
@@ -86,13 +93,14 @@ TEST_P(EngineOutcome, RetriesOnlyMissingOrInvalidReplies)
 
 INSTANTIATE_TEST_SUITE_P(
     Engine, EngineOutcome,
-    ::testing::Values(
+    ::testing::Combine(::testing::Values(
         OutcomeCase{"WrongFunctionNotRetried", {WithCrc(HexBytes("01 04 02 00 01"))}, trUnmatchedReply, 1},
         OutcomeCase{"ExceptionNotRetried", {WithCrc(HexBytes("01 83 02"))}, trExceptionReply, 1},
         OutcomeCase{"BadCrcRetried", {HexBytes("01 03 02 12 34 00 00"), kGoodReply}, trSuccess, 2},
         OutcomeCase{"SilenceThenGood", {{}, {}, kGoodReply}, trSuccess, 3},
         OutcomeCase{"GarbageEveryTime", {HexBytes("FF"), HexBytes("FF"), HexBytes("FF")}, trInvalidFrame, 3}),
-    [](const auto& info) { return std::string(info.param.name); });
+        BothPaths()),
+    [](const auto& info) { return CaseOnPath(info); });
 
 struct EchoCase {
     const char* name;
@@ -101,12 +109,12 @@ struct EchoCase {
     TTransactionReply reply;
 };
 
-class EngineEcho : public ::testing::TestWithParam<EchoCase> {};
+class EngineEcho : public ::testing::TestWithParam<std::tuple<EchoCase, Path>> {};
 
 TEST_P(EngineEcho, EchoIsRemovedBeforeDecoding)
 {
-    const EchoCase& c = GetParam();
-    SerialHarness h;
+    const auto& [c, path] = GetParam();
+    SerialHarness h(path);
     h.connection.SetEchoQueryBeforeReply(c.echoSetting);
     h.connection.SetReceiveTimeout(300);
     ScriptedPeer peer(h.pty, [&](const Bytes&) { return c.pieces; });
@@ -129,16 +137,17 @@ Bytes Join(Bytes a, const Bytes& b)
 
 INSTANTIATE_TEST_SUITE_P(
     Engine, EngineEcho,
-    ::testing::Values(
+    ::testing::Combine(::testing::Values(
         EchoCase{"EchoAndReplyInOneBurst", true, {{Join(kReadReq, kGoodReply), 0}}, trSuccess},
         EchoCase{"EchoAloneThenReply", true, {{kReadReq, 0}, {kGoodReply, 80}}, trSuccess},
         EchoCase{"EchoExpectedButAbsent", true, {{kGoodReply, 0}}, trSuccess},
         EchoCase{"EchoNotExpected", false, {{Join(kReadReq, kGoodReply), 0}}, trInvalidFrame}),
-    [](const auto& info) { return std::string(info.param.name); });
+        BothPaths()),
+    [](const auto& info) { return CaseOnPath(info); });
 
-TEST(EngineWait, FrameFromAnotherServerRestartsTheFullWait)
+TEST_P(EnginePath, FrameFromAnotherServerRestartsTheFullWait)
 {
-    SerialHarness h;
+    SerialHarness h(GetParam());
     h.connection.SetReceiveTimeout(150);
     ScriptedPeer peer(h.pty, [](const Bytes&) {
         return std::vector<Piece>{{WithCrc(HexBytes("05 03 02 00 07")), 100}, {kGoodReply, 120}};
@@ -156,12 +165,12 @@ struct PiecesCase {
     TTransactionReply reply;
 };
 
-class EngineGaps : public ::testing::TestWithParam<PiecesCase> {};
+class EngineGaps : public ::testing::TestWithParam<std::tuple<PiecesCase, Path>> {};
 
 TEST_P(EngineGaps, SilentIntervalEndsTheFrame)
 {
-    const PiecesCase& c = GetParam();
-    SerialHarness h;  // 19200 8E1: 16 ms
+    const auto& [c, path] = GetParam();
+    SerialHarness h(path);  // 19200 8E1: 16 ms
     ScriptedPeer peer(h.pty, [&](const Bytes&) {
         std::vector<Piece> pieces;
         for (size_t i = 0; i < kGoodReply.size(); i += 2)
@@ -177,9 +186,10 @@ TEST_P(EngineGaps, SilentIntervalEndsTheFrame)
 }
 
 INSTANTIATE_TEST_SUITE_P(Engine, EngineGaps,
-                         ::testing::Values(PiecesCase{"ShortGapsJoin", 4, trSuccess},
-                                           PiecesCase{"LongGapSplits", 60, trInvalidFrame}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Combine(::testing::Values(PiecesCase{"ShortGapsJoin", 4, trSuccess},
+                                                              PiecesCase{"LongGapSplits", 60, trInvalidFrame}),
+                                            BothPaths()),
+                         [](const auto& info) { return CaseOnPath(info); });
 
 struct InterFrameGapCase {
     const char* name;
@@ -188,14 +198,14 @@ struct InterFrameGapCase {
     long long gapMs;  // 8E1: the silent interval of 4 characters, longer than 3.5 characters
 };
 
-class EngineInterFrameGap : public ::testing::TestWithParam<InterFrameGapCase> {};
+class EngineInterFrameGap : public ::testing::TestWithParam<std::tuple<InterFrameGapCase, Path>> {};
 
 // A reply that ends as soon as it is whole leaves the line silent only as long as the engine
 // waits before the next request.
 TEST_P(EngineInterFrameGap, NextRequestWaitsTheGapAfterTheReplysLastByte)
 {
-    const InterFrameGapCase& c = GetParam();
-    SerialHarness h;
+    const auto& [c, path] = GetParam();
+    SerialHarness h(path);
     h.connection.SetBaudRate(c.baud);
     h.connection.SetEndFrameByLength(true);
     // A pty delivers the request at once; the meter answers after the request's wire time
@@ -217,13 +227,14 @@ TEST_P(EngineInterFrameGap, NextRequestWaitsTheGapAfterTheReplysLastByte)
 }
 
 INSTANTIATE_TEST_SUITE_P(Engine, EngineInterFrameGap,
-                         ::testing::Values(InterFrameGapCase{"At1200", br1200, 1200, 34},
-                                           InterFrameGapCase{"At19200", br19200, 19200, 16}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Combine(::testing::Values(InterFrameGapCase{"At1200", br1200, 1200, 34},
+                                                              InterFrameGapCase{"At19200", br19200, 19200, 16}),
+                                            BothPaths()),
+                         [](const auto& info) { return CaseOnPath(info); });
 
-TEST(EngineBroadcast, SleepsTurnaroundAndReportsNothing)
+TEST_P(EnginePath, BroadcastSleepsTurnaroundAndReportsNothing)
 {
-    SerialHarness h;
+    SerialHarness h(GetParam());
     h.connection.SetTurnaroundDelay(120);
     ScriptedPeer peer(h.pty, [](const Bytes& request) {
         return request[0] == 0 ? std::vector<Piece>{} : std::vector<Piece>{{kGoodReply, 0}};
@@ -262,9 +273,45 @@ TEST(EngineClose, QueuedTransactionsAreFreedWithoutEvents)
     EXPECT_TRUE(h.results.empty());
 }
 
-TEST(EngineNotify, OnlyAssignedFrameEventsArePosted)
+// On the caller's thread an event may close the line in the middle of a transaction (the sent
+// frame's event) or with requests queued behind it (a result event): the attempt ends, the queued
+// requests go without events, and the next open works.
+TEST(EngineSynchronous, ClosingFromAnEventEndsTheRunAndLosesNothingElse)
 {
-    SerialHarness h;
+    SerialHarness h(Path::Synchronous);
+    ScriptedPeer peer(h.pty, Always(kGoodReply));
+    h.Open();
+    h.client.OnTransactionProcessed = [&](TModbusClient& c, const TTransactionInfo&, uint8_t, bool) {
+        if (h.results.size() == 1) {
+            for (int i = 0; i < 3; ++i)
+                c.ReadHoldingRegisters(0, 1);
+            EXPECT_EQ(h.connection.QueuedTransactions(), 3u);
+            h.connection.Close();
+        }
+    };
+    h.client.ReadHoldingRegisters(0, 1);
+    EXPECT_EQ(h.results.size(), 1u);
+    EXPECT_EQ(h.connection.QueuedTransactions(), 0u);
+    EXPECT_EQ(peer.RequestCount(), 1u);
+
+    h.client.OnTransactionProcessed = nullptr;
+    h.connection.SetOnFrameSend([&](TModbusConnection& c, const TFrameData&) { c.Close(); });
+    h.Open();
+    h.client.ReadHoldingRegisters(0, 1);
+    EXPECT_FALSE(h.connection.Active());
+    EXPECT_EQ(h.results.size(), 1u);
+
+    h.connection.SetOnFrameSend(nullptr);
+    h.Open();
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_EQ(h.results.size(), 2u);
+    EXPECT_EQ(h.Last().info.Reply, trSuccess);
+    EXPECT_EQ(peer.RequestCount(), 2u);
+}
+
+TEST_P(EnginePath, OnlyAssignedFrameEventsAreRaised)
+{
+    SerialHarness h(GetParam());
     h.connection.SetOnFrameReceive(nullptr);
     ScriptedPeer peer(h.pty, Always(kGoodReply));
     h.Open();
@@ -275,9 +322,9 @@ TEST(EngineNotify, OnlyAssignedFrameEventsArePosted)
     EXPECT_TRUE(h.receivedFrames.empty());
 }
 
-TEST(EngineHandlers, ExceptionInHandlerIsShownAndTheEngineGoesOn)
+TEST_P(EnginePath, ExceptionInHandlerIsShownAndTheEngineGoesOn)
 {
-    SerialHarness h;
+    SerialHarness h(GetParam());
     ScriptedPeer peer(h.pty, Always(kGoodReply));
     h.Open();
     int processed = 0;
@@ -296,9 +343,9 @@ TEST(EngineHandlers, ExceptionInHandlerIsShownAndTheEngineGoesOn)
     EXPECT_EQ(h.Last().info.Reply, trSuccess);
 }
 
-TEST(EngineUnplug, VanishedDeviceEndsAsNoReplyWithoutSpinning)
+TEST_P(EnginePath, VanishedDeviceEndsAsNoReplyWithoutSpinning)
 {
-    SerialHarness h;
+    SerialHarness h(GetParam());
     h.connection.SetReceiveTimeout(2000);
     h.connection.SetMaxRetries(3);
     int lost = 0;
@@ -308,12 +355,17 @@ TEST(EngineUnplug, VanishedDeviceEndsAsNoReplyWithoutSpinning)
         resultsWhenLost = h.results.size();
     };
     h.Open();
-    h.client.ReadHoldingRegisters(0, 1);
-    ASSERT_FALSE(h.pty.ReadFrame(1000).empty());
+    std::atomic<bool> heard{false};
+    std::thread unplug([&] {
+        heard = !h.pty.ReadFrame(1000).empty();
+        h.pty.CloseMaster();
+    });
     const double cpu0 = CpuSeconds();
     const auto t0 = Clock::now();
-    h.pty.CloseMaster();
+    h.client.ReadHoldingRegisters(0, 1);
     ASSERT_TRUE(h.WaitResults(1, 10s));
+    unplug.join();
+    EXPECT_TRUE(heard.load());
     EXPECT_EQ(h.Last().info.Reply, trNoReply);
     EXPECT_EQ(h.Last().info.Attempts, 1u);  // retrying a device that has gone repeats the failure
     EXPECT_TRUE(h.connection.LineLost());
@@ -370,14 +422,14 @@ struct FrameEndCase {
     bool endsBeforeSilence;
 };
 
-class EngineFrameEnd : public ::testing::TestWithParam<FrameEndCase> {};
+class EngineFrameEnd : public ::testing::TestWithParam<std::tuple<FrameEndCase, Path>> {};
 
 // A silent interval of 400 characters at 19200 baud is 209 ms: long enough to tell an end by
 // length from an end by silence.
 TEST_P(EngineFrameEnd, WholeFramesEndByLengthAnythingElseBySilence)
 {
-    const FrameEndCase& c = GetParam();
-    SerialHarness h;
+    const auto& [c, path] = GetParam();
+    SerialHarness h(path);
     h.connection.SetSilentInterval(400);
     h.connection.SetEndFrameByLength(c.byLength);
     h.connection.SetEchoQueryBeforeReply(c.echo);
@@ -396,7 +448,7 @@ TEST_P(EngineFrameEnd, WholeFramesEndByLengthAnythingElseBySilence)
 
 INSTANTIATE_TEST_SUITE_P(
     Engine, EngineFrameEnd,
-    ::testing::Values(
+    ::testing::Combine(::testing::Values(
         FrameEndCase{"GoodReplyByLength", true, false, {{kGoodReply, 0}}, trSuccess, true},
         FrameEndCase{"GoodReplyBySilence", false, false, {{kGoodReply, 0}}, trSuccess, false},
         FrameEndCase{"ExceptionByLength", true, false, {{WithCrc(HexBytes("01 83 02")), 0}}, trExceptionReply, true},
@@ -407,4 +459,5 @@ INSTANTIATE_TEST_SUITE_P(
         FrameEndCase{"EchoThenReplyByLength", true, true, {{Join(kReadReq, kGoodReply), 0}}, trSuccess, true},
         FrameEndCase{"BadCrcEndsAtSilence", true, false, {{HexBytes("01 03 02 12 34 00 00"), 0}}, trInvalidFrame, false},
         FrameEndCase{"TrailingByteEndsAtSilence", true, false, {{Join(kGoodReply, HexBytes("FF")), 0}}, trInvalidFrame, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+        BothPaths()),
+    [](const auto& info) { return CaseOnPath(info); });

@@ -61,6 +61,12 @@ SerialHarness::SerialHarness(TTransmissionMode mode, TModbusConnection::PortFact
         [this](TModbusConnection&, const TFrameData& d) { receivedFrames.push_back(d); });
 }
 
+SerialHarness::SerialHarness(Path path, TTransmissionMode mode, TModbusConnection::PortFactory factory)
+    : SerialHarness(mode, std::move(factory))
+{
+    connection.SetSynchronous(path == Path::Synchronous);
+}
+
 SerialHarness::~SerialHarness()
 {
     client.SetConnection(nullptr);

@@ -8,11 +8,37 @@
 #include "ModbusConnection.h"
 #include "PtyPair.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <memory>
+#include <string>
+#include <tuple>
 #include <vector>
 
 namespace testing_support {
+
+// The two ways a connection carries transactions: its worker thread, with results posted to the
+// test's event queue, or on the caller's thread, with the results raised before the call returns.
+// Wire scenarios run on both.
+enum class Path { Threaded, Synchronous };
+
+inline std::string PathName(Path p)
+{
+    return p == Path::Threaded ? "Threaded" : "Synchronous";
+}
+
+inline auto BothPaths()
+{
+    return ::testing::Values(Path::Threaded, Path::Synchronous);
+}
+
+// Test names of a table crossed with both paths.
+template <typename Info>
+std::string CaseOnPath(const Info& info)
+{
+    return std::string(std::get<0>(info.param).name) + "_" + PathName(std::get<1>(info.param));
+}
 
 struct Result {
     modbus::TTransactionInfo info;
@@ -29,6 +55,8 @@ struct Result {
 class SerialHarness {
 public:
     explicit SerialHarness(modbus::TTransmissionMode mode = modbus::tmRTU,
+                           modbus::TModbusConnection::PortFactory factory = {});
+    explicit SerialHarness(Path path, modbus::TTransmissionMode mode = modbus::tmRTU,
                            modbus::TModbusConnection::PortFactory factory = {});
     ~SerialHarness();
 

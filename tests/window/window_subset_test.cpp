@@ -152,7 +152,7 @@ TEST_P(WindowSubset, GetReadsEveryRowInOrderThenTheMeasuringState)
             // Timer3's read comes 1.25 s after the page, not with it.
             const double pause = requests.back().tMs - requests[requests.size() - 2].tMs;
             EXPECT_GE(pause, 1200.0);
-            EXPECT_LT(pause, 2500.0);
+            EXPECT_LT(pause, 4000.0);  // a loaded machine may be late, never early
             const QString panel4 = m.w->Form().PanelText(4);
             EXPECT_EQ(panel4, "");
         }

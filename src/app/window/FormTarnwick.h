@@ -206,7 +206,6 @@ private:
     // Sends one request once the previous one has ended, over the transport chosen at connect,
     // and returns after its reply handler has run or the watchdog gave up on it.
     modbus::Outcome Transfer(RequestKind kind, const modbus::Request& r);
-    std::uint32_t SubmitSerial(const modbus::Request& r);
     modbus::Outcome PerformTcpRequest(RequestKind kind, const modbus::Request& r);
     bool IsAwaited(std::uint32_t id) const { return m_pending && m_pending->id == id; }
     bool IsPending(RequestKind kind) const { return m_pending && m_pending->kind == kind; }

@@ -158,7 +158,7 @@ modbus::Outcome TFormTarnwick::Transfer(RequestKind kind, const modbus::Request&
     Timer2->start();
     std::uint32_t id = 0;
     try {
-        id = SubmitSerial(r);
+        id = modbus::Submit(*ModbusClient, r);
     } catch (const modbus::EModbusError& e) {
         EndRequest();
         ShowError(QString::fromUtf8(e.what()));
@@ -172,18 +172,6 @@ modbus::Outcome TFormTarnwick::Transfer(RequestKind kind, const modbus::Request&
     if (!m_outcome)
         return aborted;
     return *m_outcome;
-}
-
-std::uint32_t TFormTarnwick::SubmitSerial(const modbus::Request& r)
-{
-    switch (r.op) {
-    case modbus::Op::Read: return ModbusClient->ReadHoldingRegisters(r.start, r.count);
-    case modbus::Op::WriteSingle: return ModbusClient->WriteSingleRegister(r.start, r.values.at(0), 0);
-    case modbus::Op::WriteMultiple: return ModbusClient->WriteMultipleRegisters(r.start, r.values);
-    case modbus::Op::Diagnostics: return ModbusClient->Diagnostics(modbus::daReturnQueryData);
-    case modbus::Op::Identify: return ModbusClient->ReportServerIdentification();
-    }
-    return 0;
 }
 
 modbus::Outcome TFormTarnwick::PerformTcpRequest(RequestKind kind, const modbus::Request& r)
