@@ -282,12 +282,7 @@ void TFormVeriMBPara::StopAll()
 void TFormVeriMBPara::Bt_start_ver_ser_paraClick()
 {
     if (searching) {
-        stop_requested = true;
-        searching = false;
-        form_components_reset();
-        StopAll();
-        Bt_apply_para->setVisible(false);
-        ShowReportButtons(false);
+        AbandonSearch();
         return;
     }
 
@@ -413,17 +408,22 @@ void TFormVeriMBPara::Found(const TCombination& c, bool isVortan)
     }
 }
 
-void TFormVeriMBPara::OpenFailed()
+void TFormVeriMBPara::AbandonSearch()
 {
-    // Other ports of a quick search stop with it, as the one-port search would.
-    dialogs_.MessageBox(this, QStringLiteral("ERROR"), QStringLiteral("Search was aborted! - Maybe one ComPort is opened?"),
-                        tarnwick::IDialogService::Icon::Error, tarnwick::IDialogService::Ok);
     stop_requested = true;
     searching = false;
     form_components_reset();
     StopAll();
     Bt_apply_para->setVisible(false);
     ShowReportButtons(false);
+}
+
+void TFormVeriMBPara::OpenFailed()
+{
+    // Other ports of a quick search stop with it, as the one-port search would.
+    dialogs_.MessageBox(this, QStringLiteral("ERROR"), QStringLiteral("Search was aborted! - Maybe one ComPort is opened?"),
+                        tarnwick::IDialogService::Icon::Error, tarnwick::IDialogService::Ok);
+    AbandonSearch();
     WalkFinished();
 }
 

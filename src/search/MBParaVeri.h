@@ -70,6 +70,8 @@ private:
     void ShowCombination(const TCombination& c);
     void Found(const TCombination& c, bool isVortan);
     void OpenFailed();
+    // Stops every walk and puts the window back as before a search.
+    void AbandonSearch();
     void WalkFinished();
     void ShowTimeLeft();
 

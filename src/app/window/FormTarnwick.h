@@ -11,6 +11,7 @@
 //   FormTarnwickCalculator.cpp  register calculator
 
 #include "CommandLine.h"
+#include "RegisterValues.h"
 #include "DialogService.h"
 #include "TarnwickSettings.h"
 
@@ -273,6 +274,12 @@ private:
     void MessageBox(const QString& caption, const QString& text, Icon icon) override;
     void ReadSubsetStateAfterConnect();
     void ShowHint(const QString& text, bool errorIcon);
+    struct ExpertTarget {
+        app::DataType type;
+        std::uint16_t reg;
+    };
+    // The data type and register of the expert access, or nothing when they cannot be used.
+    std::optional<ExpertTarget> ExpertTargetOf(bool hintWithoutType);
     void WireServiceSignals();
 
     IDialogService& m_dialogs;

@@ -86,44 +86,47 @@ void TFormTarnwick::SpinEdit_customer_registerExit()
         SpinEdit_customer_register->setValue(0);
 }
 
-void TFormTarnwick::Bt_read_adr_exp_modeClick()
+std::optional<TFormTarnwick::ExpertTarget> TFormTarnwick::ExpertTargetOf(bool hintWithoutType)
 {
     const std::optional<app::DataType> type = app::dataTypeFromText(cb_datatypes->currentText().toStdString());
     if (!type) {
-        ShowHint(QStringLiteral("Choose a datatype !"), true);
-        return;
+        if (hintWithoutType)
+            ShowHint(QStringLiteral("Choose a datatype !"), true);
+        return std::nullopt;
     }
     const auto reg = static_cast<std::uint16_t>(SpinEdit_customer_register->value());
-    const int count = app::registerCount(*type);
-    if (reg + count - 1 > 65535) {
+    // Refused before anything is set or sent: the pair would run past the last register.
+    if (reg + app::registerCount(*type) - 1 > 65535) {
         ShowHint(QStringLiteral("Register 65535 is the last one: %1 needs two registers.").arg(cb_datatypes->currentText()),
                  true);
-        return;
+        return std::nullopt;
     }
-    const modbus::Outcome o = ReadRegisters(RequestKind::ExpertRead, reg, static_cast<std::uint16_t>(count));
+    return ExpertTarget{*type, reg};
+}
+
+void TFormTarnwick::Bt_read_adr_exp_modeClick()
+{
+    const std::optional<ExpertTarget> t = ExpertTargetOf(true);
+    if (!t)
+        return;
+    const modbus::Outcome o =
+        ReadRegisters(RequestKind::ExpertRead, t->reg, static_cast<std::uint16_t>(app::registerCount(t->type)));
     if (o.Ok())
-        Edit1->setText(FromStd(app::decodeRegisters(*type, o.values, QLocale().decimalPoint().toStdString())));
+        Edit1->setText(FromStd(app::decodeRegisters(t->type, o.values, QLocale().decimalPoint().toStdString())));
 }
 
 void TFormTarnwick::Bt_write_adr_exp_modeClick()
 {
-    const std::optional<app::DataType> type = app::dataTypeFromText(cb_datatypes->currentText().toStdString());
-    if (!type)
+    const std::optional<ExpertTarget> t = ExpertTargetOf(false);
+    if (!t)
         return;
-    const auto reg = static_cast<std::uint16_t>(SpinEdit_customer_register->value());
-    const int count = app::registerCount(*type);
-    if (reg + count - 1 > 65535) {
-        ShowHint(QStringLiteral("Register 65535 is the last one: %1 needs two registers.").arg(cb_datatypes->currentText()),
-                 true);
-        return;
-    }
     const QString text = Edit1->text();
     // A character outside Latin-1 has no code the meter's text registers hold.
-    if (*type == app::DataType::Char && text.size() == 1 && text.at(0).unicode() > 0xFF) {
+    if (t->type == app::DataType::Char && text.size() == 1 && text.at(0).unicode() > 0xFF) {
         ShowError(QStringLiteral("'%1' is not a Latin-1 character").arg(text));
         return;
     }
-    const app::Encoded e = app::encodeValue(*type, text.toLatin1().toStdString());
+    const app::Encoded e = app::encodeValue(t->type, text.toLatin1().toStdString());
     if (!e.error.empty()) {
         ShowError(FromStd(e.error));
         return;
@@ -131,9 +134,9 @@ void TFormTarnwick::Bt_write_adr_exp_modeClick()
     if (e.words.empty())
         return;  // a Char text of another length than one
     if (e.words.size() == 1)
-        WriteRegister(RequestKind::ExpertWrite, reg, e.words[0]);
+        WriteRegister(RequestKind::ExpertWrite, t->reg, e.words[0]);
     else
-        WriteRegisters(RequestKind::ExpertWrite, reg, e.words);
+        WriteRegisters(RequestKind::ExpertWrite, t->reg, e.words);
 }
 
 void TFormTarnwick::Button_write_byte_orderClick()
