@@ -224,4 +224,29 @@ int Window::CountCaption(const QString& caption) const
     return n;
 }
 
+std::string Name(Transport t) { return t == Transport::Rtu ? "RTU" : "TCP"; }
+
+SimWindow::SimWindow(Transport t, const std::vector<std::string>& device, const QStringList& args,
+                     std::deque<int> answers)
+    : transport(t), sim(Args(t, device))
+{
+    config.WriteIni(t == Transport::Rtu ? SerialIni(sim.PtyPath()) : TcpIni("127.0.0.1", sim.TcpPort()));
+    w = std::make_unique<Window>(args);
+    // The identification report comes first and is acknowledged.
+    w->dialogs.answers = std::move(answers);
+    w->dialogs.answers.push_front(tarnwick::IDialogService::Ok);
+    w->Click("Bt_dis_connect");
+    connectRequests = Sent();
+}
+
+std::vector<std::string> SimWindow::Args(Transport t, const std::vector<std::string>& device)
+{
+    std::string settings = "address=1";
+    for (const std::string& d : device)
+        settings += "," + d;
+    if (t == Transport::Rtu)
+        return {"--pty", "--device", settings};
+    return {"--tcp", "0", "--device", settings};
+}
+
 }  // namespace windowtest

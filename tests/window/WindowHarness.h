@@ -8,6 +8,7 @@
 
 #include "ChildProcess.h"
 #include "PtyPair.h"
+#include "SimLog.h"
 
 #include <QComboBox>
 #include <QString>
@@ -15,6 +16,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <deque>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -121,6 +123,26 @@ public:
 
     tarnwick::RecordingDialogService dialogs;
     std::unique_ptr<tarnwick::TFormTarnwick> form;
+};
+
+enum class Transport { Rtu, Tcp };
+std::string Name(Transport t);
+
+// A window connected to vortan-sim over RTU or TCP; the simulator's request log starts after
+// the connection's own requests (kept in connectRequests).
+struct SimWindow {
+    // device: vortan-sim's device settings ("protect=4711", "set=29257:0"); args: the window's
+    // switches; answers: message box answers after the identification report's.
+    SimWindow(Transport t, const std::vector<std::string>& device, const QStringList& args,
+              std::deque<int> answers = {});
+    static std::vector<std::string> Args(Transport t, const std::vector<std::string>& device);
+    std::vector<std::string> Sent() { return simtest::Briefs(sim.NewRequests()); }
+
+    Transport transport;
+    TempConfig config;
+    simtest::LoggedSim sim;
+    std::unique_ptr<Window> w;
+    std::vector<std::string> connectRequests;
 };
 
 }  // namespace windowtest
