@@ -134,7 +134,7 @@ void TSubsetPanel::ConfigMBProcessInputAllClick()
         auto* unit = qobject_cast<QComboBox*>(Bind(page, page.rows[UnitRow], instance).control);
         // Without a quantity the input would be configured as something nobody chose.
         if (!quantity || quantity->currentIndex() < 0) {
-            failed << RowName(Bind(page, page.rows[QuantityRow], instance)) + QStringLiteral(" nothing selected");
+            failed << RowName(Bind(page, page.rows[QuantityRow], instance)) + QStringLiteral(": nothing selected");
             continue;
         }
         const int channelCode = channel && channel->currentIndex() >= 0 ? ItemIndexToInputChannel(channel->currentIndex()) : 'A';

@@ -98,6 +98,8 @@ private:
         auto* label = new QLabel(caption);
         label->setBuddy(control);
         QString spoken = QString(caption).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        if (spoken.endsWith(QLatin1Char(':')))
+            spoken.chop(1);
         if (!prefix_.isEmpty())
             spoken = prefix_ + QLatin1Char(' ') + spoken;
         control->setAccessibleName(spoken);

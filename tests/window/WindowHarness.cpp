@@ -4,6 +4,9 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
@@ -247,6 +250,24 @@ std::vector<std::string> SimWindow::Args(Transport t, const std::vector<std::str
     if (t == Transport::Rtu)
         return {"--pty", "--device", settings};
     return {"--tcp", "0", "--device", settings};
+}
+
+std::vector<simtest::SimRequest> SimWindow::Run(const char* button)
+{
+    w->Click(button);
+    auto* timer3 = w->Find<QTimer>("Timer3");
+    if (!w->WaitFor([&] { return !timer3->isActive() && w->Find(button)->isEnabled(); }, 8s))
+        ADD_FAILURE() << button << " did not settle";
+    return sim.NewRequests();
+}
+
+std::vector<std::array<int, 3>> SimWindow::Changes()
+{
+    std::vector<std::array<int, 3>> out;
+    const nlohmann::json dump = sim.Dump();
+    for (const auto& c : dump.at("changes"))
+        out.push_back({c.at("address").get<int>(), c.at("old").get<int>(), c.at("new").get<int>()});
+    return out;
 }
 
 }  // namespace windowtest

@@ -11,10 +11,12 @@
 #include "SimLog.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QString>
 #include <QTableWidget>
 #include <QWidget>
 
+#include <array>
 #include <atomic>
 #include <deque>
 #include <chrono>
@@ -137,6 +139,14 @@ struct SimWindow {
               std::deque<int> answers = {});
     static std::vector<std::string> Args(Transport t, const std::vector<std::string>& device);
     std::vector<std::string> Sent() { return simtest::Briefs(sim.NewRequests()); }
+    // Clicks a subset button and waits until the page has settled: Timer3 has run and the
+    // button is usable again. Returns what the meter received meanwhile.
+    std::vector<simtest::SimRequest> Run(const char* button);
+    std::vector<std::string> RunBriefs(const char* button) { return simtest::Briefs(Run(button)); }
+    QLineEdit* Edit(const char* name) { return w->Find<QLineEdit>(name); }
+    QComboBox* Box(const char* name) { return w->Find<QComboBox>(name); }
+    // Register writes the meter took since start, as (address, old, new).
+    std::vector<std::array<int, 3>> Changes();
 
     Transport transport;
     TempConfig config;

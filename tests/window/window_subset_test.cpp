@@ -22,27 +22,6 @@ using tarnwick::IDialogService;
 // A window in subset mode connected to vortan-sim.
 struct SubsetMeter : SimWindow {
     SubsetMeter(Transport t, std::vector<std::string> device = {}) : SimWindow(t, device, {"-subset"}) {}
-    // Clicks a page button and waits until the page has settled: Timer3 has run and the page's
-    // buttons are usable again.
-    std::vector<simtest::SimRequest> Run(const char* button)
-    {
-        w->Click(button);
-        auto* timer3 = w->Find<QTimer>("Timer3");
-        EXPECT_TRUE(w->WaitFor([&] { return !timer3->isActive() && w->Find(button)->isEnabled(); }, 8s)) << button;
-        return sim.NewRequests();
-    }
-    Briefs RunBriefs(const char* button) { return simtest::Briefs(Run(button)); }
-    QLineEdit* Edit(const char* name) { return w->Find<QLineEdit>(name); }
-    QComboBox* Box(const char* name) { return w->Find<QComboBox>(name); }
-    // Register writes the meter took since start, as (address, old, new).
-    std::vector<std::array<int, 3>> Changes()
-    {
-        std::vector<std::array<int, 3>> out;
-        const nlohmann::json dump = sim.Dump();
-        for (const auto& c : dump.at("changes"))
-            out.push_back({c.at("address").get<int>(), c.at("old").get<int>(), c.at("new").get<int>()});
-        return out;
-    }
 };
 
 class WindowSubset : public ::testing::TestWithParam<Transport> {};
