@@ -511,7 +511,7 @@ QWidget* TSubsetPanel::BuildModbusProcessInput()
     grid->addWidget(configure, 3, 0);
     grid->addWidget(setValue, 3, 1, 1, 2);
     grid->addWidget(reload, 3, 3);
-    m_processInputControls = {configure, setValue, reload};
+    m_processInputControls = {configure, setValue, reload, asLoop};
     for (QWidget* w : m_processInputControls)
         w->setEnabled(false);
     m_processInputLock.insert(m_processInputLock.end(), {setValue, configure, StartMeas, reload});
@@ -577,6 +577,9 @@ void TSubsetPanel::SetConnected(bool on)
         b->setEnabled(on);
     for (QWidget* w : m_processInputControls)
         w->setEnabled(on);
+    // The window stops the loop's timer with the connection; the box says so too.
+    if (!on)
+        findChild<QCheckBox*>(QStringLiteral("InputsAsLoop"))->setChecked(false);
 }
 
 void TSubsetPanel::EnablePageControls()
