@@ -151,4 +151,79 @@ int ItemIndexToLinkageID(int position) { return CodeAt(LinkageCodes, position, -
 int InputChannelToItemIndex(int code) { return PositionOf(InputChannelCodes, code); }
 int ItemIndexToInputChannel(int position) { return CodeAt(InputChannelCodes, position, -1); }
 
+const std::array<Bit, 4> LoggerChannelBits = {{
+    {1, "LoggerChannelA"}, {2, "LoggerChannelB"}, {16, "LoggerChannelY"}, {32, "LoggerChannelZ"},
+}};
+const std::array<Bit, 6> LoggerOptionBits = {{
+    {4, "LoggerOptDiagnistic"}, {8, "LoggerOptAmplitude"}, {16, "LoggeroptFluidSS"},
+    {32, "LoggerOptTotalizer"}, {64, "LoggerOptAverage"}, {128, "LoggerOptRingBuffer"},
+}};
+
+std::span<const Bit> BitsOf(std::string_view rowControl)
+{
+    if (rowControl == "LoggerChannel")
+        return LoggerChannelBits;
+    if (rowControl == "LoggerOptions")
+        return LoggerOptionBits;
+    return {};
+}
+
+std::uint16_t WordOfBits(std::span<const Bit> bits, std::span<const bool> checked)
+{
+    std::uint16_t word = 0;
+    for (std::size_t i = 0; i < bits.size() && i < checked.size(); ++i)
+        if (checked[i])
+            word = static_cast<std::uint16_t>(word | bits[i].value);
+    return word;
+}
+
+const std::array<std::string_view, 9> ProcessQuantityNames = {
+    "Unused", "Temperature Tfluid", "Temperature Taux", "Pressure Pfluid", "Pressure Paux", "Density",
+    "Kinematic Viscosity", "Dynamic Viscosity", "Gas-Compression Factor",
+};
+
+namespace {
+
+// Latin-1, as the lists show them.
+constexpr std::array<std::string_view, 2> TemperatureUnits = {"\xB0" "C", "\xB0" "F"};
+constexpr std::array<std::string_view, 10> PressureUnits = {
+    "bar", "mbar", "MPa", "psi", "mWS", "mmHg", "bar (g)", "psi (g)", "mbar (g)", "mH20",
+};
+constexpr std::array<std::string_view, 3> DensityUnits = {"g/cm3", "kg/m3", "lb/ft3"};
+constexpr std::array<std::string_view, 2> KinematicViscosityUnits = {"mm2/s", "cSt"};
+constexpr std::array<std::string_view, 1> DynamicViscosityUnits = {"mPa"};
+constexpr std::array<std::string_view, 1> NoUnits = {"-"};
+
+}  // namespace
+
+Names ProcessInputUnitNames(int quantityPosition)
+{
+    switch (quantityPosition) {
+    case 1:
+    case 2: return TemperatureUnits;
+    case 3:
+    case 4: return PressureUnits;
+    case 5: return DensityUnits;
+    case 6: return KinematicViscosityUnits;
+    case 7: return DynamicViscosityUnits;
+    case 8: return NoUnits;
+    default: return {};
+    }
+}
+
+std::string ProcessInputStatusText(std::uint16_t status)
+{
+    switch (status) {
+    case 0: return "OK";
+    case 1: return "Err: Ch.";
+    case 2: return "Err: Type";
+    case 3: return "Err: Ch+Type";
+    case 4: return "Err: Unit";
+    case 8: return "Err: Float";
+    case 16: return "Err: Meas Type";
+    case 32: return "Err: Out of Range";
+    default: return std::to_string(status);
+    }
+}
+
 }  // namespace subset

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace subset {
@@ -48,5 +49,24 @@ int ItemIndexToLinkageID(int position);
 
 int InputChannelToItemIndex(int code);
 int ItemIndexToInputChannel(int position);
+
+// A register of check boxes, one bit each; bits without a box read as nothing and are sent as 0.
+struct Bit {
+    std::uint16_t value;
+    std::string_view control;
+};
+extern const std::array<Bit, 4> LoggerChannelBits;  // 29250
+extern const std::array<Bit, 6> LoggerOptionBits;   // 29253
+// The bits of a row's register by the row's control name; empty for other rows.
+std::span<const Bit> BitsOf(std::string_view rowControl);
+std::uint16_t WordOfBits(std::span<const Bit> bits, std::span<const bool> checked);
+
+// Modbus process inputs: the quantity list and, by its position, the unit list (the unit
+// register holds a position in it). "Unused" has no list of its own.
+extern const std::array<std::string_view, 9> ProcessQuantityNames;
+Names ProcessInputUnitNames(int quantityPosition);
+// The status word as shown: its single error bits by name, 3 by its own name, any other
+// combination as the number.
+std::string ProcessInputStatusText(std::uint16_t status);
 
 }  // namespace subset

@@ -8,10 +8,13 @@
 
 #include "CodeTables.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace subset {
 
@@ -21,6 +24,8 @@ constexpr int MessagePanel = 4;
 constexpr int MeasuringPanel = 2;
 constexpr int ProtectionRegister = 29254;
 constexpr int MeasuringStateRegister = 29257;
+const QString ProtectionWarningCaption = QStringLiteral("Warning ...");
+const QString ProtectionWarningText = QStringLiteral("Protection Code Activ\r\n\r\nUse Global Settings to unlock.");
 
 QString Text(std::string_view s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -45,16 +50,6 @@ QString FloatText(float v, int decimals = 3)
     return DisplayLocale().toString(RoundSignificant(static_cast<double>(v), 7), 'f', decimals);
 }
 
-std::optional<double> ParseFloat(const QString& text)
-{
-    bool ok = false;
-    const double v = QLocale().toDouble(text.trimmed(), &ok);
-    if (ok)
-        return v;
-    // A point typed where the locale has a comma still means a decimal point.
-    const double c = QLocale::c().toDouble(text.trimmed(), &ok);
-    return ok ? std::optional<double>(c) : std::nullopt;
-}
 
 int PositionOfCode(CodeTable table, int code, int instance)
 {
@@ -66,6 +61,7 @@ int PositionOfCode(CodeTable table, int code, int instance)
     case CodeTable::Linkage: return LinkageIDToItemIndex(code);
     case CodeTable::InputChannel: return InputChannelToItemIndex(code);
     case CodeTable::OutputQuantity:
+    case CodeTable::InputStatus:
     case CodeTable::None: break;
     }
     return -1;
@@ -82,12 +78,24 @@ int CodeOfPosition(CodeTable table, const QComboBox& box)
     case CodeTable::Linkage: return ItemIndexToLinkageID(position);
     case CodeTable::InputChannel: return ItemIndexToInputChannel(position);
     case CodeTable::OutputQuantity:
+    case CodeTable::InputStatus:
     case CodeTable::None: break;
     }
     return -1;
 }
 
 }  // namespace
+
+std::optional<double> ParseLocaleFloat(const QString& text)
+{
+    bool ok = false;
+    const double v = QLocale().toDouble(text.trimmed(), &ok);
+    if (ok)
+        return v;
+    // A point typed where the locale has a comma still means a decimal point.
+    const double c = QLocale::c().toDouble(text.trimmed(), &ok);
+    return ok ? std::optional<double>(c) : std::nullopt;
+}
 
 int TSubsetPanel::Instance(PageId id) const
 {
@@ -135,9 +143,17 @@ void TSubsetPanel::LockPage(const Page& page, bool locked)
             w->setEnabled(!locked);
 }
 
+std::unique_ptr<ISubsetHost::Operation> TSubsetPanel::Begin()
+{
+    std::unique_ptr<ISubsetHost::Operation> operation = m_host.BeginOperation();
+    if (!operation)
+        m_host.SetPanelText(MessagePanel, QStringLiteral("Busy: wait for the running operation to end"));
+    return operation;
+}
+
 void TSubsetPanel::PageRead(PageId id)
 {
-    const std::unique_ptr<ISubsetHost::Operation> operation = m_host.BeginOperation();
+    const std::unique_ptr<ISubsetHost::Operation> operation = Begin();
     if (!operation)
         return;
     const Page& page = PageOf(id);
@@ -156,7 +172,12 @@ bool TSubsetPanel::ReadRows(const Page& page, int instance, QStringList& failed)
     for (const Row& row : page.rows) {
         const Bound b = Bind(page, row, instance);
         switch (ReadRow(b)) {
-        case RowResult::Done: break;
+        case RowResult::Done:
+            if (page.presenceFirst && &row == &page.rows.front() && NotPresent(page, instance)) {
+                m_host.SetPanelText(MessagePanel, Text(page.getEnd));
+                return true;
+            }
+            break;
         case RowResult::Failed: failed << RowName(b); break;
         case RowResult::Aborted:
             m_host.SetPanelText(MessagePanel, Activity(page.getStart) + QStringLiteral(" aborted"));
@@ -199,12 +220,23 @@ void TSubsetPanel::DecodeRow(const Bound& b, const Words& words)
             m_host.SetMeasUnitID(Text(quantity->control), Text(row.control));
         }
         select(words[0]);
+        if (row.control == "ProcessInputMeas")
+            ProcessInputMeas1Change(b.instance + 1);
         break;
-    case Encoding::Code: select(PositionOfCode(row.table, words[0], b.instance)); break;
-    case Encoding::Code32: select(CurrentLoopMeasValueToIndex(DecodeU32(words))); break;
+    case Encoding::Code:
+        if (row.table == CodeTable::CalcInput)
+            SetSubsetCalcChannelInputValues(row.control.back() - '0');
+        select(PositionOfCode(row.table, words[0], b.instance));
+        break;
+    case Encoding::Code32:
+        select(CurrentLoopMeasValueToIndex(DecodeU32(words)));
+        m_host.SetCurrentLoopMeasValueUnit(DecodeU32(words));
+        break;
     case Encoding::U16:
         if (edit)
-            edit->setText(QString::number(words[0]));
+            edit->setText(row.table == CodeTable::InputStatus
+                              ? QString::fromStdString(ProcessInputStatusText(words[0]))
+                              : QString::number(words[0]));
         break;
     case Encoding::U32:
         if (edit)
@@ -212,7 +244,7 @@ void TSubsetPanel::DecodeRow(const Bound& b, const Words& words)
         break;
     case Encoding::F32:
         if (edit)
-            edit->setText(FloatText(DecodeF32(words)));
+            edit->setText(FloatText(DecodeF32(words), row.decimals));
         break;
     case Encoding::Chars7: {
         const std::string type = TransducerIntegerToType(words);
@@ -220,7 +252,7 @@ void TSubsetPanel::DecodeRow(const Bound& b, const Words& words)
             edit->setText(QString::fromLatin1(type.data(), static_cast<qsizetype>(type.size())));
         break;
     }
-    case Encoding::Bits: break;
+    case Encoding::Bits: SetBits(Text(row.control), words[0]); break;
     }
     if (b.reg == ProtectionRegister)
         ApplyProtectionState(words[0] == 1);
@@ -236,17 +268,42 @@ void TSubsetPanel::ClearRow(const Bound& b)
         box->setCurrentIndex(-1);
     else if (auto* edit = qobject_cast<QLineEdit*>(b.control))
         edit->clear();
+    else if (b.row->encoding == Encoding::Bits)
+        SetBits(Text(b.row->control), 0);
+}
+
+QString TSubsetPanel::Shown(const Bound& b) const
+{
+    if (auto* box = qobject_cast<QComboBox*>(b.control))
+        return QStringLiteral("#%1").arg(box->currentIndex());
+    if (auto* edit = qobject_cast<QLineEdit*>(b.control))
+        return QStringLiteral("=") + edit->text();
+    if (b.control && b.row->encoding == Encoding::Bits)
+        return QStringLiteral("bits %1").arg(BitsWord(Text(b.row->control)));
+    return {};
+}
+
+void TSubsetPanel::SetBits(const QString& rowControl, std::uint16_t word)
+{
+    for (const Bit& bit : BitsOf(rowControl.toStdString()))
+        if (auto* check = findChild<QCheckBox*>(Text(bit.control)))
+            check->setChecked((word & bit.value) != 0);
+}
+
+std::uint16_t TSubsetPanel::BitsWord(const QString& rowControl) const
+{
+    const std::string name = rowControl.toStdString();
+    const std::span<const Bit> bits = BitsOf(name);
+    bool checked[16] = {};
+    for (std::size_t i = 0; i < bits.size() && i < std::size(checked); ++i)
+        if (auto* check = findChild<QCheckBox*>(Text(bits[i].control)))
+            checked[i] = check->isChecked();
+    return WordOfBits(bits, std::span<const bool>(checked, std::min(bits.size(), std::size(checked))));
 }
 
 void TSubsetPanel::Remember(const Bound& b, Words words)
 {
-    RowMemory m;
-    m.words = std::move(words);
-    if (auto* box = qobject_cast<QComboBox*>(b.control))
-        m.shownIndex = box->currentIndex();
-    else if (auto* edit = qobject_cast<QLineEdit*>(b.control))
-        m.shownText = edit->text();
-    m_memory[b.reg] = std::move(m);
+    m_memory[b.reg] = RowMemory{std::move(words), Shown(b)};
 }
 
 bool TSubsetPanel::ShowsWhatWasRead(const Bound& b) const
@@ -254,11 +311,8 @@ bool TSubsetPanel::ShowsWhatWasRead(const Bound& b) const
     const auto it = m_memory.find(b.reg);
     if (it == m_memory.end() || it->second.words.size() != b.row->count)
         return false;
-    if (auto* box = qobject_cast<QComboBox*>(b.control))
-        return box->currentIndex() == it->second.shownIndex;
-    if (auto* edit = qobject_cast<QLineEdit*>(b.control))
-        return edit->text() == it->second.shownText;
-    return false;
+    const QString shown = Shown(b);
+    return !shown.isNull() && shown == it->second.shown;
 }
 
 std::optional<Words> TSubsetPanel::EncodeRow(const Bound& b, QString& problem) const
@@ -266,6 +320,8 @@ std::optional<Words> TSubsetPanel::EncodeRow(const Bound& b, QString& problem) c
     if (ShowsWhatWasRead(b))
         return m_memory.at(b.reg).words;
     const Row& row = *b.row;
+    if (row.encoding == Encoding::Bits && b.control)
+        return Words{BitsWord(Text(row.control))};
     auto* box = qobject_cast<QComboBox*>(b.control);
     auto* edit = qobject_cast<QLineEdit*>(b.control);
     if (!box && !edit) {
@@ -311,7 +367,7 @@ std::optional<Words> TSubsetPanel::EncodeRow(const Bound& b, QString& problem) c
             problem = QStringLiteral("'%1' is out of range (-2147483648 .. 4294967295)").arg(text);
         return words;
     case Encoding::F32: {
-        const std::optional<double> v = ParseFloat(text);
+        const std::optional<double> v = ParseLocaleFloat(text);
         if (!v)
             problem = QStringLiteral("'%1' is not a valid floating point value").arg(text);
         else if (!(words = EncodeF32(*v)))
@@ -333,9 +389,66 @@ std::optional<Words> TSubsetPanel::EncodeRow(const Bound& b, QString& problem) c
     return std::nullopt;
 }
 
+std::vector<TSubsetPanel::WriteRequest> TSubsetPanel::EncodePage(const Page& page, int instance,
+                                                                  QStringList& problems) const
+{
+    std::vector<WriteRequest> requests;
+    for (const std::span<const Row> group : WriteGroups(page)) {
+        WriteRequest r{group, {}};
+        for (const Row& row : group) {
+            QString problem;
+            const Bound b = Bind(page, row, instance);
+            const std::optional<Words> w = EncodeRow(b, problem);
+            if (w)
+                r.words.insert(r.words.end(), w->begin(), w->end());
+            else
+                problems << RowName(b) + QStringLiteral(": ") + problem;
+        }
+        requests.push_back(std::move(r));
+    }
+    return requests;
+}
+
+bool TSubsetPanel::Send(const Page& page, int instance, const WriteRequest& r, QStringList& failed)
+{
+    m_host.ProcessEvents();
+    const Bound first = Bind(page, r.rows.front(), instance);
+    const modbus::Outcome o = m_host.Transfer(modbus::Request::WriteMultiple(static_cast<std::uint16_t>(first.reg), r.words));
+    if (o.aborted && !m_host.Connected()) {
+        m_host.SetPanelText(MessagePanel, Activity(page.writeStart) + QStringLiteral(" aborted"));
+        return false;
+    }
+    std::size_t at = 0;
+    for (const Row& row : r.rows) {
+        const Bound b = Bind(page, row, instance);
+        if (o.Ok()) {
+            Remember(b, Words(r.words.begin() + static_cast<std::ptrdiff_t>(at),
+                              r.words.begin() + static_cast<std::ptrdiff_t>(at + row.count)));
+        } else {
+            // What the meter holds now is unknown: no longer a read to write back.
+            m_memory.erase(b.reg);
+            failed << RowName(b);
+        }
+        at += row.count;
+    }
+    return true;
+}
+
+void TSubsetPanel::ShowProtectionWarning()
+{
+    m_host.MessageBox(ProtectionWarningCaption, ProtectionWarningText, ISubsetHost::Icon::Warning);
+    m_host.EnableTimer3();
+}
+
+bool TSubsetPanel::NotPresent(const Page& page, int instance) const
+{
+    auto* box = qobject_cast<QComboBox*>(Bind(page, page.rows.front(), instance).control);
+    return box && box->currentIndex() == NotPresentPosition;
+}
+
 void TSubsetPanel::PageWrite(PageId id)
 {
-    const std::unique_ptr<ISubsetHost::Operation> operation = m_host.BeginOperation();
+    const std::unique_ptr<ISubsetHost::Operation> operation = Begin();
     if (!operation)
         return;
     const Page& page = PageOf(id);
@@ -344,33 +457,22 @@ void TSubsetPanel::PageWrite(PageId id)
     if (!m_host.Connected())
         return;
     if (protection_active) {
-        m_host.MessageBox(QStringLiteral("Warning ..."),
-                          QStringLiteral("Protection Code Activ\r\n\r\nUse Global Settings to unlock."),
-                          ISubsetHost::Icon::Warning);
-        m_host.EnableTimer3();
+        if (id == PageId::CurrentLoop)
+            m_host.SetPanelText(MessagePanel, Text(page.writeEnd));
+        ShowProtectionWarning();
         return;
     }
     LockPage(page, true);
+    // An output or input the meter does not have is never written.
+    if (page.presenceFirst && NotPresent(page, instance)) {
+        m_host.SetPanelText(MessagePanel, QStringLiteral("Not Present!"));
+        m_host.EnableTimer3();
+        return;
+    }
 
     // Every row is converted before the first is sent: a page is written whole or not at all.
-    struct Request {
-        std::span<const Row> rows;
-        Words words;
-    };
-    std::vector<Request> requests;
     QStringList problems;
-    for (const std::span<const Row> group : WriteGroups(page)) {
-        Request r{group, {}};
-        for (const Row& row : group) {
-            QString problem;
-            const std::optional<Words> w = EncodeRow(Bind(page, row, instance), problem);
-            if (w)
-                r.words.insert(r.words.end(), w->begin(), w->end());
-            else
-                problems << RowName(Bind(page, row, instance)) + QStringLiteral(": ") + problem;
-        }
-        requests.push_back(std::move(r));
-    }
+    const std::vector<WriteRequest> requests = EncodePage(page, instance, problems);
     if (!problems.isEmpty()) {
         LockPage(page, false);
         m_host.ShowError(QStringLiteral("Nothing was written to the meter.\r\n\r\n") + problems.join(QStringLiteral("\r\n")));
@@ -379,29 +481,9 @@ void TSubsetPanel::PageWrite(PageId id)
 
     m_host.SetPanelText(MessagePanel, Text(page.writeStart));
     QStringList failed;
-    for (Request& r : requests) {
-        m_host.ProcessEvents();
-        const Bound first = Bind(page, r.rows.front(), instance);
-        const modbus::Outcome o =
-            m_host.Transfer(modbus::Request::WriteMultiple(static_cast<std::uint16_t>(first.reg), r.words));
-        if (o.aborted && !m_host.Connected()) {
-            m_host.SetPanelText(MessagePanel, Activity(page.writeStart) + QStringLiteral(" aborted"));
+    for (const WriteRequest& r : requests)
+        if (!Send(page, instance, r, failed))
             return;
-        }
-        std::size_t at = 0;
-        for (const Row& row : r.rows) {
-            const Bound b = Bind(page, row, instance);
-            if (o.Ok()) {
-                Remember(b, Words(r.words.begin() + static_cast<std::ptrdiff_t>(at),
-                                  r.words.begin() + static_cast<std::ptrdiff_t>(at + row.count)));
-            } else {
-                // What the meter holds now is unknown: no longer a read to write back.
-                m_memory.erase(b.reg);
-                failed << RowName(b);
-            }
-            at += row.count;
-        }
-    }
     if (page.readBackAfterWrite) {
         QStringList unread;
         if (!ReadRows(page, instance, unread))
@@ -412,6 +494,77 @@ void TSubsetPanel::PageWrite(PageId id)
                                                        : Activity(page.writeStart) + QStringLiteral(" failed: ") +
                                                              failed.join(QStringLiteral(", ")));
     m_host.EnableTimer3();
+}
+
+void TSubsetPanel::WriteGlobalSettingsClick()
+{
+    const std::unique_ptr<ISubsetHost::Operation> operation = Begin();
+    if (!operation)
+        return;
+    const Page& page = PageOf(PageId::Global);
+    // The one write a protected meter takes: switching the protection off with its code.
+    auto* enable = findChild<QComboBox*>(QStringLiteral("ProtectionEnable"));
+    if (protection_active && enable && enable->currentIndex() != 0) {
+        ShowProtectionWarning();
+        return;
+    }
+    LockPage(page, true);
+    QStringList problems;
+    std::vector<WriteRequest> requests = EncodePage(page, 0, problems);
+    if (!problems.isEmpty()) {
+        LockPage(page, false);
+        m_host.ShowError(QStringLiteral("Nothing was written to the meter.\r\n\r\n") + problems.join(QStringLiteral("\r\n")));
+        return;
+    }
+    // The protection goes first, and the meter gets a reply time-out to take it before the rest.
+    std::stable_partition(requests.begin(), requests.end(),
+                          [](const WriteRequest& r) { return r.rows.front().reg == ProtectionRegister; });
+    m_host.SetPanelText(MessagePanel, Text(page.writeStart));
+    QStringList failed;
+    for (const WriteRequest& r : requests) {
+        if (!Send(page, 0, r, failed))
+            return;
+        if (r.rows.front().reg == ProtectionRegister)
+            m_host.PauseReplyTimeout();
+        if (!m_host.Connected()) {
+            m_host.SetPanelText(MessagePanel, Activity(page.writeStart) + QStringLiteral(" aborted"));
+            return;
+        }
+    }
+    CheckProtectionCode();
+    m_host.SetPanelText(MessagePanel, failed.isEmpty() ? Text(page.writeEnd)
+                                                       : Activity(page.writeStart) + QStringLiteral(" failed: ") +
+                                                             failed.join(QStringLiteral(", ")));
+    m_host.EnableTimer3();
+}
+
+void TSubsetPanel::StartMeasClick()
+{
+    const std::unique_ptr<ISubsetHost::Operation> operation = Begin();
+    if (!operation)
+        return;
+    CheckProtectionCode();
+    if (!m_host.Connected())
+        return;
+    if (protection_active) {
+        m_host.MessageBox(ProtectionWarningCaption, ProtectionWarningText, ISubsetHost::Icon::Warning);
+        return;
+    }
+    StartMeas->setEnabled(false);
+    const std::uint16_t value = StartMeas->text() == QStringLiteral("Start Measuring") ? 1 : 0;
+    m_host.ProcessEvents();
+    const modbus::Outcome o =
+        m_host.Transfer(modbus::Request::WriteMultiple(static_cast<std::uint16_t>(MeasuringStateRegister), {value}));
+    if (o.Ok()) {
+        m_host.SetPanelText(MessagePanel, QStringLiteral("Measuring will be started..."));
+        m_host.EnableTimer3();
+        return;
+    }
+    if (!m_host.Connected())
+        return;
+    // Say so and leave the button usable: the state on the meter did not change.
+    m_host.SetPanelText(MessagePanel, QStringLiteral("Writing Measuring State failed (%1)").arg(MeasuringStateRegister));
+    StartMeas->setEnabled(true);
 }
 
 void TSubsetPanel::CheckProtectionCode()

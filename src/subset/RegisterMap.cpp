@@ -83,22 +83,22 @@ constexpr Row CalculationRows[] = {
     {28001, 1, E::Code, "CalculationInput1", T::CalcInput},
     {28002, 1, E::Code, "CalculationInput2", T::CalcInput},
     {28003, 1, E::Index, "CalculationMethod"},
-    {28004, 2, E::F32, "CalculationLowCutNegative"},
-    {28006, 2, E::F32, "CalculationLowCutPositive"},
+    {28004, 2, E::F32, "CalculationLowCutNegative", T::None, false, false, 8},
+    {28006, 2, E::F32, "CalculationLowCutPositive", T::None, false, false, 8},
     {28008, 1, E::Index, "CalculationMeasValue"},
     {28009, 1, E::Index, "CalculationMeasUnit", T::None, false, true},
     {28010, 2, E::U32, "CalculationDamping"},
     {28012, 2, E::U32, "CalculationErrorDelay"},
 };
 
-// The global write sends the protection first and pauses after it; its own procedure orders
-// these rows, the table only says what each one is.
+// The global write sends the protection (enable and code in one request) first and pauses
+// after it; its own procedure orders these rows, the table only says what each one is.
 constexpr Row GlobalRows[] = {
     {29250, 1, E::Bits, "LoggerChannel"},
     {29251, 2, E::F32, "LoggerRate"},
     {29253, 1, E::Bits, "LoggerOptions"},
     {29254, 1, E::Index, "ProtectionEnable"},
-    {29255, 2, E::U32, "ProtectionCode"},
+    {29255, 2, E::U32, "ProtectionCode", T::None, false, true},
 };
 
 constexpr Row MeasuringState{29257, 1, E::U16, "StartMeas"};
@@ -127,7 +127,7 @@ constexpr Row ModbusProcessInputRows[] = {
     {141, 1, E::Index, "ProcessInputMeas"},
     {142, 1, E::Index, "ProcessInputUnit"},
     {143, 2, E::F32, "ProcessInputValue"},
-    {145, 1, E::U16, "ProcessInputStatus", T::None, true},
+    {145, 1, E::U16, "ProcessInputStatus", T::InputStatus, true},
 };
 
 constexpr std::array<Page, 10> AllPages = {{
@@ -150,10 +150,10 @@ constexpr std::array<Page, 10> AllPages = {{
      "GetGlobalSettings", "WriteGlobalSettings"},
     {PageId::CurrentLoop, "Process Output", CurrentLoopRows, "Getting Process Output Data ...",
      "Getting Process Output Data Ready", "Writing Process Output Data ...", "Writing Channel Data Ready",
-     "GetProcessOutputData", "WriteProcessOutputData"},
+     "GetProcessOutputData", "WriteProcessOutputData", false, false, true},
     {PageId::TemperatureInput, "Process Input", TemperatureInputRows, "Getting Process Input Data ...",
      "Getting Process Input Data Ready", "Writing Process Input Data ...", "Writing Process Input Data Ready",
-     "GetProcessInputData", "WriteProcessInputData"},
+     "GetProcessInputData", "WriteProcessInputData", false, false, true},
     {PageId::ModbusProcessInput, "Modbus Process Input", ModbusProcessInputRows, {}, {}, {}, {}, {}, {}, false,
      true},
 }};

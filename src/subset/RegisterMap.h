@@ -24,7 +24,10 @@ enum class Encoding {
     Bits,    // 1 register: check boxes, one bit each
 };
 
-enum class CodeTable { None, Material, Fluid, OutputQuantity, OutputChannel, CalcInput, Linkage, InputChannel };
+enum class CodeTable {
+    None, Material, Fluid, OutputQuantity, OutputChannel, CalcInput, Linkage, InputChannel,
+    InputStatus,  // a U16 shown as a process input's status text
+};
 
 struct Row {
     std::uint16_t reg = 0;  // of the first instance
@@ -35,6 +38,7 @@ struct Row {
     bool readOnly = false;
     // Written in one request with the row before it (a quantity and its unit).
     bool joinsPrevious = false;
+    int decimals = 3;  // of a float as shown
 };
 
 enum class PageId {
@@ -50,7 +54,12 @@ struct Page {
     std::string_view getButton, writeButton;                  // objectNames
     bool readBackAfterWrite = false;
     bool numberedControls = false;
+    // The first row says whether the instance exists: at "Not Present" (position 2) the other
+    // rows are neither read nor written.
+    bool presenceFirst = false;
 };
+
+inline constexpr int NotPresentPosition = 2;
 
 const Page& PageOf(PageId id);
 std::span<const Page> Pages();

@@ -6,7 +6,11 @@
 
 #include "Transfer.h"
 
+class QTimer;
+
 #include <QString>
+
+#include <cstdint>
 
 #include <memory>
 
@@ -40,6 +44,14 @@ public:
     virtual void ShowError(const QString& text) = 0;
     // Rebuilds a unit box from its quantity box, both found by name on the window.
     virtual void SetMeasUnitID(const QString& valueBoxName, const QString& unitBoxName) = 0;
+    // Labels the current loop's scaling edits with the unit of an output quantity code.
+    virtual void SetCurrentLoopMeasValueUnit(std::uint32_t code) = 0;
+    // A serial line writes one register by function 6; TCP by 16.
+    virtual bool SerialLine() const = 0;
+    // One full reply time-out (Timer2's interval) with the message queue running.
+    virtual void PauseReplyTimeout() = 0;
+    // The process-input loop's timer; the window stops it when the connection ends.
+    virtual QTimer& InputsIntervalTimer() = 0;
 };
 
 }  // namespace subset

@@ -10,16 +10,23 @@
 #include <QGroupBox>
 #include <QString>
 
+#include <cstdint>
 #include <map>
+#include <memory>
+#include <span>
 #include <optional>
 #include <vector>
 
 class QComboBox;
+class QEvent;
 class QLineEdit;
 class QPushButton;
 class QWidget;
 
 namespace subset {
+
+// A number in the user's locale; a point where the locale has a comma still counts.
+std::optional<double> ParseLocaleFloat(const QString& text);
 
 class TSubsetPanel : public QGroupBox {
     Q_OBJECT
@@ -56,19 +63,50 @@ public:
     void WriteMeasuringDataClick() { PageWrite(PageId::Measuring); }
     void GetLinkingDataClick() { PageRead(PageId::Linking); }
     void WriteLinkingDataClick() { PageWrite(PageId::Linking); }
+    void GetCalcChannelClick() { PageRead(PageId::Calculation); }
+    void WriteCalcChannelClick() { PageWrite(PageId::Calculation); }
+    void GetGlobalSettingsClick() { PageRead(PageId::Global); }
+    void WriteGlobalSettingsClick();
+    void GetProcessOutputDataClick() { PageRead(PageId::CurrentLoop); }
+    void WriteProcessOutputDataClick() { PageWrite(PageId::CurrentLoop); }
+    void GetProcessInputDataClick() { PageRead(PageId::TemperatureInput); }
+    void WriteProcessInputDataClick() { PageWrite(PageId::TemperatureInput); }
     void MeasuringValueChange();
     void CalculationMeasValueChange();
+    void CurrentLoopMeasValueChange();
+    // input 1 or 2: the list of the other channels of the calculation channel shown.
+    void SetSubsetCalcChannelInputValues(int input);
+    void SetLoggerChannel(std::uint16_t word) { SetBits(QStringLiteral("LoggerChannel"), word); }
+    void SetLoggerOptions(std::uint16_t word) { SetBits(QStringLiteral("LoggerOptions"), word); }
+    std::uint16_t GetLoggerChannel() const { return BitsWord(QStringLiteral("LoggerChannel")); }
+    std::uint16_t GetLoggerOptions() const { return BitsWord(QStringLiteral("LoggerOptions")); }
     // Reads the device's write protection (29254) and its measuring state (29257).
     void CheckProtectionCode();
     void CheckMeasClick();
+    void StartMeasClick();
+
+    // The Modbus process inputs (ProcessInputs.cpp).
+    void ReadAllProcessInputs();
+    void ConfigMBProcessInputAllClick();
+    void SetValueReadStatusClick();
+    void ProcessInputsReloadClick();
+    void InputsAsLoopClick();
+    void TimerInputsIntervalTimer();
+    // n = 1..4: the unit list follows the quantity.
+    void ProcessInputMeas1Change(int n);
+    void UseInputClick(int n);
+    void ProcessInputValue1Enter();
+    void ProcessInputValue1Exit();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // What a row showed after its last good read or write, and the words behind it: a row
     // that still shows this is written back with exactly these words.
     struct RowMemory {
         Words words;
-        int shownIndex = -1;
-        QString shownText;
+        QString shown;
     };
     enum class RowResult { Done, Failed, Aborted };
 
@@ -111,6 +149,30 @@ private:
     QString RowName(const Bound& b) const;
     int Instance(PageId id) const;
     void LockPage(const Page& page, bool locked);
+    // What the row's control shows, comparable with a remembered one; null for no control.
+    QString Shown(const Bound& b) const;
+    void SetBits(const QString& rowControl, std::uint16_t word);
+    std::uint16_t BitsWord(const QString& rowControl) const;
+    // The operation, or a note that another one is running.
+    std::unique_ptr<ISubsetHost::Operation> Begin();
+    // Every write request of a page, converted before any is sent; problems name the rows.
+    struct WriteRequest {
+        std::span<const Row> rows;
+        Words words;
+    };
+    std::vector<WriteRequest> EncodePage(const Page& page, int instance, QStringList& problems) const;
+    // False when the connection went meanwhile.
+    bool Send(const Page& page, int instance, const WriteRequest& r, QStringList& failed);
+    void ShowProtectionWarning();
+    bool NotPresent(const Page& page, int instance) const;
+    // The Modbus process inputs.
+    void LockProcessInputs(bool locked);
+    // Reads the four inputs; false when the connection went meanwhile.
+    bool ReadInputs(QStringList& failed);
+    // Sends the values of the used inputs and reads their status; false when a value was refused.
+    bool SetValues();
+    bool InputUsed(int n) const;
+    QString InputName(const char* base, int n) const;
     void ApplyProtectionState(bool active);
     void ApplyMeasuringState(bool active);
     void ShowStates();
@@ -136,8 +198,13 @@ private:
     QWidget* PanalProcessInput = nullptr;
     QComboBox* MeasuringValue = nullptr;
     QComboBox* CalculationMeasValue = nullptr;
+    QComboBox* CurrentLoopMeasValue = nullptr;
+    QComboBox* SelectCurrentLoop = nullptr;
+    QComboBox* SelectProcessInput = nullptr;
     std::vector<QPushButton*> m_pageButtons;  // Get and Write of every page
-    std::vector<QWidget*> m_processInputControls;
+    std::vector<QWidget*> m_processInputControls;  // enabled with the connection
+    std::vector<QWidget*> m_processInputLock;      // disabled while an input operation runs
+    std::vector<QLineEdit*> m_inputValues;
 };
 
 }  // namespace subset

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace subset {
@@ -47,19 +48,43 @@ class FormGrid {
 public:
     explicit FormGrid(QWidget* owner, QString prefix = {}) : grid_(new QGridLayout(owner)), prefix_(std::move(prefix)) {}
 
-    QComboBox* Combo(const char* name, const QString& caption, const QStringList& items)
+    QComboBox* Combo(const QString& name, const QString& caption, const QStringList& items)
     {
-        auto* box = Named(new QComboBox, QString::fromLatin1(name));
+        auto* box = Named(new QComboBox, name);
         box->addItems(items);
         box->setCurrentIndex(-1);
         Place(box, caption, {});
         return box;
     }
-    QLineEdit* Edit(const char* name, const QString& caption, const QString& unit = {}, const QString& text = {})
+    QComboBox* Combo(const char* name, const QString& caption, const QStringList& items)
     {
-        auto* edit = Named(new QLineEdit(text), QString::fromLatin1(name));
+        return Combo(QString::fromLatin1(name), caption, items);
+    }
+    QLineEdit* Edit(const QString& name, const QString& caption, const QString& unit = {}, const QString& text = {})
+    {
+        auto* edit = Named(new QLineEdit(text), name);
         Place(edit, caption, unit);
         return edit;
+    }
+    QLineEdit* Edit(const char* name, const QString& caption, const QString& unit = {}, const QString& text = {})
+    {
+        return Edit(QString::fromLatin1(name), caption, unit, text);
+    }
+    // A named unit label beside the control placed last.
+    void UnitLabel(const char* name, const QString& text)
+    {
+        grid_->addWidget(Named(new QLabel(text), QString::fromLatin1(name)), row_ - 1, 2);
+    }
+    // Check boxes in a named holder of their own, under a caption.
+    void Checks(const char* holder, const QString& caption, std::span<const Bit> bits, const QStringList& texts)
+    {
+        auto* box = Named(new QWidget, QString::fromLatin1(holder));
+        auto* column = new QVBoxLayout(box);
+        column->setContentsMargins(0, 0, 0, 0);
+        for (std::size_t i = 0; i < bits.size(); ++i)
+            column->addWidget(Named(new QCheckBox(texts.value(static_cast<qsizetype>(i))), Text(bits[i].control)));
+        grid_->addWidget(new QLabel(caption), row_, 0, Qt::AlignTop);
+        grid_->addWidget(box, row_++, 1);
     }
     void Add(QWidget* w, int columns = 3)
     {
@@ -73,6 +98,8 @@ private:
         auto* label = new QLabel(caption);
         label->setBuddy(control);
         QString spoken = QString(caption).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        if (spoken.endsWith(QLatin1Char(':')))
+            spoken.chop(1);
         if (!prefix_.isEmpty())
             spoken = prefix_ + QLatin1Char(' ') + spoken;
         control->setAccessibleName(spoken);
@@ -319,11 +346,25 @@ QWidget* TSubsetPanel::BuildCalculationChannel()
 {
     ConfigVirtChannel = Group(QStringLiteral("Calculation Channel  "), "ConfigVirtChannel");
     auto* column = new QVBoxLayout(ConfigVirtChannel);
+    auto* channel = Group(QString(), "ChannelConfguration");
+    FormGrid channelForm(channel, QStringLiteral("Calculation"));
+    channelForm.Combo("CalulationChannelActiv", QStringLiteral("Activate\nCalculation"), NoYes);
+    channelForm.Combo("CalculationMethod", QStringLiteral("Calculation"), {QStringLiteral("AND"), QStringLiteral("OR")});
+    channelForm.Combo("CalculationInput1", QStringLiteral("Input 1"), {});
+    channelForm.Combo("CalculationInput2", QStringLiteral("Input 2"), {});
     auto* values = Group(QString(), "GroupBox7");
     FormGrid form(values, QStringLiteral("Calculation"));
     CalculationMeasValue = form.Combo("CalculationMeasValue", QStringLiteral("Measuring\nValue"), Items(MeasQuantityNames));
     form.Combo("CalculationMeasUnit", QStringLiteral("Measuring\nUnit"), {});
+    form.Edit("CalculationDamping", QStringLiteral("Damping"), QStringLiteral("s"), QStringLiteral("0"));
+    form.Edit("CalculationErrorDelay", QStringLiteral("Proc Error\nDelay"), QStringLiteral("s"), QStringLiteral("0"));
+    auto* lowCut = Group(QStringLiteral("Low Cut  "));
+    FormGrid lowCutForm(lowCut, QStringLiteral("Low Cut"));
+    lowCutForm.Edit("CalculationLowCutPositive", QStringLiteral("Positive"), QStringLiteral("m/s"), QStringLiteral("0"));
+    lowCutForm.Edit("CalculationLowCutNegative", QStringLiteral("Negative"), QStringLiteral("m/s"), QStringLiteral("0"));
+    column->addWidget(channel);
     column->addWidget(values);
+    column->addWidget(lowCut);
     column->addLayout(PageButtons(PageOf(PageId::Calculation), QStringLiteral("Get Calculation Channel"),
                                   QStringLiteral("Write Calculation Channel"), m_pageButtons));
     return ConfigVirtChannel;
@@ -333,8 +374,28 @@ QWidget* TSubsetPanel::BuildGlobalSettings()
 {
     ConfigGlobalSettings = Group(QStringLiteral("Global Settings  "), "ConfigGlobalSettings");
     auto* column = new QVBoxLayout(ConfigGlobalSettings);
+    auto* logger = Group(QStringLiteral("Data Logger Settings  "));
+    FormGrid loggerForm(logger, QStringLiteral("Logger"));
+    loggerForm.Checks("LoggerChannel", QStringLiteral("Logger\nChannel"), LoggerChannelBits,
+                      {QStringLiteral("Channel A"), QStringLiteral("Channel B"), QStringLiteral("Channel Y"),
+                       QStringLiteral("Channel Z")});
+    loggerForm.Edit("LoggerRate", QStringLiteral("Logger Rate"), QStringLiteral("s"), QStringLiteral("10"));
+    loggerForm.Checks("LoggerOptions", QStringLiteral("Logger\nOptions"), LoggerOptionBits,
+                      {QStringLiteral("Store Diagnostics"), QStringLiteral("Store Amplitude"),
+                       QStringLiteral("Store Fluid Soundspeed"), QStringLiteral("Store Totalizer"),
+                       QStringLiteral("Average Storage"), QStringLiteral("Ring Buffer")});
+    auto* protection = Group(QStringLiteral("Write Protection Code  "));
+    FormGrid protectionForm(protection);
+    protectionForm.Combo("ProtectionEnable", QStringLiteral("Activate\nProtection"),
+                         {QStringLiteral("Disabled"), QStringLiteral("Enabled")});
+    QLineEdit* code = protectionForm.Edit("ProtectionCode", QStringLiteral("Protection\nCode"),
+                                          QStringLiteral("[xxxxxx]"), QStringLiteral("0"));
+    code->setMaxLength(6);
+    column->addWidget(logger);
+    column->addWidget(protection);
     column->addLayout(PageButtons(PageOf(PageId::Global), QStringLiteral("Get Global Settings"),
                                   QStringLiteral("Write Global Settings"), m_pageButtons));
+    column->addStretch(1);
     return ConfigGlobalSettings;
 }
 
@@ -347,23 +408,58 @@ QWidget* TSubsetPanel::BuildProcessIO()
     buttons->addWidget(Button("ShowProcessInput", QStringLiteral("Input")));
     column->addLayout(buttons);
 
+    const QStringList activate = {QStringLiteral("Disabled"), QStringLiteral("Enabled"), QStringLiteral("Not Present")};
     PanelProcessOutput = Named(new QWidget, QStringLiteral("PanelProcessOutput"));
     auto* output = new QVBoxLayout(PanelProcessOutput);
+    auto* select = new QWidget;
+    SelectCurrentLoop = FormGrid(select).Combo("SelectCurrentLoop", QStringLiteral("Select\nProcess Output"),
+                                               {QStringLiteral("Current Loop 1"), QStringLiteral("Current Loop 2")});
+    SelectCurrentLoop->setCurrentIndex(0);
+    auto* value = Group(QStringLiteral("Measuring Value  "));
+    FormGrid valueForm(value, QStringLiteral("Current Loop"));
+    valueForm.Combo("CurrentLoopActivate", QStringLiteral("Activate\nOutput"), activate);
+    valueForm.Combo("CurrentLoopChannel", QStringLiteral("Channel"), Items(OutputChannelNames));
+    CurrentLoopMeasValue = valueForm.Combo("CurrentLoopMeasValue", QStringLiteral("Measuring\nValue"),
+                                           Items(OutputQuantityNames));
+    valueForm.Combo("CurrentLoopValueStatus", QStringLiteral("Value / Status"),
+                    {QStringLiteral("Value"), QStringLiteral("Status")});
     auto* scaling = Group(QStringLiteral("Source Scaling  "));
     FormGrid form(scaling, QStringLiteral("Current Loop"));
+    form.Combo("CurrentLoopAbsolute", QStringLiteral("Absolute of\nSource Value"), NoYes);
     form.Edit("CurrentLoopLowScale", QStringLiteral("Low Scale\nValue"));
+    form.UnitLabel("Label136", QStringLiteral("m\u00B3/s"));
     form.Edit("CurrentLoopFullScale", QStringLiteral("Full Scale\nValue"));
-    form.Grid()->addWidget(Named(new QLabel(QStringLiteral("m\u00B3/s")), QStringLiteral("Label136")), 0, 2);
-    form.Grid()->addWidget(Named(new QLabel(QStringLiteral("m\u00B3/s")), QStringLiteral("Label139")), 1, 2);
-    output->addWidget(scaling);
+    form.UnitLabel("Label139", QStringLiteral("m\u00B3/s"));
+    form.Combo("CurrentLoopOnError", QStringLiteral("On Error"),
+               {QStringLiteral("Min. Output"), QStringLiteral("Hold Output"), QStringLiteral("Max. Output"),
+                QStringLiteral("Error Output")});
+    auto* range = Group(QStringLiteral("Output Range  "));
+    FormGrid rangeForm(range, QStringLiteral("Current Loop"));
+    rangeForm.Edit("CurrentLoopMinValue", QStringLiteral("Min Value"), QStringLiteral("mA"));
+    rangeForm.Edit("CurrentLoopMaxValue", QStringLiteral("Max Value"), QStringLiteral("mA"));
+    rangeForm.Edit("CurrentLoopErrorValue", QStringLiteral("Error Value"), QStringLiteral("mA"));
+    for (QWidget* w : {select, static_cast<QWidget*>(value), static_cast<QWidget*>(scaling), static_cast<QWidget*>(range)})
+        output->addWidget(w);
     output->addLayout(PageButtons(PageOf(PageId::CurrentLoop), QStringLiteral("Get Process Output Data"),
                                   QStringLiteral("Write Process Output Data"), m_pageButtons));
     column->addWidget(PanelProcessOutput);
 
     PanalProcessInput = Named(new QWidget, QStringLiteral("PanalProcessInput"));
     auto* input = new QVBoxLayout(PanalProcessInput);
+    auto* selectInput = new QWidget;
+    SelectProcessInput = FormGrid(selectInput).Combo("SelectProcessInput", QStringLiteral("Select\nProcess Input"),
+                                                     {QStringLiteral("Temperature T1"), QStringLiteral("Temperature T2")});
+    SelectProcessInput->setCurrentIndex(0);
+    auto* temperature = Group(QStringLiteral("Configuration Temperature Input   "));
+    FormGrid temperatureForm(temperature, QStringLiteral("Temperature"));
+    temperatureForm.Combo("ProcessInputActivate", QStringLiteral("Activate\nInput"), activate);
+    temperatureForm.Combo("ProcessInputSensor", QStringLiteral("Connected\nSensor"),
+                          {QStringLiteral("PT 100"), QStringLiteral("PT 1000")});
+    input->addWidget(selectInput);
+    input->addWidget(temperature);
     input->addLayout(PageButtons(PageOf(PageId::TemperatureInput), QStringLiteral("Get Process Input Data"),
                                  QStringLiteral("Write Process Input Data"), m_pageButtons));
+    input->addStretch(1);
     column->addWidget(PanalProcessInput);
     PanalProcessInput->setVisible(false);
     return ConfigProcessIO;
@@ -373,6 +469,32 @@ QWidget* TSubsetPanel::BuildModbusProcessInput()
 {
     ModbusProcessInput = Group(QStringLiteral("Modbus - Process Input  "), "ModbusProcessInput");
     auto* grid = new QGridLayout(ModbusProcessInput);
+    std::vector<QWidget*> uses;
+    for (int n = 1; n <= 4; ++n) {
+        const QString digit = QString::number(n);
+        auto* use = Named(new QCheckBox(QStringLiteral("Use Process Input  ") + digit), QStringLiteral("UseInput") + digit);
+        auto* group = Group(QStringLiteral("Process Input %1  ").arg(n));
+        group->setObjectName(QStringLiteral("GroupBoxInput") + digit);
+        FormGrid form(group, QStringLiteral("Input ") + digit);
+        form.Combo(QStringLiteral("ProcessInputChannel") + digit, QStringLiteral("Channel:"), Items(InputChannelNames));
+        form.Combo(QStringLiteral("ProcessInputMeas") + digit, QStringLiteral("Measuring\nQuantity:"),
+                   Items(ProcessQuantityNames));
+        form.Combo(QStringLiteral("ProcessInputUnit") + digit, QStringLiteral("Unit:"), {});
+        QLineEdit* value = form.Edit(QStringLiteral("ProcessInputValue") + digit, QStringLiteral("Input Value:"));
+        value->installEventFilter(this);
+        m_inputValues.push_back(value);
+        form.Edit(QStringLiteral("ProcessInputStatus") + digit, QStringLiteral("Status:"))->setReadOnly(true);
+        if (n == 1) {
+            use->setChecked(true);
+            use->setEnabled(false);
+        } else {
+            group->setVisible(false);
+            uses.push_back(use);
+        }
+        grid->addWidget(use, 0, n - 1);
+        grid->addWidget(group, 1, n - 1);
+        m_processInputLock.push_back(group);
+    }
     auto* configure = Button("ConfigMBProcessInputAll", QStringLiteral("Configure All"));
     auto* setValue = Button("SetValueReadStatus", QStringLiteral("Set Value / Read Status"));
     auto* reload = Button("ProcessInputsReload", QStringLiteral("Reload"));
@@ -380,15 +502,19 @@ QWidget* TSubsetPanel::BuildModbusProcessInput()
     auto* interval = Named(new QLineEdit(QStringLiteral("1000")), QStringLiteral("InputsTime"));
     interval->setAccessibleName(QStringLiteral("Loop interval in ms"));
     interval->setMaximumWidth(60);
-    grid->addWidget(asLoop, 0, 0);
-    grid->addWidget(interval, 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("ms")), 0, 2);
-    grid->addWidget(configure, 1, 0);
-    grid->addWidget(setValue, 1, 1, 1, 2);
-    grid->addWidget(reload, 1, 3);
+    grid->addWidget(asLoop, 2, 0);
+    auto* intervalRow = new QHBoxLayout;
+    intervalRow->addWidget(interval);
+    intervalRow->addWidget(new QLabel(QStringLiteral("ms")));
+    intervalRow->addStretch(1);
+    grid->addLayout(intervalRow, 2, 1);
+    grid->addWidget(configure, 3, 0);
+    grid->addWidget(setValue, 3, 1, 1, 2);
+    grid->addWidget(reload, 3, 3);
     m_processInputControls = {configure, setValue, reload, asLoop};
     for (QWidget* w : m_processInputControls)
         w->setEnabled(false);
+    m_processInputLock.insert(m_processInputLock.end(), {setValue, configure, StartMeas, reload});
     return ModbusProcessInput;
 }
 
@@ -398,6 +524,15 @@ void TSubsetPanel::WireSignals()
     connect(ConfigurationSelect, &QComboBox::activated, this, &TSubsetPanel::ConfigurationSelectChange);
     connect(MeasuringValue, &QComboBox::activated, this, &TSubsetPanel::MeasuringValueChange);
     connect(CalculationMeasValue, &QComboBox::activated, this, &TSubsetPanel::CalculationMeasValueChange);
+    connect(CurrentLoopMeasValue, &QComboBox::activated, this, &TSubsetPanel::CurrentLoopMeasValueChange);
+    for (int n = 1; n <= 4; ++n) {
+        connect(findChild<QComboBox*>(InputName("ProcessInputMeas", n)), &QComboBox::activated, this,
+                [this, n] { ProcessInputMeas1Change(n); });
+        if (n > 1)
+            connect(findChild<QCheckBox*>(InputName("UseInput", n)), &QCheckBox::clicked, this, [this, n] { UseInputClick(n); });
+    }
+    connect(findChild<QCheckBox*>(QStringLiteral("InputsAsLoop")), &QCheckBox::clicked, this, &TSubsetPanel::InputsAsLoopClick);
+    connect(&m_host.InputsIntervalTimer(), &QTimer::timeout, this, &TSubsetPanel::TimerInputsIntervalTimer);
     const std::pair<const char*, void (TSubsetPanel::*)()> clicks[] = {
         {"ShowPipe", &TSubsetPanel::ShowPipeClick},
         {"ShowFluid", &TSubsetPanel::ShowFluidClick},
@@ -416,6 +551,18 @@ void TSubsetPanel::WireSignals()
         {"WriteMeasuringData", &TSubsetPanel::WriteMeasuringDataClick},
         {"GetLinkingData", &TSubsetPanel::GetLinkingDataClick},
         {"WriteLinkingData", &TSubsetPanel::WriteLinkingDataClick},
+        {"GetCalcChannel", &TSubsetPanel::GetCalcChannelClick},
+        {"WriteCalcChannel", &TSubsetPanel::WriteCalcChannelClick},
+        {"GetGlobalSettings", &TSubsetPanel::GetGlobalSettingsClick},
+        {"WriteGlobalSettings", &TSubsetPanel::WriteGlobalSettingsClick},
+        {"GetProcessOutputData", &TSubsetPanel::GetProcessOutputDataClick},
+        {"WriteProcessOutputData", &TSubsetPanel::WriteProcessOutputDataClick},
+        {"GetProcessInputData", &TSubsetPanel::GetProcessInputDataClick},
+        {"WriteProcessInputData", &TSubsetPanel::WriteProcessInputDataClick},
+        {"StartMeas", &TSubsetPanel::StartMeasClick},
+        {"ConfigMBProcessInputAll", &TSubsetPanel::ConfigMBProcessInputAllClick},
+        {"SetValueReadStatus", &TSubsetPanel::SetValueReadStatusClick},
+        {"ProcessInputsReload", &TSubsetPanel::ProcessInputsReloadClick},
     };
     for (const auto& [name, handler] : clicks)
         connect(findChild<QPushButton*>(QString::fromLatin1(name)), &QPushButton::clicked, this, handler);
@@ -430,6 +577,9 @@ void TSubsetPanel::SetConnected(bool on)
         b->setEnabled(on);
     for (QWidget* w : m_processInputControls)
         w->setEnabled(on);
+    // The window stops the loop's timer with the connection; the box says so too.
+    if (!on)
+        findChild<QCheckBox*>(QStringLiteral("InputsAsLoop"))->setChecked(false);
 }
 
 void TSubsetPanel::EnablePageControls()
@@ -458,10 +608,20 @@ void TSubsetPanel::ConfigurationSelectChange()
     case 0:
     case 1: ShowConfiguration(ConfigPhyChannel); break;
     case 2:
-    case 3: ShowConfiguration(ConfigVirtChannel); break;
+    case 3:
+        ShowConfiguration(ConfigVirtChannel);
+        SetSubsetCalcChannelInputValues(1);
+        SetSubsetCalcChannelInputValues(2);
+        break;
     case 4: ShowConfiguration(ConfigGlobalSettings); break;
-    case 5: ShowConfiguration(ConfigProcessIO); break;
-    case 6: ShowConfiguration(ModbusProcessInput); break;
+    case 5:
+        ShowConfiguration(ConfigProcessIO);
+        SelectCurrentLoop->setCurrentIndex(0);
+        break;
+    case 6:
+        ShowConfiguration(ModbusProcessInput);
+        ReadAllProcessInputs();
+        break;
     default: break;
     }
 }
@@ -482,12 +642,32 @@ void TSubsetPanel::ShowProcessOutputClick()
 {
     PanelProcessOutput->setVisible(true);
     PanalProcessInput->setVisible(false);
+    SelectCurrentLoop->setCurrentIndex(0);
 }
 
 void TSubsetPanel::ShowProcessInputClick()
 {
     PanalProcessInput->setVisible(true);
     PanelProcessOutput->setVisible(false);
+    SelectProcessInput->setCurrentIndex(0);
+}
+
+void TSubsetPanel::CurrentLoopMeasValueChange()
+{
+    m_host.SetCurrentLoopMeasValueUnit(ItemIndexToOutputMeasValue(CurrentLoopMeasValue->currentIndex()));
+}
+
+void TSubsetPanel::SetSubsetCalcChannelInputValues(int input)
+{
+    const int configuration = ConfigurationSelect->currentIndex();
+    if (configuration != 2 && configuration != 3)
+        return;
+    auto* box = findChild<QComboBox*>(QStringLiteral("CalculationInput%1").arg(input));
+    if (!box)
+        return;
+    box->clear();
+    box->addItems(Items(CalcInputNames(configuration == 2 ? 'Z' : 'Y')));
+    box->setCurrentIndex(-1);
 }
 
 void TSubsetPanel::MeasuringValueChange()

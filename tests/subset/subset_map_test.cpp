@@ -9,6 +9,8 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -200,6 +202,8 @@ TEST(SubsetMap, InstancesAndWriteRequests)
         {PageId::Measuring, 12, 11, 16}, {PageId::Linking, 2, 2, 2}, {PageId::Calculation, 10, 9, 14},
         {PageId::CurrentLoop, 11, 11, 17}, {PageId::TemperatureInput, 2, 2, 2},
         {PageId::ModbusProcessInput, 5, 4, 5},
+        // The protection's enable and code go as one request of three registers.
+        {PageId::Global, 5, 4, 7},
     };
     for (const Counts& c : counts) {
         const Page& page = PageOf(c.page);
@@ -220,6 +224,63 @@ TEST(SubsetMap, InstancesAndWriteRequests)
     const auto measuring = WriteGroups(PageOf(PageId::Measuring));
     EXPECT_EQ(measuring[1].front().reg, 24376);
     EXPECT_EQ(measuring[1].size(), 2u);
+}
+
+TEST(SubsetCodes, LoggerBitsOnlyTheirBoxes)
+{
+    struct Case {
+        const char* row;
+        std::uint16_t word;
+        std::vector<bool> checked;  // in the boxes' order
+        std::uint16_t sent;         // what the boxes give back
+    } cases[] = {
+        {"LoggerChannel", 0x0033, {true, true, true, true}, 0x0033},
+        {"LoggerChannel", 0x0003, {true, true, false, false}, 0x0003},
+        {"LoggerChannel", 0xFFCC, {false, false, false, false}, 0x0000},  // bits 2, 3 and 6.. have no box
+        {"LoggerOptions", 0x00FC, {true, true, true, true, true, true}, 0x00FC},
+        {"LoggerOptions", 0x00A0, {false, false, false, true, false, true}, 0x00A0},
+        {"LoggerOptions", 0x0003, {false, false, false, false, false, false}, 0x0000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.row) + " " + std::to_string(c.word));
+        const auto bits = BitsOf(c.row);
+        ASSERT_EQ(bits.size(), c.checked.size());
+        bool checked[8] = {};
+        for (size_t i = 0; i < bits.size(); ++i) {
+            checked[i] = (c.word & bits[i].value) != 0;
+            EXPECT_EQ(checked[i], c.checked[i]) << bits[i].control;
+        }
+        EXPECT_EQ(WordOfBits(bits, std::span<const bool>(checked, bits.size())), c.sent);
+    }
+    EXPECT_EQ(LoggerChannelBits[3].control, "LoggerChannelZ");
+    EXPECT_EQ(LoggerOptionBits[0].control, "LoggerOptDiagnistic");
+    EXPECT_TRUE(BitsOf("ProtectionEnable").empty());
+}
+
+TEST(SubsetCodes, ProcessInputStatusTextsAndUnitLists)
+{
+    const std::pair<int, const char*> statuses[] = {
+        {0, "OK"}, {1, "Err: Ch."}, {2, "Err: Type"}, {3, "Err: Ch+Type"}, {4, "Err: Unit"}, {8, "Err: Float"},
+        {16, "Err: Meas Type"}, {32, "Err: Out of Range"}, {5, "5"}, {6, "6"}, {64, "64"}, {65535, "65535"},
+    };
+    for (const auto& [status, text] : statuses)
+        EXPECT_EQ(ProcessInputStatusText(static_cast<std::uint16_t>(status)), text) << status;
+
+    const std::pair<int, std::vector<std::string_view>> units[] = {
+        {0, {}},
+        {1, {"\xB0" "C", "\xB0" "F"}},
+        {4, {"bar", "mbar", "MPa", "psi", "mWS", "mmHg", "bar (g)", "psi (g)", "mbar (g)", "mH20"}},
+        {5, {"g/cm3", "kg/m3", "lb/ft3"}},
+        {6, {"mm2/s", "cSt"}},
+        {7, {"mPa"}},
+        {8, {"-"}},
+        {9, {}},
+    };
+    for (const auto& [quantity, names] : units) {
+        const Names got = ProcessInputUnitNames(quantity);
+        EXPECT_EQ(std::vector<std::string_view>(got.begin(), got.end()), names) << quantity;
+    }
+    EXPECT_EQ(ProcessQuantityNames[8], "Gas-Compression Factor");
 }
 
 }  // namespace

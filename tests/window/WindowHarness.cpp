@@ -4,6 +4,9 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
@@ -222,6 +225,49 @@ int Window::CountCaption(const QString& caption) const
     for (const auto& m : dialogs.shown)
         n += m.caption == caption;
     return n;
+}
+
+std::string Name(Transport t) { return t == Transport::Rtu ? "RTU" : "TCP"; }
+
+SimWindow::SimWindow(Transport t, const std::vector<std::string>& device, const QStringList& args,
+                     std::deque<int> answers)
+    : transport(t), sim(Args(t, device))
+{
+    config.WriteIni(t == Transport::Rtu ? SerialIni(sim.PtyPath()) : TcpIni("127.0.0.1", sim.TcpPort()));
+    w = std::make_unique<Window>(args);
+    // The identification report comes first and is acknowledged.
+    w->dialogs.answers = std::move(answers);
+    w->dialogs.answers.push_front(tarnwick::IDialogService::Ok);
+    w->Click("Bt_dis_connect");
+    connectRequests = Sent();
+}
+
+std::vector<std::string> SimWindow::Args(Transport t, const std::vector<std::string>& device)
+{
+    std::string settings = "address=1";
+    for (const std::string& d : device)
+        settings += "," + d;
+    if (t == Transport::Rtu)
+        return {"--pty", "--device", settings};
+    return {"--tcp", "0", "--device", settings};
+}
+
+std::vector<simtest::SimRequest> SimWindow::Run(const char* button)
+{
+    w->Click(button);
+    auto* timer3 = w->Find<QTimer>("Timer3");
+    if (!w->WaitFor([&] { return !timer3->isActive() && w->Find(button)->isEnabled(); }, 8s))
+        ADD_FAILURE() << button << " did not settle";
+    return sim.NewRequests();
+}
+
+std::vector<std::array<int, 3>> SimWindow::Changes()
+{
+    std::vector<std::array<int, 3>> out;
+    const nlohmann::json dump = sim.Dump();
+    for (const auto& c : dump.at("changes"))
+        out.push_back({c.at("address").get<int>(), c.at("old").get<int>(), c.at("new").get<int>()});
+    return out;
 }
 
 }  // namespace windowtest

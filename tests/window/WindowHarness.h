@@ -8,13 +8,17 @@
 
 #include "ChildProcess.h"
 #include "PtyPair.h"
+#include "SimLog.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QString>
 #include <QTableWidget>
 #include <QWidget>
 
+#include <array>
 #include <atomic>
+#include <deque>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -121,6 +125,34 @@ public:
 
     tarnwick::RecordingDialogService dialogs;
     std::unique_ptr<tarnwick::TFormTarnwick> form;
+};
+
+enum class Transport { Rtu, Tcp };
+std::string Name(Transport t);
+
+// A window connected to vortan-sim over RTU or TCP; the simulator's request log starts after
+// the connection's own requests (kept in connectRequests).
+struct SimWindow {
+    // device: vortan-sim's device settings ("protect=4711", "set=29257:0"); args: the window's
+    // switches; answers: message box answers after the identification report's.
+    SimWindow(Transport t, const std::vector<std::string>& device, const QStringList& args,
+              std::deque<int> answers = {});
+    static std::vector<std::string> Args(Transport t, const std::vector<std::string>& device);
+    std::vector<std::string> Sent() { return simtest::Briefs(sim.NewRequests()); }
+    // Clicks a subset button and waits until the page has settled: Timer3 has run and the
+    // button is usable again. Returns what the meter received meanwhile.
+    std::vector<simtest::SimRequest> Run(const char* button);
+    std::vector<std::string> RunBriefs(const char* button) { return simtest::Briefs(Run(button)); }
+    QLineEdit* Edit(const char* name) { return w->Find<QLineEdit>(name); }
+    QComboBox* Box(const char* name) { return w->Find<QComboBox>(name); }
+    // Register writes the meter took since start, as (address, old, new).
+    std::vector<std::array<int, 3>> Changes();
+
+    Transport transport;
+    TempConfig config;
+    simtest::LoggedSim sim;
+    std::unique_ptr<Window> w;
+    std::vector<std::string> connectRequests;
 };
 
 }  // namespace windowtest

@@ -26,34 +26,12 @@ namespace {
 using Briefs = std::vector<std::string>;
 using tarnwick::IDialogService;
 
-enum class Transport { Rtu, Tcp };
-
-std::string Name(Transport t) { return t == Transport::Rtu ? "RTU" : "TCP"; }
-
-// A window connected to vortan-sim with the service panels shown; the log starts after the
-// connection's own requests.
-struct Meter {
+// A window connected to vortan-sim with the service panels shown.
+struct Meter : SimWindow {
     Meter(Transport t, std::vector<std::string> device, std::deque<int> answers = {})
-        : sim(Args(t, device))
+        : SimWindow(t, device, {"-swap", "-totalizer_rst", "-calibr_factor"}, std::move(answers))
     {
-        config.WriteIni(t == Transport::Rtu ? SerialIni(sim.PtyPath()) : TcpIni("127.0.0.1", sim.TcpPort()));
-        w = std::make_unique<Window>(QStringList{"-swap", "-totalizer_rst", "-calibr_factor"});
-        // The identification report comes first and is acknowledged.
-        w->dialogs.answers = std::move(answers);
-        w->dialogs.answers.push_front(IDialogService::Ok);
-        w->Click("Bt_dis_connect");
-        connectRequests = simtest::Briefs(sim.NewRequests());
     }
-    static std::vector<std::string> Args(Transport t, const std::vector<std::string>& device)
-    {
-        std::string settings = "address=1";
-        for (const std::string& d : device)
-            settings += "," + d;
-        if (t == Transport::Rtu)
-            return {"--pty", "--device", settings};
-        return {"--tcp", "0", "--device", settings};
-    }
-    Briefs Sent() { return simtest::Briefs(sim.NewRequests()); }
     void Type(const char* edit, const QString& text) { w->Find<QLineEdit>(edit)->setText(text); }
     void Expert(int reg, const char* type, const QString& value = {})
     {
@@ -62,11 +40,6 @@ struct Meter {
         if (!value.isNull())
             Type("Edit1", value);
     }
-
-    TempConfig config;
-    simtest::LoggedSim sim;
-    std::unique_ptr<Window> w;
-    Briefs connectRequests;
 };
 
 class WindowService : public ::testing::TestWithParam<Transport> {};

@@ -19,55 +19,9 @@ namespace {
 using Briefs = std::vector<std::string>;
 using tarnwick::IDialogService;
 
-enum class Transport { Rtu, Tcp };
-
-std::string Name(Transport t) { return t == Transport::Rtu ? "RTU" : "TCP"; }
-
-// A window in subset mode connected to vortan-sim; the log starts after the connection.
-struct SubsetMeter {
-    SubsetMeter(Transport t, std::vector<std::string> device = {}) : sim(Args(t, device))
-    {
-        config.WriteIni(t == Transport::Rtu ? SerialIni(sim.PtyPath()) : TcpIni("127.0.0.1", sim.TcpPort()));
-        w = std::make_unique<Window>(QStringList{"-subset"});
-        w->dialogs.answers.push_front(IDialogService::Ok);  // the identification report
-        w->Click("Bt_dis_connect");
-        connectRequests = simtest::Briefs(sim.NewRequests());
-    }
-    static std::vector<std::string> Args(Transport t, const std::vector<std::string>& device)
-    {
-        std::string settings = "address=1";
-        for (const std::string& d : device)
-            settings += "," + d;
-        if (t == Transport::Rtu)
-            return {"--pty", "--device", settings};
-        return {"--tcp", "0", "--device", settings};
-    }
-    // Clicks a page button and waits until the page has settled: Timer3 has run and the page's
-    // buttons are usable again.
-    std::vector<simtest::SimRequest> Run(const char* button)
-    {
-        w->Click(button);
-        auto* timer3 = w->Find<QTimer>("Timer3");
-        EXPECT_TRUE(w->WaitFor([&] { return !timer3->isActive() && w->Find(button)->isEnabled(); }, 8s)) << button;
-        return sim.NewRequests();
-    }
-    Briefs RunBriefs(const char* button) { return simtest::Briefs(Run(button)); }
-    QLineEdit* Edit(const char* name) { return w->Find<QLineEdit>(name); }
-    QComboBox* Box(const char* name) { return w->Find<QComboBox>(name); }
-    // Register writes the meter took since start, as (address, old, new).
-    std::vector<std::array<int, 3>> Changes()
-    {
-        std::vector<std::array<int, 3>> out;
-        const nlohmann::json dump = sim.Dump();
-        for (const auto& c : dump.at("changes"))
-            out.push_back({c.at("address").get<int>(), c.at("old").get<int>(), c.at("new").get<int>()});
-        return out;
-    }
-
-    TempConfig config;
-    simtest::LoggedSim sim;
-    std::unique_ptr<Window> w;
-    Briefs connectRequests;
+// A window in subset mode connected to vortan-sim.
+struct SubsetMeter : SimWindow {
+    SubsetMeter(Transport t, std::vector<std::string> device = {}) : SimWindow(t, device, {"-subset"}) {}
 };
 
 class WindowSubset : public ::testing::TestWithParam<Transport> {};

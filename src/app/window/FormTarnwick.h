@@ -136,7 +136,7 @@ public:
     void InitUnitLabelDensity();
     void SetMeasUnitID(const QString& valueBoxName, const QString& unitBoxName) override;
     void SubsetViewClick();
-    void SetCurrentLoopMeasValueUnit(std::uint32_t code);
+    void SetCurrentLoopMeasValueUnit(std::uint32_t code) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -272,6 +272,9 @@ private:
     void SetPanelText(int panel, const QString& text) override;
     void EnableTimer3() override;
     void MessageBox(const QString& caption, const QString& text, Icon icon) override;
+    bool SerialLine() const override;
+    void PauseReplyTimeout() override;
+    QTimer& InputsIntervalTimer() override { return *TimerInputsInterval; }
     void ReadSubsetStateAfterConnect();
     void ShowHint(const QString& text, bool errorIcon);
     struct ExpertTarget {

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 
 namespace tarnwick {
@@ -50,6 +51,15 @@ void TFormTarnwick::MessageBox(const QString& caption, const QString& text, Icon
                                        : icon == Icon::Error ? IDialogService::Icon::Error
                                                              : IDialogService::Icon::None;
     m_dialogs.MessageBox(this, caption, text, shown, IDialogService::Ok);
+}
+
+bool TFormTarnwick::SerialLine() const { return Opt_RTU->isChecked(); }
+
+void TFormTarnwick::PauseReplyTimeout()
+{
+    // The meter's time to take a protection change; the operation guard keeps other
+    // operations out meanwhile.
+    WaitMs(Timer2->interval());
 }
 
 void TFormTarnwick::ReadSubsetStateAfterConnect()

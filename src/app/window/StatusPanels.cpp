@@ -24,7 +24,10 @@ QString TStatusPanels::Text(int panel) const { return labels_.at(static_cast<siz
 
 void TStatusPanels::SetText(int panel, const QString& text)
 {
-    labels_.at(static_cast<size_t>(panel))->setText(text);
+    QLabel* label = labels_.at(static_cast<size_t>(panel));
+    label->setText(text);
+    // A message longer than its panel can still be read in full.
+    label->setToolTip(panel >= 3 ? text : QString());
     Place();
 }
 
