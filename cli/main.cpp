@@ -1,5 +1,6 @@
 // tarnwick-cli: the Modbus operations of the service tool from a terminal or a script.
 #include "ModbusConnection.h"
+#include "Config.h"
 #include "Measure.h"
 #include "ModbusError.h"
 #include "Output.h"
@@ -121,8 +122,25 @@ int main(int argc, char** argv)
                         "Time-outs from the line speed, and all ports at the same time");
     searchCmd->add_flag("--json", searchOptions.json, "One JSON object per device found");
 
+    ConfigOptions configOptions;
+    std::uint32_t protectionCode = 0;
+    auto* config = app.add_subcommand("config", "The meter's configuration as a JSON file");
+    config->require_subcommand(1);
+    auto* configSave = config->add_subcommand("save", "Read every subset page and write them to FILE");
+    configSave->add_option("FILE", configOptions.file, "JSON file to write")->required();
+    configSave->add_option("--channel", configOptions.channel, "Only this channel's pages")
+        ->check(CLI::IsMember({"A", "B", "Y", "Z"}));
+    auto* configRestore = config->add_subcommand(
+        "restore", "Compare FILE with the meter, print the differences and write the rows that differ");
+    configRestore->add_option("FILE", configOptions.file, "JSON file written by config save")->required();
+    configRestore->add_flag("--dry-run", configOptions.dryRun, "Print the differences, write nothing");
+    auto* codeOpt = configRestore->add_option("--protection-code", protectionCode,
+                                              "The code that unlocks a write-protected meter for the restore");
+
     try {
         app.parse(argc, argv);
+        if (codeOpt->count() > 0)
+            configOptions.protectionCode = protectionCode;
         if (ports->parsed()) {
             PrintPorts(std::cout, modbus::ListSerialPorts(), json);
             return kExitOk;
@@ -155,6 +173,8 @@ int main(int argc, char** argv)
         } else if (diag->parsed()) {
             request.op = Op::Diagnostics;
         } else if (id->parsed()) {
+            request.op = Op::Identify;
+        } else if (config->parsed()) {
             request.op = Op::Identify;
         } else if (measure->parsed()) {
             std::string error;
@@ -213,6 +233,16 @@ int main(int argc, char** argv)
     } catch (const modbus::ESocketError& e) {
         std::cerr << e.what() << '\n';
         return kExitUsage;
+    }
+
+    if (config->parsed()) {
+        try {
+            return configSave->parsed() ? RunConfigSave(*backend, configOptions, std::cout, std::cerr)
+                                        : RunConfigRestore(*backend, configOptions, std::cout, std::cerr);
+        } catch (const std::exception& e) {
+            std::cerr << e.what() << '\n';
+            return kExitFailed;
+        }
     }
 
     Printer printer(std::cout, json);
