@@ -103,6 +103,8 @@ void TFormTarnwick::CreateComponents()
     auto timer = [this](const char* name, int intervalMs) {
         auto* t = new QTimer(this);
         t->setObjectName(QString::fromLatin1(name));
+        // A coarse timer may fire up to 5 % early; the intervals are the meter's rules.
+        t->setTimerType(Qt::PreciseTimer);
         t->setInterval(intervalMs);
         return t;
     };
