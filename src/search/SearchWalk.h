@@ -39,7 +39,7 @@ std::vector<std::vector<TCombination>> CombinationsPerPort(const TSearchChoice& 
 // 100/total steps, rounded. No combination at all stays at 0.
 int ProgressPosition(size_t done, size_t total);
 
-// Receive time-out of the spec-conform search.
+// Receive time-out of the standard search.
 inline constexpr uint32_t SearchReceiveTimeoutMs = 500;
 
 // Quick search: what a probe can take when a device is there. The Diagnostics request and its

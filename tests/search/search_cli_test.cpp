@@ -38,7 +38,7 @@ TEST(SearchCli, PrintsOneLinePerDevice)
                                          "--address", "4", "--parity", "even"};
         argv.insert(argv.end(), c.extra.begin(), c.extra.end());
         const auto r = RunProgram(argv);
-        SCOPED_TRACE(c.extra.empty() ? "spec" : "quick");
+        SCOPED_TRACE(c.extra.empty() ? "standard" : "quick");
         EXPECT_EQ(r.exitCode, 0) << r.err;
         auto lines = Lines(r.out);
         std::sort(lines.begin(), lines.end());  // quick: the ports report side by side
