@@ -225,6 +225,8 @@ private:
                                           std::uint16_t regCount, const modbus::TRegValues& values);
     void ModbusClientSingleRegisterWrite(const modbus::TTransactionInfo& info);
     void ModbusClientMultipleRegistersWrite(const modbus::TTransactionInfo& info);
+    // The write replies' common end: status text, the invalid-frame count where it applies.
+    void EndWrite(const modbus::TTransactionInfo& info, bool countInvalidFrame);
     void ModbusConnectionFrameSend(const modbus::TFrameData& frame);
     void ModbusConnectionFrameReceive(const modbus::TFrameData& frame);
     void status_bar_send_mb_req();

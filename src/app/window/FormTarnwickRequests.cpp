@@ -262,18 +262,15 @@ void TFormTarnwick::ModbusClientHoldingRegistersRead(const modbus::TTransactionI
 
 void TFormTarnwick::ModbusClientSingleRegisterWrite(const modbus::TTransactionInfo& info)
 {
-    if (!IsAwaited(info.ID)) {
-        DropLateReply(info);
-        return;
-    }
-    if (Opt_TCPIP->isChecked())
-        Timer4->start();
-    Conclude(info);
-    ShowReplyStatus(info, true);  // the single write does not count invalid frames
-    EndRequest();
+    EndWrite(info, false);  // the single write does not count invalid frames
 }
 
 void TFormTarnwick::ModbusClientMultipleRegistersWrite(const modbus::TTransactionInfo& info)
+{
+    EndWrite(info, true);
+}
+
+void TFormTarnwick::EndWrite(const modbus::TTransactionInfo& info, bool countInvalidFrame)
 {
     if (!IsAwaited(info.ID)) {
         DropLateReply(info);
@@ -283,7 +280,7 @@ void TFormTarnwick::ModbusClientMultipleRegistersWrite(const modbus::TTransactio
         Timer4->start();
     Conclude(info);
     ShowReplyStatus(info, true);
-    if (info.Reply == modbus::trInvalidFrame)
+    if (countInvalidFrame && info.Reply == modbus::trInvalidFrame)
         CountInvalidFrame();
     EndRequest();
 }
