@@ -13,6 +13,8 @@
 #include <limits>
 #include <optional>
 #include <system_error>
+#include <type_traits>
+#include <variant>
 
 namespace app {
 
@@ -34,6 +36,52 @@ constexpr int StandardParityDefault = 2;
 constexpr const char* IpAddressDefault = "192.168.2.1";
 constexpr int TcpPortDefault = 502;
 constexpr int StartModeDefault = 0;
+
+// The file's numbers and switches, in the file's order: where each is kept, its range, and
+// its default. One table drives reading, normalising and writing.
+using Member = std::variant<int TarnwickSettings::*, std::uint32_t TarnwickSettings::*, bool TarnwickSettings::*>;
+struct Field {
+    std::string_view section;
+    const char* key;
+    Member member;
+    long long lo = 0, hi = 1;
+    // Read in a standard run too: with this default, or the window's value when none is given.
+    bool standard = false;
+    std::optional<long long> standardDefault;
+    // The default whatever the run (instead of the window's value).
+    std::optional<long long> fileDefault;
+};
+
+const Field Fields[] = {
+    {SectionModbusSettings, "BaudRate", &TarnwickSettings::baudRate, 0, 15, true, StandardBaudRateDefault, {}},
+    {SectionModbusSettings, "EchoQueryBeforeReply", &TarnwickSettings::echoQueryBeforeReply, 0, 1, true, {}, {}},
+    {SectionModbusSettings, "DataBits", &TarnwickSettings::dataBits, 0, 1},
+    {SectionModbusSettings, "Parity", &TarnwickSettings::parity, 0, 2, true, StandardParityDefault, {}},
+    {SectionModbusSettings, "StopBits", &TarnwickSettings::stopBits, 0, 1},
+    {SectionModbusSettings, "TransmissionMode", &TarnwickSettings::transmissionMode, 0, 1},
+    {SectionModbusSettings, "FlowControl", &TarnwickSettings::flowControl, 0, 3},
+    {SectionModbusSettings, "DTR", &TarnwickSettings::dtr},
+    {SectionModbusSettings, "RTS", &TarnwickSettings::rts},
+    {SectionModbusSettings, "SilentInterval", &TarnwickSettings::silentInterval, 0, CardinalMax},
+    {SectionModbusSettings, "ConnectionMode", &TarnwickSettings::connectionMode, 0, 1},
+    {SectionModbusSettings, "RefetchDelay", &TarnwickSettings::refetchDelayMs, 0, CardinalMax},
+    {SectionModbusSettings, "SendTimeout", &TarnwickSettings::sendTimeoutMs, 0, CardinalMax},
+    {SectionModbusSettings, "ReceiveTimeout", &TarnwickSettings::receiveTimeoutMs, 0, CardinalMax},
+    {SectionModbusSettings, "MaxRetries", &TarnwickSettings::maxRetries, 1, CardinalMax},
+    {SectionModbusSettings, "TurnaroundDelay", &TarnwickSettings::turnaroundDelayMs, 0, CardinalMax},
+    {SectionModbusSettings, "ThreadPriority", &TarnwickSettings::threadPriority, 0, 6},
+    {SectionModbusTcp, "Port", &TarnwickSettings::tcpPort, 1, 65535, true, {}, TcpPortDefault},
+};
+
+long long ValueOf(const TarnwickSettings& s, const Member& m)
+{
+    return std::visit([&](auto p) { return static_cast<long long>(s.*p); }, m);
+}
+
+void SetValue(TarnwickSettings& s, const Member& m, long long v)
+{
+    std::visit([&](auto p) { s.*p = static_cast<std::remove_reference_t<decltype(s.*p)>>(v); }, m);
+}
 
 std::string sv(std::string_view s)
 {
@@ -143,18 +191,6 @@ private:
     const CSimpleIniA& m_ini;
     std::vector<SettingsIssue>* m_issues;
 };
-
-template <typename T>
-void clampField(T& field, long long lo, long long hi, T fallback, const char* name,
-                std::vector<std::string>& changes)
-{
-    const auto value = static_cast<long long>(field);
-    if (value < lo || value > hi) {
-        changes.push_back(std::string(name) + " " + std::to_string(value) + " is out of range; "
-                          + std::to_string(static_cast<long long>(fallback)) + " is used.");
-        field = fallback;
-    }
-}
 
 // Also folds the library's two blank lines between sections into one.
 std::string toCrLf(const std::string& text)
@@ -301,16 +337,17 @@ std::vector<std::string> normalize(TarnwickSettings& s, const TarnwickSettings& 
     }
     s.comPort = withoutControlChars(s.comPort);
     s.ipAddress = withoutControlChars(s.ipAddress);
-    clampField(s.baudRate, 0, 15, fallback.baudRate, "BaudRate", changes);
-    clampField(s.dataBits, 0, 1, fallback.dataBits, "DataBits", changes);
-    clampField(s.parity, 0, 2, fallback.parity, "Parity", changes);
-    clampField(s.stopBits, 0, 1, fallback.stopBits, "StopBits", changes);
-    clampField(s.transmissionMode, 0, 1, fallback.transmissionMode, "TransmissionMode", changes);
-    clampField(s.flowControl, 0, 3, fallback.flowControl, "FlowControl", changes);
-    clampField(s.connectionMode, 0, 1, fallback.connectionMode, "ConnectionMode", changes);
-    clampField(s.maxRetries, 1, CardinalMax, fallback.maxRetries, "MaxRetries", changes);
-    clampField(s.threadPriority, 0, 6, fallback.threadPriority, "ThreadPriority", changes);
-    clampField(s.tcpPort, 1, 65535, fallback.tcpPort, "Port", changes);
+    for (const Field& f : Fields) {
+        if (std::holds_alternative<bool TarnwickSettings::*>(f.member))
+            continue;
+        const long long value = ValueOf(s, f.member);
+        if (value < f.lo || value > f.hi) {
+            const long long used = ValueOf(fallback, f.member);
+            changes.push_back(std::string(f.key) + " " + std::to_string(value) + " is out of range; "
+                              + std::to_string(used) + " is used.");
+            SetValue(s, f.member, used);
+        }
+    }
     s.startMode = s.startMode == 0 ? 0 : 1;
     return changes;
 }
@@ -412,31 +449,18 @@ TarnwickSettings SettingsFile::read(const TarnwickSettings& current, bool expert
     const auto ms = SectionModbusSettings;
     s.slaveAddress = r.slaveAddress(ms, "SlaveAddress", current.slaveAddress);
     s.comPort = withoutControlChars(r.text(ms, "ComPort", current.comPort));
-    if (expert) {
-        s.baudRate = static_cast<int>(r.integer(ms, "BaudRate", current.baudRate, 0, 15));
-        s.echoQueryBeforeReply = r.boolean(ms, "EchoQueryBeforeReply", current.echoQueryBeforeReply);
-        s.dataBits = static_cast<int>(r.integer(ms, "DataBits", current.dataBits, 0, 1));
-        s.parity = static_cast<int>(r.integer(ms, "Parity", current.parity, 0, 2));
-        s.stopBits = static_cast<int>(r.integer(ms, "StopBits", current.stopBits, 0, 1));
-        s.transmissionMode = static_cast<int>(r.integer(ms, "TransmissionMode", current.transmissionMode, 0, 1));
-        s.flowControl = static_cast<int>(r.integer(ms, "FlowControl", current.flowControl, 0, 3));
-        s.dtr = r.boolean(ms, "DTR", current.dtr);
-        s.rts = r.boolean(ms, "RTS", current.rts);
-        s.silentInterval = static_cast<std::uint32_t>(r.integer(ms, "SilentInterval", current.silentInterval, 0, CardinalMax));
-        s.connectionMode = static_cast<int>(r.integer(ms, "ConnectionMode", current.connectionMode, 0, 1));
-        s.refetchDelayMs = static_cast<std::uint32_t>(r.integer(ms, "RefetchDelay", current.refetchDelayMs, 0, CardinalMax));
-        s.sendTimeoutMs = static_cast<std::uint32_t>(r.integer(ms, "SendTimeout", current.sendTimeoutMs, 0, CardinalMax));
-        s.receiveTimeoutMs = static_cast<std::uint32_t>(r.integer(ms, "ReceiveTimeout", current.receiveTimeoutMs, 0, CardinalMax));
-        s.maxRetries = static_cast<std::uint32_t>(r.integer(ms, "MaxRetries", current.maxRetries, 1, CardinalMax));
-        s.turnaroundDelayMs = static_cast<std::uint32_t>(r.integer(ms, "TurnaroundDelay", current.turnaroundDelayMs, 0, CardinalMax));
-        s.threadPriority = static_cast<int>(r.integer(ms, "ThreadPriority", current.threadPriority, 0, 6));
-    } else {
-        s.baudRate = static_cast<int>(r.integer(ms, "BaudRate", StandardBaudRateDefault, 0, 15));
-        s.echoQueryBeforeReply = r.boolean(ms, "EchoQueryBeforeReply", current.echoQueryBeforeReply);
-        s.parity = static_cast<int>(r.integer(ms, "Parity", StandardParityDefault, 0, 2));
+    for (const Field& f : Fields) {
+        if (!expert && !f.standard)
+            continue;
+        const long long def = f.fileDefault                    ? *f.fileDefault
+                               : !expert && f.standardDefault ? *f.standardDefault
+                                                              : ValueOf(current, f.member);
+        if (std::holds_alternative<bool TarnwickSettings::*>(f.member))
+            SetValue(s, f.member, r.boolean(f.section, f.key, def != 0));
+        else
+            SetValue(s, f.member, r.integer(f.section, f.key, def, f.lo, f.hi));
     }
     s.ipAddress = withoutControlChars(r.text(SectionModbusTcp, "IP Address", IpAddressDefault));
-    s.tcpPort = static_cast<int>(r.integer(SectionModbusTcp, "Port", TcpPortDefault, 1, 65535));
     s.startMode = r.integer(SectionModbusTcpRtu, "Start mode", StartModeDefault,
                             std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max()) == 0
                       ? 0
@@ -456,25 +480,14 @@ void SettingsFile::write(const TarnwickSettings& in)
     const auto num = [](long long v) { return std::to_string(v); };
     put(ms, "SlaveAddress", s.slaveAddress);
     put(ms, "ComPort", s.comPort);
-    put(ms, "BaudRate", num(s.baudRate));
-    put(ms, "EchoQueryBeforeReply", s.echoQueryBeforeReply ? "1" : "0");
-    put(ms, "DataBits", num(s.dataBits));
-    put(ms, "Parity", num(s.parity));
-    put(ms, "StopBits", num(s.stopBits));
-    put(ms, "TransmissionMode", num(s.transmissionMode));
-    put(ms, "FlowControl", num(s.flowControl));
-    put(ms, "DTR", s.dtr ? "1" : "0");
-    put(ms, "RTS", s.rts ? "1" : "0");
-    put(ms, "SilentInterval", num(s.silentInterval));
-    put(ms, "ConnectionMode", num(s.connectionMode));
-    put(ms, "RefetchDelay", num(s.refetchDelayMs));
-    put(ms, "SendTimeout", num(s.sendTimeoutMs));
-    put(ms, "ReceiveTimeout", num(s.receiveTimeoutMs));
-    put(ms, "MaxRetries", num(s.maxRetries));
-    put(ms, "TurnaroundDelay", num(s.turnaroundDelayMs));
-    put(ms, "ThreadPriority", num(s.threadPriority));
+    const auto fields = [&](std::string_view section) {
+        for (const Field& f : Fields)
+            if (f.section == section)
+                put(sv(section), f.key, num(ValueOf(s, f.member)));
+    };
+    fields(SectionModbusSettings);
     put(sv(SectionModbusTcp), "IP Address", s.ipAddress);
-    put(sv(SectionModbusTcp), "Port", num(s.tcpPort));
+    fields(SectionModbusTcp);
     put(sv(SectionModbusTcpRtu), "Start mode", s.startsInRtu() ? "0" : "1");
 }
 
