@@ -1,5 +1,7 @@
 #include "CodeTables.h"
 
+#include "UnitTables.h"
+
 #include <algorithm>
 
 namespace subset {
@@ -152,11 +154,13 @@ int InputChannelToItemIndex(int code) { return PositionOf(InputChannelCodes, cod
 int ItemIndexToInputChannel(int position) { return CodeAt(InputChannelCodes, position, -1); }
 
 const std::array<Bit, 4> LoggerChannelBits = {{
-    {1, "LoggerChannelA"}, {2, "LoggerChannelB"}, {16, "LoggerChannelY"}, {32, "LoggerChannelZ"},
+    {1, "LoggerChannelA", "Channel A"}, {2, "LoggerChannelB", "Channel B"},
+    {16, "LoggerChannelY", "Channel Y"}, {32, "LoggerChannelZ", "Channel Z"},
 }};
 const std::array<Bit, 6> LoggerOptionBits = {{
-    {4, "LoggerOptDiagnistic"}, {8, "LoggerOptAmplitude"}, {16, "LoggeroptFluidSS"},
-    {32, "LoggerOptTotalizer"}, {64, "LoggerOptAverage"}, {128, "LoggerOptRingBuffer"},
+    {4, "LoggerOptDiagnistic", "Store Diagnostics"}, {8, "LoggerOptAmplitude", "Store Amplitude"},
+    {16, "LoggeroptFluidSS", "Store Fluid Soundspeed"}, {32, "LoggerOptTotalizer", "Store Totalizer"},
+    {64, "LoggerOptAverage", "Average Storage"}, {128, "LoggerOptRingBuffer", "Ring Buffer"},
 }};
 
 std::span<const Bit> BitsOf(std::string_view rowControl)
@@ -224,6 +228,126 @@ std::string ProcessInputStatusText(std::uint16_t status)
     case 32: return "Err: Out of Range";
     default: return std::to_string(status);
     }
+}
+
+namespace {
+
+using L = std::string_view;
+constexpr std::array<L, 2> NoYes = {"No", "Yes"};
+constexpr std::array<L, 2> LayerInUse = {"Disabeld", "Enabled"};
+constexpr std::array<L, 2> DisabledEnabled = {"Disabled", "Enabled"};
+constexpr std::array<L, 3> Presence = {"Disabled", "Enabled", "Not Present"};
+constexpr std::array<L, 3> TransducerChoice = {"Automatic Detection", "From Database", "Other Transducer"};
+constexpr std::array<L, 2> Supply = {"Return", "Supply"};
+constexpr std::array<L, 2> Cooling = {"Heat", "Cool"};
+constexpr std::array<L, 2> KeepSign = {"Absolute", "Sign"};
+constexpr std::array<L, 3> LowCut = {"Default", "Disable", "Enable"};
+constexpr std::array<L, 2> GasMeasure = {"Disable", "Enable"};
+constexpr std::array<L, 2> Method = {"AND", "OR"};
+constexpr std::array<L, 2> ValueStatus = {"Value", "Status"};
+constexpr std::array<L, 4> OnError = {"Min. Output", "Hold Output", "Max. Output", "Error Output"};
+constexpr std::array<L, 2> Sensor = {"PT 100", "PT 1000"};
+
+const RowTexts AllRowTexts[] = {
+    {"OuterDiameter", {}, "mm"},
+    {"UseUserRoughness", NoYes, {}},
+    {"UserRougness", {}, "mm"},
+    {"CoatingEnabled", LayerInUse, {}},
+    {"CoatingThickness", {}, "mm"},
+    {"WallEnabled", LayerInUse, {}},
+    {"WallThickness", {}, "mm"},
+    {"Lining1Enabled", LayerInUse, {}},
+    {"Lining1Thickness", {}, "mm"},
+    {"Lining2Enabled", LayerInUse, {}},
+    {"Lining2Thickness", {}, "mm"},
+    {"FluidSoundspeedMin", {}, "m/s"},
+    {"FluidSoundspeedMax", {}, "m/s"},
+    {"FluidDensity", {}, "g/cm\xB3"},
+    {"FluidViscosity", {}, "mm\xB2/s"},
+    {"FluidTemperature", {}, "\xB0" "C"},
+    {"FluidTempeatureAux", {}, "\xB0" "C"},
+    {"FluidPressure", {}, "bar(a)"},
+    {"FluidPressureAux", {}, "bar(a)"},
+    {"SelectTransducer", TransducerChoice, {}},
+    {"TransducerPiezoAngle", {}, "\xB0"},
+    {"TransducerSoundspeedMin", {}, "m/s"},
+    {"TransducerSoundspeedMax", {}, "m/s"},
+    {"TransducerSoundpathLength", {}, "mm"},
+    {"TransducerEdgeOffset", {}, "mm"},
+    {"TransducerTolerance", {}, "ns"},
+    {"TransducerAddCable", {}, "m"},
+    {"TransducerDistance", {}, "mm"},
+    {"MeasuringActivate", NoYes, {}},
+    {"MeasuringValue", MeasQuantityNames, {}},
+    {"MeasuringDamping", {}, "s"},
+    {"MeasuringErrorDelay", {}, "s"},
+    {"MeasuringTrdAtSupply", Supply, {}},
+    {"MeasuringCoolingSystem", Cooling, {}},
+    {"MeasuringKeepSign", KeepSign, {}},
+    {"MeasuringLowCutEnabled", LowCut, {}},
+    {"MeasuringLowCutPos", {}, "m/s"},
+    {"MeasuringLowCutNeg", {}, "m/s"},
+    {"MeasuringGasMeasure", GasMeasure, {}},
+    {"CalulationChannelActiv", NoYes, {}},
+    {"CalculationMethod", Method, {}},
+    {"CalculationLowCutNegative", {}, "m/s"},
+    {"CalculationLowCutPositive", {}, "m/s"},
+    {"CalculationMeasValue", MeasQuantityNames, {}},
+    {"CalculationDamping", {}, "s"},
+    {"CalculationErrorDelay", {}, "s"},
+    {"LoggerRate", {}, "s"},
+    {"ProtectionEnable", DisabledEnabled, {}},
+    {"CurrentLoopActivate", Presence, {}},
+    {"CurrentLoopValueStatus", ValueStatus, {}},
+    {"CurrentLoopAbsolute", NoYes, {}},
+    {"CurrentLoopOnError", OnError, {}},
+    {"CurrentLoopMinValue", {}, "mA"},
+    {"CurrentLoopMaxValue", {}, "mA"},
+    {"CurrentLoopErrorValue", {}, "mA"},
+    {"ProcessInputActivate", Presence, {}},
+    {"ProcessInputSensor", Sensor, {}},
+    {"ProcessInputMeas", ProcessQuantityNames, {}},
+};
+
+}  // namespace
+
+const RowTexts* TextsOf(std::string_view rowControl)
+{
+    for (const RowTexts& t : AllRowTexts)
+        if (t.control == rowControl)
+            return &t;
+    return nullptr;
+}
+
+Names ItemsOf(std::string_view rowControl)
+{
+    const RowTexts* t = TextsOf(rowControl);
+    return t ? t->items : Names{};
+}
+
+std::string_view UnitOf(std::string_view rowControl)
+{
+    const RowTexts* t = TextsOf(rowControl);
+    return t ? t->unit : std::string_view{};
+}
+
+bool IsUnitAfterQuantity(std::string_view rowControl)
+{
+    return rowControl == "MeasuringUnit" || rowControl == "CalculationMeasUnit" || rowControl == "ProcessInputUnit";
+}
+
+Names UnitListAfter(std::string_view rowControl, int quantityPosition)
+{
+    if (rowControl == "ProcessInputUnit")
+        return ProcessInputUnitNames(quantityPosition);
+    if (IsUnitAfterQuantity(rowControl))
+        return units::subsetMeasUnitList(quantityPosition);
+    return {};
+}
+
+bool IsCurrentLoopScale(std::string_view rowControl)
+{
+    return rowControl == "CurrentLoopLowScale" || rowControl == "CurrentLoopFullScale";
 }
 
 }  // namespace subset

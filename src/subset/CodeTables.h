@@ -54,6 +54,7 @@ int ItemIndexToInputChannel(int position);
 struct Bit {
     std::uint16_t value;
     std::string_view control;
+    std::string_view text;  // the box's caption
 };
 extern const std::array<Bit, 4> LoggerChannelBits;  // 29250
 extern const std::array<Bit, 6> LoggerOptionBits;   // 29253
@@ -68,5 +69,24 @@ Names ProcessInputUnitNames(int quantityPosition);
 // The status word as shown: its single error bits by name, 3 by its own name, any other
 // combination as the number.
 std::string ProcessInputStatusText(std::uint16_t status);
+
+// What the window shows of a row beside its value: the entries of a list whose position is the
+// value, and the unit of a number (Latin-1). One table for the pages and the configuration file.
+struct RowTexts {
+    std::string_view control;
+    Names items;
+    std::string_view unit;
+};
+// Null for a row with neither. The lists of a quantity's unit and the current loop's scale
+// unit follow another row's value: UnitListAfter, units::currentLoopUnitLabel.
+const RowTexts* TextsOf(std::string_view rowControl);
+Names ItemsOf(std::string_view rowControl);
+std::string_view UnitOf(std::string_view rowControl);
+// The unit list of a row that follows the quantity chosen in the row before it (MeasuringUnit,
+// CalculationMeasUnit, ProcessInputUnit); false for any other row.
+bool IsUnitAfterQuantity(std::string_view rowControl);
+Names UnitListAfter(std::string_view rowControl, int quantityPosition);
+// The rows scaled in the unit of the current loop's output quantity.
+bool IsCurrentLoopScale(std::string_view rowControl);
 
 }  // namespace subset

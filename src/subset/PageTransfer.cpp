@@ -22,7 +22,6 @@ namespace {
 
 constexpr int MessagePanel = 4;
 constexpr int MeasuringPanel = 2;
-constexpr int ProtectionRegister = 29254;
 constexpr int MeasuringStateRegister = 29257;
 const QString ProtectionWarningCaption = QStringLiteral("Warning ...");
 const QString ProtectionWarningText = QStringLiteral("Protection Code Activ\r\n\r\nUse Global Settings to unlock.");

@@ -6,6 +6,7 @@
 
 #include "Transfer.h"
 
+class QDialog;
 class QTimer;
 
 #include <QString>
@@ -52,6 +53,11 @@ public:
     virtual void PauseReplyTimeout() = 0;
     // The process-input loop's timer; the window stops it when the connection ends.
     virtual QTimer& InputsIntervalTimer() = 0;
+    // The window's file dialogs; empty when cancelled.
+    virtual QString SaveFileName(const QString& caption, const QString& fileName, const QString& filter) = 0;
+    virtual QString OpenFileName(const QString& caption, const QString& filter) = 0;
+    // Shows a dialog of the subset modally: QDialog::Accepted or Rejected.
+    virtual int Exec(QDialog& dialog) = 0;
 };
 
 }  // namespace subset

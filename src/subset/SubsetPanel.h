@@ -4,6 +4,7 @@
 // their controls, and the one page transfer that reads and writes any page by its register
 // table. Handlers keep the names of the window they belong to; they stay thin.
 
+#include "Configuration.h"
 #include "RegisterMap.h"
 #include "SubsetHost.h"
 
@@ -84,6 +85,11 @@ public:
     void CheckProtectionCode();
     void CheckMeasClick();
     void StartMeasClick();
+
+    // The meter's configuration as a file (ConfigurationTransfer.cpp): every page saved, or a
+    // file's differences shown and, when the user agrees, written and read back.
+    void SaveConfigurationClick();
+    void LoadConfigurationClick();
 
     // The Modbus process inputs (ProcessInputs.cpp).
     void ReadAllProcessInputs();
@@ -176,6 +182,12 @@ private:
     void ApplyProtectionState(bool active);
     void ApplyMeasuringState(bool active);
     void ShowStates();
+    // The configuration file's operations.
+    Perform PerformRows();
+    void LockSubset();
+    // The user's answer to the differences: the protection code to unlock with (0 when the
+    // meter is not protected), or nothing when cancelled or the code is no number.
+    std::optional<std::uint32_t> ConfirmWrite(const Comparison& comparison);
 
     ISubsetHost& m_host;
     std::map<int, RowMemory> m_memory;  // by register, offsets included

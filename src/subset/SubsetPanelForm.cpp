@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <tuple>
+
 namespace subset {
 
 namespace {
@@ -48,22 +50,23 @@ class FormGrid {
 public:
     explicit FormGrid(QWidget* owner, QString prefix = {}) : grid_(new QGridLayout(owner)), prefix_(std::move(prefix)) {}
 
-    QComboBox* Combo(const QString& name, const QString& caption, const QStringList& items)
+    // A row's list and unit come from the subset's table unless given.
+    QComboBox* Combo(const QString& name, const QString& caption, const QStringList& items = {})
     {
         auto* box = Named(new QComboBox, name);
-        box->addItems(items);
+        box->addItems(items.isEmpty() ? Items(ItemsOf(name.toStdString())) : items);
         box->setCurrentIndex(-1);
         Place(box, caption, {});
         return box;
     }
-    QComboBox* Combo(const char* name, const QString& caption, const QStringList& items)
+    QComboBox* Combo(const char* name, const QString& caption, const QStringList& items = {})
     {
         return Combo(QString::fromLatin1(name), caption, items);
     }
     QLineEdit* Edit(const QString& name, const QString& caption, const QString& unit = {}, const QString& text = {})
     {
         auto* edit = Named(new QLineEdit(text), name);
-        Place(edit, caption, unit);
+        Place(edit, caption, unit.isEmpty() ? Text(UnitOf(name.toStdString())) : unit);
         return edit;
     }
     QLineEdit* Edit(const char* name, const QString& caption, const QString& unit = {}, const QString& text = {})
@@ -76,13 +79,13 @@ public:
         grid_->addWidget(Named(new QLabel(text), QString::fromLatin1(name)), row_ - 1, 2);
     }
     // Check boxes in a named holder of their own, under a caption.
-    void Checks(const char* holder, const QString& caption, std::span<const Bit> bits, const QStringList& texts)
+    void Checks(const char* holder, const QString& caption, std::span<const Bit> bits)
     {
         auto* box = Named(new QWidget, QString::fromLatin1(holder));
         auto* column = new QVBoxLayout(box);
         column->setContentsMargins(0, 0, 0, 0);
         for (std::size_t i = 0; i < bits.size(); ++i)
-            column->addWidget(Named(new QCheckBox(texts.value(static_cast<qsizetype>(i))), Text(bits[i].control)));
+            column->addWidget(Named(new QCheckBox(Text(bits[i].text)), Text(bits[i].control)));
         grid_->addWidget(new QLabel(caption), row_, 0, Qt::AlignTop);
         grid_->addWidget(box, row_++, 1);
     }
@@ -136,8 +139,6 @@ QHBoxLayout* PageButtons(const Page& page, const QString& get, const QString& wr
     return row;
 }
 
-const QStringList NoYes = {QStringLiteral("No"), QStringLiteral("Yes")};
-
 }  // namespace
 
 TSubsetPanel::TSubsetPanel(ISubsetHost& host, QWidget* parent)
@@ -165,6 +166,23 @@ void TSubsetPanel::BuildControls()
     StartMeas->setEnabled(false);
     selectRow->addWidget(StartMeas);
     column->addLayout(selectRow);
+    auto* fileRow = new QHBoxLayout;
+    std::vector<QWidget*> order = {StartMeas};
+    for (auto [name, caption, spoken] :
+         {std::tuple{"ButtonSaveConfiguration", "Save configuration...", "Save configuration to a file"},
+          std::tuple{"ButtonLoadConfiguration", "Load configuration...", "Load configuration from a file"}}) {
+        QPushButton* b = Button(name, QString::fromLatin1(caption));
+        b->setAccessibleName(QString::fromLatin1(spoken));
+        b->setEnabled(false);
+        m_pageButtons.push_back(b);
+        fileRow->addWidget(b);
+        order.push_back(b);
+    }
+    fileRow->addStretch(1);
+    column->addLayout(fileRow);
+    // Right after the selection row's own controls, before the pages below.
+    for (std::size_t i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
 
     column->addWidget(BuildPhysicalChannel());
     column->addWidget(BuildCalculationChannel());
@@ -202,20 +220,19 @@ QWidget* TSubsetPanel::BuildPipePage()
 {
     auto* page = Named(new QWidget, QStringLiteral("PanalPhyPipe"));
     auto* column = new QVBoxLayout(page);
-    const QStringList enabled = {QStringLiteral("Disabeld"), QStringLiteral("Enabled")};
     auto* enables = new QWidget;
     FormGrid inUse(enables);
-    inUse.Combo("CoatingEnabled", QStringLiteral("Coating in Use"), enabled);
-    inUse.Combo("WallEnabled", QStringLiteral("Wall in Use"), enabled);
-    inUse.Combo("Lining1Enabled", QStringLiteral("Lining 1 in Use"), enabled);
-    inUse.Combo("Lining2Enabled", QStringLiteral("Lining 2 in Use"), enabled);
+    inUse.Combo("CoatingEnabled", QStringLiteral("Coating in Use"));
+    inUse.Combo("WallEnabled", QStringLiteral("Wall in Use"));
+    inUse.Combo("Lining1Enabled", QStringLiteral("Lining 1 in Use"));
+    inUse.Combo("Lining2Enabled", QStringLiteral("Lining 2 in Use"));
 
     const QLocale locale;
     auto* pipe = Group(QStringLiteral("Pipe  "));
     FormGrid pipeForm(pipe, QStringLiteral("Pipe"));
-    pipeForm.Edit("OuterDiameter", QStringLiteral("Outer Diameter"), QStringLiteral("mm"), locale.toString(62.0, 'f', 1));
-    pipeForm.Combo("UseUserRoughness", QStringLiteral("Use User\nRoughness"), NoYes);
-    pipeForm.Edit("UserRougness", QStringLiteral("Roughness"), QStringLiteral("mm"), locale.toString(3.0, 'f', 1));
+    pipeForm.Edit("OuterDiameter", QStringLiteral("Outer Diameter"), {}, locale.toString(62.0, 'f', 1));
+    pipeForm.Combo("UseUserRoughness", QStringLiteral("Use User\nRoughness"));
+    pipeForm.Edit("UserRougness", QStringLiteral("Roughness"), {}, locale.toString(3.0, 'f', 1));
 
     auto* layers = new QGridLayout;
     layers->addWidget(enables, 0, 0);
@@ -229,7 +246,7 @@ QWidget* TSubsetPanel::BuildPipePage()
         FormGrid form(g, caption);
         const QByteArray base(layer);
         form.Combo((base + "Material").constData(), QStringLiteral("Material"), Items(MaterialNames));
-        form.Edit((base + "Thickness").constData(), QStringLiteral("Thickness"), QStringLiteral("mm"), QStringLiteral("0"));
+        form.Edit((base + "Thickness").constData(), QStringLiteral("Thickness"), {}, QStringLiteral("0"));
         form.Edit((base + "Soundspeed").constData(), QStringLiteral("Soundspeed"), {}, QStringLiteral("5930"));
         layers->addWidget(g, n / 2, n % 2);
         ++n;
@@ -249,15 +266,15 @@ QWidget* TSubsetPanel::BuildFluidPage()
     column->addWidget(top);
     auto* other = Group(QStringLiteral("Other Fluid Settings  "));
     FormGrid form(other, QStringLiteral("Fluid"));
-    form.Edit("FluidSoundspeedMin", QStringLiteral("Soundspeed\nMin"), QStringLiteral("m/s"));
-    form.Edit("FluidSoundspeedMax", QStringLiteral("Soundspeed\nMax"), QStringLiteral("m/s"));
-    form.Edit("FluidDensity", QStringLiteral("Density"), QStringLiteral("g/cm\u00B3"));
-    form.Edit("FluidViscosity", QStringLiteral("Viscosity"), QStringLiteral("mm\u00B2/s"));
+    form.Edit("FluidSoundspeedMin", QStringLiteral("Soundspeed\nMin"));
+    form.Edit("FluidSoundspeedMax", QStringLiteral("Soundspeed\nMax"));
+    form.Edit("FluidDensity", QStringLiteral("Density"));
+    form.Edit("FluidViscosity", QStringLiteral("Viscosity"));
     form.Edit("FluidGasCompressFactor", QStringLiteral("Gas Compress\nFactor"));
-    form.Edit("FluidTemperature", QStringLiteral("Temperature"), QStringLiteral("\u00B0C"));
-    form.Edit("FluidTempeatureAux", QStringLiteral("Temerature Aux"), QStringLiteral("\u00B0C"));
-    form.Edit("FluidPressure", QStringLiteral("Pressure"), QStringLiteral("bar(a)"));
-    form.Edit("FluidPressureAux", QStringLiteral("Pressure Aux"), QStringLiteral("bar(a)"));
+    form.Edit("FluidTemperature", QStringLiteral("Temperature"));
+    form.Edit("FluidTempeatureAux", QStringLiteral("Temerature Aux"));
+    form.Edit("FluidPressure", QStringLiteral("Pressure"));
+    form.Edit("FluidPressureAux", QStringLiteral("Pressure Aux"));
     column->addWidget(other);
     column->addLayout(PageButtons(PageOf(PageId::Fluid), QStringLiteral("Get Fluid Data"),
                                   QStringLiteral("Write Fluid Data"), m_pageButtons));
@@ -271,20 +288,19 @@ QWidget* TSubsetPanel::BuildTransducerPage()
     auto* column = new QVBoxLayout(page);
     auto* settings = Group(QStringLiteral("Transducer Settings  "));
     FormGrid form(settings);
-    form.Combo("SelectTransducer", QStringLiteral("Transducer\nto Use"),
-               {QStringLiteral("Automatic Detection"), QStringLiteral("From Database"), QStringLiteral("Other Transducer")});
+    form.Combo("SelectTransducer", QStringLiteral("Transducer\nto Use"));
     form.Edit("TransducerSoundpathNumber", QStringLiteral("Soundpath\nNumber"));
-    form.Edit("TransducerAddCable", QStringLiteral("Add Cable\nLenght"), QStringLiteral("m"));
-    form.Edit("TransducerDistance", QStringLiteral("Transducer\nDistance"), QStringLiteral("mm"));
+    form.Edit("TransducerAddCable", QStringLiteral("Add Cable\nLenght"));
+    form.Edit("TransducerDistance", QStringLiteral("Transducer\nDistance"));
     form.Edit("TransducerType", QStringLiteral("Transducer\nType"));
     auto* other = Group(QStringLiteral("Other Transducer Settings  "));
     FormGrid otherForm(other);
-    otherForm.Edit("TransducerPiezoAngle", QStringLiteral("Piezo Angle"), QStringLiteral("\u00B0"));
-    otherForm.Edit("TransducerSoundspeedMin", QStringLiteral("Soundspeed Min"), QStringLiteral("m/s"));
-    otherForm.Edit("TransducerSoundspeedMax", QStringLiteral("Soundspeed Max"), QStringLiteral("m/s"));
-    otherForm.Edit("TransducerSoundpathLength", QStringLiteral("Soundpath\nLength"), QStringLiteral("mm"));
-    otherForm.Edit("TransducerEdgeOffset", QStringLiteral("Edge Offset"), QStringLiteral("mm"));
-    otherForm.Edit("TransducerTolerance", QStringLiteral("Tolerance"), QStringLiteral("ns"));
+    otherForm.Edit("TransducerPiezoAngle", QStringLiteral("Piezo Angle"));
+    otherForm.Edit("TransducerSoundspeedMin", QStringLiteral("Soundspeed Min"));
+    otherForm.Edit("TransducerSoundspeedMax", QStringLiteral("Soundspeed Max"));
+    otherForm.Edit("TransducerSoundpathLength", QStringLiteral("Soundpath\nLength"));
+    otherForm.Edit("TransducerEdgeOffset", QStringLiteral("Edge Offset"));
+    otherForm.Edit("TransducerTolerance", QStringLiteral("Tolerance"));
     column->addWidget(settings);
     column->addWidget(other);
     column->addLayout(PageButtons(PageOf(PageId::Transducer), QStringLiteral("Get Transducer Data"),
@@ -299,26 +315,22 @@ QWidget* TSubsetPanel::BuildMeasuringPage()
     auto* column = new QVBoxLayout(page);
     auto* settings = Group(QStringLiteral("Measuring Settings  "));
     FormGrid form(settings);
-    form.Combo("MeasuringActivate", QStringLiteral("Activate\nMeasuring"), NoYes);
-    MeasuringValue = form.Combo("MeasuringValue", QStringLiteral("Measuring\nValue"), Items(MeasQuantityNames));
-    form.Combo("MeasuringUnit", QStringLiteral("Measuring Unit"), {});
-    form.Edit("MeasuringDamping", QStringLiteral("Damping"), QStringLiteral("s"));
-    form.Edit("MeasuringErrorDelay", QStringLiteral("Proc Error\nDelay"), QStringLiteral("s"));
+    form.Combo("MeasuringActivate", QStringLiteral("Activate\nMeasuring"));
+    MeasuringValue = form.Combo("MeasuringValue", QStringLiteral("Measuring\nValue"));
+    form.Combo("MeasuringUnit", QStringLiteral("Measuring Unit"));
+    form.Edit("MeasuringDamping", QStringLiteral("Damping"));
+    form.Edit("MeasuringErrorDelay", QStringLiteral("Proc Error\nDelay"));
     auto* options = Group(QStringLiteral("Options  "));
     FormGrid optionsForm(options);
-    optionsForm.Combo("MeasuringTrdAtSupply", QStringLiteral("Transducer\nat Supply"),
-                      {QStringLiteral("Return"), QStringLiteral("Supply")});
-    optionsForm.Combo("MeasuringCoolingSystem", QStringLiteral("Is Colling\nSystem"),
-                      {QStringLiteral("Heat"), QStringLiteral("Cool")});
-    optionsForm.Combo("MeasuringKeepSign", QStringLiteral("Keep Sign"), {QStringLiteral("Absolute"), QStringLiteral("Sign")});
-    optionsForm.Combo("MeasuringGasMeasure", QStringLiteral("Gas Measuring"),
-                      {QStringLiteral("Disable"), QStringLiteral("Enable")});
+    optionsForm.Combo("MeasuringTrdAtSupply", QStringLiteral("Transducer\nat Supply"));
+    optionsForm.Combo("MeasuringCoolingSystem", QStringLiteral("Is Colling\nSystem"));
+    optionsForm.Combo("MeasuringKeepSign", QStringLiteral("Keep Sign"));
+    optionsForm.Combo("MeasuringGasMeasure", QStringLiteral("Gas Measuring"));
     auto* cutOff = Group(QStringLiteral("Cut Off Flow  "));
     FormGrid cutOffForm(cutOff);
-    cutOffForm.Combo("MeasuringLowCutEnabled", QStringLiteral("Cut off Flow"),
-                     {QStringLiteral("Default"), QStringLiteral("Disable"), QStringLiteral("Enable")});
-    cutOffForm.Edit("MeasuringLowCutPos", QStringLiteral("Low Cut Pos."), QStringLiteral("m/s"));
-    cutOffForm.Edit("MeasuringLowCutNeg", QStringLiteral("Low Cut Neg."), QStringLiteral("m/s"));
+    cutOffForm.Combo("MeasuringLowCutEnabled", QStringLiteral("Cut off Flow"));
+    cutOffForm.Edit("MeasuringLowCutPos", QStringLiteral("Low Cut Pos."));
+    cutOffForm.Edit("MeasuringLowCutNeg", QStringLiteral("Low Cut Neg."));
     column->addWidget(settings);
     column->addWidget(options);
     column->addWidget(cutOff);
@@ -348,20 +360,20 @@ QWidget* TSubsetPanel::BuildCalculationChannel()
     auto* column = new QVBoxLayout(ConfigVirtChannel);
     auto* channel = Group(QString(), "ChannelConfguration");
     FormGrid channelForm(channel, QStringLiteral("Calculation"));
-    channelForm.Combo("CalulationChannelActiv", QStringLiteral("Activate\nCalculation"), NoYes);
-    channelForm.Combo("CalculationMethod", QStringLiteral("Calculation"), {QStringLiteral("AND"), QStringLiteral("OR")});
-    channelForm.Combo("CalculationInput1", QStringLiteral("Input 1"), {});
-    channelForm.Combo("CalculationInput2", QStringLiteral("Input 2"), {});
+    channelForm.Combo("CalulationChannelActiv", QStringLiteral("Activate\nCalculation"));
+    channelForm.Combo("CalculationMethod", QStringLiteral("Calculation"));
+    channelForm.Combo("CalculationInput1", QStringLiteral("Input 1"));
+    channelForm.Combo("CalculationInput2", QStringLiteral("Input 2"));
     auto* values = Group(QString(), "GroupBox7");
     FormGrid form(values, QStringLiteral("Calculation"));
-    CalculationMeasValue = form.Combo("CalculationMeasValue", QStringLiteral("Measuring\nValue"), Items(MeasQuantityNames));
-    form.Combo("CalculationMeasUnit", QStringLiteral("Measuring\nUnit"), {});
-    form.Edit("CalculationDamping", QStringLiteral("Damping"), QStringLiteral("s"), QStringLiteral("0"));
-    form.Edit("CalculationErrorDelay", QStringLiteral("Proc Error\nDelay"), QStringLiteral("s"), QStringLiteral("0"));
+    CalculationMeasValue = form.Combo("CalculationMeasValue", QStringLiteral("Measuring\nValue"));
+    form.Combo("CalculationMeasUnit", QStringLiteral("Measuring\nUnit"));
+    form.Edit("CalculationDamping", QStringLiteral("Damping"), {}, QStringLiteral("0"));
+    form.Edit("CalculationErrorDelay", QStringLiteral("Proc Error\nDelay"), {}, QStringLiteral("0"));
     auto* lowCut = Group(QStringLiteral("Low Cut  "));
     FormGrid lowCutForm(lowCut, QStringLiteral("Low Cut"));
-    lowCutForm.Edit("CalculationLowCutPositive", QStringLiteral("Positive"), QStringLiteral("m/s"), QStringLiteral("0"));
-    lowCutForm.Edit("CalculationLowCutNegative", QStringLiteral("Negative"), QStringLiteral("m/s"), QStringLiteral("0"));
+    lowCutForm.Edit("CalculationLowCutPositive", QStringLiteral("Positive"), {}, QStringLiteral("0"));
+    lowCutForm.Edit("CalculationLowCutNegative", QStringLiteral("Negative"), {}, QStringLiteral("0"));
     column->addWidget(channel);
     column->addWidget(values);
     column->addWidget(lowCut);
@@ -376,18 +388,12 @@ QWidget* TSubsetPanel::BuildGlobalSettings()
     auto* column = new QVBoxLayout(ConfigGlobalSettings);
     auto* logger = Group(QStringLiteral("Data Logger Settings  "));
     FormGrid loggerForm(logger, QStringLiteral("Logger"));
-    loggerForm.Checks("LoggerChannel", QStringLiteral("Logger\nChannel"), LoggerChannelBits,
-                      {QStringLiteral("Channel A"), QStringLiteral("Channel B"), QStringLiteral("Channel Y"),
-                       QStringLiteral("Channel Z")});
-    loggerForm.Edit("LoggerRate", QStringLiteral("Logger Rate"), QStringLiteral("s"), QStringLiteral("10"));
-    loggerForm.Checks("LoggerOptions", QStringLiteral("Logger\nOptions"), LoggerOptionBits,
-                      {QStringLiteral("Store Diagnostics"), QStringLiteral("Store Amplitude"),
-                       QStringLiteral("Store Fluid Soundspeed"), QStringLiteral("Store Totalizer"),
-                       QStringLiteral("Average Storage"), QStringLiteral("Ring Buffer")});
+    loggerForm.Checks("LoggerChannel", QStringLiteral("Logger\nChannel"), LoggerChannelBits);
+    loggerForm.Edit("LoggerRate", QStringLiteral("Logger Rate"), {}, QStringLiteral("10"));
+    loggerForm.Checks("LoggerOptions", QStringLiteral("Logger\nOptions"), LoggerOptionBits);
     auto* protection = Group(QStringLiteral("Write Protection Code  "));
     FormGrid protectionForm(protection);
-    protectionForm.Combo("ProtectionEnable", QStringLiteral("Activate\nProtection"),
-                         {QStringLiteral("Disabled"), QStringLiteral("Enabled")});
+    protectionForm.Combo("ProtectionEnable", QStringLiteral("Activate\nProtection"));
     QLineEdit* code = protectionForm.Edit("ProtectionCode", QStringLiteral("Protection\nCode"),
                                           QStringLiteral("[xxxxxx]"), QStringLiteral("0"));
     code->setMaxLength(6);
@@ -408,7 +414,6 @@ QWidget* TSubsetPanel::BuildProcessIO()
     buttons->addWidget(Button("ShowProcessInput", QStringLiteral("Input")));
     column->addLayout(buttons);
 
-    const QStringList activate = {QStringLiteral("Disabled"), QStringLiteral("Enabled"), QStringLiteral("Not Present")};
     PanelProcessOutput = Named(new QWidget, QStringLiteral("PanelProcessOutput"));
     auto* output = new QVBoxLayout(PanelProcessOutput);
     auto* select = new QWidget;
@@ -417,27 +422,24 @@ QWidget* TSubsetPanel::BuildProcessIO()
     SelectCurrentLoop->setCurrentIndex(0);
     auto* value = Group(QStringLiteral("Measuring Value  "));
     FormGrid valueForm(value, QStringLiteral("Current Loop"));
-    valueForm.Combo("CurrentLoopActivate", QStringLiteral("Activate\nOutput"), activate);
+    valueForm.Combo("CurrentLoopActivate", QStringLiteral("Activate\nOutput"));
     valueForm.Combo("CurrentLoopChannel", QStringLiteral("Channel"), Items(OutputChannelNames));
     CurrentLoopMeasValue = valueForm.Combo("CurrentLoopMeasValue", QStringLiteral("Measuring\nValue"),
                                            Items(OutputQuantityNames));
-    valueForm.Combo("CurrentLoopValueStatus", QStringLiteral("Value / Status"),
-                    {QStringLiteral("Value"), QStringLiteral("Status")});
+    valueForm.Combo("CurrentLoopValueStatus", QStringLiteral("Value / Status"));
     auto* scaling = Group(QStringLiteral("Source Scaling  "));
     FormGrid form(scaling, QStringLiteral("Current Loop"));
-    form.Combo("CurrentLoopAbsolute", QStringLiteral("Absolute of\nSource Value"), NoYes);
+    form.Combo("CurrentLoopAbsolute", QStringLiteral("Absolute of\nSource Value"));
     form.Edit("CurrentLoopLowScale", QStringLiteral("Low Scale\nValue"));
     form.UnitLabel("Label136", QStringLiteral("m\u00B3/s"));
     form.Edit("CurrentLoopFullScale", QStringLiteral("Full Scale\nValue"));
     form.UnitLabel("Label139", QStringLiteral("m\u00B3/s"));
-    form.Combo("CurrentLoopOnError", QStringLiteral("On Error"),
-               {QStringLiteral("Min. Output"), QStringLiteral("Hold Output"), QStringLiteral("Max. Output"),
-                QStringLiteral("Error Output")});
+    form.Combo("CurrentLoopOnError", QStringLiteral("On Error"));
     auto* range = Group(QStringLiteral("Output Range  "));
     FormGrid rangeForm(range, QStringLiteral("Current Loop"));
-    rangeForm.Edit("CurrentLoopMinValue", QStringLiteral("Min Value"), QStringLiteral("mA"));
-    rangeForm.Edit("CurrentLoopMaxValue", QStringLiteral("Max Value"), QStringLiteral("mA"));
-    rangeForm.Edit("CurrentLoopErrorValue", QStringLiteral("Error Value"), QStringLiteral("mA"));
+    rangeForm.Edit("CurrentLoopMinValue", QStringLiteral("Min Value"));
+    rangeForm.Edit("CurrentLoopMaxValue", QStringLiteral("Max Value"));
+    rangeForm.Edit("CurrentLoopErrorValue", QStringLiteral("Error Value"));
     for (QWidget* w : {select, static_cast<QWidget*>(value), static_cast<QWidget*>(scaling), static_cast<QWidget*>(range)})
         output->addWidget(w);
     output->addLayout(PageButtons(PageOf(PageId::CurrentLoop), QStringLiteral("Get Process Output Data"),
@@ -452,9 +454,8 @@ QWidget* TSubsetPanel::BuildProcessIO()
     SelectProcessInput->setCurrentIndex(0);
     auto* temperature = Group(QStringLiteral("Configuration Temperature Input   "));
     FormGrid temperatureForm(temperature, QStringLiteral("Temperature"));
-    temperatureForm.Combo("ProcessInputActivate", QStringLiteral("Activate\nInput"), activate);
-    temperatureForm.Combo("ProcessInputSensor", QStringLiteral("Connected\nSensor"),
-                          {QStringLiteral("PT 100"), QStringLiteral("PT 1000")});
+    temperatureForm.Combo("ProcessInputActivate", QStringLiteral("Activate\nInput"));
+    temperatureForm.Combo("ProcessInputSensor", QStringLiteral("Connected\nSensor"));
     input->addWidget(selectInput);
     input->addWidget(temperature);
     input->addLayout(PageButtons(PageOf(PageId::TemperatureInput), QStringLiteral("Get Process Input Data"),
@@ -560,6 +561,8 @@ void TSubsetPanel::WireSignals()
         {"GetProcessInputData", &TSubsetPanel::GetProcessInputDataClick},
         {"WriteProcessInputData", &TSubsetPanel::WriteProcessInputDataClick},
         {"StartMeas", &TSubsetPanel::StartMeasClick},
+        {"ButtonSaveConfiguration", &TSubsetPanel::SaveConfigurationClick},
+        {"ButtonLoadConfiguration", &TSubsetPanel::LoadConfigurationClick},
         {"ConfigMBProcessInputAll", &TSubsetPanel::ConfigMBProcessInputAllClick},
         {"SetValueReadStatus", &TSubsetPanel::SetValueReadStatusClick},
         {"ProcessInputsReload", &TSubsetPanel::ProcessInputsReloadClick},

@@ -108,7 +108,9 @@ TEST_F(Config, RestoreWritesOnlyTheDifferingRowsAndReadsThemBack)
         LoggedSim target({"--tcp", "0", "--device", c.presets});
         const Result r = RunCli(target, false, c.options);
         EXPECT_EQ(r.code, c.code) << r.err;
-        EXPECT_NE(r.out.find("Pipe A OuterDiameter (24000): 100.0 -> 114.3\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("Pipe A OuterDiameter (24000): 100.0 mm -> 114.3 mm\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("Measuring B MeasuringValue (25376): Mass Flow -> Volumemetric Flow\n"), std::string::npos)
+            << r.out;
         EXPECT_NE(r.out.find("3 parameters differ\n"), std::string::npos) << r.out;
         std::vector<std::string> expected = {"fc3 29254+1 reply"};
         expected.insert(expected.end(), c.unlock.begin(), c.unlock.end());
@@ -141,7 +143,7 @@ TEST_F(Config, NothingIsWrittenWhenRefused)
         {std::string(Presets) + ",protect=42", {file}, 2, "give its code with --protection-code", {}},
         {std::string(Presets) + ",protect=42", {file, "", false, 41}, 1, "did not accept the protection code",
          {"fc16 29254+3 [0,41,0] exception 2"}},
-        {std::string(Presets) + ",refuse=24000", {file}, 1, "Did not take: Pipe A OuterDiameter (24000): 100.0 -> 114.3",
+        {std::string(Presets) + ",refuse=24000", {file}, 1, "Did not take: Pipe A OuterDiameter (24000): 100.0 mm -> 114.3 mm",
          {"fc16 24000+2 " + Words(saved, 24000) + " exception 4", "fc16 25376+2 " + Words(saved, 25376, 25377) + " reply"}},
     };
     for (const Case& c : cases) {
@@ -173,7 +175,7 @@ TEST_F(Config, DamagedOrForeignFilesAreRefusedBeforeTheMeterIsAsked)
         {text.substr(0, text.size() / 2), "is damaged"},
         {"[]", "not a Tarnwick configuration file"},
         {edit([](auto& j) { j["meter"]["family"] = "ORBITA"; }), "it is from a ORBITA meter"},
-        {edit([](auto& j) { j["version"] = 2; }), "configuration version 2 is not 1"},
+        {edit([](auto& j) { j["version"] = 1; }), "configuration version 1 is not 2"},
         {edit([](auto& j) { j["pages"][0]["parameters"][0]["name"] = "OuterRadius"; }),
          "unknown parameter \"OuterRadius\" on page Pipe"},
         {edit([](auto& j) { j["pages"][0]["page"] = "Pump"; }), "unknown page \"Pump\""},
@@ -182,6 +184,20 @@ TEST_F(Config, DamagedOrForeignFilesAreRefusedBeforeTheMeterIsAsked)
         {edit([](auto& j) { j["pages"][0]["parameters"][0]["words"] = {1, 70000}; }), "70000 is not a register word"},
         {edit([](auto& j) { j["pages"][6]["parameters"].erase(2); }),
          "Measuring A: MeasuringValue and MeasuringUnit must both be in the file"},
+        // The readable form must say what the words say: restoring is driven by the words.
+        {edit([](auto& j) { j["pages"][0]["parameters"][0]["value"] = 120.0; }),
+         "Pipe A OuterDiameter (24000): the value 120.0 contradicts its words [39322,17124] (114.3)"},
+        {edit([](auto& j) { j["pages"][0]["parameters"][0]["unit"] = "in"; }),
+         "Pipe A OuterDiameter (24000): the unit \"in\" is not \"mm\""},
+        {edit([](auto& j) { j["pages"][0]["parameters"][4]["value"] = "Unobtainium"; }),
+         "Pipe A CoatingMaterial (24006): \"Unobtainium\" is no entry of its list"},
+        {edit([](auto& j) { j["pages"][6]["parameters"][2]["value"] = "l/h"; }),
+         "Measuring A MeasuringUnit (24377): the value \"l/h\" contradicts its words [0] (\"m\u00b3/h\")"},
+        {edit([](auto& j) {
+             j["pages"].push_back({{"page", "Modbus Process Input"}, {"instance", "2"},
+                                   {"parameters", {{{"name", "ProcessInputValue"}, {"register", 153}}}}});
+         }),
+         "ProcessInputValue on page Modbus Process Input is live process data"},
     };
     for (const Case& c : cases) {
         std::ofstream(file) << c.content;
@@ -191,6 +207,49 @@ TEST_F(Config, DamagedOrForeignFilesAreRefusedBeforeTheMeterIsAsked)
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         for (const auto& b : Briefs(target.NewRequests()))
             EXPECT_EQ(b.rfind("fc16", 0), std::string::npos) << b;
+    }
+}
+
+TEST_F(Config, SaveNamesListEntriesAndCheckBoxesByTextAndNumbersWithTheirUnits)
+{
+    struct Case {
+        std::string page, name;
+        nlohmann::json value;
+        const char* unit;
+    };
+    const Case cases[] = {
+        {"Pipe A", "OuterDiameter", 114.3, "mm"},
+        {"Pipe A", "WallEnabled", "Enabled", nullptr},
+        {"Pipe B", "WallMaterial", "Stainless Steel", nullptr},
+        {"Fluid A", "Fluid", "Water", nullptr},
+        {"Fluid A", "FluidDensity", 0.9982, "g/cm\u00b3"},
+        {"Transducer A", "TransducerType", "VTM-1A2", nullptr},
+        {"Transducer A", "TransducerTolerance", 10, "ns"},
+        {"Measuring A", "MeasuringUnit", "m\u00b3/h", nullptr},  // follows the quantity
+        {"Linking A", "LinkingTemperatureAux", "T2", nullptr},
+        {"Calculation Channel Y", "CalculationInput2", "Channel B", nullptr},
+        {"Global Settings -", "LoggerChannel", {"Channel A", "Channel B"}, nullptr},
+        {"Global Settings -", "LoggerOptions", {"Store Totalizer", "Ring Buffer"}, nullptr},
+        {"Process Output Loop 1", "CurrentLoopMeasValue", "Volumemetric Flow", nullptr},
+        {"Process Output Loop 1", "CurrentLoopFullScale", 0.05, "m\u00b3/s"},  // the quantity's unit
+        {"Process Input T2", "ProcessInputSensor", "PT 1000", nullptr},
+        {"Modbus Process Input 1", "ProcessInputChannel", "Channel A", nullptr},
+        {"Modbus Process Input 1", "ProcessInputValue", nullptr, nullptr},  // live data: not saved
+    };
+    for (const Case& c : cases) {
+        const nlohmann::json* found = nullptr;
+        for (const auto& page : saved["pages"])
+            if (page["page"].get<std::string>() + " " + page["instance"].get<std::string>() == c.page)
+                for (const auto& p : page["parameters"])
+                    if (p["name"] == c.name)
+                        found = &p;
+        if (c.name == "ProcessInputValue") {
+            EXPECT_FALSE(found);
+            continue;
+        }
+        ASSERT_TRUE(found) << c.page << " " << c.name;
+        EXPECT_EQ((*found)["value"], c.value) << c.name;
+        EXPECT_EQ(found->value("unit", ""), c.unit ? c.unit : "") << c.name;
     }
 }
 

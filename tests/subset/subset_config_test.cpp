@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 using namespace subset;
@@ -20,22 +22,55 @@ Slot SlotOf(PageId id, int instance, std::string_view control)
 
 TEST(SubsetConfiguration, ReadableValues)
 {
+    // The words of the rows another row's list or unit follows.
+    const std::map<int, Words> others = {
+        {24376, {3}},                                                    // channel A: Mass Flow
+        {29127 + 17, {static_cast<uint16_t>(ItemIndexToOutputMeasValue(20) & 0xFFFF),
+                      static_cast<uint16_t>(ItemIndexToOutputMeasValue(20) >> 16)}},  // loop 2: Density
+    };
+    const WordsAt at = [&](int reg) {
+        const auto it = others.find(reg);
+        return it == others.end() ? nullptr : &it->second;
+    };
     struct Case {
         Slot slot;
         Words words;
         nlohmann::json value;
+        std::string text;
     };
     const Case cases[] = {
-        {SlotOf(PageId::Pipe, 0, "OuterDiameter"), {0, 17096}, 100.0},
-        {SlotOf(PageId::Pipe, 0, "OuterDiameter"), {0, 0x7FC0}, nullptr},  // NaN has no JSON form
-        {SlotOf(PageId::Pipe, 1, "WallMaterial"), {static_cast<uint16_t>(MaterialItemIndexToValue(2))}, "Stainless Steel"},
-        {SlotOf(PageId::Pipe, 0, "WallMaterial"), {9999}, nullptr},
-        {SlotOf(PageId::Calculation, 1, "CalculationInput1"), {89}, "Channel Y"},
-        {SlotOf(PageId::Measuring, 0, "MeasuringDamping"), {0xFFFF, 0xFFFF}, 4294967295u},
-        {SlotOf(PageId::Pipe, 0, "OuterDiameter"), {1}, nullptr},  // words that do not fit the row
+        {SlotOf(PageId::Pipe, 0, "OuterDiameter"), {0, 17096}, 100.0, "100.0 mm"},
+        {SlotOf(PageId::Pipe, 0, "UseUserRoughness"), {1}, "Yes", "Yes"},
+        {SlotOf(PageId::Pipe, 0, "CoatingEnabled"), {2}, nullptr, "[2]"},  // past the list's end
+        {SlotOf(PageId::Fluid, 0, "FluidViscosity"), {0, 16256}, 1.0, "1.0 mm\u00b2/s"},
+        {SlotOf(PageId::Measuring, 0, "MeasuringUnit"), {1}, "kg/h", "kg/h"},
+        {SlotOf(PageId::Measuring, 1, "MeasuringUnit"), {1}, nullptr, "[1]"},  // its quantity unknown
+        {SlotOf(PageId::CurrentLoop, 1, "CurrentLoopLowScale"), {0, 16256}, 1.0, "1.0 kg/m\u00b3"},
+        {SlotOf(PageId::Global, 0, "LoggerChannel"), {0x31}, {"Channel A", "Channel Y", "Channel Z"},
+         "Channel A, Channel Y, Channel Z"},
+        {SlotOf(PageId::Global, 0, "LoggerOptions"), {0x0100}, nlohmann::json::array(), "none"},  // no box of its own
+        {SlotOf(PageId::Pipe, 0, "OuterDiameter"), {0, 0x7FC0}, nullptr, "[0,32704]"},  // NaN has no JSON form
+        {SlotOf(PageId::Pipe, 1, "WallMaterial"), {static_cast<uint16_t>(MaterialItemIndexToValue(2))},
+         "Stainless Steel", "Stainless Steel"},
+        {SlotOf(PageId::Pipe, 0, "WallMaterial"), {9999}, nullptr, "[9999]"},
+        {SlotOf(PageId::Calculation, 1, "CalculationInput1"), {89}, "Channel Y", "Channel Y"},
+        {SlotOf(PageId::Measuring, 0, "MeasuringDamping"), {0xFFFF, 0xFFFF}, 4294967295u, "4294967295 s"},
+        {SlotOf(PageId::Pipe, 0, "OuterDiameter"), {1}, nullptr, "[1]"},  // words that do not fit the row
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(ReadableValue(c.slot, c.words), c.value) << c.slot.row->control << " " << c.words.size();
+    for (const Case& c : cases) {
+        EXPECT_EQ(ReadableValue(c.slot, c.words, at), c.value) << SlotName(c.slot);
+        EXPECT_EQ(ValueText(c.slot, c.words, at), c.text) << SlotName(c.slot);
+    }
+}
+
+TEST(SubsetConfiguration, EveryListRowHasItsTexts)
+{
+    for (const Page& page : Pages())
+        for (const Row& row : page.rows) {
+            if (row.encoding == Encoding::Index && !IsUnitAfterQuantity(row.control)) {
+                EXPECT_FALSE(ItemsOf(row.control).empty()) << row.control;
+            }
+        }
 }
 
 TEST(SubsetConfiguration, SlotsInstancesAndProtection)
@@ -43,7 +78,9 @@ TEST(SubsetConfiguration, SlotsInstancesAndProtection)
     const auto all = ConfigurationSlots("");
     ASSERT_TRUE(all);
     for (const Slot& s : *all)
-        EXPECT_TRUE(s.Register() != 29254 && s.Register() != 29255 && !s.row->readOnly) << s.Register();
+        EXPECT_TRUE(s.Register() != 29254 && s.Register() != 29255 && !s.row->readOnly &&
+                    s.row->control != "ProcessInputValue")
+            << s.Register();
     EXPECT_EQ(ConfigurationSlots("B")->front().Register(), 25000);
     EXPECT_EQ(ConfigurationSlots("Z")->front().Register(), 28500);
     EXPECT_FALSE(ConfigurationSlots("C"));
@@ -71,7 +108,7 @@ TEST(SubsetConfiguration, WritePlanTakesAQuantityWithItsUnit)
         for (const Entry& e : entries)
             for (int reg : c.differing)
                 if (e.slot.Register() == reg)
-                    differences.push_back({e, {}});
+                    differences.push_back({e, {}, {}, {}});
         std::vector<std::pair<int, int>> writes;
         for (const Write& w : WritePlan(entries, differences)) {
             const auto r = w.Request();

@@ -6,11 +6,15 @@
 
 #include "SimLog.h"
 
+#include "Configuration.h"
+
 #include <QCheckBox>
+#include <QDialog>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -467,6 +471,70 @@ TEST_P(WindowSubsetIo, TheLoopRepeatsAfterEachExchangeNeverInsideAPageAndStops)
                 return true;
         return false;
     }, 600ms));
+}
+
+TEST_P(WindowSubsetIo, ConfigurationSavedFromOneMeterShowsItsDifferencesOnAnotherAndWritesOnlyThoseRows)
+{
+    SubsetMeter source(GetParam());
+    auto* save = source.w->Find<QPushButton>("ButtonSaveConfiguration");
+    EXPECT_EQ(save->text(), "Save configuration...");
+    EXPECT_FALSE(save->accessibleName().isEmpty());
+    EXPECT_EQ(source.w->Find("StartMeas")->nextInFocusChain(), save);
+    EXPECT_EQ(save->nextInFocusChain(), source.w->Find("ButtonLoadConfiguration"));
+    const QString path = QString::fromStdString((source.config.Dir() / "meter.json").string());
+    source.w->dialogs.fileNames = {path};
+    const Briefs saved = source.RunBriefs("ButtonSaveConfiguration");
+    ASSERT_GT(saved.size(), 100u);
+    EXPECT_EQ(saved.front(), "fc17 reply");
+    EXPECT_TRUE(Writes(saved).empty());
+    EXPECT_EQ(source.w->CountCaption("Device Identification Report"), 1);  // the connection's only
+    const subset::Loaded file = subset::LoadConfigurationFile(path.toStdString());
+    EXPECT_EQ(file.entries.size() + 2, saved.size());  // and Timer3's read of the measuring state
+
+    // Another meter: other outer diameter, channel B's quantity and unit, and protected.
+    SubsetMeter target(GetParam(), {"set=24000:0:17096", "set=25376:3:2", "protect=42"});
+    std::vector<QStringList> rows;
+    bool askedForCode = false;
+    auto answer = [&](const char* button, const QString& code) {
+        target.w->dialogs.fileNames = {path};
+        target.w->dialogs.onDialog = [&, button, code](QDialog& dialog) {
+            auto* table = dialog.findChild<QTableWidget*>("Differences");
+            rows.clear();
+            for (int r = 0; table && r < table->rowCount(); ++r)
+                rows.push_back({table->item(r, 0)->text(), table->item(r, 1)->text(), table->item(r, 2)->text()});
+            if (auto* edit = dialog.findChild<QLineEdit*>("ConfigurationProtectionCode")) {
+                askedForCode = true;
+                edit->setText(code);
+            }
+            dialog.findChild<QPushButton*>(button)->click();
+            return dialog.result();
+        };
+    };
+    answer("ButtonCancelConfiguration", {});
+    const Briefs cancelled = target.RunBriefs("ButtonLoadConfiguration");
+    EXPECT_EQ(rows, (std::vector<QStringList>{
+                        {"Pipe A OuterDiameter (24000)", "100.0 mm", "114.3 mm"},
+                        {"Measuring B MeasuringValue (25376)", "Mass Flow", "Volumemetric Flow"},
+                        {"Measuring B MeasuringUnit (25377)", "kg/min", QStringLiteral("m\u00B3/h")},
+                    }));
+    EXPECT_TRUE(askedForCode);
+    EXPECT_EQ(cancelled.size(), file.entries.size() + 3);  // identification, rows, protection, Timer3
+    EXPECT_TRUE(Writes(cancelled).empty());
+
+    answer("ButtonWriteConfiguration", QStringLiteral("42"));
+    target.w->Click("ButtonLoadConfiguration");
+    EXPECT_EQ(target.Panel(4), "Loading configuration Ready: 3 written and verified");  // until Timer3 clears it
+    EXPECT_TRUE(target.w->WaitFor([&] {
+        return !target.w->Find<QTimer>("Timer3")->isActive() && target.w->Find("ButtonLoadConfiguration")->isEnabled();
+    }));
+    const Briefs written = target.Sent();
+    const auto firstWrite = std::find_if(written.begin(), written.end(), [](const std::string& b) { return b.rfind("fc16", 0) == 0; });
+    EXPECT_EQ(Briefs(firstWrite, written.end()),
+              (Briefs{Write(29254, "0,42,0"), Read(29254, 1), Write(24000, "39322,17124"), Read(24000, 2),
+                      Write(25376, "1,0"), Read(25376, 1), Read(25377, 1), Write(29254, "1,42,0"), Read(29254, 1),
+                      Read(29257, 1)}));
+    for (const Shown& s : target.w->Messages())
+        EXPECT_NE(s.kind, Shown::Kind::Exception) << s.text.toStdString();
 }
 
 }  // namespace

@@ -74,6 +74,11 @@ QString QtDialogService::SaveFileName(QWidget* parent, const QString& caption, c
     return QFileDialog::getSaveFileName(parent, caption, fileName, filter);
 }
 
+QString QtDialogService::OpenFileName(QWidget* parent, const QString& caption, const QString& filter)
+{
+    return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+}
+
 bool QtDialogService::Print(QWidget* parent, QPrinter& printer)
 {
     QPrintDialog dialog(&printer, parent);
@@ -114,6 +119,17 @@ QString RecordingDialogService::SaveFileName(QWidget*, const QString& caption, c
         fileNames.pop_front();
     }
     shown.push_back({Shown::Kind::SaveFile, caption, fileName, Icon::None, 0, answer.isEmpty() ? Cancel : Ok});
+    return answer;
+}
+
+QString RecordingDialogService::OpenFileName(QWidget*, const QString& caption, const QString&)
+{
+    QString answer;
+    if (!fileNames.empty()) {
+        answer = fileNames.front();
+        fileNames.pop_front();
+    }
+    shown.push_back({Shown::Kind::OpenFile, caption, answer, Icon::None, 0, answer.isEmpty() ? Cancel : Ok});
     return answer;
 }
 

@@ -31,6 +31,7 @@ public:
     // Empty when cancelled.
     virtual QString SaveFileName(QWidget* parent, const QString& caption, const QString& fileName,
                                  const QString& filter) = 0;
+    virtual QString OpenFileName(QWidget* parent, const QString& caption, const QString& filter) = 0;
     // True when the user chose to print.
     virtual bool Print(QWidget* parent, QPrinter& printer) = 0;
     // Shows a dialog of the program modally; returns QDialog::Accepted or Rejected.
@@ -50,6 +51,7 @@ public:
     void ShowException(QWidget* parent, const QString& text) override;
     QString SaveFileName(QWidget* parent, const QString& caption, const QString& fileName,
                          const QString& filter) override;
+    QString OpenFileName(QWidget* parent, const QString& caption, const QString& filter) override;
     bool Print(QWidget* parent, QPrinter& printer) override;
     int Exec(QDialog& dialog) override;
     void OpenUrl(const QUrl& url) override;
@@ -60,7 +62,7 @@ public:
 class RecordingDialogService final : public IDialogService {
 public:
     struct Shown {
-        enum class Kind { MessageBox, Exception, SaveFile, Print, Dialog } kind;
+        enum class Kind { MessageBox, Exception, SaveFile, OpenFile, Print, Dialog } kind;
         QString caption;
         QString text;
         Icon icon = Icon::None;
@@ -73,6 +75,7 @@ public:
     void ShowException(QWidget* parent, const QString& text) override;
     QString SaveFileName(QWidget* parent, const QString& caption, const QString& fileName,
                          const QString& filter) override;
+    QString OpenFileName(QWidget* parent, const QString& caption, const QString& filter) override;
     bool Print(QWidget* parent, QPrinter& printer) override;
     int Exec(QDialog& dialog) override;
     void OpenUrl(const QUrl& url) override;
@@ -80,7 +83,7 @@ public:
     std::vector<Shown> shown;
     std::vector<QUrl> openedUrls;
     std::deque<int> answers;           // for MessageBox
-    std::deque<QString> fileNames;     // for SaveFileName; empty queue: cancelled
+    std::deque<QString> fileNames;     // for SaveFileName and OpenFileName; empty queue: cancelled
     bool printAnswer = false;
     // Sets up the printer as the user's choice in the print dialog would (a PDF file, say).
     std::function<void(QPrinter&)> onPrint;

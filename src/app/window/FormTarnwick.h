@@ -277,6 +277,9 @@ private:
     bool SerialLine() const override;
     void PauseReplyTimeout() override;
     QTimer& InputsIntervalTimer() override { return *TimerInputsInterval; }
+    QString SaveFileName(const QString& caption, const QString& fileName, const QString& filter) override;
+    QString OpenFileName(const QString& caption, const QString& filter) override;
+    int Exec(QDialog& dialog) override;
     void ReadSubsetStateAfterConnect();
     void ShowHint(const QString& text, bool errorIcon);
     struct ExpertTarget {

@@ -125,8 +125,16 @@ void TFormTarnwick::ModbusClientServerIdentificationReport(const modbus::TTransa
     // Only identification requests get this event, so even an answer that comes after the
     // watchdog is what the user asked for; it just no longer ends the outstanding request.
     const bool awaited = IsAwaited(info.ID);
+    // The subset's own read of the identification (a configuration file's header) is no report.
+    const bool quiet = awaited && IsPending(RequestKind::Subset);
     if (awaited)
         Conclude(info, {}, data);
+    if (quiet) {
+        if (Opt_TCPIP->isChecked())
+            Timer4->start();
+        EndRequest();
+        return;
+    }
     if (Opt_TCPIP->isChecked())
         Timer4->start();
     const std::size_t byteCount = count < 0 ? 0 : static_cast<std::size_t>(count);

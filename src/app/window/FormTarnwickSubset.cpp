@@ -62,6 +62,18 @@ void TFormTarnwick::PauseReplyTimeout()
     WaitMs(Timer2->interval());
 }
 
+QString TFormTarnwick::SaveFileName(const QString& caption, const QString& fileName, const QString& filter)
+{
+    return m_dialogs.SaveFileName(this, caption, fileName, filter);
+}
+
+QString TFormTarnwick::OpenFileName(const QString& caption, const QString& filter)
+{
+    return m_dialogs.OpenFileName(this, caption, filter);
+}
+
+int TFormTarnwick::Exec(QDialog& dialog) { return m_dialogs.Exec(dialog); }
+
 void TFormTarnwick::ReadSubsetStateAfterConnect()
 {
     if (!connected)
