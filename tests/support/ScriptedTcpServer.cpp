@@ -39,37 +39,6 @@ std::vector<Step> SendInPieces(const Bytes& bytes, const std::vector<size_t>& cu
     return steps;
 }
 
-Bytes Frame(uint16_t transactionID, uint8_t unitID, const Bytes& pdu)
-{
-    const size_t length = pdu.size() + 1;
-    Bytes b = {static_cast<uint8_t>(transactionID >> 8), static_cast<uint8_t>(transactionID),
-               0, 0, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), unitID};
-    b.insert(b.end(), pdu.begin(), pdu.end());
-    return b;
-}
-
-Bytes Answer(const Request& r, const Bytes& pdu)
-{
-    return Frame(r.TransactionID(), r.UnitID(), pdu);
-}
-
-Bytes RegistersPdu(uint8_t function, const std::vector<uint16_t>& words)
-{
-    Bytes pdu = {function, static_cast<uint8_t>(2 * words.size())};
-    for (uint16_t w : words) {
-        pdu.push_back(static_cast<uint8_t>(w >> 8));
-        pdu.push_back(static_cast<uint8_t>(w));
-    }
-    return pdu;
-}
-
-Bytes Concat(const Bytes& a, const Bytes& b)
-{
-    Bytes out = a;
-    out.insert(out.end(), b.begin(), b.end());
-    return out;
-}
-
 ScriptedTcpServer::ScriptedTcpServer(Script onRequest, AcceptScript onAccept)
     : onRequest_(std::move(onRequest)), onAccept_(std::move(onAccept))
 {
