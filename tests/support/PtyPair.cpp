@@ -34,8 +34,6 @@ PtyPair::PtyPair()
 PtyPair::~PtyPair()
 {
     CloseMaster();
-    if (slave_ >= 0)
-        ::close(slave_);
 }
 
 void PtyPair::CloseMaster()

@@ -1,5 +1,7 @@
 #include "ScriptedTcpServer.h"
 
+#include "TcpPeers.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,16 +16,6 @@
 #include <string>
 
 namespace tcptest {
-
-namespace {
-
-[[noreturn]] void Fail(const char* what)
-{
-    throw std::runtime_error(std::string("ScriptedTcpServer: ") + what + ": " +
-                             std::strerror(errno));
-}
-
-}  // namespace
 
 std::vector<Step> SendInPieces(const Bytes& bytes, const std::vector<size_t>& cuts,
                                std::chrono::milliseconds gap)
@@ -42,24 +34,13 @@ std::vector<Step> SendInPieces(const Bytes& bytes, const std::vector<size_t>& cu
 ScriptedTcpServer::ScriptedTcpServer(Script onRequest, AcceptScript onAccept)
     : onRequest_(std::move(onRequest)), onAccept_(std::move(onAccept))
 {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0)
-        Fail("socket");
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listenFd_, 8) != 0 ||
-        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        ::close(listenFd_);
-        Fail("listen");
-    }
-    port_ = ntohs(addr.sin_port);
+    listenFd_ = LoopbackSocket(port_);
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC);
-    if (wakeFd_ < 0) {
+    if (::listen(listenFd_, 8) != 0 || wakeFd_ < 0) {
         ::close(listenFd_);
-        Fail("eventfd");
+        if (wakeFd_ >= 0)
+            ::close(wakeFd_);
+        throw std::runtime_error(std::string("ScriptedTcpServer: ") + std::strerror(errno));
     }
     thread_ = std::thread([this] { Run(); });
 }
@@ -85,23 +66,25 @@ int ScriptedTcpServer::Connections() const
     return connections_;
 }
 
-bool ScriptedTcpServer::WaitForRequests(size_t n, std::chrono::milliseconds timeout) const
+bool ScriptedTcpServer::WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) const
 {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= n; });
+    return changed_.wait_for(lock, timeout, done);
+}
+
+bool ScriptedTcpServer::WaitForRequests(size_t n, std::chrono::milliseconds timeout) const
+{
+    return WaitFor([&] { return requests_.size() >= n; }, timeout);
 }
 
 bool ScriptedTcpServer::WaitForAnswers(size_t n, std::chrono::milliseconds timeout) const
 {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return answers_ >= n; });
+    return WaitFor([&] { return answers_ >= n; }, timeout);
 }
 
-bool ScriptedTcpServer::WaitForConnectionClosed(int connection,
-                                                std::chrono::milliseconds timeout) const
+bool ScriptedTcpServer::WaitForConnectionClosed(int connection, std::chrono::milliseconds timeout) const
 {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return closedConnections_ >= connection; });
+    return WaitFor([&] { return closedConnections_ >= connection; }, timeout);
 }
 
 bool ScriptedTcpServer::Sleep(std::chrono::milliseconds ms)

@@ -81,6 +81,7 @@ private:
     // False when the connection has ended (closed by a step, by the client, or on stop).
     bool Perform(int fd, const std::vector<Step>& steps);
     bool Sleep(std::chrono::milliseconds ms);  // false when stopping
+    bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) const;
 
     Script onRequest_;
     AcceptScript onAccept_;
