@@ -90,8 +90,11 @@ TEST_P(EngineExchange, RetriesTimingEchoAndFrameEnds)
     EXPECT_EQ(h.Last().info.Attempts, c.attempts);
     const auto requests = peer.Requests();
     ASSERT_EQ(requests.size(), c.attempts);
-    for (const auto& r : requests)
-        EXPECT_EQ(Hex(r.bytes), Hex(kReadReq));
+    for (size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(Hex(requests[i].bytes), Hex(kReadReq));
+        if (i && c.refetchMs)
+            EXPECT_GE(MsBetween(requests[i - 1].at, requests[i].at), c.timeoutMs + c.refetchMs - 10);
+    }
     EXPECT_EQ(h.sentFrames.size(), c.attempts);
     if (c.reply == trSuccess) {
         EXPECT_EQ(h.Last().values, TRegValues{0x1234});

@@ -724,13 +724,14 @@ TEST_F(TcpClientTest, AutoConnectReconnectsToAServerThatClosedAndDisconnectsWhen
 // ---------------------------------------------------------------------------------------------
 // Connecting
 
-TEST(TcpClientConnect, RefusedConnectionRaisesTheSystemErrorAlsoWhenAutomatic)
+// Refused, timed out, unresolvable: each raises its own error, by hand or automatically.
+TEST(TcpClientConnect, FailuresRaiseTheirErrors)
 {
     const tcptest::RefusingPort refusing;
     TModbusTcpClient client;
     client.SetHost("127.0.0.1");
     client.SetPort(refusing.Port());
-    const auto e = RaisedBy<ESocketError>([&] { client.Connect(2000); });
+    auto e = RaisedBy<ESocketError>([&] { client.Connect(2000); });
     ASSERT_TRUE(e.has_value());
     EXPECT_STREQ(e->what(), "Socket Error # 111\r\nConnection refused");
     EXPECT_EQ(e->Code(), ECONNREFUSED);
@@ -738,20 +739,24 @@ TEST(TcpClientConnect, RefusedConnectionRaisesTheSystemErrorAlsoWhenAutomatic)
     Words values(2, 0xEEEE);
     EXPECT_THROW(client.ReadHoldingRegisters(1, 2, values), ESocketError);
     EXPECT_EQ(values, Words(2, 0));
-}
 
-TEST(TcpClientConnect, TimesOutOnAListenerThatAcceptsNothing)
-{
+    // A DNS label holds 63 bytes at most, so the resolver refuses this name without asking any
+    // server: the test does not depend on the network.
+    client.SetHost(std::string(70, 'a') + ".invalid");
+    e = RaisedBy<ESocketError>([&] { client.Connect(2000); });
+    ASSERT_TRUE(e.has_value());
+    EXPECT_EQ(e->Kind(), ESocketError::skSystem);
+    EXPECT_EQ(e->Code(), EAI_NONAME);
+    EXPECT_STREQ(e->what(), "Socket Error # -2\r\nName or service not known");
+
     const tcptest::FullBacklogListener listener;
     if (!listener.Full())
         GTEST_SKIP() << "the loopback listener's accept queue could not be filled on this kernel";
-    TModbusTcpClient client;
     client.SetHost("127.0.0.1");
     client.SetPort(listener.Port());
     client.SetConnectTimeOut(300);
     const auto t0 = Clock::now();
-    // The automatic connect uses ConnectTimeOut.
-    const auto e = RaisedBy<ESocketError>([&] { client.WriteSingleRegister(1, 1); });
+    e = RaisedBy<ESocketError>([&] { client.WriteSingleRegister(1, 1); });  // connects with ConnectTimeOut
     const auto elapsed = Clock::now() - t0;
     EXPECT_GE(elapsed, 300ms);
     EXPECT_LT(elapsed, 1000ms);
@@ -759,19 +764,6 @@ TEST(TcpClientConnect, TimesOutOnAListenerThatAcceptsNothing)
     EXPECT_STREQ(e->what(), "Connect timed out.");
     EXPECT_EQ(e->Kind(), ESocketError::skConnectTimedOut);
     EXPECT_FALSE(client.Connected());
-}
-
-TEST(TcpClientConnect, UnresolvableHostRaisesTheResolverError)
-{
-    TModbusTcpClient client;
-    // A DNS label holds 63 bytes at most, so the resolver refuses this name without asking any
-    // server: the test does not depend on the network.
-    client.SetHost(std::string(70, 'a') + ".invalid");
-    const auto e = RaisedBy<ESocketError>([&] { client.Connect(2000); });
-    ASSERT_TRUE(e.has_value());
-    EXPECT_EQ(e->Kind(), ESocketError::skSystem);
-    EXPECT_EQ(e->Code(), EAI_NONAME);
-    EXPECT_STREQ(e->what(), "Socket Error # -2\r\nName or service not known");
 }
 
 // ---------------------------------------------------------------------------------------------
