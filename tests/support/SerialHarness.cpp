@@ -1,5 +1,7 @@
 #include "SerialHarness.h"
 
+#include <tuple>
+
 namespace testing_support {
 
 using namespace modbus;
@@ -15,9 +17,10 @@ SerialHarness::SerialHarness(TTransmissionMode mode, TModbusConnection::PortFact
     // Each result event adds a Result with what it reported.
     auto record = [this](uint8_t command, const TTransactionInfo& info, uint16_t start, uint16_t count,
                          const TRegValues& values) -> Result& {
-        results.push_back({info, command, start, count, values});
-        results.back().at = Clock::now();
-        return results.back();
+        Result& r = results.emplace_back();
+        std::tie(r.info, r.command, r.start, r.count, r.values) = std::tie(info, command, start, count, values);
+        r.at = Clock::now();
+        return r;
     };
     client.OnHoldingRegistersRead = [record](TModbusClient&, const TTransactionInfo& i, uint16_t start,
                                              uint16_t count, const TRegValues& v) { record(3, i, start, count, v); };
