@@ -588,8 +588,9 @@ std::vector<Step> LateAnswer(const Request& r)
 const Words kZeros = {0, 0}, kGood = {0x0102, 0x0304};
 const auto kSystem = ESocketError::skSystem;
 
-// A malformed reply is reported as unmatched without an event (the function code is the
-// expected one). A sound MBAP length still marks where the frame ends, so only an impossible one
+// The client takes the parser's verdict (its table above holds every malformed form); here one
+// row per verdict shows what the client makes of it. A malformed reply is reported as unmatched
+// without an event (the function code is the expected one). A sound MBAP length still marks where the frame ends, so only an impossible one
 // closes the connection; so does a partial reply at the time-out, whose rest would arrive during
 // the next exchange and be read as the start of a frame. Foreign frames are dropped and the wait
 // goes on; a frame with the next request's id and a late answer to a request that timed out are
@@ -598,16 +599,11 @@ INSTANTIATE_TEST_SUITE_P(
     Replies, TcpClientReply,
     testing::Values(
         ReplyCase{"Exception", PduIs<0x83, 2>, false, kZeros, trExceptionReply, 2},
-        ReplyCase{"ExceptionAndMore", PduIs<0x83, 2, 0, 0x17>, false, kZeros, trExceptionReply, 2},
         ReplyCase{"ExceptionWithoutCode", PduIs<0x83>, false, kZeros, trExceptionReply, 0},
         ReplyCase{"OtherFunction", PduIs<4, 2, 0x12, 0x34>, false, kZeros, trUnmatchedReply, -1, 4},
         ReplyCase{"Length0", LengthIs<0>, false, kZeros, trUnmatchedReply, -1, 0, true, false},
-        ReplyCase{"Length1", LengthIs<1>, false, kZeros, trUnmatchedReply, -1, 0, true, false},
-        ReplyCase{"Length255", LengthIs<255>, false, kZeros, trUnmatchedReply, -1, 0, true, false},
-        ReplyCase{"LengthFFFF", LengthIs<0xFFFF>, false, kZeros, trUnmatchedReply, -1, 0, true, false},
         ReplyCase{"LengthFFFFHeaderOnly", LengthIs<0xFFFF, true>, false, kZeros, trUnmatchedReply, -1, 0, true, false},
         ReplyCase{"ByteCountRunsPastLength", ByteCountIs<0x20>, false, kZeros, trUnmatchedReply, -1, 0, true},
-        ReplyCase{"ByteCountShortOfLength", ByteCountIs<2>, false, kZeros, trUnmatchedReply, -1, 0, true},
         ReplyCase{"ReadWithoutByteCount", PduIs<3>, false, kZeros, trUnmatchedReply, -1, 0, true},
         ReplyCase{"PartialAtTimeOut", CutThen<Nothing>, false, kZeros, trNoReply, -1, 0, false, false, "", kSystem, 200},
         ReplyCase{"ServerClosesMidReply", CutThen<tcptest::CloseConnection>, false, {}, trNoReply, -1, 0, false, false,
