@@ -92,8 +92,9 @@ TEST_P(EngineExchange, RetriesTimingEchoAndFrameEnds)
     ASSERT_EQ(requests.size(), c.attempts);
     for (size_t i = 0; i < requests.size(); ++i) {
         EXPECT_EQ(Hex(requests[i].bytes), Hex(kReadReq));
-        if (i && c.refetchMs)
+        if (i && c.refetchMs) {
             EXPECT_GE(MsBetween(requests[i - 1].at, requests[i].at), c.timeoutMs + c.refetchMs - 10);
+        }
     }
     EXPECT_EQ(h.sentFrames.size(), c.attempts);
     if (c.reply == trSuccess) {
@@ -105,8 +106,9 @@ TEST_P(EngineExchange, RetriesTimingEchoAndFrameEnds)
         EXPECT_TRUE(h.receivedFrames.empty());
     }
     const auto took = MsBetween(requests[0].at, h.Last().at);
-    if (c.fasterMs)
+    if (c.fasterMs) {
         EXPECT_LT(took, c.fasterMs);
+    }
     EXPECT_GE(took, c.slowerMs);
 }
 
@@ -119,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
     Engine, EngineExchange,
     ::testing::Combine(::testing::Values(
         // Only a missing or invalid reply is asked again, after the time-out and the refetch delay.
-        ExchangeCase{.name = "SilentServer", .reply = trNoReply, .attempts = 3, .retries = 3, .timeoutMs = 150,
+        ExchangeCase{.name = "SilentServer", .answers = {}, .reply = trNoReply, .attempts = 3, .retries = 3, .timeoutMs = 150,
                      .refetchMs = 60, .slowerMs = 3 * 150 + 2 * 60 - 10},
         ExchangeCase{.name = "WrongFunctionNotRetried", .answers = {One(RtuFrame(1, RegistersPdu(4, {1})))},
                      .reply = trUnmatchedReply, .retries = 3, .timeoutMs = 150},

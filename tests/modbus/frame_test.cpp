@@ -135,8 +135,9 @@ TEST(Decode, AcceptsOnlyWholeFramesWithRightChecksum)
         TModbusBuffer raw(RawFrameCapacity(c.mode));
         EXPECT_EQ(DecodeFrame(c.mode, cmClient, c.wire.data(), static_cast<int>(c.wire.size()), raw),
                   c.rawSize > 0);
-        if (c.rawSize > 0)
+        if (c.rawSize > 0) {
             EXPECT_EQ(raw.Size(), c.rawSize);
+        }
     }
     // A request may be shorter than any reply.
     TModbusBuffer raw(256);
@@ -200,8 +201,9 @@ TEST(ReplyContent, ByteCountMustFitRequestAndFrame)
         SCOPED_TRACE(c.hex);
         TRegValues values;
         EXPECT_EQ(ReadHoldingRegistersReply(*Received(c.hex), tmRTU, c.count, values), c.values >= 0);
-        if (c.values >= 0)
+        if (c.values >= 0) {
             EXPECT_EQ(values.size(), static_cast<size_t>(c.values));
+        }
     }
 }
 

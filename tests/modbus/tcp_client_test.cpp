@@ -194,8 +194,9 @@ TEST(TcpReplyParse, JudgesTheWholeFrame)
         Words expected = c.values;
         expected.resize(16, 0xEEEE);  // nothing written beyond them
         EXPECT_EQ(values, expected);
-        if (c.kind != K::BadLength)
+        if (c.kind != K::BadLength) {
             EXPECT_EQ(r.FrameSize, 6u + (size_t{c.bytes[4]} << 8 | c.bytes[5]));
+        }
     }
     for (size_t n = 0; n < kHoldingReply.size(); ++n) {
         const std::vector<uint8_t> prefix(kHoldingReply.begin(), kHoldingReply.begin() + n);
@@ -497,8 +498,9 @@ TEST_P(TcpClientReply, IsJudgedAndTheNextExchangeWorks)
         EXPECT_TRUE(mismatches.empty());
     EXPECT_EQ(client.Connected(), c.connected);
 
-    if (c.settle)
+    if (c.settle) {
         ASSERT_TRUE(server->WaitForAnswers(1, 2000ms));
+    }
     client.SetTimeOut(2000);
     if (!c.connected) {
         EXPECT_TRUE(server->WaitForConnectionClosed(1, 2000ms));
