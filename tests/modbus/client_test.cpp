@@ -15,11 +15,35 @@ namespace {
 
 class ClientPath : public ::testing::TestWithParam<Path> {};
 
+std::string Words(const TRegValues& v)
+{
+    std::string s;
+    for (uint16_t w : v)
+        s += (s.empty() ? "" : " ") + std::to_string(w);
+    return s;
+}
+
+// What a result event reported, in a line.
+std::string Describe(const Result& r)
+{
+    std::string s;
+    switch (r.command) {
+    case 8: s = std::string(DiagnosticActionName(r.action)) + " " + std::to_string(r.diagResult); break;
+    case 17: s = std::to_string(r.count) + ": " + Hex(r.data); break;
+    default: s = std::to_string(r.start) + ": " + Words(r.values);
+    }
+    if (r.info.Reply == trExceptionReply)
+        s += " exception " + std::to_string(r.info.ExceptionCode) + " " + std::string(ServerExceptionName(r.info.ServerException));
+    return s;
+}
+
 }  // namespace
 
 INSTANTIATE_TEST_SUITE_P(Client, ClientPath, BothPaths(), [](const auto& info) { return PathName(info.param); });
 
-TEST_P(ClientPath, ArgumentsRejectedWithTheLibraryMessage)
+// Arguments are checked before anything is queued; transaction ids count from zero and are
+// shared by the clients of one connection.
+TEST_P(ClientPath, ArgumentsAndTransactionIds)
 {
     SerialHarness h(GetParam());
     h.connection.SetReceiveTimeout(20);  // nobody answers the accepted ones
@@ -27,6 +51,11 @@ TEST_P(ClientPath, ArgumentsRejectedWithTheLibraryMessage)
     EXPECT_EQ(ErrorOf([&] { loose.ReadHoldingRegisters(0, 1); }), "There is no active connection");
     EXPECT_EQ(ErrorOf([&] { h.client.ReportServerIdentification(); }), "There is no active connection");
     h.Open();
+    TModbusClient other;
+    other.SetConnection(&h.connection);
+    EXPECT_EQ(h.client.ReadHoldingRegisters(0, 1), 0u);
+    EXPECT_EQ(other.ReadHoldingRegisters(0, 1), 1u);
+    EXPECT_EQ(h.client.ReportServerIdentification(), 2u);
     const std::vector<uint16_t> v124(124, 0), v2(2, 0), none;
     const struct {
         std::function<void()> call;
@@ -45,119 +74,73 @@ TEST_P(ClientPath, ArgumentsRejectedWithTheLibraryMessage)
         EXPECT_EQ(ErrorOf(c.call), c.message);
 }
 
-TEST_P(ClientPath, IdsCountFromZeroAndAreSharedByClientsOfOneConnection)
-{
-    SerialHarness h(GetParam());
-    h.connection.SetReceiveTimeout(20);
-    h.Open();
-    TModbusClient other;
-    other.SetConnection(&h.connection);
-    EXPECT_EQ(h.client.ReadHoldingRegisters(0, 1), 0u);
-    EXPECT_EQ(other.ReadHoldingRegisters(0, 1), 1u);
-    EXPECT_EQ(h.client.ReportServerIdentification(), 2u);
-}
-
 struct WireCase {
     const char* name;
     TTransmissionMode mode;
     uint8_t address;
     std::function<void(TModbusClient&)> call;
-    std::string request;  // hex (RTU) or text (ASCII) the peer must see
-    std::string reply;    // what the peer answers, same notation, checksum included
+    Bytes request, reply;  // PDUs; the frames are built for the mode and the address
     TTransactionReply outcome;
-    std::function<void(const Result&)> check;
+    std::string reported;  // Describe() of the result
 };
 
 class ClientWire : public ::testing::TestWithParam<std::tuple<WireCase, Path>> {};
 
 TEST_P(ClientWire, RequestBytesAndReplyHandling)
 {
-    const auto& [c, path] = GetParam();
-    SerialHarness h(path, c.mode);
-    const Bytes reply = c.mode == tmRTU ? HexBytes(c.reply) : Ascii(c.reply);
-    ScriptedPeer peer(h.pty, Always(reply));
+    const WireCase& c = std::get<0>(GetParam());
+    SerialHarness h(std::get<1>(GetParam()), c.mode);
+    ScriptedPeer peer(h.pty, Always(SerialFrame(c.mode, c.address, c.reply)));
     h.Open();
     h.client.SetServerAddress(c.address);
     c.call(h.client);
     ASSERT_TRUE(h.WaitResults(1));
     const auto req = peer.Requests();
     ASSERT_EQ(req.size(), 1u);
-    EXPECT_EQ(Hex(req[0].bytes), Hex(c.mode == tmRTU ? HexBytes(c.request) : Ascii(c.request)));
+    EXPECT_EQ(Hex(req[0].bytes), Hex(SerialFrame(c.mode, c.address, c.request)));
     EXPECT_EQ(h.Last().info.Reply, c.outcome) << TransactionReplyName(h.Last().info.Reply);
     EXPECT_EQ(h.Last().info.Attempts, 1u);
-    if (c.check)
-        c.check(h.Last());
+    EXPECT_EQ(Describe(h.Last()), c.reported);
 }
+
+const auto kReadOne = [](TModbusClient& c) { c.ReadHoldingRegisters(0, 1); };
 
 INSTANTIATE_TEST_SUITE_P(
     Client, ClientWire,
     ::testing::Combine(::testing::Values(
-        WireCase{"ReadOne", tmRTU, 1, [](TModbusClient& c) { c.ReadHoldingRegisters(0, 1); },
-                 "01 03 00 00 00 01 84 0A", Hex(WithCrc(HexBytes("01 03 02 AB CD"))), trSuccess,
-                 [](const Result& r) { EXPECT_EQ(r.values, TRegValues{0xABCD}); }},
-        WireCase{"ReadOneAscii", tmASCII, 1, [](TModbusClient& c) { c.ReadHoldingRegisters(0, 1); },
-                 ":010300000001FB\r\n", ":010302ABCD82\r\n", trSuccess,
-                 [](const Result& r) { EXPECT_EQ(r.values, TRegValues{0xABCD}); }},
-        WireCase{"ReadCountTwoMore", tmRTU, 1, [](TModbusClient& c) { c.ReadHoldingRegisters(0, 1); },
-                 "01 03 00 00 00 01 84 0A", Hex(WithCrc(HexBytes("01 03 04 AB CD 00 00"))), trUnmatchedReply,
-                 [](const Result& r) { EXPECT_EQ(r.values, TRegValues{0}); }},
-        WireCase{"ReadCountLies", tmRTU, 1, [](TModbusClient& c) { c.ReadHoldingRegisters(0, 2); },
-                 Hex(WithCrc(HexBytes("01 03 00 00 00 02"))), Hex(WithCrc(HexBytes("01 03 04 AB CD"))),
-                 trUnmatchedReply, [](const Result& r) { EXPECT_EQ(r.values, (TRegValues{0, 0})); }},
+        WireCase{"ReadOne", tmRTU, 1, kReadOne, Pdu(3, {0, 1}), RegistersPdu(3, {0xABCD}), trSuccess, "0: 43981"},
+        WireCase{"ReadOneAscii", tmASCII, 1, kReadOne, Pdu(3, {0, 1}), RegistersPdu(3, {0xABCD}), trSuccess,
+                 "0: 43981"},
+        WireCase{"ReadCountTwoMore", tmRTU, 1, kReadOne, Pdu(3, {0, 1}), RegistersPdu(3, {0xABCD, 0}),
+                 trUnmatchedReply, "0: 0"},
+        WireCase{"ReadCountLies", tmRTU, 1, [](TModbusClient& c) { c.ReadHoldingRegisters(0, 2); }, Pdu(3, {0, 2}),
+                 {3, 4, 0xAB, 0xCD}, trUnmatchedReply, "0: 0 0"},
         WireCase{"DiagnosticsEcho", tmRTU, 70, [](TModbusClient& c) { c.Diagnostics(daReturnQueryData); },
-                 "46 08 00 00 A5 37 D5 FA", "46 08 00 00 A5 37 D5 FA", trSuccess,
-                 [](const Result& r) {
-                     EXPECT_EQ(r.action, daReturnQueryData);
-                     EXPECT_EQ(r.diagResult, 0);
-                 }},
+                 Pdu(8, {0, 0xA537}), Pdu(8, {0, 0xA537}), trSuccess, "daReturnQueryData 0"},
         WireCase{"DiagnosticsWrongEcho", tmRTU, 70, [](TModbusClient& c) { c.Diagnostics(daReturnQueryData); },
-                 "46 08 00 00 A5 37 D5 FA", Hex(WithCrc(HexBytes("46 08 00 00 A5 38"))), trUnmatchedReply, nullptr},
+                 Pdu(8, {0, 0xA537}), Pdu(8, {0, 0xA538}), trUnmatchedReply, "daReturnQueryData 0"},
         WireCase{"DiagnosticsValue", tmRTU, 1, [](TModbusClient& c) { c.Diagnostics(daReturnBusMessageCount); },
-                 Hex(WithCrc(HexBytes("01 08 00 0B 00 00"))), Hex(WithCrc(HexBytes("01 08 00 0B 01 2C"))), trSuccess,
-                 [](const Result& r) { EXPECT_EQ(r.diagResult, 300); }},
-        WireCase{"ReportId", tmRTU, 70, [](TModbusClient& c) { c.ReportServerIdentification(); },
-                 "46 11 F3 DC", Hex(WithCrc(HexBytes("46 11 04 56 4F FF 31"))), trSuccess,
-                 [](const Result& r) {
-                     EXPECT_EQ(r.count, 4);
-                     EXPECT_EQ(Hex(r.data), "56 4F FF 31");
-                 }},
-        WireCase{"ReportIdCountLies", tmRTU, 70, [](TModbusClient& c) { c.ReportServerIdentification(); },
-                 "46 11 F3 DC", Hex(WithCrc(HexBytes("46 11 FA 56 4F"))), trUnmatchedReply,
-                 [](const Result& r) {
-                     EXPECT_EQ(r.count, 2);
-                     EXPECT_EQ(Hex(r.data), "56 4F");
-                 }},
+                 Pdu(8, {0x0B, 0}), Pdu(8, {0x0B, 300}), trSuccess, "daReturnBusMessageCount 300"},
+        WireCase{"ReportId", tmRTU, 70, [](TModbusClient& c) { c.ReportServerIdentification(); }, Pdu(17),
+                 {0x11, 4, 0x56, 0x4F, 0xFF, 0x31}, trSuccess, "4: 56 4F FF 31"},
+        WireCase{"ReportIdCountLies", tmRTU, 70, [](TModbusClient& c) { c.ReportServerIdentification(); }, Pdu(17),
+                 {0x11, 0xFA, 0x56, 0x4F}, trUnmatchedReply, "2: 56 4F"},
         WireCase{"WriteSingle", tmRTU, 1, [](TModbusClient& c) { c.WriteSingleRegister(9115, 3); },
-                 Hex(WithCrc(HexBytes("01 06 23 9B 00 03"))), Hex(WithCrc(HexBytes("01 06 23 9B 00 03"))), trSuccess,
-                 [](const Result& r) {
-                     EXPECT_EQ(r.start, 9115);
-                     EXPECT_EQ(r.values, TRegValues{3});
-                 }},
+                 Pdu(6, {9115, 3}), Pdu(6, {9115, 3}), trSuccess, "9115: 3"},
         WireCase{"WriteSingleBadEcho", tmRTU, 1, [](TModbusClient& c) { c.WriteSingleRegister(9115, 3); },
-                 Hex(WithCrc(HexBytes("01 06 23 9B 00 03"))), Hex(WithCrc(HexBytes("01 06 23 9B 00 04"))),
-                 trUnmatchedReply, nullptr},
+                 Pdu(6, {9115, 3}), Pdu(6, {9115, 4}), trUnmatchedReply, "9115: 3"},
         WireCase{"WriteMultiple", tmRTU, 1,
                  [](TModbusClient& c) {
                      const uint16_t v[] = {1, 0x0203};
                      c.WriteMultipleRegisters(140, v);
                  },
-                 Hex(WithCrc(HexBytes("01 10 00 8C 00 02 04 00 01 02 03"))), Hex(WithCrc(HexBytes("01 10 00 8C 00 02"))),
-                 trSuccess, [](const Result& r) { EXPECT_EQ(r.values, (TRegValues{1, 0x0203})); }},
-        WireCase{"Exception2", tmRTU, 1, [](TModbusClient& c) { c.ReadHoldingRegisters(0, 1); },
-                 "01 03 00 00 00 01 84 0A", Hex(WithCrc(HexBytes("01 83 02"))), trExceptionReply,
-                 [](const Result& r) {
-                     EXPECT_EQ(r.info.ExceptionCode, 2);
-                     EXPECT_EQ(ServerExceptionName(r.info.ServerException), "seIllegalDataAddress");
-                 }},
-        WireCase{"Exception9", tmRTU, 1, [](TModbusClient& c) { c.ReadHoldingRegisters(0, 1); },
-                 "01 03 00 00 00 01 84 0A", Hex(WithCrc(HexBytes("01 83 09"))), trExceptionReply,
-                 [](const Result& r) {
-                     EXPECT_EQ(r.info.ExceptionCode, 9);
-                     EXPECT_EQ(r.info.ServerException, seUnknown);
-                 }},
-        WireCase{"ExceptionAscii", tmASCII, 1, [](TModbusClient& c) { c.ReadHoldingRegisters(0, 1); },
-                 ":010300000001FB\r\n", ":01830379\r\n", trExceptionReply,
-                 [](const Result& r) { EXPECT_EQ(r.info.ServerException, seIllegalDataValue); }}),
+                 WriteRegistersPdu(140, {1, 0x0203}), Pdu(16, {140, 2}), trSuccess, "140: 1 515"},
+        WireCase{"Exception2", tmRTU, 1, kReadOne, Pdu(3, {0, 1}), ExceptionPdu(3, 2), trExceptionReply,
+                 "0: 0 exception 2 seIllegalDataAddress"},
+        WireCase{"Exception9", tmRTU, 1, kReadOne, Pdu(3, {0, 1}), ExceptionPdu(3, 9), trExceptionReply,
+                 "0: 0 exception 9 seUnknown"},
+        WireCase{"ExceptionAscii", tmASCII, 1, kReadOne, Pdu(3, {0, 1}), ExceptionPdu(3, 3), trExceptionReply,
+                 "0: 0 exception 3 seIllegalDataValue"}),
         BothPaths()),
     [](const auto& info) { return CaseOnPath(info); });
 
@@ -167,7 +150,7 @@ TEST_P(ClientPath, TimeoutLimitCountsFramesWithoutUsableAnswer)
     h.connection.SetReceiveTimeout(60);
     std::atomic<bool> answer{false};
     ScriptedPeer peer(h.pty, [&](const Bytes&) {
-        return answer ? std::vector<Piece>{{WithCrc(HexBytes("01 03 02 00 01")), 0}} : std::vector<Piece>{};
+        return answer ? std::vector<Piece>{{RtuFrame(1, RegistersPdu(3, {1})), 0}} : std::vector<Piece>{};
     });
     h.client.SetMaxConsecutiveTimeouts(2);
     std::vector<std::string> order;
@@ -196,9 +179,7 @@ TEST_P(ClientPath, TimeoutLimitCountsFramesWithoutUsableAnswer)
 TEST(ClientAddress, ChangeDropsQueuedRequestsAndTheResultOnTheLine)
 {
     SerialHarness h;
-    ScriptedPeer peer(h.pty, [](const Bytes&) {
-        return std::vector<Piece>{{WithCrc(HexBytes("01 03 02 00 01")), 100}};
-    });
+    ScriptedPeer peer(h.pty, [](const Bytes&) { return std::vector<Piece>{{RtuFrame(1, RegistersPdu(3, {1})), 100}}; });
     h.Open();
     for (int i = 0; i < 5; ++i)
         h.client.ReadHoldingRegisters(0, 1);

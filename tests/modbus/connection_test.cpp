@@ -69,48 +69,51 @@ INSTANTIATE_TEST_SUITE_P(
                       SilentCase{tmASCII, 50, 19200, db8, psEven, sb1, 50, 0},
                       SilentCase{tmASCII, 5, 1200, db8, psEven, sb1, 16, 0}));
 
-TEST(ConnectionOpen, MissingPortRaisesAndStaysInactive)
+
+// Opening: the events around it, a missing or busy port, and a handle hooked from its owner.
+TEST(ConnectionOpen, EventsRefusalsAndHookedHandles)
 {
     EventQueue events;
-    TModbusConnection c(events);
+    TModbusConnection missing(events);
     std::vector<std::string> calls;
-    c.OnBeforeOpen = [&](TModbusConnection&) { calls.push_back("before"); };
-    c.OnAfterOpen = [&](TModbusConnection&) { calls.push_back("after"); };
-    c.SetPort("/dev/tarnwick-no-such-port");
+    missing.OnBeforeOpen = [&](TModbusConnection&) { calls.push_back("before"); };
+    missing.OnAfterOpen = [&](TModbusConnection&) { calls.push_back("after"); };
+    missing.SetPort("/dev/tarnwick-no-such-port");
     try {
-        c.Open();
-        FAIL() << "opened";
+        missing.Open();
+        ADD_FAILURE() << "opened";
     } catch (const EModbusError& e) {
         EXPECT_STREQ(e.what(), "Could not open serial port");
         EXPECT_NE(e.Reason().find("No such file or directory"), std::string::npos) << e.Reason();
     }
-    EXPECT_FALSE(c.Active());
+    EXPECT_FALSE(missing.Active());
     EXPECT_EQ(calls, std::vector<std::string>{"before"});
-}
 
-TEST(ConnectionOpen, ActiveFlagFollowsTheEvents)
-{
     SerialHarness h;
     std::vector<bool> seen;
     h.connection.OnAfterOpen = [&](TModbusConnection& c) { seen.push_back(c.Active()); };
     h.connection.OnAfterClose = [&](TModbusConnection& c) { seen.push_back(c.Active()); };
     h.Open();
     EXPECT_TRUE(h.connection.Active());
+    TModbusConnection second(events);
+    second.SetPort(h.pty.SlavePath());
+    EXPECT_EQ(ErrorOf([&] { second.Open(); }), "Could not open serial port");
     h.connection.Close();
     EXPECT_EQ(seen, (std::vector<bool>{false, true}));
+
+    const int fd = ::open(h.pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    h.connection.SetHookExistingPort(true);
+    h.connection.OnGetHookedPortHandle = [fd](TModbusConnection&, int& handle) { handle = fd; };
+    h.Open();
+    h.connection.Close();
+    EXPECT_NE(::fcntl(fd, F_GETFD), -1);  // left open for its owner
+    ::close(fd);
+    h.connection.OnGetHookedPortHandle = nullptr;
+    EXPECT_EQ(ErrorOf([&] { h.Open(); }), "Could not open serial port");
 }
 
-TEST(ConnectionOpen, SecondOpenerOfTheSamePortIsRefused)
-{
-    SerialHarness a;
-    a.Open();
-    EventQueue events;
-    TModbusConnection b(events);
-    b.SetPort(a.pty.SlavePath());
-    EXPECT_EQ(ErrorOf([&] { b.Open(); }), "Could not open serial port");
-}
-
-TEST(ConnectionProperties, InactiveOnlySettersRefuseWhileActive)
+TEST(ConnectionProperties, SettersOfAnOpenPort)
 {
     SerialHarness h;
     h.Open();
@@ -123,12 +126,8 @@ TEST(ConnectionProperties, InactiveOnlySettersRefuseWhileActive)
     EXPECT_EQ(ErrorOf([&] { h.connection.SetConnectionMode(cmServer); }), busy);
     EXPECT_EQ(ErrorOf([&] { h.connection.SetMaxRetries(0); }), "Value must be between 1 and 4294967295");
     EXPECT_EQ(h.connection.MaxRetries(), 1u);
-}
 
-TEST(ConnectionProperties, LineSettingsReprogramAnOpenPort)
-{
-    SerialHarness h;
-    h.Open();
+    // Line settings reprogram the open port.
     EXPECT_EQ(h.pty.SlaveBaud(), 19200u);
     h.connection.SetBaudRate(br9600);
     EXPECT_TRUE(h.connection.Active());
@@ -143,59 +142,34 @@ TEST(ConnectionProperties, LineSettingsReprogramAnOpenPort)
     EXPECT_EQ(h.connection.EffectiveSilentInterval(), 34u);  // 8O1 at 1200
 }
 
-struct LineCase {
-    const char* name;
-    TParityScheme parity;
-    TStopBits stop;
-    TFlowControl flow;
-};
-
-class ConnectionLine : public ::testing::TestWithParam<LineCase> {};
-
 // Bytes arrive as the line delivered them, also those with a parity or framing error: the
 // checksum decides. With input parity checking the kernel would hand over 0x00 instead.
-TEST_P(ConnectionLine, RawModeDeliversEveryByteAsRead)
+TEST(ConnectionLine, RawModeDeliversEveryByteAsRead)
 {
-    const LineCase& c = GetParam();
-    SerialHarness h;
-    h.connection.SetParity(c.parity);
-    h.connection.SetStopBits(c.stop);
-    h.connection.SetFlowControl(c.flow);
-    h.Open();
-    const termios t = h.pty.SlaveTermios();
-    EXPECT_EQ(t.c_iflag & (INPCK | IGNPAR | PARMRK | ISTRIP | IGNBRK | BRKINT | INLCR | IGNCR | ICRNL |
-                           IXON | IXOFF | IXANY),
-              0u);
-    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
-    EXPECT_EQ(t.c_oflag & OPOST, 0u);
-    EXPECT_EQ(t.c_cflag & (CREAD | CLOCAL), tcflag_t(CREAD | CLOCAL));
-    EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.stop == sb2);
-    EXPECT_EQ((t.c_cflag & CRTSCTS) != 0, c.flow == fcRtsCts);
-    EXPECT_EQ(t.c_cc[VMIN], 0);
-    EXPECT_EQ(t.c_cc[VTIME], 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Connection, ConnectionLine,
-                         ::testing::Values(LineCase{"Even", psEven, sb1, fcNone},
-                                           LineCase{"Odd", psOdd, sb2, fcRtsCts},
-                                           LineCase{"None", psNone, sb2, fcRtsToggle}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(ConnectionOpen, HookedHandleIsLeftOpenForItsOwner)
-{
-    SerialHarness h;
-    const int fd = ::open(h.pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(fd, 0);
-    h.connection.SetHookExistingPort(true);
-    h.connection.OnGetHookedPortHandle = [fd](TModbusConnection&, int& handle) { handle = fd; };
-    h.Open();
-    h.connection.Close();
-    EXPECT_NE(::fcntl(fd, F_GETFD), -1);
-    ::close(fd);
-
-    SerialHarness none;
-    none.connection.SetHookExistingPort(true);
-    EXPECT_EQ(ErrorOf([&] { none.Open(); }), "Could not open serial port");
+    const struct {
+        TParityScheme parity;
+        TStopBits stop;
+        TFlowControl flow;
+    } cases[] = {{psEven, sb1, fcNone}, {psOdd, sb2, fcRtsCts}, {psNone, sb2, fcRtsToggle}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.parity);
+        SerialHarness h;
+        h.connection.SetParity(c.parity);
+        h.connection.SetStopBits(c.stop);
+        h.connection.SetFlowControl(c.flow);
+        h.Open();
+        const termios t = h.pty.SlaveTermios();
+        EXPECT_EQ(t.c_iflag & (INPCK | IGNPAR | PARMRK | ISTRIP | IGNBRK | BRKINT | INLCR | IGNCR | ICRNL |
+                               IXON | IXOFF | IXANY),
+                  0u);
+        EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+        EXPECT_EQ(t.c_oflag & OPOST, 0u);
+        EXPECT_EQ(t.c_cflag & (CREAD | CLOCAL), tcflag_t(CREAD | CLOCAL));
+        EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.stop == sb2);
+        EXPECT_EQ((t.c_cflag & CRTSCTS) != 0, c.flow == fcRtsCts);
+        EXPECT_EQ(t.c_cc[VMIN], 0);
+        EXPECT_EQ(t.c_cc[VTIME], 0);
+    }
 }
 
 namespace {
@@ -204,8 +178,7 @@ class ConnectionPath : public ::testing::TestWithParam<Path> {};
 
 }  // namespace
 
-INSTANTIATE_TEST_SUITE_P(Connection, ConnectionPath, BothPaths(),
-                         [](const auto& info) { return PathName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Connection, ConnectionPath, BothPaths(), [](const auto& info) { return PathName(info.param); });
 
 TEST_P(ConnectionPath, AsciiIncompleteFrameEndsAtTheSilentIntervalAndIsInvalid)
 {
@@ -226,12 +199,7 @@ TEST_P(ConnectionPath, AsciiStrayBytesDoNotExtendTheWaitForAFrame)
 {
     SerialHarness h(GetParam(), tmASCII);
     h.connection.SetReceiveTimeout(300);
-    ScriptedPeer peer(h.pty, [](const Bytes&) {
-        std::vector<ScriptedPeer::Piece> noise;
-        for (int i = 0; i < 40; ++i)
-            noise.push_back({Ascii("?"), 20});
-        return noise;
-    });
+    ScriptedPeer peer(h.pty, [](const Bytes&) { return std::vector<ScriptedPeer::Piece>(40, {Ascii("?"), 20}); });
     h.Open();
     const auto t0 = Clock::now();
     h.client.ReadHoldingRegisters(0, 1);
@@ -240,94 +208,21 @@ TEST_P(ConnectionPath, AsciiStrayBytesDoNotExtendTheWaitForAFrame)
     EXPECT_LT(Clock::now() - t0, 700ms);
 }
 
-// Records what the connection does to the line, around a real pty port.
-class RecordingPort : public ISerialPort {
-public:
-    struct Event {
-        std::string what;
-        Clock::time_point at;
-    };
-    explicit RecordingPort(std::vector<Event>& log, std::mutex& m)
-        : real_(CreatePosixSerialPort()), log_(log), m_(m)
-    {
-    }
-    void Open(const std::string& n) override { real_->Open(n); }
-    void Hook(int fd) override { real_->Hook(fd); }
-    void Close() override { real_->Close(); }
-    bool IsOpen() const override { return real_->IsOpen(); }
-    bool Configure(const LineSettings& s) override { return real_->Configure(s); }
-    void Purge(bool i, bool o) override { real_->Purge(i, o); }
-    WaitResult WaitForData(int t) override { return real_->WaitForData(t); }
-    void Stop() override { real_->Stop(); }
-    int Read(uint8_t* b, int m) override { return real_->Read(b, m); }
-    bool Write(const uint8_t* b, int n, int t) override
-    {
-        Log("write");
-        return real_->Write(b, n, t);
-    }
-    int OutputQueued() override { return real_->OutputQueued(); }
-    void SetRTS(bool on) override
-    {
-        Log(on ? "rts on" : "rts off");
-        real_->SetRTS(on);
-    }
-    void SetDTR(bool on) override { real_->SetDTR(on); }
-
-private:
-    void Log(const char* what)
-    {
-        std::lock_guard l(m_);
-        log_.push_back({what, Clock::now()});
-    }
-    std::unique_ptr<ISerialPort> real_;
-    std::vector<Event>& log_;
-    std::mutex& m_;
-};
-
-TEST_P(ConnectionPath, RtsToggleRaisesBeforeSendingAndDropsAfterTheHoldDelay)
-{
-    std::vector<RecordingPort::Event> log;
-    std::mutex m;
-    SerialHarness h(GetParam(), tmRTU, [&] { return std::make_unique<RecordingPort>(log, m); });
-    h.connection.SetFlowControl(fcRtsToggle);
-    h.connection.SetRTSHoldDelay(5);
-    ScriptedPeer peer(h.pty, Always(WithCrc(HexBytes("01 03 02 00 01"))));
-    h.Open();
-    h.client.ReadHoldingRegisters(0, 1);
-    ASSERT_TRUE(h.WaitResults(1));
-    std::lock_guard l(m);
-    std::vector<std::string> what;
-    for (const auto& e : log)
-        what.push_back(e.what);
-    ASSERT_EQ(what, (std::vector<std::string>{"rts on", "write", "rts off"}));
-    // The request's 8 bytes take 4.6 ms at 19200 baud 8E1; the hold delay follows.
-    EXPECT_GE(log[2].at - log[1].at, 9600us);
-}
-
-TEST(ConnectionPorts, EnvironmentAddsVirtualPortsAfterTheDevices)
-{
-    ::setenv("TARNWICK_SERIAL_PORTS", "/tmp/a:/dev/pts/9", 1);
-    std::vector<std::string> list{"stale"};
-    EnumerateSerialPorts(list);
-    ::unsetenv("TARNWICK_SERIAL_PORTS");
-    ASSERT_GE(list.size(), 2u);
-    EXPECT_EQ(list[list.size() - 2], "/tmp/a");
-    EXPECT_EQ(list.back(), "/dev/pts/9");
-    EXPECT_EQ(std::count(list.begin(), list.end(), "stale"), 0);
-}
-
-// A transmitter held by CTS: the driver accepts the bytes and keeps them queued until the output
-// is purged. (A pty cannot stall: its queue reads empty and its drain returns at once.) The line
+// A real pty port that logs what the connection does to the line. With `stalled` it plays a
+// transmitter held by CTS: the driver accepts the bytes and keeps them queued until the output
+// is purged (a pty cannot stall: its queue reads empty and its drain returns at once). The log
 // outlives the port, which the connection destroys when it closes.
-struct StalledLine {
+struct LineLog {
+    bool stalled = false;
     std::mutex m;
     std::condition_variable cv;
+    std::vector<std::pair<std::string, Clock::time_point>> events;
     int queued = 0, writes = 0, purgedWhileQueued = 0;
 };
 
-class StalledPort : public ISerialPort {
+class InstrumentedPort : public ISerialPort {
 public:
-    explicit StalledPort(StalledLine& line) : real_(CreatePosixSerialPort()), line_(line) {}
+    explicit InstrumentedPort(LineLog& log) : real_(CreatePosixSerialPort()), log_(log) {}
     void Open(const std::string& n) override { real_->Open(n); }
     void Hook(int fd) override { real_->Hook(fd); }
     void Close() override { real_->Close(); }
@@ -336,43 +231,74 @@ public:
     void Purge(bool i, bool o) override
     {
         real_->Purge(i, o);
-        if (!o)
-            return;
-        std::lock_guard l(line_.m);
-        if (line_.queued > 0)
-            ++line_.purgedWhileQueued;
-        line_.queued = 0;
+        std::lock_guard l(log_.m);
+        if (o && log_.queued > 0)
+            ++log_.purgedWhileQueued;
+        if (o)
+            log_.queued = 0;
     }
     WaitResult WaitForData(int t) override { return real_->WaitForData(t); }
     void Stop() override { real_->Stop(); }
     int Read(uint8_t* b, int n) override { return real_->Read(b, n); }
-    bool Write(const uint8_t*, int n, int) override
+    bool Write(const uint8_t* b, int n, int t) override
     {
-        std::lock_guard l(line_.m);
-        line_.queued += n;
-        ++line_.writes;
-        line_.cv.notify_all();
-        return true;
+        {
+            std::lock_guard l(log_.m);
+            log_.events.emplace_back("write", Clock::now());
+            ++log_.writes;
+            if (log_.stalled)
+                log_.queued += n;
+        }
+        log_.cv.notify_all();
+        return log_.stalled || real_->Write(b, n, t);
     }
     int OutputQueued() override
     {
-        std::lock_guard l(line_.m);
-        return line_.queued;
+        std::lock_guard l(log_.m);
+        return log_.stalled ? log_.queued : real_->OutputQueued();
     }
-    void SetRTS(bool on) override { real_->SetRTS(on); }
+    void SetRTS(bool on) override
+    {
+        {
+            std::lock_guard l(log_.m);
+            log_.events.emplace_back(on ? "rts on" : "rts off", Clock::now());
+        }
+        real_->SetRTS(on);
+    }
     void SetDTR(bool on) override { real_->SetDTR(on); }
 
 private:
     std::unique_ptr<ISerialPort> real_;
-    StalledLine& line_;
+    LineLog& log_;
 };
+
+TEST_P(ConnectionPath, RtsToggleRaisesBeforeSendingAndDropsAfterTheHoldDelay)
+{
+    LineLog log;
+    SerialHarness h(GetParam(), tmRTU, [&] { return std::make_unique<InstrumentedPort>(log); });
+    h.connection.SetFlowControl(fcRtsToggle);
+    h.connection.SetRTSHoldDelay(5);
+    ScriptedPeer peer(h.pty, Always(RtuFrame(1, RegistersPdu(3, {1}))));
+    h.Open();
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(1));
+    EXPECT_EQ(h.Last().info.Reply, trSuccess);
+    std::lock_guard l(log.m);
+    std::vector<std::string> what;
+    for (const auto& e : log.events)
+        what.push_back(e.first);
+    ASSERT_EQ(what, (std::vector<std::string>{"rts on", "write", "rts off"}));
+    // The request's 8 bytes take 4.6 ms at 19200 baud 8E1; the hold delay follows.
+    EXPECT_GE(log.events[2].second - log.events[1].second, 9600us);
+}
 
 TEST_P(ConnectionPath, StalledTransmitterFailsTheSendWithinSendTimeoutAndCloseReturns)
 {
-    StalledLine line;
-    SerialHarness h(GetParam(), tmRTU, [&] { return std::make_unique<StalledPort>(line); });
+    LineLog line;
+    line.stalled = true;
+    SerialHarness h(GetParam(), tmRTU, [&] { return std::make_unique<InstrumentedPort>(line); });
     h.connection.SetSendTimeout(200);
-    ScriptedPeer peer(h.pty, Always(WithCrc(HexBytes("01 03 02 00 01"))));
+    ScriptedPeer peer(h.pty, Always(RtuFrame(1, RegistersPdu(3, {1}))));
     h.Open();
     const auto t0 = Clock::now();
     h.client.ReadHoldingRegisters(0, 1);

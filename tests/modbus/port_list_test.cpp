@@ -1,10 +1,12 @@
 // The port list from a fake sysfs and /dev tree laid out as the kernel and udev lay out real
 // adapters, followed by the virtual ports of the environment; and finding a stored setting in it.
 #include "FakeSysfs.h"
+#include "ModbusConnection.h"
 #include "SerialPortList.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -93,6 +95,14 @@ TEST_F(PortList, MissingTreesGiveOnlyTheVirtualPorts)
     const auto ports = ListSerialPorts({"/nonexistent/sys", "/nonexistent/dev"});
     ASSERT_EQ(ports.size(), 2u);
     EXPECT_EQ(ports[0].path, "/tmp/tarnwick-virtual-a");
+
+    // The list of names from the real trees: the devices, then the virtual ports; nothing stale.
+    std::vector<std::string> list{"stale"};
+    EnumerateSerialPorts(list);
+    ASSERT_GE(list.size(), 2u);
+    EXPECT_EQ(list[list.size() - 2], "/tmp/tarnwick-virtual-a");
+    EXPECT_EQ(list.back(), "/dev/pts/97");
+    EXPECT_EQ(std::count(list.begin(), list.end(), "stale"), 0);
 }
 
 }  // namespace

@@ -42,6 +42,8 @@ public:
     pid_t Pid() const { return pid_; }
     // Next line of standard output, without its end; nothing at the deadline or the end of output.
     std::optional<std::string> ReadLine(std::chrono::milliseconds timeout);
+    // Standard output until the child closes it or the deadline passes.
+    std::string ReadToEnd(std::chrono::milliseconds timeout);
     // Sends the signal, waits up to the timeout (then SIGKILL), reaps; returns the exit code, or
     // -1 when it ended by a signal.
     int Stop(int signal = 15, std::chrono::milliseconds timeout = std::chrono::seconds(5));
@@ -52,8 +54,9 @@ public:
     const std::string& Stderr() const { return stderr_; }
 
 private:
-    int Reap(std::chrono::milliseconds timeout);
-    void DrainStderr(int waitMs);
+    bool Fill(int waitMs);  // false at the deadline or the end of standard output
+    bool DrainStderr(int waitMs);  // false when nothing came
+    void CloseStderr();
 
     pid_t pid_ = -1;
     int out_ = -1;

@@ -1,6 +1,5 @@
 #include "PtyPair.h"
 
-#include "ModbusBuffer.h"
 #include "SerialPort.h"
 
 #include <cerrno>
@@ -14,63 +13,6 @@
 #include <unistd.h>
 
 namespace testing_support {
-
-Bytes HexBytes(std::string_view hex)
-{
-    Bytes out;
-    int nibbles = 0;
-    uint8_t cur = 0;
-    for (char c : hex) {
-        int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else continue;
-        cur = static_cast<uint8_t>((cur << 4) | v);
-        if (++nibbles == 2) {
-            out.push_back(cur);
-            nibbles = 0;
-            cur = 0;
-        }
-    }
-    return out;
-}
-
-std::string Hex(const Bytes& b)
-{
-    static const char* digits = "0123456789ABCDEF";
-    std::string s;
-    for (size_t i = 0; i < b.size(); ++i) {
-        if (i)
-            s += ' ';
-        s += digits[b[i] >> 4];
-        s += digits[b[i] & 15];
-    }
-    return s;
-}
-
-Bytes Ascii(std::string_view text)
-{
-    return Bytes(text.begin(), text.end());
-}
-
-Bytes WithCrc(Bytes frame)
-{
-    const uint16_t crc = modbus::Crc16(frame.data(), frame.size());
-    frame.push_back(static_cast<uint8_t>(crc));
-    frame.push_back(static_cast<uint8_t>(crc >> 8));
-    return frame;
-}
-
-std::string AsciiFrame(Bytes raw)
-{
-    raw.push_back(modbus::Lrc(raw.data(), raw.size()));
-    std::string text = ":";
-    for (char c : Hex(raw))
-        if (c != ' ')
-            text += c;
-    return text + "\r\n";
-}
 
 PtyPair::PtyPair()
 {
@@ -92,8 +34,6 @@ PtyPair::PtyPair()
 PtyPair::~PtyPair()
 {
     CloseMaster();
-    if (slave_ >= 0)
-        ::close(slave_);
 }
 
 void PtyPair::CloseMaster()

@@ -3,26 +3,17 @@
 // A real pseudo-terminal pair: the code under test opens the slave path as its serial port; the
 // test (or a ScriptedPeer) plays the device on the master side.
 
+#include "Frames.h"
+
 #include <chrono>
-#include <cstdint>
 #include <functional>
 #include <mutex>
-#include <string>
-#include <string_view>
 #include <termios.h>
 #include <thread>
-#include <vector>
 
 namespace testing_support {
 
-using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
-
-Bytes HexBytes(std::string_view hex);  // "01 03 00 00" -> bytes
-std::string Hex(const Bytes& b);       // bytes -> "01 03 00 00"
-Bytes Ascii(std::string_view text);
-Bytes WithCrc(Bytes frame);            // appends the RTU CRC, low byte first
-std::string AsciiFrame(Bytes raw);     // ':' + hex of the bytes and their LRC + CR LF
 
 class PtyPair {
 public:

@@ -1,5 +1,7 @@
 #include "ScriptedTcpServer.h"
 
+#include "TcpPeers.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -15,16 +17,6 @@
 
 namespace tcptest {
 
-namespace {
-
-[[noreturn]] void Fail(const char* what)
-{
-    throw std::runtime_error(std::string("ScriptedTcpServer: ") + what + ": " +
-                             std::strerror(errno));
-}
-
-}  // namespace
-
 std::vector<Step> SendInPieces(const Bytes& bytes, const std::vector<size_t>& cuts,
                                std::chrono::milliseconds gap)
 {
@@ -39,58 +31,16 @@ std::vector<Step> SendInPieces(const Bytes& bytes, const std::vector<size_t>& cu
     return steps;
 }
 
-Bytes Frame(uint16_t transactionID, uint8_t unitID, const Bytes& pdu)
-{
-    const size_t length = pdu.size() + 1;
-    Bytes b = {static_cast<uint8_t>(transactionID >> 8), static_cast<uint8_t>(transactionID),
-               0, 0, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), unitID};
-    b.insert(b.end(), pdu.begin(), pdu.end());
-    return b;
-}
-
-Bytes Answer(const Request& r, const Bytes& pdu)
-{
-    return Frame(r.TransactionID(), r.UnitID(), pdu);
-}
-
-Bytes RegistersPdu(uint8_t function, const std::vector<uint16_t>& words)
-{
-    Bytes pdu = {function, static_cast<uint8_t>(2 * words.size())};
-    for (uint16_t w : words) {
-        pdu.push_back(static_cast<uint8_t>(w >> 8));
-        pdu.push_back(static_cast<uint8_t>(w));
-    }
-    return pdu;
-}
-
-Bytes Concat(const Bytes& a, const Bytes& b)
-{
-    Bytes out = a;
-    out.insert(out.end(), b.begin(), b.end());
-    return out;
-}
-
 ScriptedTcpServer::ScriptedTcpServer(Script onRequest, AcceptScript onAccept)
     : onRequest_(std::move(onRequest)), onAccept_(std::move(onAccept))
 {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0)
-        Fail("socket");
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listenFd_, 8) != 0 ||
-        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        ::close(listenFd_);
-        Fail("listen");
-    }
-    port_ = ntohs(addr.sin_port);
+    listenFd_ = LoopbackSocket(port_);
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC);
-    if (wakeFd_ < 0) {
+    if (::listen(listenFd_, 8) != 0 || wakeFd_ < 0) {
         ::close(listenFd_);
-        Fail("eventfd");
+        if (wakeFd_ >= 0)
+            ::close(wakeFd_);
+        throw std::runtime_error(std::string("ScriptedTcpServer: ") + std::strerror(errno));
     }
     thread_ = std::thread([this] { Run(); });
 }
@@ -116,23 +66,25 @@ int ScriptedTcpServer::Connections() const
     return connections_;
 }
 
-bool ScriptedTcpServer::WaitForRequests(size_t n, std::chrono::milliseconds timeout) const
+bool ScriptedTcpServer::WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) const
 {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= n; });
+    return changed_.wait_for(lock, timeout, done);
+}
+
+bool ScriptedTcpServer::WaitForRequests(size_t n, std::chrono::milliseconds timeout) const
+{
+    return WaitFor([&] { return requests_.size() >= n; }, timeout);
 }
 
 bool ScriptedTcpServer::WaitForAnswers(size_t n, std::chrono::milliseconds timeout) const
 {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return answers_ >= n; });
+    return WaitFor([&] { return answers_ >= n; }, timeout);
 }
 
-bool ScriptedTcpServer::WaitForConnectionClosed(int connection,
-                                                std::chrono::milliseconds timeout) const
+bool ScriptedTcpServer::WaitForConnectionClosed(int connection, std::chrono::milliseconds timeout) const
 {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return closedConnections_ >= connection; });
+    return WaitFor([&] { return closedConnections_ >= connection; }, timeout);
 }
 
 bool ScriptedTcpServer::Sleep(std::chrono::milliseconds ms)

@@ -4,17 +4,19 @@
 // the test's script says: whole frames, frames cut into segments, foreign frames first, silence,
 // or a closed connection. It records every request it receives.
 
+#include "Frames.h"
+
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 namespace tcptest {
 
-using Bytes = std::vector<uint8_t>;
+using testing_support::Bytes;
+using testing_support::Concat;
+using testing_support::RegistersPdu;
 
 struct Request {
     int connection = 0;  // 1 for the first connection accepted, 2 for the next, ...
@@ -43,13 +45,15 @@ inline Step ResetConnection() { return {Step::kReset, {}, {}}; }
 std::vector<Step> SendInPieces(const Bytes& bytes, const std::vector<size_t>& cuts,
                                std::chrono::milliseconds gap = std::chrono::milliseconds(5));
 
-// An MBAP frame: the length field counts the unit id and the PDU.
-Bytes Frame(uint16_t transactionID, uint8_t unitID, const Bytes& pdu);
+inline Bytes Frame(uint16_t transactionID, uint8_t unitID, const Bytes& pdu)
+{
+    return testing_support::MbapFrame(transactionID, unitID, pdu);
+}
 // The answer to `r` with the given PDU: its transaction and unit id.
-Bytes Answer(const Request& r, const Bytes& pdu);
-// A read reply's PDU: function, byte count, the words high byte first.
-Bytes RegistersPdu(uint8_t function, const std::vector<uint16_t>& words);
-Bytes Concat(const Bytes& a, const Bytes& b);
+inline Bytes Answer(const Request& r, const Bytes& pdu)
+{
+    return Frame(r.TransactionID(), r.UnitID(), pdu);
+}
 
 class ScriptedTcpServer {
 public:
@@ -77,6 +81,7 @@ private:
     // False when the connection has ended (closed by a step, by the client, or on stop).
     bool Perform(int fd, const std::vector<Step>& steps);
     bool Sleep(std::chrono::milliseconds ms);  // false when stopping
+    bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) const;
 
     Script onRequest_;
     AcceptScript onAccept_;

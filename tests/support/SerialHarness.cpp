@@ -1,5 +1,7 @@
 #include "SerialHarness.h"
 
+#include <tuple>
+
 namespace testing_support {
 
 using namespace modbus;
@@ -12,48 +14,28 @@ SerialHarness::SerialHarness(TTransmissionMode mode, TModbusConnection::PortFact
     client.SetConnection(&connection);
     events.OnException = [this](const std::string& m) { exceptions.push_back(m); };
 
-    auto record = [this](const TTransactionInfo& info) -> Result& {
-        results.push_back({});
-        results.back().info = info;
-        results.back().at = Clock::now();
-        return results.back();
+    // Each result event adds a Result with what it reported.
+    auto record = [this](uint8_t command, const TTransactionInfo& info, uint16_t start, uint16_t count,
+                         const TRegValues& values) -> Result& {
+        Result& r = results.emplace_back();
+        std::tie(r.info, r.command, r.start, r.count, r.values) = std::tie(info, command, start, count, values);
+        r.at = Clock::now();
+        return r;
     };
-    client.OnHoldingRegistersRead = [record](TModbusClient&, const TTransactionInfo& i,
-                                             uint16_t start, uint16_t count, const TRegValues& v) {
-        Result& r = record(i);
-        r.command = 3;
-        r.start = start;
-        r.count = count;
-        r.values = v;
-    };
-    client.OnSingleRegisterWrite = [record](TModbusClient&, const TTransactionInfo& i,
-                                            uint16_t reg, uint16_t value) {
-        Result& r = record(i);
-        r.command = 6;
-        r.start = reg;
-        r.values = {value};
-    };
-    client.OnMultipleRegistersWrite = [record](TModbusClient&, const TTransactionInfo& i,
-                                               uint16_t start, uint16_t count, const TRegValues& v) {
-        Result& r = record(i);
-        r.command = 16;
-        r.start = start;
-        r.count = count;
-        r.values = v;
-    };
-    client.OnDiagnostics = [record](TModbusClient&, const TTransactionInfo& i, TDiagnosticAction a,
-                                    uint16_t result) {
-        Result& r = record(i);
-        r.command = 8;
+    client.OnHoldingRegistersRead = [record](TModbusClient&, const TTransactionInfo& i, uint16_t start,
+                                             uint16_t count, const TRegValues& v) { record(3, i, start, count, v); };
+    client.OnSingleRegisterWrite = [record](TModbusClient&, const TTransactionInfo& i, uint16_t reg,
+                                            uint16_t value) { record(6, i, reg, 0, {value}); };
+    client.OnMultipleRegistersWrite = [record](TModbusClient&, const TTransactionInfo& i, uint16_t start,
+                                               uint16_t count, const TRegValues& v) { record(16, i, start, count, v); };
+    client.OnDiagnostics = [record](TModbusClient&, const TTransactionInfo& i, TDiagnosticAction a, uint16_t result) {
+        Result& r = record(8, i, 0, 0, {});
         r.action = a;
         r.diagResult = result;
     };
-    client.OnServerIdentificationReport = [record](TModbusClient&, const TTransactionInfo& i,
-                                                   int count, const TServerIdentificationData& d) {
-        Result& r = record(i);
-        r.command = 17;
-        r.count = static_cast<uint16_t>(count);
-        r.data = d;
+    client.OnServerIdentificationReport = [record](TModbusClient&, const TTransactionInfo& i, int count,
+                                                   const TServerIdentificationData& d) {
+        record(17, i, 0, static_cast<uint16_t>(count), {}).data = d;
     };
     client.OnConsecutiveTimeoutLimitExceed = [this](TModbusClient&) { ++limitExceeded; };
     connection.SetOnFrameSend([this](TModbusConnection&, const TFrameData& d) { sentFrames.push_back(d); });

@@ -13,10 +13,7 @@
 
 namespace tcptest {
 
-namespace {
-
-// A loopback TCP socket bound to an ephemeral port; returns the port.
-int BoundSocket(uint16_t& port)
+int LoopbackSocket(uint16_t& port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
@@ -34,11 +31,9 @@ int BoundSocket(uint16_t& port)
     return fd;
 }
 
-}  // namespace
-
 RefusingPort::RefusingPort()
 {
-    fd_ = BoundSocket(port_);
+    fd_ = LoopbackSocket(port_);
 }
 
 RefusingPort::~RefusingPort()
@@ -48,7 +43,7 @@ RefusingPort::~RefusingPort()
 
 FullBacklogListener::FullBacklogListener()
 {
-    listenFd_ = BoundSocket(port_);
+    listenFd_ = LoopbackSocket(port_);
     if (::listen(listenFd_, 0) != 0)
         return;
     sockaddr_in addr{};

@@ -6,6 +6,9 @@
 
 namespace tcptest {
 
+// A loopback TCP socket bound to an ephemeral port, which it stores in `port`.
+int LoopbackSocket(uint16_t& port);
+
 // A loopback port that refuses connections: bound but not listening, so that no other socket
 // can take the port while this object lives.
 class RefusingPort {
