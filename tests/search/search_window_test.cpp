@@ -32,6 +32,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 namespace {
 
@@ -181,6 +182,16 @@ TEST_F(SearchWindow, StartsWithItsChoicesAndHiddenResultsAndEndsAtOnceWithoutPor
     Search();
     EXPECT_EQ(MessageTexts(), std::vector<QString>({"|Search completed - No VORTAN found !"}));
     ExpectIdle();
+    // A device without identification is another device, and no meter is found.
+    Sim noid(Device("address=3,noid"));
+    Offer({noid.Pty()});
+    Narrow(noid.Pty(), 3, "19200", "Even");
+    Search();
+    EXPECT_EQ(Rows("StringGrid_oth_dev"),
+              std::vector<QStringList>({{QString::fromStdString(noid.Pty()), "3", "19200", "Even"}}));
+    EXPECT_EQ(Rows("StringGrid_flx_dev"), std::vector<QStringList>({{"", "", "", ""}}));
+    EXPECT_EQ(MessageTexts(), std::vector<QString>(2, "|Search completed - No VORTAN found !"));
+    EXPECT_FALSE(ReportButtonsShown());
 }
 
 TEST_F(SearchWindow, FamilyMeterAndForeignDeviceOnTwoPorts)
@@ -232,19 +243,6 @@ TEST_F(SearchWindow, FixedAddressTriesEveryBaudAndParityInOrderAndSilenceCostsTh
         EXPECT_GE(seen[i + 1].tMs - seen[i].tMs, 490) << i;
         EXPECT_LT(seen[i + 1].tMs - seen[i].tMs, 900) << i;
     }
-}
-
-TEST_F(SearchWindow, DeviceWithoutIdentificationIsAnOtherDevice)
-{
-    Sim noid(Device("address=3,noid"));
-    Offer({noid.Pty()});
-    Narrow(noid.Pty(), 3, "19200", "Even");
-    Search();
-    EXPECT_EQ(Rows("StringGrid_oth_dev"),
-              std::vector<QStringList>({{QString::fromStdString(noid.Pty()), "3", "19200", "Even"}}));
-    EXPECT_EQ(Rows("StringGrid_flx_dev"), std::vector<QStringList>({{"", "", "", ""}}));
-    EXPECT_EQ(MessageTexts(), std::vector<QString>({"|Search completed - No VORTAN found !"}));
-    EXPECT_FALSE(ReportButtonsShown());
 }
 
 TEST_F(SearchWindow, StopEndsTheWalkWithoutAMessage)
@@ -345,10 +343,7 @@ TEST_F(SearchWindow, ApplyRefusesWithoutSelectionAndTheReportIsSavedWithCrLfAndP
         expected += line + "\r\n";
     windowtest::TempConfig dir;
     auto read = [](const std::filesystem::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
+        return (std::stringstream() << std::ifstream(p, std::ios::binary).rdbuf()).str();
     };
     const auto base = dir.Dir() / "devices";
     const auto existing = dir.Dir() / "old.txt";
@@ -425,15 +420,10 @@ TEST(SearchFromMainWindow, ApplyCopiesTheSettingsAndConnectReachesTheMeter)
     EXPECT_EQ(w.dialogs.shown.back().answer, QDialog::Accepted);
     EXPECT_EQ(w.Find<QSpinBox>("SpEd_slave_adr")->value(), 9);
     const auto& c = w.Form().Connection();
-    EXPECT_EQ(c.Port(), meter.Pty());
-    EXPECT_EQ(c.BaudRate(), modbus::br9600);
-    EXPECT_EQ(c.Parity(), modbus::psNone);
-    EXPECT_EQ(c.FlowControl(), modbus::fcNone);
-    EXPECT_EQ(c.TransmissionMode(), modbus::tmRTU);
-    EXPECT_EQ(c.DataBits(), modbus::db8);
-    EXPECT_EQ(c.StopBits(), modbus::sb1);
-    EXPECT_FALSE(c.RTSEnabled());
-    EXPECT_FALSE(c.DTREnabled());
+    EXPECT_EQ(std::tuple(c.Port(), c.BaudRate(), c.Parity(), c.FlowControl(), c.TransmissionMode(), c.DataBits(),
+                         c.StopBits(), c.RTSEnabled(), c.DTREnabled()),
+              std::tuple(meter.Pty(), modbus::br9600, modbus::psNone, modbus::fcNone, modbus::tmRTU, modbus::db8,
+                         modbus::sb1, false, false));
     w.Click("Bt_dis_connect");
     EXPECT_TRUE(w.WaitFor([&] { return w.Form().IsConnected(); }));
 }
