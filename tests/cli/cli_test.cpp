@@ -69,59 +69,55 @@ json OnlyLine(const std::string& out)
     return json::parse(out.substr(0, out.find('\n')));
 }
 
-}  // namespace
-
-struct OpCase {
-    const char* name;
-    bool ascii;
-    std::vector<std::string> command;
-    std::string wire;  // request as the device saw it: hex (RTU) or text (ASCII)
-    std::function<void(const json&)> check;
-};
-
-class CliOperation : public ::testing::TestWithParam<OpCase> {};
-
-TEST_P(CliOperation, SendsTheRequestAndPrintsTheResult)
+// Runs tarnwick-cli with `args` (and "--json"), expects `exit` and returns its one line.
+json RunJson(std::vector<std::string> args, int exit = 0)
 {
-    const OpCase& c = GetParam();
-    PtyPair pty;
-    ScriptedPeer peer(pty, c.ascii ? AsciiDevice() : RtuDevice());
-    std::vector<std::string> argv{Cli(), "--port", pty.SlavePath(), "--json"};
-    if (c.ascii)
-        argv.push_back("--ascii");
-    argv.insert(argv.end(), c.command.begin(), c.command.end());
-    const RunResult r = RunProgram(argv);
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    const auto req = peer.Requests();
-    ASSERT_EQ(req.size(), 1u);
-    EXPECT_EQ(Hex(req[0].bytes), Hex(c.ascii ? Ascii(c.wire) : HexBytes(c.wire)));
-    const json j = OnlyLine(r.out);
-    EXPECT_EQ(j["status"], "trSuccess");
-    EXPECT_EQ(j["attempts"], 1);
-    EXPECT_TRUE(j["exception"].is_null());
-    EXPECT_TRUE(j["elapsed_ms"].is_number());
-    c.check(j);
+    args.insert(args.begin(), {Cli(), "--json"});
+    const RunResult r = RunProgram(args);
+    EXPECT_EQ(r.exitCode, exit) << r.err;
+    return OnlyLine(r.out);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cli, CliOperation,
-    ::testing::Values(
-        OpCase{"ReadRtu", false, {"read", "0", "1"}, "01 03 00 00 00 01 84 0A",
-               [](const json& j) { EXPECT_EQ(j["values"], json::array({0})); }},
-        OpCase{"ReadHexStartAscii", true, {"read", "0x3E8", "2"}, ":0103" "03E80002" "0F\r\n",
-               [](const json& j) { EXPECT_EQ(j["values"], json::array({1000, 1001})); }},
-        OpCase{"WriteOneIsFunction6", false, {"write", "9115", "3"}, "01 06 23 9B 00 03 B3 A0",
-               [](const json& j) { EXPECT_EQ(j["op"], "write"); }},
-        OpCase{"WriteSeveralIsFunction16", false, {"write", "140", "1", "-1"},
-               Hex(WithCrc(HexBytes("01 10 00 8C 00 02 04 00 01 FF FF"))),
-               [](const json& j) { EXPECT_EQ(j["values"], json::array({1, 65535})); }},
-        OpCase{"WriteMultipleAscii", true, {"write-multiple", "20", "1"}, ":011000140001020001D7\r\n",
-               [](const json& j) { EXPECT_EQ(j["op"], "write-multiple"); }},
-        OpCase{"Diag", false, {"diag"}, "01 08 00 00 A5 37 DA 8D",
-               [](const json& j) { EXPECT_EQ(j["op"], "diag"); }},
-        OpCase{"IdAscii", true, {"id"}, ":0111EE\r\n",
-               [](const json& j) { EXPECT_EQ(j["data_hex"], "564F5254414EFF"); }}),
-    [](const auto& info) { return std::string(info.param.name); });
+}  // namespace
+
+// Each operation on a fresh device: the request as the device saw it (hex for RTU, text for
+// ASCII) and one field of the answer.
+TEST(CliOperation, SendsTheRequestAndPrintsTheResult)
+{
+    const struct {
+        bool ascii;
+        std::vector<std::string> command;
+        std::string wire, key;
+        json value;
+    } rows[] = {
+        {false, {"read", "0", "1"}, "01 03 00 00 00 01 84 0A", "values", json::array({0})},
+        {true, {"read", "0x3E8", "2"}, ":0103" "03E80002" "0F\r\n", "values", json::array({1000, 1001})},
+        {false, {"write", "9115", "3"}, "01 06 23 9B 00 03 B3 A0", "op", "write"},
+        {false, {"write", "140", "1", "-1"}, Hex(WithCrc(HexBytes("01 10 00 8C 00 02 04 00 01 FF FF"))), "values",
+         json::array({1, 65535})},
+        {true, {"write-multiple", "20", "1"}, ":011000140001020001D7\r\n", "op", "write-multiple"},
+        {false, {"diag"}, "01 08 00 00 A5 37 DA 8D", "op", "diag"},
+        {true, {"id"}, ":0111EE\r\n", "data_hex", "564F5254414EFF"},
+    };
+    for (const auto& c : rows) {
+        SCOPED_TRACE(c.wire);
+        PtyPair pty;
+        ScriptedPeer peer(pty, c.ascii ? AsciiDevice() : RtuDevice());
+        std::vector<std::string> args{"--port", pty.SlavePath()};
+        if (c.ascii)
+            args.push_back("--ascii");
+        args.insert(args.end(), c.command.begin(), c.command.end());
+        const json j = RunJson(args);
+        const auto req = peer.Requests();
+        ASSERT_EQ(req.size(), 1u);
+        EXPECT_EQ(Hex(req[0].bytes), Hex(c.ascii ? Ascii(c.wire) : HexBytes(c.wire)));
+        EXPECT_EQ(j["status"], "trSuccess");
+        EXPECT_EQ(j["attempts"], 1);
+        EXPECT_TRUE(j["exception"].is_null());
+        EXPECT_TRUE(j["elapsed_ms"].is_number());
+        EXPECT_EQ(j[c.key], c.value);
+    }
+}
 
 TEST(CliOutcome, FailuresExitOneWithTheirStatus)
 {
@@ -131,18 +127,13 @@ TEST(CliOutcome, FailuresExitOneWithTheirStatus)
             return std::vector<Piece>{};
         return std::vector<Piece>{{WithCrc(HexBytes("01 83 02")), 0}};
     });
-    RunResult r = RunProgram({Cli(), "--port", pty.SlavePath(), "--json", "read", "7", "2"});
-    EXPECT_EQ(r.exitCode, 1);
-    json j = OnlyLine(r.out);
+    json j = RunJson({"--port", pty.SlavePath(), "read", "7", "2"}, 1);
     EXPECT_EQ(j["status"], "trExceptionReply");
     EXPECT_EQ(j["exception"], "seIllegalDataAddress");
     EXPECT_EQ(j["exception_code"], 2);
     EXPECT_TRUE(j["values"].is_null()) << j;  // no register was read
 
-    r = RunProgram({Cli(), "--port", pty.SlavePath(), "--json", "--retries", "2", "--receive-timeout", "100",
-             "write", "1", "1"});
-    EXPECT_EQ(r.exitCode, 1);
-    j = OnlyLine(r.out);
+    j = RunJson({"--port", pty.SlavePath(), "--retries", "2", "--receive-timeout", "100", "write", "1", "1"}, 1);
     EXPECT_EQ(j["status"], "trNoReply");
     EXPECT_EQ(j["attempts"], 2);
     EXPECT_EQ(j["values"], json::array({1}));  // a write names the values it tried to write
@@ -209,54 +200,39 @@ TEST(CliPorts, ListsPortsAsLinesOrJsonObjects)
         EXPECT_TRUE(o["path"].is_string() && o.contains("manufacturer") && o.contains("serial")) << o;
 }
 
-struct UsageCase {
-    const char* name;
-    std::vector<std::string> args;
-    std::string message;
-};
-
-class CliUsage : public ::testing::TestWithParam<UsageCase> {};
-
-TEST_P(CliUsage, ExitsTwoWithAClearMessage)
+TEST(CliUsage, ExitsTwoWithAClearMessage)
 {
-    const UsageCase& c = GetParam();
     PtyPair pty;
-    std::vector<std::string> argv{Cli()};
-    for (const auto& a : c.args)
-        argv.push_back(a == "PTY" ? pty.SlavePath() : a);
-    const RunResult r = RunProgram(argv);
-    EXPECT_EQ(r.exitCode, 2) << r.out;
-    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } rows[] = {
+        {{"--port", "PTY", "read", "0", "0"}, "Register count must be between 1 and 125"},
+        {{"--port", "PTY", "read", "0", "126"}, "Register count must be between 1 and 125"},
+        {{"--port", "PTY", "read", "65500", "100"}, "Starting register index is invalid (65500)"},
+        {{"--port", "PTY", "write-multiple", "0", "124 VALUES"}, "Register count must be between 1 and 123"},
+        {{"--port", "PTY", "write", "5", "12a"}, "'12a' is not a number"},
+        {{"--port", "PTY", "write", "5", "70000"}, "'70000' is not a number"},
+        {{"read", "0", "1"}, "--port or --tcp"},
+        {{"--port", "PTY", "--tcp", "127.0.0.1", "id"}, "excludes"},
+        {{"--port", "PTY", "--parity", "mark", "id"}, "parity"},
+        {{"--port", "/dev/tarnwick-none", "id"}, "Could not open serial port: /dev/tarnwick-none: No such file or directory"},
+        {{"--tcp", "127.0.0.1:notaport", "id"}, "is not HOST or HOST:PORT"},
+        {{"--tcp", "127.0.0.1:1", "id"}, "Socket Error # 111"},
+        {{"--tcp", "127.0.0.1:1", "diag"}, "has no function 8"}};
+    for (const auto& c : rows) {
+        std::vector<std::string> argv{Cli()};
+        for (const auto& a : c.args)
+            if (a == "124 VALUES")
+                for (int i = 1; i <= 124; ++i)
+                    argv.push_back(std::to_string(i));
+            else
+                argv.push_back(a == "PTY" ? pty.SlavePath() : a);
+        const RunResult r = RunProgram(argv);
+        EXPECT_EQ(r.exitCode, 2) << r.out;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cli, CliUsage,
-    ::testing::Values(
-        UsageCase{"CountZero", {"--port", "PTY", "read", "0", "0"}, "Register count must be between 1 and 125"},
-        UsageCase{"CountTooLarge", {"--port", "PTY", "read", "0", "126"}, "Register count must be between 1 and 125"},
-        UsageCase{"RangePastEnd", {"--port", "PTY", "read", "65500", "100"}, "Starting register index is invalid (65500)"},
-        UsageCase{"TooManyToWrite", {"--port", "PTY", "write-multiple", "0", "1", "2", "3", "4", "5", "6", "7", "8", "9",
-                                     "10", "11", "12", "13", "14", "15", "16", "17", "18", "19", "20", "21", "22", "23",
-                                     "24", "25", "26", "27", "28", "29", "30", "31", "32", "33", "34", "35", "36", "37",
-                                     "38", "39", "40", "41", "42", "43", "44", "45", "46", "47", "48", "49", "50", "51",
-                                     "52", "53", "54", "55", "56", "57", "58", "59", "60", "61", "62", "63", "64", "65",
-                                     "66", "67", "68", "69", "70", "71", "72", "73", "74", "75", "76", "77", "78", "79",
-                                     "80", "81", "82", "83", "84", "85", "86", "87", "88", "89", "90", "91", "92", "93",
-                                     "94", "95", "96", "97", "98", "99", "100", "101", "102", "103", "104", "105", "106",
-                                     "107", "108", "109", "110", "111", "112", "113", "114", "115", "116", "117", "118",
-                                     "119", "120", "121", "122", "123", "124"},
-                  "Register count must be between 1 and 123"},
-        UsageCase{"NotANumber", {"--port", "PTY", "write", "5", "12a"}, "'12a' is not a number"},
-        UsageCase{"ValueTooLarge", {"--port", "PTY", "write", "5", "70000"}, "'70000' is not a number"},
-        UsageCase{"NoPort", {"read", "0", "1"}, "--port or --tcp"},
-        UsageCase{"BothTransports", {"--port", "PTY", "--tcp", "127.0.0.1", "id"}, "excludes"},
-        UsageCase{"BadParity", {"--port", "PTY", "--parity", "mark", "id"}, "parity"},
-        UsageCase{"MissingPort", {"--port", "/dev/tarnwick-none", "id"},
-                  "Could not open serial port: /dev/tarnwick-none: No such file or directory"},
-        UsageCase{"BadTcpAddress", {"--tcp", "127.0.0.1:notaport", "id"}, "is not HOST or HOST:PORT"},
-        UsageCase{"TcpRefused", {"--tcp", "127.0.0.1:1", "id"}, "Socket Error # 111"},
-        UsageCase{"TcpHasNoDiagnostics", {"--tcp", "127.0.0.1:1", "diag"}, "has no function 8"}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CliTcp, OperationsOverLoopbackUseWireRegisterNumbersAndTheUnitId)
 {
@@ -270,31 +246,23 @@ TEST(CliTcp, OperationsOverLoopbackUseWireRegisterNumbersAndTheUnitId)
     });
     const std::string where = "127.0.0.1:" + std::to_string(server.Port());
 
-    RunResult r = RunProgram({Cli(), "--tcp", where, "--address", "7", "--json", "read", "1000", "2"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(OnlyLine(r.out)["values"], json::array({1000, 1001}));
+    EXPECT_EQ(RunJson({"--tcp", where, "--address", "7", "read", "1000", "2"})["values"], json::array({1000, 1001}));
     auto req = server.Requests();
     ASSERT_EQ(req.size(), 1u);
     EXPECT_EQ(Hex(req[0].bytes), "00 01 00 00 00 06 07 03 03 E8 00 02");
 
-    r = RunProgram({Cli(), "--tcp", where, "--json", "id"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
     // Words of two bytes each, up to the first zero word: the odd seventh byte is dropped.
-    EXPECT_EQ(OnlyLine(r.out)["data_hex"], "564F5254414E");
-
-    r = RunProgram({Cli(), "--tcp", where, "--json", "read", "99", "1"});
-    EXPECT_EQ(r.exitCode, 1);
-    const json j = OnlyLine(r.out);
+    EXPECT_EQ(RunJson({"--tcp", where, "id"})["data_hex"], "564F5254414E");
+    const json j = RunJson({"--tcp", where, "read", "99", "1"}, 1);
     EXPECT_EQ(j["status"], "trExceptionReply");
     EXPECT_EQ(j["exception_code"], 2);
     EXPECT_TRUE(j["values"].is_null()) << j;
 
-    r = RunProgram({Cli(), "--tcp", where, "--json", "write", "9115", "3"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
+    RunJson({"--tcp", where, "write", "9115", "3"});
     EXPECT_EQ(Hex(server.Requests().back().bytes).substr(18), "01 06 23 9B 00 03");
 
     // --trace: the whole ADU each way, on standard error.
-    r = RunProgram({Cli(), "--tcp", where, "--address", "7", "--trace", "read", "1000", "2"});
+    const RunResult r = RunProgram({Cli(), "--tcp", where, "--address", "7", "--trace", "read", "1000", "2"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("  TX  00 01 00 00 00 06 07 03 03 E8 00 02  unit 7 tid 1 fc3 1000+2"), std::string::npos)
         << r.err;
@@ -332,10 +300,8 @@ TEST(CliFrameEnd, SilenceModeWaitsTheSilentIntervalAfterTheReply)
     ScriptedPeer peer(pty, RtuDevice());
     // 400 characters at 19200 baud: 209 ms of silence end a frame.
     auto elapsed = [&](const char* mode) {
-        const RunResult r = RunProgram({Cli(), "--port", pty.SlavePath(), "--json", "--silent-interval", "400",
-                                        "--frame-end", mode, "read", "0", "1"});
-        EXPECT_EQ(r.exitCode, 0) << r.err;
-        return OnlyLine(r.out)["elapsed_ms"].get<double>();
+        return RunJson({"--port", pty.SlavePath(), "--silent-interval", "400", "--frame-end", mode, "read", "0", "1"})
+            ["elapsed_ms"].get<double>();
     };
     EXPECT_GE(elapsed("silence"), 200.0);
     EXPECT_LT(elapsed("length"), 150.0);
@@ -352,22 +318,14 @@ TEST(CliTcp, ReadsWritesAndIdentifiesAgainstAnIndependentServer)
     ASSERT_EQ(line->rfind("PORT ", 0), 0u) << *line;
     const std::string where = "127.0.0.1:" + line->substr(5);
 
-    RunResult r = RunProgram({Cli(), "--tcp", where, "--json", "read", "10", "3"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(OnlyLine(r.out)["values"], json::array({0x100A, 0x100B, 0x100C}));
+    EXPECT_EQ(RunJson({"--tcp", where, "read", "10", "3"})["values"], json::array({0x100A, 0x100B, 0x100C}));
 
-    r = RunProgram({Cli(), "--tcp", where, "--json", "write", "20", "7", "8"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    r = RunProgram({Cli(), "--tcp", where, "--json", "read", "20", "2"});
-    EXPECT_EQ(OnlyLine(r.out)["values"], json::array({7, 8}));
+    RunJson({"--tcp", where, "write", "20", "7", "8"});
+    EXPECT_EQ(RunJson({"--tcp", where, "read", "20", "2"})["values"], json::array({7, 8}));
 
-    r = RunProgram({Cli(), "--tcp", where, "--json", "id"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(OnlyLine(r.out)["data_hex"].get<std::string>().substr(0, 32), "5441524E5749434B2D494E5445524F50");
+    EXPECT_EQ(RunJson({"--tcp", where, "id"})["data_hex"].get<std::string>().substr(0, 32), "5441524E5749434B2D494E5445524F50");
 
-    r = RunProgram({Cli(), "--tcp", where, "--json", "read", "5000", "1"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(OnlyLine(r.out)["exception"], "seIllegalDataAddress");
+    EXPECT_EQ(RunJson({"--tcp", where, "read", "5000", "1"}, 1)["exception"], "seIllegalDataAddress");
 }
 
 TEST(CliMeasure, DecodesTheBlockOfAQuantityAgainstTheSimulator)
@@ -393,59 +351,49 @@ TEST(CliMeasure, DecodesTheBlockOfAQuantityAgainstTheSimulator)
     r = RunProgram({Cli(), "--port", port, "measure", "C", "0"});  // channel C is never set
     EXPECT_NE(r.out.find("Temperature Fluid, channel C: Never set"), std::string::npos) << r.out;
 
-    r = RunProgram({Cli(), "--port", port, "measure", "Q", "7"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("'Q' is not one of A, B, C, D, Z, Y"), std::string::npos);
-    r = RunProgram({Cli(), "--port", port, "measure", "A", "46"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("neither a quantity name nor a position from 0 to 45"), std::string::npos);
+    for (auto [channel, position, message] :
+         {std::tuple{"Q", "7", "'Q' is not one of A, B, C, D, Z, Y"},
+          {"A", "46", "neither a quantity name nor a position from 0 to 45"}}) {
+        r = RunProgram({Cli(), "--port", port, "measure", channel, position});
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    }
     EXPECT_EQ(sim.Stop(), 0);
 }
 
-struct RunScriptCase {
-    const char* name;
-    bool windowTarget;  // Qt was found: the build has the window
-    std::string targets;
-};
-
-class CliRunScript : public ::testing::TestWithParam<RunScriptCase> {};
-
 // scripts/run builds only what it runs, not the tests. A stand-in cmake records the calls and
 // fails the build step, so the script stops before it starts anything.
-TEST_P(CliRunScript, BuildsOnlyTheProgramsItRuns)
+// Qt found or not: the build has the window or not.
+TEST(CliRunScript, BuildsOnlyTheProgramsItRuns)
 {
-    const RunScriptCase& c = GetParam();
-    namespace fs = std::filesystem;
-    std::string dir = (fs::temp_directory_path() / "tarnwick-run-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-    const fs::path bin = fs::path(dir) / "bin", log = fs::path(dir) / "cmake.log";
-    fs::create_directory(bin);
-    std::ofstream(bin / "cmake") << "#!/bin/sh\n"
-                                    "echo \"$*\" >>'" << log.string() << "'\n"
-                                    "case \"$*\" in\n"
-                                    "  *'--target help') echo 'vortan-sim: phony'; "
-                                 << (c.windowTarget ? "echo 'tarnwick: phony'; " : "")
-                                 << "echo 'tarnwick-cli: phony' ;;\n"
-                                    "  *--build*) exit 3 ;;\n"
-                                    "esac\n";
-    fs::permissions(bin / "cmake", fs::perms::owner_all);
-    const RunResult r = RunProgram({"/usr/bin/env", "PATH=" + bin.string() + ":" + std::getenv("PATH"),
-                                    "TARNWICK_SKIP_SETUP=1", "TARNWICK_BUILD_DIR=" + dir + "/build", "bash",
-                                    SourcePath("scripts/run")});
-    EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
-    std::ifstream in(log);
-    std::vector<std::string> builds;
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("--build", 0) == 0 && line.find("--target help") == std::string::npos)
-            builds.push_back(line);
-    ASSERT_EQ(builds.size(), 1u);
-    const std::string& b = builds[0];
-    EXPECT_EQ(b.substr(b.find("--target")), "--target " + c.targets) << b;
-    fs::remove_all(dir);
+    for (auto [windowTarget, targets] :
+         {std::pair{true, "vortan-sim tarnwick-cli tarnwick"}, {false, "vortan-sim tarnwick-cli"}}) {
+        namespace fs = std::filesystem;
+        std::string dir = (fs::temp_directory_path() / "tarnwick-run-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+        const fs::path bin = fs::path(dir) / "bin", log = fs::path(dir) / "cmake.log";
+        fs::create_directory(bin);
+        std::ofstream(bin / "cmake") << "#!/bin/sh\n"
+                                        "echo \"$*\" >>'" << log.string() << "'\n"
+                                        "case \"$*\" in\n"
+                                        "  *'--target help') echo 'vortan-sim: phony'; "
+                                     << (windowTarget ? "echo 'tarnwick: phony'; " : "")
+                                     << "echo 'tarnwick-cli: phony' ;;\n"
+                                        "  *--build*) exit 3 ;;\n"
+                                        "esac\n";
+        fs::permissions(bin / "cmake", fs::perms::owner_all);
+        const RunResult r = RunProgram({"/usr/bin/env", "PATH=" + bin.string() + ":" + std::getenv("PATH"),
+                                        "TARNWICK_SKIP_SETUP=1", "TARNWICK_BUILD_DIR=" + dir + "/build", "bash",
+                                        SourcePath("scripts/run")});
+        EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
+        std::ifstream in(log);
+        std::vector<std::string> builds;
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind("--build", 0) == 0 && line.find("--target help") == std::string::npos)
+                builds.push_back(line);
+        ASSERT_EQ(builds.size(), 1u);
+        const std::string& b = builds[0];
+        EXPECT_EQ(b.substr(b.find("--target")), "--target " + std::string(targets)) << b;
+        fs::remove_all(dir);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cli, CliRunScript,
-    ::testing::Values(RunScriptCase{"WithTheWindow", true, "vortan-sim tarnwick-cli tarnwick"},
-                      RunScriptCase{"WithoutQt", false, "vortan-sim tarnwick-cli"}),
-    [](const auto& info) { return std::string(info.param.name); });

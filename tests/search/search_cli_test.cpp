@@ -25,7 +25,7 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-TEST(SearchCli, PrintsOneLinePerDevice)
+TEST(SearchCli, PrintsOneLinePerDeviceAndNothingFoundAndBusyPortHaveTheirExitCodes)
 {
     simtest::SimProcess meter({"--pty", "--device", "address=4,baud=9600"});
     simtest::SimProcess other({"--pty", "--device", "address=4,id=ACME FLOW 2000"});
@@ -54,12 +54,7 @@ TEST(SearchCli, PrintsOneLinePerDevice)
     EXPECT_EQ(device["baud"], 9600);
     EXPECT_EQ(device["parity"], "None");
     EXPECT_EQ(device["vortan"], true);
-}
 
-TEST(SearchCli, NothingFoundAndBusyPortHaveTheirExitCodes)
-{
-    simtest::SimProcess meter({"--pty", "--device", "address=4"});
-    const std::string cli = testing_support::BuildPath("cli/tarnwick-cli");
     const auto none = RunProgram({cli, "search", "--port", meter.PtyPath(), "--address", "5", "--quick"});
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_EQ(none.out, "");

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -61,14 +62,10 @@ TEST(SearchWalk, ChoicesNarrowTheWalk)
 
 TEST(SearchWalk, ProgressIsTheRoundedSumOfSteps)
 {
-    EXPECT_EQ(ProgressPosition(0, 0), 0);  // no port: no division by zero
-    EXPECT_EQ(ProgressPosition(5, 0), 0);
-    EXPECT_EQ(ProgressPosition(1, 6), 17);
-    EXPECT_EQ(ProgressPosition(3, 6), 50);
-    EXPECT_EQ(ProgressPosition(6, 6), 100);
-    EXPECT_EQ(ProgressPosition(14, 2964), 0);   // 0.47
-    EXPECT_EQ(ProgressPosition(15, 2964), 1);   // 0.506
-    EXPECT_EQ(ProgressPosition(2964, 2964), 100);
+    // {step, of, position}; no port: no division by zero; 14 and 15 of 2964: 0.47 and 0.506
+    for (auto [step, of, position] : {std::array{0, 0, 0}, {5, 0, 0}, {1, 6, 17}, {3, 6, 50}, {6, 6, 100},
+                                      {14, 2964, 0}, {15, 2964, 1}, {2964, 2964, 100}})
+        EXPECT_EQ(ProgressPosition(step, of), position) << step << "/" << of;
 }
 
 TEST(SearchWalk, QuickTimeoutIsWireTimePlusMarginWithAFloor)
@@ -119,8 +116,6 @@ TEST(SearchReport, RowsAre57CharactersWithTheirPadding)
             EXPECT_EQ(std::string(c.row).size(), 57u);
         }
     }
-    for (const char* fixed : {ReportTitle, ReportRule, ReportVortanBox, ReportOtherBox, ReportHeader})
-        EXPECT_EQ(std::string(fixed).size(), 57u) << fixed;
 }
 
 const std::vector<TVortan_Device> TwoMeters = {{"A", 1, modbus::br9600, "9600", psNone, "None"},
@@ -129,14 +124,15 @@ const std::vector<TOther_Device> OneOther = {{"A", 17, "19200", "Even"}};
 
 TEST(SearchReport, SavedAndPrintedLayouts)
 {
-    const std::string rule = ReportRule;
-    const std::vector<std::string> saved = SavedReportLines(TwoMeters, OneOther);
+    const std::string rule(57, '-'), header = "| Slave-Addr | BaudRate | Parity | DataBits | StopBits  |";
     const std::vector<std::string> expected = {
-        ReportTitle, "", "", rule, ReportVortanBox, rule, ReportHeader, rule,
-        ReportRow(1, "9600", "None"), rule, ReportRow(247, "19200", "Odd"), rule, "", "", "", "",
-        rule, ReportOtherBox, rule, ReportHeader, rule, ReportRow(17, "19200", "Even"), rule};
-    EXPECT_EQ(saved, expected);
-
+        "                  FOUND MODBUS DEVICES                   ", "", "", rule,
+        "|                    VORTAN Devices                     |", rule, header, rule,
+        "|     1      |   9600   |  None  |    8     |     1     |", rule,
+        "|   247      |  19200   |   Odd  |    8     |     1     |", rule, "", "", "", "", rule,
+        "|                     Other Devices                     |", rule, header, rule,
+        "|    17      |  19200   |  Even  |    8     |     1     |", rule};
+    EXPECT_EQ(SavedReportLines(TwoMeters, OneOther), expected);
     const auto noOther = SavedReportLines(TwoMeters, {});
     EXPECT_EQ(noOther.size(), expected.size() - 2);
     EXPECT_EQ(noOther.back(), rule);
@@ -160,22 +156,16 @@ TEST(SearchReport, SavedAndPrintedLayouts)
 
 TEST(SearchReport, FileNameGetsTxtOnlyWhenItLacksIt)
 {
-    EXPECT_EQ(ReportFileName("/tmp/x"), "/tmp/x.txt");
-    EXPECT_EQ(ReportFileName("/tmp/x.txt"), "/tmp/x.txt");
-    EXPECT_EQ(ReportFileName("/tmp/x.TXT"), "/tmp/x.TXT");
-    EXPECT_EQ(ReportFileName("/tmp/x.txt.txt"), "/tmp/x.txt.txt");
-    EXPECT_EQ(ReportFileName("/tmp/x.text"), "/tmp/x.text.txt");
-    EXPECT_EQ(ReportFileName("txt"), "txt.txt");
+    for (auto [in, out] : {std::pair{"/tmp/x", "/tmp/x.txt"}, {"/tmp/x.txt", "/tmp/x.txt"}, {"/tmp/x.TXT", "/tmp/x.TXT"},
+                           {"/tmp/x.txt.txt", "/tmp/x.txt.txt"}, {"/tmp/x.text", "/tmp/x.text.txt"}, {"txt", "txt.txt"}})
+        EXPECT_EQ(ReportFileName(in), out);
 }
 
 TEST(SearchReport, FileHasCrLfAndErrorsAreReported)
 {
     const auto path = std::filesystem::temp_directory_path() / ("tarnwick-report-" + std::to_string(getpid()) + ".txt");
     ASSERT_EQ(WriteReportFile(path.string(), {"a", "", "b"}), "");
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    EXPECT_EQ(s.str(), "a\r\n\r\nb\r\n");
+    EXPECT_EQ((std::stringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str(), "a\r\n\r\nb\r\n");
     std::filesystem::remove(path);
 
     EXPECT_NE(WriteReportFile("/nonexistent-dir/x.txt", {"a"}), "");

@@ -21,33 +21,30 @@ Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 namespace {
 
-Bytes ReadFd(int fd, size_t count, std::chrono::milliseconds timeout)
+// The one read loop of both links: until `count` bytes or the deadline. `wait(ms)` is true when
+// data can be read; `get` reads some and is negative when the link has ended.
+template <typename Wait, typename Get>
+Bytes ReadUntil(size_t count, std::chrono::milliseconds timeout, Wait wait, Get get)
 {
     Bytes out;
     const auto deadline = Clock::now() + timeout;
     while (out.size() < count) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd p{fd, POLLIN, 0};
-        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
-            break;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         uint8_t buf[512];
-        const ssize_t n = read(fd, buf, std::min(sizeof buf, count - out.size()));
-        if (n <= 0)
+        if (left.count() <= 0 || !wait(static_cast<int>(left.count())))
+            break;
+        const int n = get(buf, std::min(sizeof buf, count - out.size()));
+        if (n < 0)
             break;
         out.insert(out.end(), buf, buf + n);
     }
     return out;
 }
 
-void WriteFd(int fd, const Bytes& bytes)
+bool PollIn(int fd, int ms)
 {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0)
-            throw std::runtime_error("write failed");
-        done += static_cast<size_t>(n);
-    }
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, ms) > 0;
 }
 
 }  // namespace
@@ -78,19 +75,9 @@ void RawSerial::Write(const Bytes& bytes)
 
 Bytes RawSerial::Read(size_t count, std::chrono::milliseconds timeout)
 {
-    Bytes out;
-    const auto deadline = Clock::now() + timeout;
-    while (out.size() < count) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0 || port_->WaitForData(static_cast<int>(left.count())) != modbus::WaitResult::Data)
-            break;
-        uint8_t buf[512];
-        const int n = port_->Read(buf, static_cast<int>(std::min(sizeof buf, count - out.size())));
-        if (n < 0)
-            break;
-        out.insert(out.end(), buf, buf + n);
-    }
-    return out;
+    return ReadUntil(
+        count, timeout, [&](int ms) { return port_->WaitForData(ms) == modbus::WaitResult::Data; },
+        [&](uint8_t* buf, size_t n) { return port_->Read(buf, static_cast<int>(n)); });
 }
 
 Bytes RawSerial::ReadUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout)
@@ -124,11 +111,24 @@ RawTcp::RawTcp(uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 
 
 RawTcp::~RawTcp() { close(fd_); }
 
-void RawTcp::Write(const Bytes& bytes) { WriteFd(fd_, bytes); }
+void RawTcp::Write(const Bytes& bytes)
+{
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n <= 0)
+            throw std::runtime_error("write failed");
+        done += static_cast<size_t>(n);
+    }
+}
 
 Bytes RawTcp::Read(size_t count, std::chrono::milliseconds timeout)
 {
-    return ReadFd(fd_, count, timeout);
+    return ReadUntil(
+        count, timeout, [&](int ms) { return PollIn(fd_, ms); },
+        [&](uint8_t* buf, size_t n) {
+            const ssize_t got = read(fd_, buf, n);
+            return got > 0 ? static_cast<int>(got) : -1;  // 0: the peer closed
+        });
 }
 
 Bytes RawTcp::ReadFrame(std::chrono::milliseconds timeout)
@@ -147,9 +147,8 @@ bool RawTcp::WaitClosed(std::chrono::milliseconds timeout)
 {
     const auto deadline = Clock::now() + timeout;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd p{fd_, POLLIN, 0};
-        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || !PollIn(fd_, static_cast<int>(left.count())))
             return false;
         uint8_t b;
         const ssize_t n = read(fd_, &b, 1);

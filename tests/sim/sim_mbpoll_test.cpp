@@ -10,26 +10,18 @@
 #include <bit>
 #include <map>
 #include <regex>
-#include <sstream>
-
 
 namespace {
 
 using namespace simtest;
 
-bool HaveMbpoll() { return access("/usr/bin/mbpoll", X_OK) == 0; }
-
-// Runs mbpoll to its end (killed by pid after 10 s) and returns what it printed.
-std::string RunMbpoll(std::vector<std::string> args)
+// Runs mbpoll to its end (killed by pid after 10 s); its "[1113]: \t1" lines as register
+// (numbered from 1, as mbpoll does) -> value.
+std::map<int, int> Mbpoll(std::vector<std::string> args, std::string& text)
 {
     args.insert(args.begin(), "/usr/bin/mbpoll");
     const testing_support::RunResult r = testing_support::RunProgram(args, std::chrono::seconds(10));
-    return r.out + r.err;
-}
-
-// "[1113]: \t1" lines -> register (as mbpoll numbers it) -> value.
-std::map<int, int> Registers(const std::string& text)
-{
+    text = r.out + r.err;
     std::map<int, int> regs;
     const std::regex line(R"(\[(\d+)\]:\s+(-?\d+))");
     for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it)
@@ -37,63 +29,41 @@ std::map<int, int> Registers(const std::string& text)
     return regs;
 }
 
-void CheckVolumeFlowBlock(const std::map<int, int>& regs, const std::string& text)
+TEST(MbpollTest, ReadsTheBlockAndHeartbeatOverTcpAndThePtyAndNothingAtTheWrongSpeed)
 {
-    // mbpoll counts from 1: its 1113 is register 1112, channel A's "Volume Flow" block.
-    ASSERT_EQ(regs.size(), 16u) << text;
-    EXPECT_EQ(regs.at(1113), 1);  // status valid
-    const auto word = [&](int r) { return static_cast<uint32_t>(regs.at(r) & 0xFFFF); };
-    const float unscaled = std::bit_cast<float>(word(1114) | word(1115) << 16);
-    const float scaled = std::bit_cast<float>(word(1117) | word(1118) << 16);
-    EXPECT_GT(unscaled, 0.01f) << text;
-    EXPECT_LT(unscaled, 0.02f) << text;
-    EXPECT_EQ(regs.at(1116), 0);  // m3/h
-    EXPECT_NEAR(scaled, unscaled * 3600.0f, 1e-2f);
-    EXPECT_EQ(word(1119), 0x336Du);  // "m3"
-}
-
-TEST(MbpollTest, ReadsTheBlockAndHeartbeatOverTcp)
-{
-    if (!HaveMbpoll())
+    if (access("/usr/bin/mbpoll", X_OK) != 0)
         GTEST_SKIP() << "mbpoll is not installed (scripts/setup installs it)";
-    SimProcess sim({"--tcp", "0"});
-    const std::string port = std::to_string(sim.TcpPort());
-    const std::string block = RunMbpoll({"-m", "tcp", "-a", "1", "-r", "1113", "-c", "16", "-t", "4",
-                                         "-1", "-p", port, "127.0.0.1"});
-    CheckVolumeFlowBlock(Registers(block), block);
-
-    const std::string beat = RunMbpoll({"-m", "tcp", "-a", "1", "-r", "2", "-c", "1", "-t", "4",
-                                        "-1", "-p", port, "127.0.0.1"});
-    const auto regs = Registers(beat);
-    ASSERT_EQ(regs.count(2), 1u) << beat;
-    EXPECT_GE(regs.at(2), 0);
-    EXPECT_LT(regs.at(2), 60);  // seconds since the simulator started
-}
-
-TEST(MbpollTest, ReadsTheBlockAndHeartbeatOverThePty)
-{
-    if (!HaveMbpoll())
-        GTEST_SKIP() << "mbpoll is not installed (scripts/setup installs it)";
-    SimProcess sim({"--pty"});
-    const std::string block = RunMbpoll({"-m", "rtu", "-a", "1", "-b", "19200", "-P", "even", "-r",
-                                         "1113", "-c", "16", "-t", "4", "-1", sim.PtyPath()});
-    CheckVolumeFlowBlock(Registers(block), block);
-
-    const std::string beat = RunMbpoll({"-m", "rtu", "-a", "1", "-b", "19200", "-P", "even", "-r",
-                                        "2", "-c", "1", "-t", "4", "-1", sim.PtyPath()});
-    const auto regs = Registers(beat);
-    ASSERT_EQ(regs.count(2), 1u) << beat;
-    EXPECT_LT(regs.at(2), 60);
-}
-
-TEST(MbpollTest, WrongSpeedMeansNoAnswer)
-{
-    if (!HaveMbpoll())
-        GTEST_SKIP() << "mbpoll is not installed (scripts/setup installs it)";
-    SimProcess sim({"--pty"});
-    const std::string out = RunMbpoll({"-m", "rtu", "-a", "1", "-b", "9600", "-P", "even", "-r", "2",
-                                       "-c", "1", "-t", "4", "-1", "-o", "0.3", sim.PtyPath()});
-    EXPECT_TRUE(Registers(out).empty()) << out;
+    SimProcess sim({"--tcp", "0", "--pty"});
+    const std::vector<std::string> links[] = {
+        {"-m", "tcp", "-p", std::to_string(sim.TcpPort()), "127.0.0.1"},
+        {"-m", "rtu", "-b", "19200", "-P", "even", sim.PtyPath()},
+    };
+    std::string text;
+    for (const auto& link : links) {
+        SCOPED_TRACE(link[1]);
+        auto read = [&](const char* first, const char* count) {
+            std::vector<std::string> args = {"-a", "1", "-r", first, "-c", count, "-t", "4", "-1"};
+            args.insert(args.end(), link.begin(), link.end());
+            return Mbpoll(args, text);
+        };
+        // Its 1113 is register 1112, channel A's "Volume Flow" block.
+        const auto regs = read("1113", "16");
+        ASSERT_EQ(regs.size(), 16u) << text;
+        EXPECT_EQ(regs.at(1113), 1);  // status valid
+        const auto word = [&](int r) { return static_cast<uint32_t>(regs.at(r) & 0xFFFF); };
+        const float unscaled = std::bit_cast<float>(word(1114) | word(1115) << 16);
+        EXPECT_GT(unscaled, 0.01f) << text;
+        EXPECT_LT(unscaled, 0.02f) << text;
+        EXPECT_EQ(regs.at(1116), 0);  // m3/h
+        EXPECT_NEAR(std::bit_cast<float>(word(1117) | word(1118) << 16), unscaled * 3600.0f, 1e-2f);
+        EXPECT_EQ(word(1119), 0x336Du);  // "m3"
+        const auto beat = read("2", "1");
+        ASSERT_EQ(beat.count(2), 1u) << text;
+        EXPECT_GE(beat.at(2), 0);
+        EXPECT_LT(beat.at(2), 60);  // seconds since the simulator started
+    }
+    EXPECT_TRUE(Mbpoll({"-m", "rtu", "-a", "1", "-b", "9600", "-P", "even", "-r", "2", "-c", "1", "-t", "4", "-1", "-o",
+                        "0.3", sim.PtyPath()}, text).empty()) << text;
 }
 
 }  // namespace

@@ -1,0 +1,469 @@
+// The serial settings dialog and the expert connection editor on real connection objects (a pty
+// where the connection is opened), and the editor through the main window in "-expert" mode.
+
+#include "MB_Serial_Parameters.h"
+#include "ModbusConnectionEditor.h"
+
+#include "FakeSysfs.h"
+
+#include "MainThread.h"
+#include "ModbusConnection.h"
+#include "ModbusError.h"
+#include "PtyPair.h"
+#include "WindowHarness.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <tuple>
+
+namespace {
+
+using namespace modbus;
+using tarnwick::TForm_mb_settings;
+
+class ConnectionEditor : public ::testing::Test {
+protected:
+    void SetUp() override { windowtest::EnsureApplication(); }
+
+    template <typename W = QWidget>
+    static W* Find(QDialog& d, const QString& name)
+    {
+        W* w = d.findChild<W*>(name);
+        if (!w)
+            throw std::runtime_error(name.toStdString());
+        return w;
+    }
+    static void Pick(QDialog& d, const char* group, int index)
+    {
+        Find<QRadioButton>(d, QString::fromLatin1(group) + QStringLiteral("Item%1").arg(index))->click();
+    }
+    static void Type(QDialog& d, const char* edit, const QString& text) { Find<QLineEdit>(d, edit)->setText(text); }
+    static void Baud(QDialog& d, int index)
+    {
+        auto* box = Find<QComboBox>(d, "BaudRateComboBox");
+        box->setCurrentIndex(index);
+        emit box->activated(index);
+    }
+    // Runs EditConnection with `act` playing the user; records the messages shown.
+    bool Edit(const std::function<void(QDialog&)>& act)
+    {
+        EditorHooks hooks;
+        hooks.exec = [&](QDialog& d) {
+            d.show();
+            d.activateWindow();
+            (void)QTest::qWaitForWindowActive(&d);
+            act(d);
+            if (d.result() == 0 && d.isVisible())
+                d.reject();
+            return d.result();
+        };
+        hooks.showMessage = [&](QWidget*, const QString& text) { messages.push_back(text); };
+        return EditConnection(connection, QStringLiteral("Modbus Settings"), hooks);
+    }
+    static void Ok(QDialog& d) { Find<QPushButton>(d, "OKButton")->click(); }
+
+    EventQueue events;
+    TModbusConnection connection{events};
+    std::vector<QString> messages;
+};
+
+// The editor copies the connection in (a port shown by what it is), shows the states that depend
+// on each other, keeps the page while a value is bad, and OK keeps the port's stable name.
+TEST_F(ConnectionEditor, CopiesInShowsTheDependentStatesAndKeepsTheStablePortName)
+{
+    testing_support::FakeSysfs tree;
+    SetDefaultSerialPortRoots(tree.Roots());
+    connection.SetPort("ttyUSB0");
+    connection.SetCustomBaudRate(31250);
+    connection.SetTransmissionMode(tmASCII);
+    connection.SetFlowControl(fcRtsCts);
+    connection.SetConnectionMode(cmServer);
+    connection.SetMaxRetries(3);
+    EXPECT_TRUE(Edit([&](QDialog& d) {
+        auto* pages = Find<QTabWidget>(d, "PageControl");
+        Type(d, "SilentIntervalEdit", "abc");
+        pages->setCurrentIndex(1);
+        EXPECT_EQ(pages->currentIndex(), 0);
+        Type(d, "SilentIntervalEdit", "8");
+        pages->setCurrentIndex(1);
+        EXPECT_EQ(pages->currentIndex(), 1);
+        pages->setCurrentIndex(0);
+        EXPECT_EQ(d.windowTitle(), "Modbus Settings");
+        EXPECT_EQ(Find<QComboBox>(d, "PortComboBox")->currentText(), "FTDI USB-RS485 Cable FT4ABCDE (ttyUSB0)");
+        EXPECT_EQ(Find<QComboBox>(d, "BaudRateComboBox")->currentText(), "Custom");
+        EXPECT_TRUE(Find(d, "CustomBaudRateEdit")->isVisible());
+        EXPECT_EQ(Find<QLineEdit>(d, "CustomBaudRateEdit")->text(), "31250");
+        EXPECT_EQ(Find<QLabel>(d, "Label3")->text(), "Silent &Interval [milliseconds]:");
+        EXPECT_TRUE(Find(d, "DTREnabledCheckBox")->isEnabled());
+        EXPECT_FALSE(Find(d, "RTSEnabledCheckBox")->isEnabled());
+        for (const char* e : {"RefetchDelayEdit", "ReceiveTimeoutEdit", "MaxRetriesEdit", "TurnaroundDelayEdit"})
+            EXPECT_FALSE(Find(d, e)->isEnabled()) << e;
+        EXPECT_TRUE(Find(d, "SendTimeoutEdit")->isEnabled());
+        EXPECT_EQ(Find<QLineEdit>(d, "MaxRetriesEdit")->text(), "3");
+
+        struct Step {
+            const char* group;
+            int index;
+            const char* widget;
+            bool enabled;
+        } steps[] = {{"FlowControlRadioGroup", 3, "DTREnabledCheckBox", false},
+                     {"FlowControlRadioGroup", 3, "RTSEnabledCheckBox", true},
+                     {"FlowControlRadioGroup", 1, "RTSEnabledCheckBox", false},
+                     {"FlowControlRadioGroup", 0, "RTSEnabledCheckBox", true},
+                     {"ConnectionModeRadioGroup", 0, "MaxRetriesEdit", true},
+                     {"ConnectionModeRadioGroup", 0, "RefetchDelayLabel", true},
+                     {"ConnectionModeRadioGroup", 1, "TurnaroundDelayEdit", false}};
+        for (const auto& s : steps) {
+            Pick(d, s.group, s.index);
+            EXPECT_EQ(Find(d, s.widget)->isEnabled(), s.enabled) << s.group << s.index << s.widget;
+        }
+        Pick(d, "TransmissionModeRadioGroup", 0);
+        EXPECT_EQ(Find<QLabel>(d, "Label3")->text(), "Silent &Interval [character times]:");
+        Baud(d, 6);
+        EXPECT_FALSE(Find(d, "CustomBaudRateEdit")->isVisible());
+        // The defaults buttons belong to the serial page.
+        pages->setCurrentIndex(1);
+        EXPECT_FALSE(Find(d, "RTUDefaultsButton")->isEnabled());
+        EXPECT_FALSE(Find(d, "ASCIIDefaultsButton")->isEnabled());
+        pages->setCurrentIndex(0);
+        EXPECT_TRUE(Find(d, "RTUDefaultsButton")->isEnabled());
+        Ok(d);
+    }));
+    EXPECT_EQ(messages, std::vector<QString>({"'abc' ist kein gültiger Integerwert"}));
+    EXPECT_EQ(connection.Port(), testing_support::FakeSysfs::FtdiById);
+    EXPECT_EQ(connection.SilentInterval(), 8u);
+    // A name the list lacks is taken as typed.
+    Edit([&](QDialog& d) {
+        Find<QComboBox>(d, "PortComboBox")->setCurrentText("/dev/ttyTYPED");
+        Ok(d);
+    });
+    EXPECT_EQ(connection.Port(), "/dev/ttyTYPED");
+    SetDefaultSerialPortRoots({});
+}
+
+TEST_F(ConnectionEditor, EntryErrorsKeepTheDialogOpenAndWriteNothing)
+{
+    struct Case {
+        const char* edit;
+        QString text;
+        bool server;
+        QString message;  // empty: accepted
+    } cases[] = {
+        {"MaxRetriesEdit", "0", false, "Wert muß zwischen 1 und 4294967295 liegen"},
+        {"MaxRetriesEdit", "0", true, ""},  // server mode: neither tested nor written
+        {"ReceiveTimeoutEdit", "4294967296", true, "Wert muß zwischen 0 und 4294967295 liegen"},
+        {"SendTimeoutEdit", "-1", false, "Wert muß zwischen 0 und 4294967295 liegen"},
+        {"SilentIntervalEdit", "x4", false, "'x4' ist kein gültiger Integerwert"},
+        {"CustomBaudRateEdit", "fast", false, "'fast' ist kein gültiger Integerwert"},
+        {"CustomBaudRateEdit", "4294967296", false, "Wert muß zwischen 0 und 4294967295 liegen"},
+        {"RefetchDelayEdit", "", false, "'' ist kein gültiger Integerwert"},
+        {"TurnaroundDelayEdit", "4294967295", false, ""},
+    };
+    for (const auto& c : cases) {
+        messages.clear();
+        connection.SetConnectionMode(cmClient);
+        connection.SetBaudRate(br19200);
+        connection.SetMaxRetries(2);
+        connection.SetReceiveTimeout(1000);
+        QString focused;
+        bool stayedOpen = false;
+        const bool written = Edit([&](QDialog& d) {
+            Baud(d, 15);
+            Pick(d, "ConnectionModeRadioGroup", c.server ? 1 : 0);
+            Type(d, c.edit, c.text);
+            Type(d, "ReceiveTimeoutEdit", c.edit == std::string("ReceiveTimeoutEdit") ? c.text : "777");
+            Ok(d);
+            stayedOpen = d.result() != QDialog::Accepted;
+            focused = QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
+        });
+        SCOPED_TRACE(c.edit);
+        if (c.message.isEmpty()) {
+            EXPECT_TRUE(written);
+            EXPECT_TRUE(messages.empty());
+            EXPECT_EQ(connection.MaxRetries(), 2u);
+            EXPECT_EQ(connection.ReceiveTimeout(), 777u);
+        } else {
+            EXPECT_TRUE(stayedOpen);
+            EXPECT_FALSE(written);
+            EXPECT_EQ(messages, std::vector<QString>({c.message}));
+            EXPECT_EQ(connection.ReceiveTimeout(), 1000u);
+            EXPECT_EQ(connection.BaudRate(), br19200);
+            // The edit takes the focus where it can: on the page that is shown.
+            if (c.message.startsWith("Wert") && c.edit == std::string("CustomBaudRateEdit")) {
+                EXPECT_EQ(focused, QString::fromLatin1(c.edit));
+            }
+        }
+    }
+}
+
+// Rows run in turn on one connection: data bits, parity, stop bits, mode, silent interval after each.
+TEST_F(ConnectionEditor, DefaultsButtonsThenCancelChangeNothingThenOkWritesThem)
+{
+    using Serial = std::tuple<TDataBits, TParityScheme, TStopBits, TTransmissionMode, uint32_t>;
+    connection.SetDataBits(db8);
+    connection.SetParity(psNone);
+    connection.SetStopBits(sb2);
+    connection.SetSilentInterval(40);
+    const struct {
+        const char* button;
+        bool ok;
+        Serial after;
+    } rows[] = {{"ASCIIDefaultsButton", false, {db8, psNone, sb2, tmRTU, 40}},
+                {"RTUDefaultsButton", true, {db8, psEven, sb1, tmRTU, 4}},
+                {"ASCIIDefaultsButton", true, {db7, psEven, sb1, tmASCII, 1000}},
+                {"RTUDefaultsButton", true, {db8, psEven, sb1, tmRTU, 4}}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(Edit([&](QDialog& d) {
+            Find<QPushButton>(d, r.button)->click();
+            if (!r.ok) {
+                EXPECT_EQ(Find<QLineEdit>(d, "SilentIntervalEdit")->text(), "1000");
+                EXPECT_EQ(Find<QLabel>(d, "Label3")->text(), "Silent &Interval [milliseconds]:");
+            }
+            Find<QPushButton>(d, r.ok ? "OKButton" : "CancelButton")->click();
+        }), r.ok);
+        EXPECT_EQ(Serial(connection.DataBits(), connection.Parity(), connection.StopBits(),
+                         connection.TransmissionMode(), connection.SilentInterval()), r.after) << r.button << r.ok;
+    }
+}
+
+TEST_F(ConnectionEditor, OnlySettingsOfAClosedPortReopenAnActiveConnectionAndRateZeroIsRefused)
+{
+    testing_support::PtyPair a, b;
+    connection.SetPort(a.SlavePath());
+    int closes = 0;
+    connection.OnBeforeClose = [&](TModbusConnection&) { ++closes; };
+    connection.Open();
+    EXPECT_TRUE(Edit([&](QDialog& d) {
+        Baud(d, 6);
+        Ok(d);
+    }));
+    EXPECT_EQ(closes, 0);
+    EXPECT_TRUE(connection.Active());
+    EXPECT_EQ(a.SlaveBaud(), 9600u);
+
+    EXPECT_TRUE(Edit([&](QDialog& d) {
+        Find<QComboBox>(d, "PortComboBox")->setCurrentText(QString::fromStdString(b.SlavePath()));
+        Find<QLineEdit>(d, "MaxRetriesEdit")->setText("4");
+        Ok(d);
+    }));
+    EXPECT_EQ(closes, 1);
+    EXPECT_TRUE(connection.Active());
+    EXPECT_EQ(connection.Port(), b.SlavePath());
+    EXPECT_EQ(connection.MaxRetries(), 4u);
+    EXPECT_EQ(b.SlaveBaud(), 9600u);
+    connection.Close();
+
+    // A custom rate of zero is taken, and refused when the port opens.
+    EXPECT_TRUE(Edit([&](QDialog& d) {
+        Baud(d, 15);
+        Type(d, "CustomBaudRateEdit", "0");
+        Ok(d);
+    }));
+    EXPECT_EQ(connection.BaudRate(), brCustom);
+    EXPECT_EQ(connection.CustomBaudRate(), 0u);
+    const uint32_t before = b.SlaveBaud();
+    try {
+        connection.Open();
+        FAIL() << "opened at 0 baud";
+    } catch (const EModbusError& e) {
+        EXPECT_STREQ(e.what(), "Failed to update device control block");
+    }
+    EXPECT_FALSE(connection.Active());
+    EXPECT_EQ(b.SlaveBaud(), before);
+}
+
+// The serial settings dialog: load, OK, Cancel and Defaults.
+class SerialSettingsDialog : public ConnectionEditor {
+protected:
+    void SetUp() override
+    {
+        // Two virtual ports, offered as the machine's ports.
+        setenv("TARNWICK_SERIAL_PORTS", "/tmp/tarnwick-port-a:/tmp/tarnwick-port-b", 1);
+        ConnectionEditor::SetUp();
+    }
+    static void Click(QDialog& d, const char* name) { Find<QPushButton>(d, name)->click(); }
+    // port (first: "#0", none: "-") | echo | baud | the checked radio buttons
+    static std::string Shown(QDialog& d)
+    {
+        auto* port = Find<QComboBox>(d, "ComboBox_serial_port");
+        std::string s = port->currentIndex() < 1 ? (port->currentIndex() ? "-" : "#0") : port->currentText().toStdString();
+        s += Find<QCheckBox>(d, "CheckBox_EchoQueryBeforeReply")->isChecked() ? "|1|" : "|0|";
+        s += Find<QComboBox>(d, "ComboBox_baud_rate")->currentText().toStdString() + "|";
+        for (auto* r : d.findChildren<QRadioButton*>())
+            if (r->isChecked())
+                s += " " + r->objectName().toStdString();
+        return s;
+    }
+};
+
+// Each row: the connection, what the user does, what the dialog showed, the button, what is stored
+// ("#0": the first port offered).
+TEST_F(SerialSettingsDialog, LoadDefaultsOkAndCancel)
+{
+    using Serial = std::tuple<std::string, bool, TBaudRate, TParityScheme, TStopBits>;
+    const Serial b115{"/tmp/tarnwick-port-b", true, br115200, psOdd, sb2};
+    using Act = void (*)(QDialog&);
+    const Act none = [](QDialog&) {};
+    const Act defaults = [](QDialog& d) { Click(d, "Button_defaults"); };
+    const Act controls = [](QDialog& d) {
+        Find<QComboBox>(d, "ComboBox_serial_port")->setCurrentText("/tmp/tarnwick-port-a");
+        Find<QCheckBox>(d, "CheckBox_EchoQueryBeforeReply")->setChecked(true);
+        Find<QComboBox>(d, "ComboBox_baud_rate")->setCurrentIndex(9);
+        Find<QRadioButton>(d, "RadioButton_parity_none")->setChecked(true);
+        Find<QRadioButton>(d, "RadioButton_2_stop_bits")->setChecked(true);
+    };
+    const std::string defaultsShown = "#0|0|9600| RadioButton_parity_even RadioButton_1_stop_bit";
+    const struct {
+        Serial before;
+        Act act;
+        std::string shown;
+        const char* button;
+        Serial after;
+    } rows[] = {
+        {{"/tmp/tarnwick-port-b", true, br9600, psOdd, sb2}, none,
+         "/tmp/tarnwick-port-b|1|9600| RadioButton_parity_odd RadioButton_2_stop_bits", "Button2",
+         {"/tmp/tarnwick-port-b", true, br9600, psOdd, sb2}},
+        {b115, defaults, defaultsShown, "Button2", b115},
+        {b115, defaults, defaultsShown, "Button1", {"#0", false, br9600, psEven, sb1}},
+        {{"/tmp/tarnwick-port-b", false, br1200, psEven, sb1}, controls,
+         "/tmp/tarnwick-port-a|1|38400| RadioButton_parity_none RadioButton_2_stop_bits", "Button1",
+         {"/tmp/tarnwick-port-a", true, br38400, psNone, sb2}},
+        // A port that is gone and a rate the list lacks stay unselected; OK keeps the rate.
+        {{"/dev/ttyGONE", false, br128000, psEven, sb1}, none, "-|0|| RadioButton_parity_even RadioButton_1_stop_bit",
+         "Button1", {"", false, br128000, psEven, sb1}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.shown);
+        std::apply([&](auto port, auto echo, auto baud, auto parity, auto stop) {
+            connection.SetPort(port);
+            connection.SetEchoQueryBeforeReply(echo);
+            connection.SetBaudRate(baud);
+            connection.SetParity(parity);
+            connection.SetStopBits(stop);
+        }, r.before);
+        connection.SetFlowControl(fcRtsCts);
+        connection.SetTransmissionMode(tmASCII);
+        connection.SetSilentInterval(80);
+        connection.SetRTSEnabled(true);
+        connection.SetDTREnabled(true);
+        TForm_mb_settings d(connection);
+        EXPECT_EQ(d.windowTitle(), "Modbus Settings");
+        EXPECT_EQ(d.size(), QSize(205, 505));
+        EXPECT_GE(Find<QComboBox>(d, "ComboBox_serial_port")->count(), 2);
+        EXPECT_EQ(Find<QComboBox>(d, "ComboBox_baud_rate")->count(), 13);
+        r.act(d);
+        EXPECT_EQ(Shown(d), r.shown);
+        Serial after = r.after;
+        if (std::get<0>(after) == "#0")
+            std::get<0>(after) = Find<QComboBox>(d, "ComboBox_serial_port")->itemText(0).toStdString();
+        Click(d, r.button);
+        const bool ok = r.button == std::string("Button1");
+        EXPECT_EQ(d.result(), ok ? QDialog::Accepted : QDialog::Rejected);
+        EXPECT_EQ(Serial(connection.Port(), connection.EchoQueryBeforeReply(), connection.BaudRate(),
+                         connection.Parity(), connection.StopBits()), after);
+        // OK also stores the values this dialog has no controls for.
+        EXPECT_EQ(connection.FlowControl(), ok ? fcNone : fcRtsCts);
+        EXPECT_EQ(connection.TransmissionMode(), ok ? tmRTU : tmASCII);
+        EXPECT_EQ(connection.SilentInterval(), ok ? 4u : 80u);
+        EXPECT_NE(connection.RTSEnabled(), ok);
+        EXPECT_NE(connection.DTREnabled(), ok);
+    }
+}
+
+// A setting of an earlier version ("ttyUSB0") finds its adapter, shown by what it is; OK keeps
+// the by-id name, which still names the adapter when it is plugged into another socket.
+TEST_F(SerialSettingsDialog, PortsShowWhatTheyAreAndOkKeepsTheStableName)
+{
+    testing_support::FakeSysfs tree;
+    SetDefaultSerialPortRoots(tree.Roots());
+    const struct {
+        std::string stored, shown, kept;
+    } cases[] = {
+        {"ttyUSB0", "FTDI USB-RS485 Cable FT4ABCDE (ttyUSB0)", testing_support::FakeSysfs::FtdiById},
+        {testing_support::FakeSysfs::Ch340ById, "QinHeng USB2.0-Serial (ttyUSB1)",
+         testing_support::FakeSysfs::Ch340ById},
+        {"/dev/ttyS1", "/dev/ttyS1", "/dev/ttyS1"},
+        {"/tmp/tarnwick-port-b", "/tmp/tarnwick-port-b", "/tmp/tarnwick-port-b"},
+    };
+    for (const auto& c : cases) {
+        connection.SetPort(c.stored);
+        TForm_mb_settings d(connection);
+        auto* port = Find<QComboBox>(d, "ComboBox_serial_port");
+        EXPECT_EQ(port->count(), 5);
+        EXPECT_EQ(port->currentText().toStdString(), c.shown);
+        Click(d, "Button1");
+        EXPECT_EQ(connection.Port(), c.kept);
+    }
+    SetDefaultSerialPortRoots({});
+}
+
+TEST_F(SerialSettingsDialog, ASettingTheActiveConnectionRefusesIsShownAndTheDialogStaysOpen)
+{
+    testing_support::PtyPair pty;
+    connection.SetPort(pty.SlavePath());
+    connection.SetActive(true);
+    TForm_mb_settings d(connection);
+    QStringList errors;
+    d.SetErrorHandler([&](const QString& text) { errors << text; });
+    d.show();
+    Find<QComboBox>(d, "ComboBox_baud_rate")->setCurrentIndex(9);
+    Click(d, "Button1");
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_FALSE(errors[0].isEmpty());
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_NE(d.result(), QDialog::Accepted);
+    Click(d, "Button2");
+    EXPECT_FALSE(d.isVisible());
+    connection.SetActive(false);
+}
+
+// "-expert": the main window's "Modbus Settings" opens this editor, and the settings file keeps
+// what it set for the next start.
+TEST(ExpertSettings, EditorValuesSurviveARestart)
+{
+    windowtest::TempConfig config;
+    {
+        windowtest::Window w({"-expert"});
+        w.dialogs.onDialog = [&](QDialog& d) {
+            EXPECT_EQ(d.windowTitle(), "Modbus Settings");
+            if (!dynamic_cast<TModbusConnectionEditForm*>(&d))
+                return static_cast<int>(QDialog::Rejected);
+            d.findChild<QComboBox*>("PortComboBox")->setCurrentText("/dev/ttyEXPERT");
+            for (const char* item : {"StopBitsRadioGroupItem1", "FlowControlRadioGroupItem2", "TransmissionModeRadioGroupItem1"})
+                d.findChild<QRadioButton*>(item)->click();
+            for (auto [edit, text] : {std::pair{"SilentIntervalEdit", "250"}, {"MaxRetriesEdit", "3"},
+                                      {"ReceiveTimeoutEdit", "750"}, {"TurnaroundDelayEdit", "120"}})
+                d.findChild<QLineEdit*>(edit)->setText(text);
+            d.findChild<QPushButton*>("OKButton")->click();
+            return d.result();
+        };
+        w.Click("Bt_mb_settings");
+        EXPECT_EQ(w.Form().Connection().MaxRetries(), 3u);
+    }
+    const std::string ini = config.ReadIni();
+    for (const char* line : {"ComPort=/dev/ttyEXPERT", "StopBits=1", "FlowControl=2", "TransmissionMode=1",
+                             "SilentInterval=250", "MaxRetries=3", "ReceiveTimeout=750", "TurnaroundDelay=120"})
+        EXPECT_NE(ini.find(line), std::string::npos) << line;
+    windowtest::Window again({"-expert"});
+    const auto& c = again.Form().Connection();
+    EXPECT_EQ(c.Port(), "/dev/ttyEXPERT");
+    EXPECT_EQ(c.StopBits(), sb2);
+    EXPECT_EQ(c.FlowControl(), fcRtsCts);
+    EXPECT_EQ(c.TransmissionMode(), tmASCII);
+    EXPECT_EQ(c.MaxRetries(), 3u);
+    EXPECT_EQ(c.ReceiveTimeout(), 750u);
+    EXPECT_EQ(c.TurnaroundDelay(), 120u);
+}
+
+}  // namespace

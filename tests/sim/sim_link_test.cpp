@@ -1,0 +1,465 @@
+// vortan-sim as a process: its command line, its pty and TCP links through raw bytes and the
+// project's clients, its fault switches and presets, and the request log it dumps.
+
+#include "ModbusTcpClient.h"
+#include "RawLink.h"
+#include "SerialHarness.h"
+#include "SimLog.h"
+#include "SimProcess.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace {
+
+using namespace simtest;
+using modbus::TTransactionReply;
+
+const Bytes kReadCrt = WithCrc({0x01, 0x03, 0xFF, 0xFF, 0x00, 0x01});
+const Bytes kCrtReply = WithCrc({0x01, 0x03, 0x02, 0x00, 0x00});
+const Bytes kCrtPdu = {0x03, 0xFF, 0xFF, 0x00, 0x01};
+
+std::string TempPath(const std::string& name)
+{
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir ? dir : "/tmp") + "/vortan-sim-" + std::to_string(getpid()) + "-" + name;
+}
+
+std::string HexOf(const Bytes& b)
+{
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string s;
+    for (uint8_t c : b)
+        s += std::string(s.empty() ? "" : " ") + kDigits[c >> 4] + kDigits[c & 15];
+    return s;
+}
+
+std::vector<std::string> Args(std::vector<std::string> args, const std::vector<std::string>& devices)
+{
+    for (const auto& d : devices)
+        args.insert(args.end(), {"--device", d});
+    return args;
+}
+
+TEST(SimCliTest, BadArgumentsExitWithStatusTwo)
+{
+    const std::pair<std::vector<std::string>, const char*> rows[] = {
+        {{"--device", "address=300"}, "--device address=300: address=300: must be between 1 and 247"},
+        {{"--device", "baud=fast"}, "baud=fast: not a number"},
+        {{"--device", "colour=red"}, "unknown setting \"colour\""},
+        {{"--device", "address=3", "--device", "address=3,baud=9600"}, "address 3 is already taken"},
+        {{"--tcp", "127.0.0.1:http"}, "--tcp 127.0.0.1:http: port must be a number from 0 to 65535"},
+        {{"--tcp"}, "--tcp needs a value"}, {{"--serial"}, "unknown option \"--serial\""},
+        {{"--device", "set=5000"}, "set=5000: needs ADDR:VALUE[:VALUE...]"},
+        {{"--device", "set=65535:1:2"}, "set=65535:1:2: runs past register 65535"},
+        {{"--device", "set=100:0x1g"}, "set=100:0x1g: 0x1g is not a number"},
+        {{"--device", "set=1:5"}, "register 1 is computed by the meter and cannot be preset"},
+        {{"--device", "refuse=abc"}, "refuse=abc: abc is not a number"},
+        {{"--device", "protect=-1"}, "protect=-1: must be between 0 and 4294967295"},
+    };
+    for (const auto& [args, message] : rows) {
+        SimProcess sim(args, std::chrono::milliseconds(3000));
+        EXPECT_EQ(sim.WaitExit(), 2) << message;
+        EXPECT_NE(sim.Stderr().find(message), std::string::npos) << sim.Stderr();
+        EXPECT_TRUE(sim.Lines().empty());
+    }
+}
+
+TEST(SimCliTest, LinkPointsAtThePtyAndGoesAway)
+{
+    const std::string link = TempPath("link");
+    {
+        SimProcess sim({"--link", link});
+        char target[256] = {};
+        ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+        EXPECT_EQ(target, sim.PtyPath());
+        RawSerial line(link, 19200);
+        EXPECT_EQ(line.Transact(kReadCrt, kCrtReply.size()), kCrtReply);
+        EXPECT_EQ(sim.Stop(SIGINT), 0);
+    }
+    struct stat st;
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
+}
+
+// The dump at exit: the changes a client made and its requests, from TCP and the pty.
+TEST(SimCliTest, DumpListsWhatTheClientWrote)
+{
+    const std::string dump = TempPath("dump.json");
+    SimProcess sim({"--tcp", "0", "--pty", "--dump", dump});
+    ASSERT_EQ(sim.Lines().size(), 2u);
+    EXPECT_EQ(sim.Lines()[0], "tcp: 127.0.0.1:" + std::to_string(sim.TcpPort()));
+    EXPECT_EQ(sim.Lines()[1], "pty: " + sim.PtyPath());
+    {
+        RawTcp raw(sim.TcpPort());
+        raw.Write(Mbap(1, 1, {0x10, 0x72, 0x49, 0x00, 0x01, 0x02, 0x00, 0x00}));  // stop measuring
+        EXPECT_EQ(raw.ReadFrame().size(), 12u);
+        raw.Write(Mbap(2, 1, {0x06, 0x00, 0x00, 0x00, 0x01}));  // refused: no register 0
+        EXPECT_EQ(raw.ReadFrame().size(), 9u);
+        RawSerial line(sim.PtyPath(), 19200);
+        EXPECT_EQ(line.Transact(WithCrc({0x01, 0x06, 0x04, 0x5B, 0x00, 0x03}), 8).size(), 8u);
+    }
+    ASSERT_EQ(sim.Stop(), 0);
+    std::ifstream in(dump);
+    ASSERT_TRUE(in);
+    const auto json = nlohmann::json::parse(in);
+    std::remove(dump.c_str());
+    const auto& changes = json.at("changes");
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_EQ(changes[0].at("address"), 29257);
+    EXPECT_EQ(changes[0].at("old"), 1);
+    EXPECT_EQ(changes[0].at("new"), 0);
+    EXPECT_EQ(changes[0].at("device"), 1);
+    EXPECT_EQ(changes[1].at("address"), 1115);
+    EXPECT_EQ(changes[1].at("new"), 3);
+    EXPECT_TRUE(changes[1].at("time").is_string());
+    EXPECT_EQ(json.at("sequence"), 1);  // the log at exit, and no SIGUSR1 dump before it
+    EXPECT_EQ(Briefs(RequestsOf(json)), (std::vector<std::string>{"fc16 29257+1 [0] reply", "fc6 0+1 [1] exception 2",
+                                                                  "fc6 1115+1 [3] reply"}));
+}
+
+TEST(SimLogTest, EveryRequestKindIsLoggedWithItsFieldsAndEachSignalDumpsAgain)
+{
+    LoggedSim sim({"--tcp", "0", "--pty"});
+    const auto first = sim.Dump();
+    EXPECT_EQ(first.at("sequence"), 1);
+    EXPECT_TRUE(first.at("requests").empty());
+    EXPECT_EQ(sim.Dump().at("sequence"), 2);  // each signal writes a new dump
+    RawTcp tcp(sim.TcpPort());
+    RawSerial line(sim.PtyPath(), 19200);
+    enum Via { Tcp, Rtu, Ascii };
+    struct Row { Via via; Bytes adu; const char* brief; };  // adu: unit/address and PDU
+    const Row rows[] = {
+        {Tcp, {0x01, 0x03, 0x03, 0xE8, 0x00, 0x10}, "fc3 1000+16 reply"},
+        {Tcp, {0x01, 0x06, 0x00, 0x11, 0x1F, 0x1F}, "fc6 17+1 [7967] reply"},
+        {Tcp, {0x01, 0x10, 0x00, 0x70, 0x00, 0x02, 0x04, 0x00, 0x00, 0x40, 0x20}, "fc16 112+2 [0,16416] reply"},
+        {Tcp, {0x01, 0x11}, "fc17 reply"}, {Tcp, {0x01, 0x2B, 0x0E, 0x01, 0x00}, "fc43 exception 1"},
+        {Rtu, {0x01, 0x08, 0x00, 0x00, 0x12, 0x34}, "fc8 sub0 [4660] reply"},
+        {Rtu, {0x01, 0x03, 0x00, 0x00, 0x00, 0x01}, "fc3 0+1 exception 2"},
+        {Rtu, {0x00, 0x06, 0x00, 0x14, 0x00, 0x01}, "fc6 20+1 [1] silent (broadcast)"},
+        {Ascii, {0x01, 0x06, 0x00, 0x14, 0x00, 0x00}, "fc6 20+1 [0] reply"}, {Ascii, {0x01, 0x11}, "fc17 reply"},
+    };
+    uint16_t tid = 1;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.brief);
+        Bytes wire;
+        if (r.via == Tcp) {
+            wire = Mbap(tid++, r.adu[0], Bytes(r.adu.begin() + 1, r.adu.end()));
+            tcp.Write(wire);
+            EXPECT_FALSE(tcp.ReadFrame().empty());
+        } else {
+            wire = r.via == Rtu ? WithCrc(r.adu) : ToBytes(AsciiFrame(r.adu));
+            line.Write(wire);
+            EXPECT_EQ(line.ReadUntilQuiet(100ms, r.adu[0] == 0 ? 300ms : 2000ms).empty(), r.adu[0] == 0);
+        }
+        const auto got = sim.WaitNewRequests(1);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(Brief(got[0]), r.brief);
+        EXPECT_EQ(got[0].transport, r.via == Tcp ? "tcp" : r.via == Rtu ? "rtu" : "ascii");
+        EXPECT_EQ(got[0].baud, r.via == Tcp ? 0u : 19200u);
+        EXPECT_EQ(got[0].unit, r.adu[0]);
+        EXPECT_EQ(got[0].tid, r.via == Tcp ? tid - 1 : -1);
+        EXPECT_EQ(got[0].hex, HexOf(wire));
+    }
+    const auto all = sim.Requests();
+    ASSERT_EQ(all.size(), std::size(rows));
+    for (size_t i = 1; i < all.size(); ++i) {
+        EXPECT_EQ(all[i].n, all[i - 1].n + 1);
+        EXPECT_GE(all[i].tMs, all[i - 1].tMs);
+    }
+}
+
+// Frames no device takes get no answer and are logged as ignored; the next good request is
+// answered whatever came before, and the line outlives clients that close it.
+TEST(SimSerialTest, BrokenFramesAreDroppedAndLoggedAndTheLineGoesOn)
+{
+    LoggedSim sim({"--device", "address=1"});
+    {
+        RawSerial line(sim.PtyPath(), 19200);
+        const Bytes block = line.Transact(WithCrc({0x01, 0x03, 0x04, 0x58, 0x00, 0x10}), 37);
+        ASSERT_EQ(block.size(), 37u);
+        EXPECT_EQ(block[2], 32);
+        EXPECT_EQ(block[4], 1);     // status valid
+        EXPECT_EQ(block[15], '3');  // unit text "m3/h", first character in the low byte
+        EXPECT_EQ(block[16], 'm');
+        const std::string reply = AsciiFrame({0x01, 0x03, 0x02, 0x00, 0x00});  // ASCII on the same line
+        EXPECT_EQ(line.Transact(ToBytes(AsciiFrame({0x01, 0x03, 0xFF, 0xFF, 0x00, 0x01})), reply.size()), ToBytes(reply));
+        line.Write(Bytes(kReadCrt.begin(), kReadCrt.begin() + 3));
+        usleep(20000);  // a slow writer: longer than 3.5 characters at 19200, still one request
+        line.Write(Bytes(kReadCrt.begin() + 3, kReadCrt.end()));
+        EXPECT_EQ(line.Read(kCrtReply.size()), kCrtReply);
+    }
+    sim.NewRequests();
+    RawSerial line(sim.PtyPath(), 19200);
+    Bytes badCrc = kReadCrt;
+    badCrc.back() ^= 0xFF;
+    Bytes noisy = {0x00, 0xFF, 0x13};
+    noisy.insert(noisy.end(), kReadCrt.begin(), kReadCrt.end());
+    struct Row { const char* what; uint32_t baud; Bytes bytes; std::vector<std::string> briefs; };  // none: unchecked
+    const Row rows[] = {
+        {"wrong speed", 9600, kReadCrt, {"fc3 65535+1 ignored (other speed)"}},
+        {"other address", 19200, WithCrc({0x02, 0x03, 0xFF, 0xFF, 0x00, 0x01}), {"fc3 65535+1 ignored (other address)"}},
+        {"bad CRC", 19200, badCrc, {"- ignored (bad checksum)"}},
+        {"truncated", 19200, Bytes(kReadCrt.begin(), kReadCrt.begin() + 5), {"- ignored (incomplete frame)"}},
+        {"ASCII bad LRC", 19200, ToBytes(":010300000001FA\r\n"), {"- ignored (bad checksum)"}},
+        {"ASCII without CR LF", 19200, ToBytes(":010300000001FB"), {}},
+        {"lone bytes", 19200, Bytes{0x3A, 0x01}, {}},
+        {"noise, then a request", 19200, noisy, {"- ignored (noise)", "fc3 65535+1 reply"}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const bool answered = r.briefs.size() == 2;
+        line.SetBaud(r.baud);
+        line.Write(r.bytes);
+        const Bytes got = line.ReadUntilQuiet(150ms, answered ? 2000ms : 300ms);
+        EXPECT_EQ(got, answered ? kCrtReply : Bytes{});
+        if (!r.briefs.empty()) {
+            const auto logged = sim.WaitNewRequests(r.briefs.size());
+            EXPECT_EQ(Briefs(logged), r.briefs);
+            ASSERT_FALSE(logged.empty());
+            EXPECT_EQ(logged[0].baud, r.baud);
+            EXPECT_EQ(logged[0].hex, HexOf(Bytes(r.bytes.begin(), r.bytes.begin() + (answered ? 3 : r.bytes.size()))));
+        }
+        line.SetBaud(19200);
+        EXPECT_EQ(line.Transact(kReadCrt, kCrtReply.size()), kCrtReply);
+        sim.NewRequests();
+    }
+}
+
+TEST(SimSerialTest, DevicesShareTheLineByAddressAndSpeed)
+{
+    SimProcess sim({"--device", "address=1", "--device", "address=7,baud=9600"});
+    RawSerial line(sim.PtyPath(), 19200);
+    const Bytes to7 = WithCrc({0x07, 0x03, 0xFF, 0xFF, 0x00, 0x01});
+    const Bytes from7 = WithCrc({0x07, 0x03, 0x02, 0x00, 0x00});
+    EXPECT_EQ(line.Transact(kReadCrt, kCrtReply.size()), kCrtReply);
+    line.Write(to7);
+    EXPECT_TRUE(line.ReadUntilQuiet(100ms, 300ms).empty());  // 7 listens at 9600
+    line.SetBaud(9600);
+    EXPECT_EQ(line.Transact(to7, from7.size()), from7);
+    line.Write(kReadCrt);
+    EXPECT_TRUE(line.ReadUntilQuiet(100ms, 300ms).empty());
+}
+
+// Rows with the same settings run against one simulator, in order.
+TEST(SimLogTest, PresetsAnswerAsDescribed)
+{
+    struct Row { const char* settings; Bytes pdu, reply; };
+    const Row rows[] = {
+        {"set=5000:7:0x1F1F", {0x03, 0x13, 0x88, 0x00, 0x02}, {0x03, 0x04, 0x00, 0x07, 0x1F, 0x1F}},
+        {"set=1115:3", {0x03, 0x04, 0x5E, 0x00, 0x01}, {0x03, 0x02, 0x33, 0x6D}},  // unit text "m3/min"
+        {"set=29257:0", {0x03, 0x72, 0x49, 0x00, 0x01}, {0x03, 0x02, 0x00, 0x00}},  // measuring stopped
+        {"id=ACME PUMP, model 7", {0x11}, {0x11, 0x58, 'A', 'C', 'M', 'E', ' ', 'P', 'U', 'M', 'P', ',', ' ',
+                                          'm', 'o', 'd', 'e', 'l', ' ', '7', 0xFF}},
+        {"noid", {0x11}, {0x91, 0x01}},
+        {"noid", {0x08, 0x00, 0x00, 0x12, 0x34}, {0x08, 0x00, 0x00, 0x12, 0x34}},
+        {"nocrt", kCrtPdu, {0x83, 0x02}},
+        {"nocrt", {0x06, 0xFF, 0xFF, 0x00, 0x01}, {0x86, 0x02}},
+        {"refuse=20", {0x06, 0x00, 0x14, 0x00, 0x01}, {0x86, 0x04}},
+        {"refuse=20", {0x10, 0x00, 0x13, 0x00, 0x02, 0x04, 0, 0, 0, 1}, {0x90, 0x04}},
+        {"refuse=20", {0x06, 0x00, 0x11, 0x00, 0x00}, {0x06, 0x00, 0x11, 0x00, 0x00}},
+        // Locked: the code reads 0, parameters refuse writes, only the right code unlocks.
+        {"protect=4711", {0x03, 0x72, 0x46, 0x00, 0x03}, {0x03, 0x06, 0, 1, 0, 0, 0, 0}},
+        {"protect=4711", {0x06, 0x5D, 0xC0, 0x00, 0x01}, {0x86, 0x02}},
+        {"protect=4711", {0x10, 0x72, 0x46, 0x00, 0x03, 0x06, 0, 0, 0x12, 0x66, 0, 0}, {0x90, 0x02}},
+        {"protect=4711", {0x10, 0x72, 0x46, 0x00, 0x03, 0x06, 0, 0, 0x12, 0x67, 0, 0}, {0x10, 0x72, 0x46, 0x00, 0x03}},
+        {"protect=4711", {0x06, 0x5D, 0xC0, 0x00, 0x01}, {0x06, 0x5D, 0xC0, 0x00, 0x01}},
+        {"protect=4711", {0x03, 0x72, 0x46, 0x00, 0x01}, {0x03, 0x02, 0, 0}},
+    };
+    std::unique_ptr<LoggedSim> sim;
+    std::unique_ptr<RawTcp> tcp;
+    std::string running;
+    uint16_t tid = 0;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.settings) + ", function " + std::to_string(r.pdu[0]));
+        if (running != r.settings) {
+            if (sim && running.starts_with("set="))  // presets are not changes
+                EXPECT_TRUE(sim->Dump().at("changes").empty());
+            tcp.reset();
+            sim = std::make_unique<LoggedSim>(std::vector<std::string>{"--tcp", "0", "--device", r.settings});
+            tcp = std::make_unique<RawTcp>(sim->TcpPort());
+            running = r.settings;
+        }
+        tcp->Write(Mbap(++tid, 1, r.pdu));
+        const Bytes frame = tcp->ReadFrame();
+        ASSERT_GE(frame.size(), 7u);
+        const Bytes reply(frame.begin() + 7, frame.end());
+        // The identification goes on with the fields, which the model's tests check.
+        EXPECT_EQ(Bytes(reply.begin(), reply.begin() + static_cast<long>(std::min(reply.size(), r.reply.size()))), r.reply);
+        if (r.pdu[0] != 0x11 || (r.reply[0] & 0x80)) {
+            EXPECT_EQ(reply.size(), r.reply.size());
+        }
+    }
+}
+
+// The fault switches, seen through the project's serial client.
+class SimClientTest : public ::testing::Test {
+protected:
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<testing_support::SerialHarness> h;
+
+    void Start(const std::string& settings, bool echo = false)
+    {
+        h.reset();
+        sim = std::make_unique<SimProcess>(std::vector<std::string>{"--device", settings});
+        ASSERT_FALSE(sim->PtyPath().empty());
+        h = std::make_unique<testing_support::SerialHarness>();
+        h->connection.SetPort(sim->PtyPath());
+        h->connection.SetBaudRate(modbus::br19200);
+        h->connection.SetParity(modbus::psEven);
+        h->connection.SetReceiveTimeout(400);
+        h->connection.SetEchoQueryBeforeReply(echo);
+        h->Open();
+    }
+    const testing_support::Result& Await(size_t n)
+    {
+        EXPECT_TRUE(h->WaitResults(n, 5s));
+        return h->results.back();
+    }
+    const testing_support::Result& ReadCrt()
+    {
+        const size_t n = h->results.size();
+        h->client.ReadHoldingRegisters(65535, 1);
+        return Await(n + 1);
+    }
+    void TearDown() override { h.reset(); }
+};
+
+TEST_F(SimClientTest, FaultSwitchesGiveTheirOutcome)
+{
+    struct Row { const char* settings; bool echo; TTransactionReply reply; uint8_t exception; };
+    const Row rows[] = {
+        {"address=1", false, modbus::trSuccess, 0}, {"silent", false, modbus::trNoReply, 0},
+        {"exception=4", false, modbus::trExceptionReply, 4}, {"exception=11", false, modbus::trExceptionReply, 11},
+        {"wrongfc", false, modbus::trUnmatchedReply, 0}, {"otheraddr", false, modbus::trSuccess, 0},
+        {"echo", true, modbus::trSuccess, 0}, {"badcrc=1", false, modbus::trInvalidFrame, 0},
+        {"gap=150", false, modbus::trInvalidFrame, 0}, {"delay=100", false, modbus::trSuccess, 0},
+        {"delay=1500", false, modbus::trNoReply, 0},
+        {"garbage", false, modbus::trInvalidFrame, 0},  // noise first, the reply later
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.settings);
+        Start(r.settings, r.echo);
+        const auto& result = ReadCrt();
+        EXPECT_EQ(result.info.Reply, r.reply);
+        EXPECT_EQ(result.info.ExceptionCode, r.exception);
+        if (r.reply == modbus::trSuccess) {
+            EXPECT_EQ(result.values, (modbus::TRegValues{0}));
+        }
+    }
+    Start("badcrc=3");  // every third reply
+    std::vector<TTransactionReply> seen;
+    for (int i = 0; i < 6; ++i)
+        seen.push_back(ReadCrt().info.Reply);
+    using enum TTransactionReply;
+    EXPECT_EQ(seen, (std::vector{trSuccess, trSuccess, trInvalidFrame, trSuccess, trSuccess, trInvalidFrame}));
+}
+
+TEST_F(SimClientTest, WritesReadBackAndIdentificationArrives)
+{
+    Start("address=1,marker=XYZ,serial=SIM-0001");
+    h->client.WriteSingleRegister(1115, 3);  // volume flow of channel A in m3/min
+    EXPECT_EQ(Await(1).info.Reply, modbus::trSuccess);
+    h->client.ReadHoldingRegisters(1112, 16);
+    const auto& block = Await(2).values;
+    ASSERT_EQ(block.size(), 16u);
+    EXPECT_EQ(block[3], 3);
+    EXPECT_EQ(block[6], 0x336D);  // "m3/min"
+    h->client.ReportServerIdentification();
+    const auto& data = Await(3).data;
+    const std::string text(data.begin(), data.end());
+    EXPECT_NE(text.find("VORTAN"), std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - 3), "XYZ");
+    EXPECT_NE(text.find("SIM-0001"), std::string::npos);
+    h->client.Diagnostics(modbus::daReturnQueryData);
+    EXPECT_EQ(Await(4).info.Reply, modbus::trSuccess);
+}
+
+struct TcpSim {
+    explicit TcpSim(const std::vector<std::string>& devices = {}, uint32_t timeoutMs = 1000)
+        : sim(Args({"--tcp", "0"}, devices))
+    {
+        client.SetHost("127.0.0.1");
+        client.SetPort(sim.TcpPort());
+        client.SetBaseRegister(0);
+        client.SetUnitID(1);
+        client.SetTimeOut(timeoutMs);
+        client.Connect(2000);
+    }
+    SimProcess sim;
+    modbus::TModbusTcpClient client;
+};
+
+TEST(SimTcpTest, ProbeBlockWriteIdentificationAndFaultSwitches)
+{
+    TcpSim t;
+    std::vector<uint16_t> v;
+    ASSERT_TRUE(t.client.ReadHoldingRegisters(65535, 1, v));
+    EXPECT_EQ(v, std::vector<uint16_t>{0});
+    ASSERT_TRUE(t.client.WriteSingleRegister(1003, 1));  // fluid temperature in °F
+    ASSERT_TRUE(t.client.ReadHoldingRegisters(1000, 16, v));
+    EXPECT_EQ(v[0], 1);
+    EXPECT_EQ(v[3], 1);
+    EXPECT_EQ(v[6], 0x46B0);  // "°F", Latin-1
+    std::vector<uint16_t> id;
+    ASSERT_TRUE(t.client.ReportServerIdentification(id));
+    std::string text;
+    for (size_t i = 0; i < id.size() && id[i] != 0; ++i)
+        text += {static_cast<char>(id[i] >> 8), static_cast<char>(id[i] & 0xFF)};
+    const size_t run = text.find('\xFF');
+    ASSERT_NE(run, std::string::npos);
+    EXPECT_NE(text.substr(0, run).find("VORTAN"), std::string::npos);
+    EXPECT_EQ(text.substr(run + 1 + 66, 3), "ARM");
+    EXPECT_FALSE(t.client.ReadHoldingRegisters(2, 1, v));
+    EXPECT_EQ(t.client.LastResult().Reply, modbus::trExceptionReply);
+    EXPECT_EQ(t.client.LastResult().ExceptionCode, 2);
+
+    struct Row { const char* settings; TTransactionReply reply; uint8_t exception; };
+    const Row rows[] = {
+        {"split=150", modbus::trSuccess, 0}, {"staleid", modbus::trSuccess, 0},
+        {"exception=6", modbus::trExceptionReply, 6}, {"wrongfc", modbus::trUnmatchedReply, 0},
+        {"silent", modbus::trNoReply, 0}, {"delay=1500", modbus::trNoReply, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.settings);
+        TcpSim f({r.settings}, 500);
+        EXPECT_EQ(f.client.ReadHoldingRegisters(65535, 1, v), r.reply == modbus::trSuccess);
+        EXPECT_EQ(f.client.LastResult().Reply, r.reply);
+        EXPECT_EQ(f.client.LastResult().ExceptionCode, r.exception);
+    }
+}
+
+TEST(SimTcpTest, RawFaultShapesUnitIdsAndBadHeaders)
+{
+    const Bytes reply = {0x03, 0x02, 0x00, 0x00};
+    {
+        SimProcess sim(Args({"--tcp", "0"}, {"staleid,otheraddr,split=50"}));
+        RawTcp raw(sim.TcpPort());
+        raw.Write(Mbap(0x0102, 1, kCrtPdu));
+        EXPECT_EQ(raw.ReadFrame(), Mbap(0x0102, 2, reply));  // another unit first
+        EXPECT_EQ(raw.ReadFrame(), Mbap(0x0101, 1, reply));  // then the previous id
+        EXPECT_EQ(raw.ReadFrame(), Mbap(0x0102, 1, reply));  // then the answer, in two segments
+    }
+    SimProcess sim(Args({"--tcp", "0"}, {"address=1", "address=5,exception=3"}));
+    RawTcp raw(sim.TcpPort());
+    raw.Write(Mbap(1, 1, kCrtPdu));
+    EXPECT_EQ(raw.ReadFrame(), Mbap(1, 1, reply));
+    raw.Write(Mbap(2, 5, kCrtPdu));
+    EXPECT_EQ(raw.ReadFrame(), Mbap(2, 5, {0x83, 0x03}));
+    raw.Write(Mbap(3, 9, kCrtPdu));
+    EXPECT_EQ(raw.ReadFrame(), Mbap(3, 9, {0x83, 0x0B}));  // no such device behind the gateway
+    Bytes lying = Mbap(4, 1, kCrtPdu);
+    lying[5] = 0xFF;  // length 255: no PDU is that long
+    raw.Write(lying);
+    EXPECT_TRUE(raw.WaitClosed());
+    RawTcp again(sim.TcpPort());  // the server itself lives on
+    again.Write(Mbap(5, 1, kCrtPdu));
+    EXPECT_EQ(again.ReadFrame(), Mbap(5, 1, reply));
+}
+
+}  // namespace

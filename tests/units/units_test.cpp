@@ -1,0 +1,198 @@
+// Register formulas, quantity and unit tables, the unit box. Expected values are counted by hand
+// from the documented quantity and unit tables, not taken from the code.
+
+#include "Latin1.h"
+#include "MBMasterUnitIDs.h"
+#include "RegisterFormulas.h"
+#include "UnitTables.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace units;
+using Opt = std::optional<std::uint16_t>;
+using Entries = std::vector<std::pair<int, std::string>>;
+
+TEST(RegisterFormulas, BlockAndCalculatorAddresses)
+{
+    struct Row { int channel, q; Opt address; };
+    const Row blocks[] = {
+        {4, 7, 9112}, {1, 31, 2716}, {0, 40, 30064}, {5, 40, 30064}, {-1, 40, 30064},  // path diffs: any channel
+        {0, 0, 1000}, {3, 29, 4464}, {5, 29, 10464}, {0, 30, 1700}, {3, 35, 4780}, {2, 36, 30000}, {2, 45, 30144},
+        {6, 0, {}}, {-1, 0, {}}, {0, -1, {}}, {0, 46, {}},
+    };
+    for (const Row& r : blocks)
+        EXPECT_EQ(measuredValueBlockAddress(r.channel, r.q), r.address) << r.channel << "/" << r.q;
+
+    struct Calc { int channel, q, offset, address; std::string type; };
+    const Calc calcs[] = {
+        {5, 8, 4, 10132, "Float"}, {2, 31, 0, 3716, "Int16"}, {0, 0, 0, 1000, "Int16"}, {4, 7, 3, 9115, "Int16"},
+        {1, 0, 6, 2006, "Char"}, {3, 29, 9, 4473, "Int16"}, {4, 40, 1, 30065, "Float"}, {0, 36, 0, 30000, "Int16"},
+        {5, 45, 9, 30153, "Int16"}, {2, 35, 0, 3780, "Int16"},  // the last diagnostic quantity stays per channel
+        {-1, 0, 0, 0, "Int16"}, {0, -1, 0, 984, "Int16"},       // typed text: position -1
+        {0, 0, -1, 999, ""}, {-1, -1, -1, -17, ""}, {0, 0, 10, 1010, ""},
+    };
+    for (const Calc& r : calcs) {
+        EXPECT_EQ(calculatorAddress(r.channel, r.q, r.offset), r.address) << r.channel << "/" << r.q << "/" << r.offset;
+        EXPECT_EQ(calculatorDataType(r.offset), r.type) << "offset " << r.offset;
+    }
+    EXPECT_EQ(calculatorChannelSummand(-1), 0);
+    EXPECT_EQ(calculatorQuantitySummand(-1), -16);
+    EXPECT_EQ(calculatorOffsetSummand(-1), -1);
+    ASSERT_EQ(MeasDataItems.size(), 10u);
+    EXPECT_EQ(MeasDataItems[0], "Status");
+    EXPECT_EQ(MeasDataItems[4], "Meas. value scaled Lo Word");
+    EXPECT_EQ(MeasDataItems[9], "Seconds since last update");
+}
+
+TEST(QuantityTable, NamesAndUnitClasses)
+{
+    EXPECT_EQ(QuantityNames.size(), 30u);
+    EXPECT_EQ(DiagnosticNames.size(), 6u);
+    EXPECT_EQ(PathDiffNames.size(), 10u);
+    const Entries names = {
+        {0, "Temperature Fluid"}, {7, "Volume Flow"}, {11, "Standardized Total Volume Positive"},
+        {24, "Gas Compress Factor"}, {29, "Netto Total Heat Flow"}, {30, "SNR"}, {35, "Error Bits"},
+        {36, "Abs. Flow Velocity Path Diff"}, {40, "Abs. Signal Amplitude Path Diff"}, {45, "Rel. SCNR Path Diff"},
+        {-1, ""}, {46, ""},
+    };
+    for (const auto& [q, name] : names)
+        EXPECT_EQ(quantityName(q), name) << "q " << q;
+    std::set<std::string_view> distinct;
+    for (int q = 0; q < QuantityCount; ++q)
+        distinct.insert(quantityName(q));
+    EXPECT_EQ(distinct.size(), 46u);
+
+    // Tallied from the quantity table: which positions carry which class.
+    const std::map<UnitClass, std::vector<int>> expected = {
+        {UnitClass::Temperature, {0, 1, 20, 21}}, {UnitClass::Pressure, {2, 3, 22, 23}},
+        {UnitClass::NoUnit, {4, 19, 24, 40}}, {UnitClass::Velocity, {5, 6, 36, 38}}, {UnitClass::VolumeFlow, {7, 10}},
+        {UnitClass::Volume, {8, 9, 11, 12, 26, 27}}, {UnitClass::MassFlow, {13}}, {UnitClass::Mass, {14, 15, 28}},
+        {UnitClass::HeatFlow, {16}}, {UnitClass::Heat, {17, 18, 29}}, {UnitClass::Decibel, {30, 31, 42, 44}},
+        {UnitClass::Percent, {32, 33, 34, 37, 39, 41, 43, 45}}, {UnitClass::Bit, {35}}, {UnitClass::Density, {25}},
+    };
+    std::map<UnitClass, std::vector<int>> actual;
+    for (int q = 0; q < QuantityCount; ++q)
+        actual[unitClassOfQuantity(q).value()].push_back(q);
+    EXPECT_EQ(actual, expected);
+    EXPECT_FALSE(unitClassOfQuantity(-1));
+    EXPECT_FALSE(unitClassOfQuantity(46));
+}
+
+TEST(UnitLists, SizesSpotChecksAndRepeats)
+{
+    // repeat: the one pair of positions whose texts are equal (position 0 again further down), if any.
+    struct Row { UnitClass unitClass; std::size_t size; Entries entries; std::pair<int, int> repeat; };
+    const Row rows[] = {
+        {UnitClass::Temperature, 2, {{0, "\xB0" "C"}, {1, "\xB0" "F"}}, {}},
+        {UnitClass::Pressure, 8, {{0, "bar"}, {4, "mWS"}, {7, "psi(g)"}}, {}},
+        {UnitClass::NoUnit, 1, {{0, "n.u."}}, {}}, {UnitClass::Decibel, 1, {{0, "dB"}}, {}},
+        {UnitClass::Percent, 1, {{0, "%"}}, {}}, {UnitClass::Bit, 1, {{0, "Bit"}}, {}},
+        {UnitClass::Velocity, 4, {{1, "cm/s"}, {3, "ft/s"}}, {}},
+        {UnitClass::VolumeFlow, 31, {{3, "m3/min"}, {10, "MUSg/d"}, {20, "ml/min"}, {27, "USkgpm"}, {30, "MCFH"}}, {0, 2}},
+        {UnitClass::Volume, 13, {{1, "Ml"}, {7, "USMgal"}, {12, "MCF"}}, {0, 2}},
+        {UnitClass::MassFlow, 13, {{2, "t/d"}, {9, "lb/m"}, {12, "klb/m"}}, {0, 6}},
+        {UnitClass::Mass, 6, {{3, "t"}, {5, "klb"}}, {0, 2}},
+        {UnitClass::HeatFlow, 12, {{3, "kBTU/m"}, {7, "TON"}, {11, "BTU/m"}}, {}},
+        {UnitClass::Heat, 15, {{1, "Wh"}, {9, "TONhrs"}, {14, "BTU"}}, {0, 3}},
+        {UnitClass::Density, 3, {{0, "g/cm3"}, {2, "lb/ft3"}}, {}},
+    };
+    ASSERT_EQ(std::size(rows), static_cast<std::size_t>(UnitClass::Density) + 1);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.unitClass));
+        const UnitList list = unitListOfClass(row.unitClass);
+        ASSERT_EQ(list.size(), row.size);
+        for (const auto& [pos, text] : row.entries)
+            EXPECT_EQ(list[pos], text) << "position " << pos;
+        std::vector<std::pair<int, int>> repeats;
+        for (std::size_t i = 0; i < list.size(); ++i)
+            for (std::size_t j = i + 1; j < list.size(); ++j)
+                if (list[i] == list[j])
+                    repeats.emplace_back(static_cast<int>(i), static_cast<int>(j));
+        std::vector<std::pair<int, int>> known;
+        if (row.repeat != std::pair<int, int>{})
+            known.push_back(row.repeat);
+        EXPECT_EQ(repeats, known);
+    }
+}
+
+TEST(UnitBox, TextEnablingReadBackAndWrite)
+{
+    struct Text { int q, id; std::optional<std::string> text; };
+    const Text texts[] = {
+        {7, 0, "m3/h"}, {7, 2, "m3/h"}, {7, 3, "m3/min"}, {7, 30, "MCFH"}, {7, 31, {}}, {0, 1, "\xB0" "F"}, {0, 2, {}},
+        {25, 1, "kg/m3"}, {35, 0, "Bit"}, {45, 0, "%"}, {7, -1, {}}, {7, 65535, {}}, {-1, 0, {}}, {46, 0, {}},
+    };
+    for (const Text& r : texts) {
+        const auto text = unitText(r.q, r.id);
+        EXPECT_EQ(text ? std::optional<std::string>(std::string(*text)) : std::nullopt, r.text) << r.q << "/" << r.id;
+    }
+    struct Enabled { int q; bool connected, enabled; };
+    for (const Enabled& r : {Enabled{0, true, true}, {29, true, true}, {30, true, true}, {35, true, true},
+                             {36, true, false}, {45, true, false}, {0, false, false}, {-1, true, false}})
+        EXPECT_EQ(unitBoxEnabled(r.q, r.connected), r.enabled) << "q " << r.q;
+    ASSERT_EQ(unitListOfQuantity(45).size(), 1u);
+    EXPECT_EQ(unitListOfQuantity(45)[0], "%");
+    EXPECT_TRUE(unitListOfQuantity(-1).empty());
+
+    struct ReadBack { int q; std::uint16_t id; bool button; int position; bool mismatch; };
+    for (const ReadBack& r : {ReadBack{7, 3, true, 3, false},
+                              {7, 65535, true, -1, true},    // the button names the mismatch
+                              {7, 65535, false, -1, false},  // the loop leaves the box without a selection
+                              {0, 2, true, -1, false},       // beyond "°F"
+                              {0, 1, false, 1, false}}) {
+        const UnitReadBack rb = unitReadBack(r.q, r.id, r.button);
+        EXPECT_EQ(rb.position, r.position) << "q " << r.q << " id " << r.id;
+        EXPECT_EQ(rb.showMismatchText, r.mismatch) << "q " << r.q << " id " << r.id;
+    }
+    EXPECT_EQ(UnitMismatchText, "Unit Missmatch");
+
+    struct Reg { int channel, q; Opt reg; };
+    for (const Reg& r : {Reg{4, 7, 9115}, {0, 0, 1003}, {5, 29, 10467}, {0, 30, 1703},  // SNR: its own block's unit id
+                         {1, 35, 2783}, {0, 36, {}}, {-1, 7, {}}, {6, 7, {}}, {0, -1, {}}})  // path diffs: none
+        EXPECT_EQ(unitIdRegister(r.channel, r.q), r.reg) << "channel " << r.channel << " q " << r.q;
+    for (const auto& [position, value] : {std::pair{3, 3}, {0, 0}, {2, 2}, {-1, 65535}})
+        EXPECT_EQ(unitIdWriteValue(position), value);
+}
+
+TEST(SubsetUnits, ListsCurrentLoopLabelsAndLatin1)
+{
+    struct Row { int position; std::size_t size; Entries entries; };
+    const Row rows[] = {
+        {0, 4, {{0, "m/s"}, {3, "ft/s"}}},
+        {1, 30, {{0, "m\xB3/h"}, {11, "USKgal/min"}, {18, "hl/min"}, {19, "hl/s"}, {20, "hl/min"}, {29, "K m\xB3/h"}}},
+        {2, 30, {{16, "m\xB3/d"}, {27, "KCFD"}}}, {3, 12, {{0, "t/h"}, {11, "klb/min"}}},
+        {4, 12, {{1, "KW"}, {8, "TON (TH)"}, {11, "kTON (kTD)"}}}, {5, 2, {{1, "f/s"}}}, {6, 1, {{0, "None"}}},
+        {-1, 0, {}}, {7, 0, {}},
+    };
+    for (const Row& r : rows) {
+        const UnitList list = subsetMeasUnitList(r.position);
+        ASSERT_EQ(list.size(), r.size) << "position " << r.position;
+        for (const auto& [pos, text] : r.entries)
+            EXPECT_EQ(list[pos], text) << "position " << r.position << " entry " << pos;
+    }
+    EXPECT_EQ(SubsetMeasValueNames[1], "Volumemetric Flow");
+
+    EXPECT_EQ(outputQuantityCode("CFLU"), 0x43464C55u);
+    const std::pair<std::uint32_t, std::string> labels[] = {
+        {0x43464C55u, "m/s"}, {outputQuantityCode("FVOL"), "m\xB3/s"}, {outputQuantityCode("FKNZ"), "none"},
+        {outputQuantityCode("QNN_"), "m\xB3"}, {outputQuantityCode("QHP_"), "Ws"},
+        {outputQuantityCode("PTX_"), "\xB0" "C"}, {outputQuantityCode("PROH"), "kg/m\xB3"},
+        {outputQuantityCode("PVK_"), "mm\xB2/s"}, {outputQuantityCode("PVD_"), "mPa*s"},
+        {outputQuantityCode("PGCF"), "none"}, {0, "m\xB3/s"},       // "Not found ..."
+        {outputQuantityCode("cflu"), "m\xB3/s"},                    // codes are exact
+        {0x554C4643u, "m\xB3/s"},                                   // CFLU with the bytes reversed
+    };
+    for (const auto& [code, label] : labels)
+        EXPECT_EQ(currentLoopUnitLabel(code), label) << std::hex << code;
+
+    for (const auto& [in, out] : {std::pair<std::string, std::string>{"\xB0" "C", "\xC2\xB0" "C"},
+                                  {"m\xB3/s", "m\xC2\xB3/s"}, {"\xFF", "\xC3\xBF"}, {"kg/s", "kg/s"}, {"", ""}})
+        EXPECT_EQ(latin1ToUtf8(in), out);
+}
