@@ -5,12 +5,18 @@
 
 #include <nlohmann/json.hpp>
 
+#include <charconv>
 #include <cstdio>
 #include <iomanip>
 
 namespace cli {
 
 using namespace modbus;
+
+double RoundedMs(double ms)
+{
+    return static_cast<double>(static_cast<long long>(ms * 1000.0 + 0.5)) / 1000.0;
+}
 
 std::string HexString(const std::vector<uint8_t>& bytes)
 {
@@ -32,7 +38,76 @@ void Printer::Print(const Outcome& o)
     out_.flush();
 }
 
+namespace {
+
+void AppendNumber(std::string& s, unsigned long long v)
+{
+    char buf[24];
+    s.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+}  // namespace
+
+// Every polled line goes through here, so it is written directly rather than built as a JSON
+// tree: the same bytes as the tree's dump(). Names and hex are plain ASCII, nothing to escape;
+// a measurement, with texts from the meter, goes through the tree.
 void Printer::PrintJson(const Outcome& o)
+{
+    if (o.measurement) {
+        PrintJsonGeneric(o);
+        return;
+    }
+    std::string s;
+    s.reserve(128 + 6 * o.values.size() + 2 * o.data.size());
+    s += "{\"op\":\"";
+    s += o.op;
+    s += "\",\"status\":\"";
+    s += TransactionReplyName(o.status);
+    s += "\",\"attempts\":";
+    AppendNumber(s, o.attempts);
+    if (o.exception) {
+        s += ",\"exception\":\"";
+        s += ServerExceptionName(*o.exception);
+        s += "\",\"exception_code\":";
+        AppendNumber(s, o.exceptionCode);
+    } else {
+        s += ",\"exception\":null,\"exception_code\":null";
+    }
+    if (o.op == "read" || o.op == "measure" || o.op == "write" || o.op == "write-multiple") {
+        s += ",\"start\":";
+        AppendNumber(s, o.start);
+        // A read that failed read nothing: zeros would pass for register contents.
+        const bool read = o.op == "read" || o.op == "measure";
+        if (read && o.status != trSuccess) {
+            s += ",\"values\":null";
+        } else {
+            s += ",\"values\":[";
+            for (size_t i = 0; i < o.values.size(); ++i) {
+                if (i > 0)
+                    s += ',';
+                AppendNumber(s, o.values[i]);
+            }
+            s += ']';
+        }
+    }
+    if (o.op == "id") {
+        s += ",\"data_hex\":\"";
+        s += HexString(o.data);
+        s += '"';
+    }
+    if (o.op == "diag") {
+        s += ",\"result\":";
+        AppendNumber(s, o.diagResult);
+    }
+    s += ",\"elapsed_ms\":";
+    // The tree's own number format: shortest round trip, ".0" on whole numbers.
+    char buf[64];
+    s.append(buf, nlohmann::detail::to_chars(buf, buf + sizeof buf, RoundedMs(o.elapsedMs)));
+    s += "}\n";
+    out_ << s;
+}
+
+void Printer::PrintJsonGeneric(const Outcome& o)
 {
     nlohmann::ordered_json j;
     j["op"] = o.op;
@@ -59,7 +134,7 @@ void Printer::PrintJson(const Outcome& o)
     }
     if (o.op == "diag")
         j["result"] = o.diagResult;
-    j["elapsed_ms"] = static_cast<double>(static_cast<long long>(o.elapsedMs * 1000.0 + 0.5)) / 1000.0;
+    j["elapsed_ms"] = RoundedMs(o.elapsedMs);
     out_ << j.dump() << '\n';
 }
 

@@ -19,6 +19,7 @@ public:
 
 private:
     void PrintJson(const Outcome& o);
+    void PrintJsonGeneric(const Outcome& o);
     void PrintTable(const Outcome& o);
 
     std::ostream& out_;
@@ -26,6 +27,8 @@ private:
 };
 
 std::string HexString(const std::vector<uint8_t>& bytes);
+// elapsed_ms as printed: to the microsecond.
+double RoundedMs(double ms);
 
 // --trace: one monitor line per frame on standard error, the time in ms since the first.
 void TraceFrame(app::FrameKind kind, bool sent, std::span<const uint8_t> frame);
