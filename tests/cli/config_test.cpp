@@ -18,6 +18,7 @@ namespace {
 using namespace cli;
 using simtest::Briefs;
 using simtest::LoggedSim;
+using Lines = std::vector<std::string>;
 
 struct Result {
     int code;
@@ -30,7 +31,13 @@ std::string TempFile(const std::string& name)
     return std::string(dir ? dir : "/tmp") + "/tarnwick-config-" + std::to_string(getpid()) + "-" + name;
 }
 
-Result RunCli(LoggedSim& sim, bool save, ConfigOptions o)
+ConfigOptions Options(std::string file, std::string channel = "", bool dryRun = false,
+                      std::optional<std::uint32_t> code = std::nullopt)
+{
+    return {std::move(file), std::move(channel), dryRun, code};
+}
+
+Result RunCli(LoggedSim& sim, bool save, const ConfigOptions& o)
 {
     TcpOptions t;
     t.host = "127.0.0.1";
@@ -47,33 +54,25 @@ nlohmann::json ReadJson(const std::string& path)
     return nlohmann::json::parse(in);
 }
 
-// The requests after the identification and the comparison's reads.
-std::vector<std::string> AfterComparison(LoggedSim& sim, size_t rows)
-{
-    auto all = Briefs(sim.NewRequests());
-    return all.size() > rows + 1 ? std::vector<std::string>(all.begin() + static_cast<long>(rows) + 1, all.end())
-                                 : std::vector<std::string>{};
-}
-
-// "[w,w,...]": the saved words of registers first to last, as the log shows a write of them.
-std::string Words(const nlohmann::json& file, int first, int last = -1)
+// "fc16 24000+2 [w,w] RESULT": a write of the saved words of registers first to last.
+std::string WriteOf(const nlohmann::json& file, int first, int last, const char* result = "reply")
 {
     std::string t;
+    int count = 0;
     for (const auto& page : file["pages"])
         for (const auto& p : page["parameters"])
-            if (p["register"] >= first && p["register"] <= std::max(first, last))
+            if (p["register"] >= first && p["register"] <= last)
                 for (const auto& w : p["words"])
-                    t += (t.empty() ? "" : ",") + w.dump();
-    return "[" + t + "]";
+                    t += (count++ ? "," : "") + w.dump();
+    return "fc16 " + std::to_string(first) + "+" + std::to_string(count) + " [" + t + "] " + result;
 }
 
 class Config : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(RunCli(source, true, {file}).code, 0);
+        ASSERT_EQ(RunCli(source, true, Options(file)).code, 0);
         saved = ReadJson(file);
-        rows = 0;
         for (const auto& page : saved["pages"])
             rows += page["parameters"].size();
     }
@@ -82,80 +81,70 @@ protected:
         std::remove(file.c_str());
         std::remove(again.c_str());
     }
+    // The requests after the identification and the comparison's reads.
+    Lines AfterComparison(LoggedSim& sim)
+    {
+        const Lines all = Briefs(sim.NewRequests());
+        return all.size() > rows + 1 ? Lines(all.begin() + static_cast<long>(rows) + 1, all.end()) : Lines{};
+    }
     LoggedSim source{{"--tcp", "0"}};
     std::string file = TempFile("a.json"), again = TempFile("b.json");
     nlohmann::json saved;
     size_t rows = 0;
 };
 
-// Outer diameter 100.0 and channel B's measured quantity and unit differ from the defaults.
-const char* Presets = "set=24000:0:17096,set=25376:3:2";
-
-TEST_F(Config, RestoreWritesOnlyTheDifferingRowsAndReadsThemBack)
+TEST_F(Config, RestoreWritesOnlyTheDifferingRowsReadsThemBackAndWritesNothingWhenRefused)
 {
+    // Outer diameter 100.0 and channel B's measured quantity and unit differ from the defaults.
+    const std::string presets = "set=24000:0:17096,set=25376:3:2";
+    const std::string diameter = WriteOf(saved, 24000, 24000), quantity = WriteOf(saved, 25376, 25377);
+    const Lines rowsWritten = {diameter, "fc3 24000+2 reply", quantity, "fc3 25376+1 reply", "fc3 25377+1 reply"};
+    auto with = [](Lines a, const Lines& b, const Lines& c = {}) {
+        a.insert(a.end(), b.begin(), b.end());
+        a.insert(a.end(), c.begin(), c.end());
+        return a;
+    };
     struct Case {
         std::string presets;
         ConfigOptions options;
         int code;
-        std::vector<std::string> unlock, lock;  // around the rows' writes
-    };
-    const Case cases[] = {
-        {Presets, {file}, 0, {}, {}},
-        {std::string(Presets) + ",protect=42", {file, "", false, 42}, 0,
-         {"fc16 29254+3 [0,42,0] reply", "fc3 29254+1 reply"}, {"fc16 29254+3 [1,42,0] reply", "fc3 29254+1 reply"}},
+        const char* message;  // on stderr
+        Lines after;          // the requests after the comparison
+        bool restored;
+    } cases[] = {
+        {presets, Options(file), 0, "", with({"fc3 29254+1 reply"}, rowsWritten), true},
+        {presets + ",protect=42", Options(file, "", false, 42), 0, "",
+         with({"fc3 29254+1 reply", "fc16 29254+3 [0,42,0] reply", "fc3 29254+1 reply"}, rowsWritten,
+              {"fc16 29254+3 [1,42,0] reply", "fc3 29254+1 reply"}),
+         true},
+        {presets, Options(file, "", true), 0, "", {"fc3 29254+1 reply"}, false},  // a dry run
+        {presets + ",protect=42", Options(file), 2, "give its code with --protection-code", {"fc3 29254+1 reply"}, false},
+        {presets + ",protect=42", Options(file, "", false, 41), 1, "did not accept the protection code",
+         {"fc3 29254+1 reply", "fc16 29254+3 [0,41,0] exception 2", "fc3 29254+1 reply"}, false},
+        {presets + ",refuse=24000", Options(file), 1, "Did not take: Pipe A OuterDiameter (24000): 100.0 mm -> 114.3 mm",
+         {"fc3 29254+1 reply", WriteOf(saved, 24000, 24000, "exception 4"), "fc3 24000+2 reply", quantity,
+          "fc3 25376+1 reply", "fc3 25377+1 reply"},
+         false},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.presets + " " + c.message);
         LoggedSim target({"--tcp", "0", "--device", c.presets});
         const Result r = RunCli(target, false, c.options);
         EXPECT_EQ(r.code, c.code) << r.err;
-        EXPECT_NE(r.out.find("Pipe A OuterDiameter (24000): 100.0 mm -> 114.3 mm\n"), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find("Measuring B MeasuringValue (25376): Mass Flow -> Volumemetric Flow\n"), std::string::npos)
-            << r.out;
-        EXPECT_NE(r.out.find("3 parameters differ\n"), std::string::npos) << r.out;
-        std::vector<std::string> expected = {"fc3 29254+1 reply"};
-        expected.insert(expected.end(), c.unlock.begin(), c.unlock.end());
-        for (const std::string& s : std::vector<std::string>{"fc16 24000+2 " + Words(saved, 24000) + " reply", "fc3 24000+2 reply",
-                                     "fc16 25376+2 " + Words(saved, 25376, 25377) + " reply",
-                                     std::string("fc3 25376+1 reply"), std::string("fc3 25377+1 reply")})
-            expected.push_back(s);
-        expected.insert(expected.end(), c.lock.begin(), c.lock.end());
-        EXPECT_EQ(AfterComparison(target, rows), expected) << c.presets;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        for (const char* line : {"Pipe A OuterDiameter (24000): 100.0 mm -> 114.3 mm\n",
+                                 "Measuring B MeasuringValue (25376): Mass Flow -> Volumemetric Flow\n",
+                                 "3 parameters differ\n"})
+            EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
+        EXPECT_EQ(AfterComparison(target), c.after);
+        if (!c.restored)
+            continue;
         // Restored: a save of the target now gives the same file apart from the date.
-        ASSERT_EQ(RunCli(target, true, {again}).code, 0);
+        ASSERT_EQ(RunCli(target, true, Options(again)).code, 0);
         nlohmann::json copy = ReadJson(again), original = saved;
         copy.erase("date");
         original.erase("date");
-        EXPECT_EQ(copy, original) << c.presets;
-    }
-}
-
-TEST_F(Config, NothingIsWrittenWhenRefused)
-{
-    struct Case {
-        std::string presets;
-        ConfigOptions options;
-        int code;
-        const char* message;
-        std::vector<std::string> writes;
-    };
-    const Case cases[] = {
-        {Presets, {file, "", true}, 0, "", {}},
-        {std::string(Presets) + ",protect=42", {file}, 2, "give its code with --protection-code", {}},
-        {std::string(Presets) + ",protect=42", {file, "", false, 41}, 1, "did not accept the protection code",
-         {"fc16 29254+3 [0,41,0] exception 2"}},
-        {std::string(Presets) + ",refuse=24000", {file}, 1, "Did not take: Pipe A OuterDiameter (24000): 100.0 mm -> 114.3 mm",
-         {"fc16 24000+2 " + Words(saved, 24000) + " exception 4", "fc16 25376+2 " + Words(saved, 25376, 25377) + " reply"}},
-    };
-    for (const Case& c : cases) {
-        LoggedSim target({"--tcp", "0", "--device", c.presets});
-        const Result r = RunCli(target, false, c.options);
-        EXPECT_EQ(r.code, c.code) << c.presets;
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        std::vector<std::string> writes;
-        for (const auto& b : AfterComparison(target, rows))
-            if (b.rfind("fc16", 0) == 0)
-                writes.push_back(b);
-        EXPECT_EQ(writes, c.writes) << c.presets;
+        EXPECT_EQ(copy, original);
     }
 }
 
@@ -167,11 +156,7 @@ TEST_F(Config, DamagedOrForeignFilesAreRefusedBeforeTheMeterIsAsked)
         return j.dump();
     };
     const std::string text = saved.dump();
-    struct Case {
-        std::string content;
-        const char* message;
-    };
-    const Case cases[] = {
+    const std::pair<std::string, const char*> cases[] = {
         {text.substr(0, text.size() / 2), "is damaged"},
         {"[]", "not a Tarnwick configuration file"},
         {edit([](auto& j) { j["meter"]["family"] = "ORBITA"; }), "it is from a ORBITA meter"},
@@ -199,69 +184,61 @@ TEST_F(Config, DamagedOrForeignFilesAreRefusedBeforeTheMeterIsAsked)
          }),
          "ProcessInputValue on page Modbus Process Input is live process data"},
     };
-    for (const Case& c : cases) {
-        std::ofstream(file) << c.content;
-        LoggedSim target({"--tcp", "0"});
-        const Result r = RunCli(target, false, {file});
-        EXPECT_EQ(r.code, 2) << c.message;
-        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    LoggedSim target({"--tcp", "0"});
+    for (const auto& [content, message] : cases) {
+        std::ofstream(file) << content;
+        const Result r = RunCli(target, false, Options(file));
+        EXPECT_EQ(r.code, 2) << message;
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
         for (const auto& b : Briefs(target.NewRequests()))
             EXPECT_EQ(b.rfind("fc16", 0), std::string::npos) << b;
     }
 }
 
-TEST_F(Config, SaveNamesListEntriesAndCheckBoxesByTextAndNumbersWithTheirUnits)
+TEST_F(Config, SaveNamesListEntriesAndCheckBoxesByTextNumbersWithTheirUnitsAndOnlyTheChannelsPages)
 {
-    struct Case {
-        std::string page, name;
-        nlohmann::json value;
-        const char* unit;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, std::string, nlohmann::json, const char*> cases[] = {
         {"Pipe A", "OuterDiameter", 114.3, "mm"},
-        {"Pipe A", "WallEnabled", "Enabled", nullptr},
-        {"Pipe B", "WallMaterial", "Stainless Steel", nullptr},
-        {"Fluid A", "Fluid", "Water", nullptr},
+        {"Pipe A", "WallEnabled", "Enabled", ""},
+        {"Pipe B", "WallMaterial", "Stainless Steel", ""},
+        {"Fluid A", "Fluid", "Water", ""},
         {"Fluid A", "FluidDensity", 0.9982, "g/cm\u00b3"},
-        {"Transducer A", "TransducerType", "VTM-1A2", nullptr},
+        {"Transducer A", "TransducerType", "VTM-1A2", ""},
         {"Transducer A", "TransducerTolerance", 10, "ns"},
-        {"Measuring A", "MeasuringUnit", "m\u00b3/h", nullptr},  // follows the quantity
-        {"Linking A", "LinkingTemperatureAux", "T2", nullptr},
-        {"Calculation Channel Y", "CalculationInput2", "Channel B", nullptr},
-        {"Global Settings -", "LoggerChannel", {"Channel A", "Channel B"}, nullptr},
-        {"Global Settings -", "LoggerOptions", {"Store Totalizer", "Ring Buffer"}, nullptr},
-        {"Process Output Loop 1", "CurrentLoopMeasValue", "Volumemetric Flow", nullptr},
+        {"Measuring A", "MeasuringUnit", "m\u00b3/h", ""},  // follows the quantity
+        {"Linking A", "LinkingTemperatureAux", "T2", ""},
+        {"Calculation Channel Y", "CalculationInput2", "Channel B", ""},
+        {"Global Settings -", "LoggerChannel", {"Channel A", "Channel B"}, ""},
+        {"Global Settings -", "LoggerOptions", {"Store Totalizer", "Ring Buffer"}, ""},
+        {"Process Output Loop 1", "CurrentLoopMeasValue", "Volumemetric Flow", ""},
         {"Process Output Loop 1", "CurrentLoopFullScale", 0.05, "m\u00b3/s"},  // the quantity's unit
-        {"Process Input T2", "ProcessInputSensor", "PT 1000", nullptr},
-        {"Modbus Process Input 1", "ProcessInputChannel", "Channel A", nullptr},
+        {"Process Input T2", "ProcessInputSensor", "PT 1000", ""},
+        {"Modbus Process Input 1", "ProcessInputChannel", "Channel A", ""},
         {"Modbus Process Input 1", "ProcessInputValue", nullptr, nullptr},  // live data: not saved
     };
-    for (const Case& c : cases) {
+    for (const auto& [pageName, name, value, unit] : cases) {
         const nlohmann::json* found = nullptr;
         for (const auto& page : saved["pages"])
-            if (page["page"].get<std::string>() + " " + page["instance"].get<std::string>() == c.page)
+            if (page["page"].get<std::string>() + " " + page["instance"].get<std::string>() == pageName)
                 for (const auto& p : page["parameters"])
-                    if (p["name"] == c.name)
+                    if (p["name"] == name)
                         found = &p;
-        if (c.name == "ProcessInputValue") {
-            EXPECT_FALSE(found);
+        if (!unit) {
+            EXPECT_FALSE(found) << name;
             continue;
         }
-        ASSERT_TRUE(found) << c.page << " " << c.name;
-        EXPECT_EQ((*found)["value"], c.value) << c.name;
-        EXPECT_EQ(found->value("unit", ""), c.unit ? c.unit : "") << c.name;
+        ASSERT_TRUE(found) << pageName << " " << name;
+        EXPECT_EQ((*found)["value"], value) << name;
+        EXPECT_EQ(found->value("unit", ""), unit) << name;
     }
-}
 
-TEST_F(Config, ChannelSavesOnlyThatChannelsPages)
-{
-    const std::pair<std::string, std::vector<std::string>> cases[] = {
+    const std::pair<std::string, Lines> channels[] = {
         {"B", {"Pipe B", "Fluid B", "Transducer B", "Measuring B", "Linking B"}},
         {"Z", {"Calculation Channel Z"}},
     };
-    for (const auto& [channel, pages] : cases) {
-        ASSERT_EQ(RunCli(source, true, {again, channel}).code, 0);
-        std::vector<std::string> names;
+    for (const auto& [channel, pages] : channels) {
+        ASSERT_EQ(RunCli(source, true, Options(again, channel)).code, 0);
+        Lines names;
         const nlohmann::json written = ReadJson(again);
         for (const auto& p : written["pages"])
             names.push_back(p["page"].get<std::string>() + " " + p["instance"].get<std::string>());

@@ -5,19 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 namespace {
 
 using namespace subset;
 
+// A row of a page instance by its control.
 Slot SlotOf(PageId id, int instance, std::string_view control)
 {
     const Page& page = PageOf(id);
-    for (const Row& r : page.rows)
-        if (r.control == control)
-            return {&page, instance, &r};
-    throw std::invalid_argument(std::string(control));
+    const auto row = std::find_if(page.rows.begin(), page.rows.end(), [&](const Row& r) { return r.control == control; });
+    return {&page, instance, row == page.rows.end() ? throw std::invalid_argument(std::string(control)) : &*row};
 }
 
 TEST(SubsetConfiguration, ReadableValues)
@@ -63,17 +63,7 @@ TEST(SubsetConfiguration, ReadableValues)
     }
 }
 
-TEST(SubsetConfiguration, EveryListRowHasItsTexts)
-{
-    for (const Page& page : Pages())
-        for (const Row& row : page.rows) {
-            if (row.encoding == Encoding::Index && !IsUnitAfterQuantity(row.control)) {
-                EXPECT_FALSE(ItemsOf(row.control).empty()) << row.control;
-            }
-        }
-}
-
-TEST(SubsetConfiguration, SlotsInstancesAndProtection)
+TEST(SubsetConfiguration, SlotsInstancesProtectionAndListTexts)
 {
     const auto all = ConfigurationSlots("");
     ASSERT_TRUE(all);
@@ -81,6 +71,11 @@ TEST(SubsetConfiguration, SlotsInstancesAndProtection)
         EXPECT_TRUE(s.Register() != 29254 && s.Register() != 29255 && !s.row->readOnly &&
                     s.row->control != "ProcessInputValue")
             << s.Register();
+    for (const Page& page : Pages())
+        for (const Row& row : page.rows)
+            if (row.encoding == Encoding::Index && !IsUnitAfterQuantity(row.control)) {
+                EXPECT_FALSE(ItemsOf(row.control).empty()) << row.control;
+            }
     EXPECT_EQ(ConfigurationSlots("B")->front().Register(), 25000);
     EXPECT_EQ(ConfigurationSlots("Z")->front().Register(), 28500);
     EXPECT_FALSE(ConfigurationSlots("C"));

@@ -1,278 +1,646 @@
-// The parameter subset's pages, judged by what the simulated meter received (its request log)
-// and what it holds afterwards, over RTU and over TCP alike.
+// The parameter subset's pages, the write protection, start and stop of measuring, the Modbus
+// process inputs and the configuration file, judged by what the simulated meter received (its
+// request log), what it holds afterwards and what the controls show, over RTU and TCP alike.
 
 #include "WindowHarness.h"
 
 #include "SimLog.h"
 
+#include "Configuration.h"
+
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
 
 namespace windowtest {
 namespace {
 
 using Briefs = std::vector<std::string>;
-using tarnwick::IDialogService;
-
-// A window in subset mode connected to vortan-sim.
-struct SubsetMeter : SimWindow {
-    SubsetMeter(Transport t, std::vector<std::string> device = {}) : SimWindow(t, device, {"-subset"}) {}
-};
-
-class WindowSubset : public ::testing::TestWithParam<Transport> {};
-
-INSTANTIATE_TEST_SUITE_P(Transports, WindowSubset, ::testing::Values(Transport::Rtu, Transport::Tcp),
-                         [](const auto& info) { return Name(info.param); });
-
-struct PageCase {
-    const char* show;
-    const char* get;
-    const char* write;
-    std::vector<std::pair<int, int>> rows;  // channel A: first register, count
-    std::vector<std::pair<int, int>> writes;
-};
-
-// The pages' rows as the meter's register description lists them.
-const std::vector<PageCase>& PageCases()
-{
-    static const std::vector<PageCase> cases = {
-        {"ShowPipe", "GetDataPipe", "WritePipeData",
-         {{24000, 2}, {24002, 1}, {24003, 2}, {24005, 1}, {24006, 1}, {24007, 2}, {24009, 2}, {24011, 1},
-          {24012, 1}, {24013, 2}, {24015, 2}, {24017, 1}, {24018, 1}, {24019, 2}, {24021, 2}, {24023, 1},
-          {24024, 1}, {24025, 2}, {24027, 2}},
-         {}},
-        {"ShowFluid", "GetFluidData", "WriteFluidData",
-         {{24125, 1}, {24126, 2}, {24128, 2}, {24130, 2}, {24132, 2}, {24134, 2}, {24136, 2}, {24138, 2},
-          {24140, 2}, {24142, 2}},
-         {}},
-        {"ShowTransducer", "GetTransducerData", "WriteTransducerData",
-         {{24250, 1}, {24251, 4}, {24255, 2}, {24257, 2}, {24259, 2}, {24261, 2}, {24263, 2}, {24265, 2},
-          {24267, 2}, {24269, 1}, {24270, 2}},
-         {}},
-        {"ShowMeasure", "GetMeasuringData", "WriteMeasuringData",
-         {{24375, 1}, {24376, 1}, {24377, 1}, {24378, 2}, {24380, 2}, {24382, 1}, {24383, 1}, {24384, 1},
-          {24385, 1}, {24386, 2}, {24388, 2}, {24390, 1}},
-         // The quantity and its unit go together.
-         {{24375, 1}, {24376, 2}, {24378, 2}, {24380, 2}, {24382, 1}, {24383, 1}, {24384, 1}, {24385, 1},
-          {24386, 2}, {24388, 2}, {24390, 1}}},
-        {"ShowLinking", "GetLinkingData", "WriteLinkingData", {{24500, 1}, {24501, 1}}, {}},
-    };
-    return cases;
-}
+using Changed = std::vector<std::array<int, 2>>;  // address, new value
+using Shown = tarnwick::RecordingDialogService::Shown;
 
 std::string Read(int reg, int count) { return "fc3 " + std::to_string(reg) + "+" + std::to_string(count) + " reply"; }
-
-TEST_P(WindowSubset, ConnectReadsMeasuringAndProtectionState)
+// Reads of rows that follow each other from start, the registers of each; then Timer3's read.
+Briefs Reads(int start, std::initializer_list<int> counts, bool timer3 = true)
 {
-    struct Case {
-        std::vector<std::string> device;
-        const char* panel2;
-        const char* caption;
-    } cases[] = {
-        {{}, "Activ Measuring", "Stop Measuring"},
-        {{"protect=4711", "set=29257:0"}, "No Measuring / Protection Code Activ", "Start Measuring"},
-    };
-    for (const Case& c : cases) {
-        SubsetMeter m(GetParam(), c.device);
-        ASSERT_GE(m.connectRequests.size(), 2u);
-        const Briefs tail(m.connectRequests.end() - 2, m.connectRequests.end());
-        EXPECT_EQ(tail, (Briefs{Read(29257, 1), Read(29254, 1)}));
-        EXPECT_EQ(m.w->Form().PanelText(2), c.panel2);
-        EXPECT_EQ(m.w->Find<QPushButton>("StartMeas")->text(), c.caption);
+    Briefs b;
+    for (int count : counts) {
+        b.push_back(Read(start, count));
+        start += count;
     }
+    if (timer3)
+        b.push_back(Read(29257, 1));
+    return b;
 }
-
-TEST_P(WindowSubset, GetReadsEveryRowInOrderThenTheMeasuringState)
+std::string Write(int reg, const std::string& words, const char* result = "reply")
 {
-    SubsetMeter m(GetParam());
-    m.w->Click("SubsetView");
-    for (int channel : {0, 1}) {
-        m.w->Choose("ConfigurationSelect", channel);
-        for (const PageCase& p : PageCases()) {
-            SCOPED_TRACE(std::string(p.get) + " channel " + std::to_string(channel));
-            m.w->Click(p.show);
-            const auto requests = m.Run(p.get);
-            Briefs expected;
-            for (auto [reg, count] : p.rows)
-                expected.push_back(Read(reg + 1000 * channel, count));
-            expected.push_back(Read(29257, 1));
-            EXPECT_EQ(simtest::Briefs(requests), expected);
-            ASSERT_EQ(requests.size(), expected.size());
-            // Timer3's read comes 1.25 s after the page, not with it.
-            const double pause = requests.back().tMs - requests[requests.size() - 2].tMs;
-            EXPECT_GE(pause, 1200.0);
-            EXPECT_LT(pause, 4000.0);  // a loaded machine may be late, never early
-            const QString panel4 = m.w->Form().PanelText(4);
-            EXPECT_EQ(panel4, "");
+    return "fc16 " + std::to_string(reg) + "+" + std::to_string(std::count(words.begin(), words.end(), ',') + 1) +
+           " [" + words + "] " + result;
+}
+// The writes among the requests (function 6 or 16).
+Briefs Writes(const Briefs& all)
+{
+    Briefs out;
+    std::copy_if(all.begin(), all.end(), std::back_inserter(out),
+                 [](const std::string& b) { return b.rfind("fc16", 0) == 0 || b.rfind("fc6", 0) == 0; });
+    return out;
+}
+const QString Locked = "Protection Code Activ\r\n\r\nUse Global Settings to unlock.";
+
+// A window in subset mode connected to vortan-sim, the subset shown.
+struct SubsetMeter : SimWindow {
+    SubsetMeter(Transport t, std::vector<std::string> device = {}) : SimWindow(t, device, {"-subset"})
+    {
+        w->Click("SubsetView");
+    }
+    QString Panel(int n) { return w->Form().PanelText(n); }
+    // Timer3's read after the last operation is in, and the button is usable again.
+    void Settle(const char* button = "StartMeas")
+    {
+        EXPECT_TRUE(w->WaitFor([&] { return !w->Find<QTimer>("Timer3")->isActive() && w->Find(button)->isEnabled(); },
+                               8s))
+            << button;
+    }
+    // Clicks and settles: what the meter received meanwhile (also in last), and panel 4's text as
+    // the operation ended (Timer3 clears it).
+    Briefs Do(const char* button)
+    {
+        w->Click(button);
+        ended = Panel(4);
+        Settle(button);
+        last = sim.NewRequests();
+        return simtest::Briefs(last);
+    }
+    // Combo boxes by their entry ("" for none selected), line edits by their text.
+    void Shows(std::initializer_list<std::pair<const char*, const char*>> controls)
+    {
+        for (const auto& [name, text] : controls) {
+            if (auto* box = qobject_cast<QComboBox*>(w->Find(name)))
+                EXPECT_EQ(box->currentIndex() < 0 ? QString() : box->currentText(), text) << name;
+            else
+                EXPECT_EQ(Edit(name)->text(), text) << name;
         }
     }
-}
-
-TEST_P(WindowSubset, WriteWithNothingChangedWritesBackEveryWordAsRead)
-{
-    // Codes no list entry stands for, a roughness finer than three decimals (0.0015), an index
-    // past its list, a type with zero bytes and the largest tolerance, on channel B.
-    SubsetMeter m(GetParam(), {"set=25006:9", "set=25003:39846:15044", "set=25500:0x5433", "set=25125:10094",
-                               "set=25250:7", "set=25251:0x4241:0:0:0", "set=25265:65535:65535",
-                               "set=25376:9", "set=25012:26"});
-    m.w->Click("SubsetView");
-    m.w->Choose("ConfigurationSelect", 1);
-    for (const PageCase& p : PageCases()) {
-        SCOPED_TRACE(p.write);
-        m.w->Click(p.show);
-        m.Run(p.get);
-        const Briefs sent = m.RunBriefs(p.write);
-        // The protection first, then one write-multiple per row (or row pair), then for the pipe
-        // a second read of the page, then Timer3's read.
-        const auto& writes = p.writes.empty() ? p.rows : p.writes;
-        ASSERT_GE(sent.size(), writes.size() + 2);
-        EXPECT_EQ(sent.front(), Read(29254, 1));
-        for (size_t i = 0; i < writes.size(); ++i)
-            EXPECT_EQ(sent[1 + i].rfind("fc16 " + std::to_string(writes[i].first + 1000) + "+" +
-                                            std::to_string(writes[i].second) + " [", 0),
-                      0u)
-                << sent[1 + i];
-        EXPECT_EQ(sent.back(), Read(29257, 1));
+    // One error naming the parts, or a message box of the caption with that text; no write sent.
+    void Refused(const char* button, std::initializer_list<QString> parts, const QString& caption = {})
+    {
+        const size_t before = w->Messages().size();
+        EXPECT_EQ(Writes(Do(button)), Briefs{});
+        ASSERT_EQ(w->Messages().size(), before + 1);
+        const Shown& shown = w->Messages().back();
+        EXPECT_EQ(shown.kind, caption.isEmpty() ? Shown::Kind::Exception : Shown::Kind::MessageBox);
+        EXPECT_EQ(shown.caption, caption.isEmpty() ? shown.caption : caption);
+        for (const QString& part : parts)
+            EXPECT_TRUE(caption.isEmpty() ? shown.text.contains(part) : shown.text == part) << shown.text.toStdString();
     }
-    const auto changes = m.Changes();
-    EXPECT_GT(changes.size(), 60u);
-    for (const auto& [address, before, after] : changes)
-        EXPECT_EQ(before, after) << "register " << address;
-    EXPECT_EQ(m.Box("CoatingMaterial")->currentIndex(), -1);
-    EXPECT_EQ(m.Box("Fluid")->currentIndex(), -1);
-    EXPECT_EQ(m.Box("LinkingTemperature")->currentIndex(), -1);
-    EXPECT_EQ(m.Box("SelectTransducer")->currentIndex(), -1);
-    EXPECT_EQ(m.Edit("UserRougness")->text(), "0.002");
-    EXPECT_EQ(m.Edit("TransducerTolerance")->text(), "4294967295");
-}
-
-TEST_P(WindowSubset, AChangedControlChangesExactlyItsRow)
-{
-    SubsetMeter m(GetParam());
-    m.w->Click("SubsetView");
-    struct Case {
-        int channel;
-        const char* show;
-        const char* get;
-        const char* write;
-        std::function<void(SubsetMeter&)> change;
-        std::vector<std::array<int, 2>> changed;  // address, new value
-    } cases[] = {
-        {0, "ShowPipe", "GetDataPipe", "WritePipeData",
-         [](SubsetMeter& s) { s.Box("WallMaterial")->setCurrentIndex(9); },  // Ductile Iron
-         {{24012, 10}}},
-        {1, "ShowFluid", "GetFluidData", "WriteFluidData",
-         [](SubsetMeter& s) { s.Box("Fluid")->setCurrentIndex(25); },  // Seawater
-         {{25125, 10058}}},
-        {0, "ShowTransducer", "GetTransducerData", "WriteTransducerData",
-         [](SubsetMeter& s) {
-             s.Edit("TransducerType")->setText("AB");
-             s.Edit("TransducerTolerance")->setText("-1");
-             s.Edit("TransducerPiezoAngle")->setText("1.0");
-         },
-         {{24251, 0x4241}, {24252, 0x2020}, {24253, 0x2020}, {24254, 0x0020}, {24256, 0x3F80},
-          {24265, 0xFFFF}, {24266, 0xFFFF}}},
-        {1, "ShowMeasure", "GetMeasuringData", "WriteMeasuringData",
-         [](SubsetMeter& s) { s.w->Choose("MeasuringValue", 3); },  // Mass Flow, first unit
-         {{25376, 3}}},
-        {0, "ShowLinking", "GetLinkingData", "WriteLinkingData",
-         [](SubsetMeter& s) { s.Box("LinkingTemperatureAux")->setCurrentIndex(1); },  // Fixed Value
-         {{24501, 0x4356}}},
-    };
-    size_t seen = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.write);
-        m.w->Choose("ConfigurationSelect", c.channel);
-        m.w->Click(c.show);
-        m.Run(c.get);
-        c.change(m);
-        m.Run(c.write);
-        const auto all = m.Changes();
-        std::vector<std::array<int, 2>> changed;
+    // The registers the meter took since the last call whose value changed.
+    Changed ChangedSince(size_t& seen)
+    {
+        const auto all = Changes();
+        Changed changed;
         for (size_t i = seen; i < all.size(); ++i)
             if (all[i][1] != all[i][2])
                 changed.push_back({all[i][0], all[i][2]});
         seen = all.size();
-        EXPECT_EQ(changed, c.changed);
+        return changed;
     }
-    EXPECT_EQ(m.Box("MeasuringUnit")->currentIndex(), 0);
-}
+    QString ended;
+    std::vector<simtest::SimRequest> last;
+};
 
-TEST_P(WindowSubset, NothingIsWrittenThatCannotBe)
+class WindowSubset : public ::testing::TestWithParam<Transport> {};
+
+INSTANTIATE_TEST_SUITE_P(Transports, WindowSubset, ::testing::Values(Transport::Tcp, Transport::Rtu),
+                         [](const auto& info) { return Name(info.param); });
+
+struct PageCase {
+    const char *show, *get, *write, *name;
+    int start;                // channel A's first register; the rows follow each other
+    std::vector<int> rows;    // registers per row
+    std::vector<int> writes;  // registers per write, where a quantity and its unit go together
+    std::function<void(SubsetMeter&)> check, change;  // channel B: after the read; a change or none
+    Changed changed;
+    bool overwritesPreset = false;  // so its words as read are written back first
+};
+
+const std::vector<PageCase>& PageCases()
 {
-    struct Case {
-        std::vector<std::string> device;
-        bool get;
-        std::function<void(SubsetMeter&)> change;
-        const char* caption;  // of the message
-        std::vector<const char*> textHas;
-    } cases[] = {
-        // Protected meter: warning, no write.
-        {{"protect=4711"}, true, nullptr, "Warning ...", {"Protection Code Activ\r\n\r\nUse Global Settings to unlock."}},
-        // Write before Get: the empty fields are named.
-        {{}, false, nullptr, "", {"Transducer to Use (24250): nothing selected", "Soundpath Number (24269): empty"}},
-        {{}, true, [](SubsetMeter& s) { s.Edit("TransducerType")->setText("ABCDEFGH"); }, "",
-         {"Transducer Type (24251): 'ABCDEFGH' is longer than 7 characters"}},
-        {{}, true, [](SubsetMeter& s) { s.Edit("TransducerSoundpathNumber")->setText("65536"); }, "",
-         {"'65536' is out of range (0 .. 65535)"}},
-        {{}, true, [](SubsetMeter& s) { s.Edit("TransducerTolerance")->setText("4294967296"); }, "",
-         {"'4294967296' is out of range (-2147483648 .. 4294967295)"}},
-        {{}, true, [](SubsetMeter& s) { s.Edit("TransducerDistance")->setText("1e39"); }, "",
-         {"'1e39' is out of range (single precision)"}},
-        {{}, true, [](SubsetMeter& s) { s.Edit("TransducerAddCable")->setText("abc"); }, "",
-         {"'abc' is not a valid floating point value"}},
+    static const std::vector<PageCase> cases = {
+        {"ShowPipe", "GetDataPipe", "WritePipeData", "Pipe", 24000,
+         {2, 1, 2, 1, 1, 2, 2, 1, 1, 2, 2, 1, 1, 2, 2, 1, 1, 2, 2}, {},
+         [](SubsetMeter& m) { m.Shows({{"CoatingMaterial", ""}, {"WallMaterial", ""}, {"UserRougness", "0.002"}}); },
+         nullptr, {}},
+        {"ShowFluid", "GetFluidData", "WriteFluidData", "Fluid", 24125, {1, 2, 2, 2, 2, 2, 2, 2, 2, 2}, {},
+         [](SubsetMeter& m) { m.Shows({{"Fluid", ""}}); },
+         [](SubsetMeter& m) { m.Box("Fluid")->setCurrentIndex(25); },  // Seawater
+         {{25125, 10058}}, true},
+        {"ShowTransducer", "GetTransducerData", "WriteTransducerData", "Transducer", 24250,
+         {1, 4, 2, 2, 2, 2, 2, 2, 2, 1, 2}, {},
+         [](SubsetMeter& m) {
+             m.Shows({{"SelectTransducer", ""}, {"TransducerTolerance", "4294967295"}});
+             // Nothing is written that cannot be, and the rest of the page keeps what it showed.
+             const std::tuple<const char*, const char*, const char*> bad[] = {
+                 {"TransducerType", "ABCDEFGH", "Transducer Type (25251): 'ABCDEFGH' is longer than 7 characters"},
+                 {"TransducerSoundpathNumber", "65536", "'65536' is out of range (0 .. 65535)"},
+                 {"TransducerTolerance", "4294967296", "'4294967296' is out of range (-2147483648 .. 4294967295)"},
+                 {"TransducerDistance", "1e39", "'1e39' is out of range (single precision)"},
+                 {"TransducerAddCable", "abc", "'abc' is not a valid floating point value"},
+             };
+             for (const auto& [edit, text, message] : bad) {
+                 const QString shown = m.Edit(edit)->text();
+                 m.Edit(edit)->setText(text);
+                 m.Refused("WriteTransducerData", {message});
+                 m.Edit(edit)->setText(shown);
+             }
+             EXPECT_FALSE(m.Edit("TransducerPiezoAngle")->text().isEmpty());
+         },
+         [](SubsetMeter& m) {
+             m.Edit("TransducerType")->setText("BA");
+             m.Edit("TransducerTolerance")->setText("-2");
+             m.Edit("TransducerPiezoAngle")->setText("1.0");
+         },
+         {{25251, 0x4142}, {25252, 0x2020}, {25253, 0x2020}, {25254, 0x0020}, {25256, 0x3F80}, {25265, 0xFFFE}}, true},
+        {"ShowMeasure", "GetMeasuringData", "WriteMeasuringData", "Measuring", 24375,
+         {1, 1, 1, 2, 2, 1, 1, 1, 1, 2, 2, 1}, {1, 2, 2, 2, 1, 1, 1, 1, 2, 2, 1}, nullptr,
+         [](SubsetMeter& m) {
+             m.w->Choose("MeasuringValue", 3);  // Mass Flow, its first unit
+             EXPECT_EQ(m.Box("MeasuringUnit")->currentIndex(), 0);
+         },
+         {{25376, 3}}, true},
+        {"ShowLinking", "GetLinkingData", "WriteLinkingData", "Linking", 24500, {1, 1}, {},
+         [](SubsetMeter& m) { m.Shows({{"LinkingTemperature", ""}}); },
+         [](SubsetMeter& m) { m.Box("LinkingTemperatureAux")->setCurrentIndex(1); },  // Fixed Value
+         {{25501, 0x4356}}},
     };
-    for (const Case& c : cases) {
-        SubsetMeter m(GetParam(), c.device);
-        m.w->Click("SubsetView");
-        m.w->Click("ShowTransducer");
-        if (c.get)
-            m.Run("GetTransducerData");
-        if (c.change)
-            c.change(m);
-        const size_t before = m.w->Messages().size();
-        const Briefs sent = m.RunBriefs("WriteTransducerData");
-        for (const std::string& b : sent)
-            EXPECT_EQ(b.rfind("fc16", 0), std::string::npos) << b;
-        ASSERT_EQ(m.w->Messages().size(), before + 1);
-        const auto& shown = m.w->Messages().back();
-        if (*c.caption) {
-            EXPECT_EQ(shown.caption, c.caption);
-        } else {
-            EXPECT_EQ(shown.kind, tarnwick::RecordingDialogService::Shown::Kind::Exception);
-        }
-        for (const char* part : c.textHas)
-            EXPECT_TRUE(shown.text.contains(QString::fromUtf8(part))) << shown.text.toStdString();
-        // The rest of the page keeps what it showed.
-        if (c.get) {
-            EXPECT_FALSE(m.Edit("TransducerPiezoAngle")->text().isEmpty());
-        }
-    }
+    return cases;
 }
 
-TEST_P(WindowSubset, AFailingRowIsNamedAndTheMeasuredValueStaysAMeasuredValue)
+TEST_P(WindowSubset, ChannelPagesReadEveryRowWriteBackWhatTheyReadAndExactlyWhatChanged)
 {
-    SubsetMeter m(GetParam(), {"refuse=24012"});
-    m.w->Click("SubsetView");
-    m.Run("GetDataPipe");
-    m.Box("WallMaterial")->setCurrentIndex(9);
-    const Briefs sent = m.RunBriefs("WritePipeData");
-    EXPECT_NE(std::find(sent.begin(), sent.end(), "fc16 24012+1 [10] exception 4"), sent.end());
-    // The end text is shown until Timer3 clears it; catch it on the next failure too.
-    m.Box("WallMaterial")->setCurrentIndex(1);
-    m.w->Click("WritePipeData");
-    EXPECT_EQ(m.w->Form().PanelText(4), "Writing Pipe Data failed: Wall Material (24012)");
-    ASSERT_TRUE(m.w->WaitFor([&] { return m.w->Find("WritePipeData")->isEnabled(); }, 5s));
-    // The next holding-register reply is a measured value again.
-    m.sim.NewRequests();
+    // Channel B: codes no list entry stands for, a roughness finer than three decimals (0.0015), an
+    // index past its list, a type with zero bytes and the largest tolerance. Channel A's wall
+    // material is refused.
+    SubsetMeter m(GetParam(), {"set=25006:9", "set=25003:39846:15044", "set=25500:0x5433", "set=25125:10094",
+                               "set=25250:7", "set=25251:0x4241:0:0:0", "set=25265:65535:65535", "set=25376:9",
+                               "set=25012:26", "refuse=24012"});
+    ASSERT_GE(m.connectRequests.size(), 2u);
+    EXPECT_EQ(Briefs(m.connectRequests.end() - 2, m.connectRequests.end()), (Briefs{Read(29257, 1), Read(29254, 1)}));
+    EXPECT_EQ(m.Panel(2), "Activ Measuring");
+    EXPECT_EQ(m.w->Find<QPushButton>("StartMeas")->text(), "Stop Measuring");
+    // A write before the page was read names the empty fields.
+    m.w->Click("ShowTransducer");
+    m.Refused("WriteTransducerData",
+              {"Transducer to Use (24250): nothing selected", "Soundpath Number (24269): empty"});
+
+    // Channel B page by page; a page write sends the protection read, one write-multiple per row
+    // (or row pair), for the pipe a second read of the page, then Timer3's read.
+    m.w->Choose("ConfigurationSelect", 1);
+    size_t seen = 0;
+    for (const PageCase& p : PageCases()) {
+        SCOPED_TRACE(p.get);
+        m.w->Click(p.show);
+        Briefs expected;
+        for (int reg = p.start + 1000; int count : p.rows) {
+            expected.push_back(Read(reg, count));
+            reg += count;
+        }
+        expected.push_back(Read(29257, 1));
+        EXPECT_EQ(m.Do(p.get), expected);
+        EXPECT_EQ(m.ended, QString("Getting %1 Data Ready").arg(p.name));
+        ASSERT_EQ(m.last.size(), expected.size());
+        // Timer3's read comes 1.25 s after the page, not with it, and clears panel 4.
+        const double pause = m.last.back().tMs - m.last[m.last.size() - 2].tMs;
+        EXPECT_GE(pause, 1200.0);
+        EXPECT_LT(pause, 4000.0);  // a loaded machine may be late, never early
+        EXPECT_EQ(m.Panel(4), "");
+        if (p.check)
+            p.check(m);
+        for (bool changing : {false, true}) {
+            if (changing ? !p.change : (p.change && !p.overwritesPreset))
+                continue;
+            if (changing)
+                p.change(m);
+            const Briefs sent = m.Do(p.write);
+            const std::vector<int>& writes = p.writes.empty() ? p.rows : p.writes;
+            ASSERT_GE(sent.size(), writes.size() + 2);
+            EXPECT_EQ(sent.front(), Read(29254, 1));
+            for (size_t i = 0, reg = p.start + 1000; i < writes.size(); reg += writes[i++])
+                EXPECT_TRUE(sent[1 + i].starts_with("fc16 " + std::to_string(reg) + "+" + std::to_string(writes[i]) + " ["))
+                    << sent[1 + i];
+            EXPECT_EQ(sent.back(), Read(29257, 1));
+            const bool linking = p.write == std::string("WriteLinkingData");
+            EXPECT_EQ(m.ended, QString("Writing %1 Data Ready").arg(linking ? "Linkage" : p.name));
+            EXPECT_EQ(m.ChangedSince(seen), changing ? p.changed : Changed{});
+        }
+    }
+    EXPECT_EQ(seen, 145u);  // every register of the pages written, some twice
+
+    // Channel A: the instance's own registers. A failing row is named; the next holding-register
+    // reply is a measured value again.
+    m.w->Choose("ConfigurationSelect", 0);
+    m.w->Click("ShowPipe");
+    EXPECT_EQ(m.Do("GetDataPipe").front(), Read(24000, 2));
+    EXPECT_EQ(m.last.size(), 20u);
+    m.Box("WallMaterial")->setCurrentIndex(9);  // Ductile Iron
+    const Briefs failed = m.Do("WritePipeData");
+    EXPECT_NE(std::find(failed.begin(), failed.end(), "fc16 24012+1 [10] exception 4"), failed.end());
+    EXPECT_EQ(m.ended, "Writing Pipe Data failed: Wall Material (24012)");
     m.w->Click("Bt_read_adr");
     EXPECT_EQ(simtest::Briefs(m.sim.NewRequests()).front(), Read(1000, 16));
     EXPECT_FALSE(m.w->Cell(0).isEmpty());
+}
+
+TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
+{
+    // Z: inputs Y and Z, 2.0e-9; loop 2 and T1 not there; process input 2 a pressure in psi, input
+    // 4 on a channel X.
+    SubsetMeter m(GetParam(), {"set=28501:89:90", "set=28504:0x2AF3:0x3112", "set=29142:2", "set=29000:2",
+                               "set=29002:0:0", "set=150:66:4:3:0:0x41CC", "set=170:88"});
+    // Calculation channel Y: the meter's inputs A and B; the low cuts with 8 decimals.
+    m.w->Choose("ConfigurationSelect", 2);
+    EXPECT_EQ(m.Do("GetCalcChannel"), Reads(28000, {1, 1, 1, 1, 2, 2, 1, 1, 2, 2}));
+    m.Shows({{"CalculationInput1", "Channel A"}, {"CalculationLowCutNegative", "-0.00500000"},
+             {"CalculationLowCutPositive", "0.00500000"}, {"CalculationMeasValue", "Volumemetric Flow"}});
+    EXPECT_EQ(m.Box("CalculationInput2")->itemText(3), "Channel Z");
+    EXPECT_GT(m.Box("CalculationMeasUnit")->count(), 0);
+    m.Box("CalculationInput1")->setCurrentIndex(2);  // Channel B
+    m.Box("CalculationInput2")->setCurrentIndex(3);  // Channel Z
+    const Briefs y = m.Do("WriteCalcChannel");
+    ASSERT_EQ(y.size(), 11u);
+    EXPECT_EQ(y.front(), Read(29254, 1));
+    EXPECT_EQ(y[2], Write(28001, "66"));
+    EXPECT_EQ(y[3], Write(28002, "90"));
+    EXPECT_EQ(y[7].rfind("fc16 28008+2 [1,0]", 0), 0u) << y[7];  // quantity and unit together
+    EXPECT_EQ(y.back(), Read(29257, 1));
+    EXPECT_EQ(m.ended, "Writing Channel Data Ready");
+    // Channel Z: its own lists, 500 registers on; a code of its own channel is no entry.
+    m.w->Choose("ConfigurationSelect", 3);
+    EXPECT_EQ(m.Box("CalculationInput1")->count(), 4);
+    EXPECT_EQ(m.Box("CalculationInput1")->itemText(3), "Channel Y");
+    m.Shows({{"CalculationInput1", ""}});
+    EXPECT_EQ(m.Do("GetCalcChannel").front(), Read(28500, 1));
+    m.Shows({{"CalculationInput1", "Channel Y"}, {"CalculationInput2", ""},
+             {"CalculationLowCutNegative", "0.00000000"}});
+    // The unchanged row with a code the list cannot show goes back as it came.
+    m.Box("CalculationInput1")->setCurrentIndex(1);
+    const Briefs z = Writes(m.Do("WriteCalcChannel"));
+    ASSERT_GE(z.size(), 5u);
+    EXPECT_EQ(z[1], Write(28501, "65"));
+    EXPECT_EQ(z[2], Write(28502, "90"));
+    EXPECT_EQ(z[4], Write(28504, "10995,12562"));
+
+    // Global settings: the protection first, a reply time-out, then the logger. 29250 = 3, 29253 = 0xA0.
+    m.w->Form().SetTimerIntervals(1000, 400, 150000);
+    m.w->Choose("ConfigurationSelect", 4);
+    EXPECT_EQ(m.Do("GetGlobalSettings"), Reads(29250, {1, 2, 1, 1, 2}));
+    const std::pair<const char*, bool> boxes[] = {
+        {"LoggerChannelA", true}, {"LoggerChannelB", true}, {"LoggerChannelY", false}, {"LoggerChannelZ", false},
+        {"LoggerOptDiagnistic", false}, {"LoggerOptAmplitude", false}, {"LoggeroptFluidSS", false},
+        {"LoggerOptTotalizer", true}, {"LoggerOptAverage", false}, {"LoggerOptRingBuffer", true},
+    };
+    for (const auto& [name, checked] : boxes)
+        EXPECT_EQ(m.w->Find<QCheckBox>(name)->isChecked(), checked) << name;
+    m.Shows({{"LoggerRate", "10.000"}, {"ProtectionEnable", "Disabled"}});
+    m.w->Find<QCheckBox>("LoggerChannelZ")->setChecked(true);
+    m.w->Find<QCheckBox>("LoggerOptDiagnistic")->setChecked(true);
+    m.Edit("LoggerRate")->setText("2.5");
+    EXPECT_EQ(m.Do("WriteGlobalSettings"), (Briefs{Write(29254, "0,0,0"), Write(29250, "35"), Write(29251, "0,16416"),
+                                                   Write(29253, "164"), Read(29254, 1), Read(29257, 1)}));
+    ASSERT_EQ(m.last.size(), 6u);
+    EXPECT_GE(m.last[1].tMs - m.last[0].tMs, 380.0);
+    EXPECT_EQ(m.Panel(2), "Activ Measuring");
+
+    // Current loops and temperature inputs: loop 1 and T2 are there; the others stop at the
+    // presence row, and the rest of the panel keeps what it showed.
+    m.w->Choose("ConfigurationSelect", 5);
+    EXPECT_EQ(m.Box("SelectCurrentLoop")->currentIndex(), 0);
+    EXPECT_EQ(m.Do("GetProcessOutputData"), Reads(29125, {1, 1, 2, 1, 1, 2, 2, 1, 2, 2, 2}));
+    m.Shows({{"CurrentLoopMeasValue", "Volumemetric Flow"}, {"CurrentLoopFullScale", "0.050"}});
+    const QString flowUnit = m.w->Find<QLabel>("Label139")->text();
+    struct Case {
+        const char* name;
+        bool output;
+        int instance;
+        std::function<void(SubsetMeter&)> change;
+        Briefs get;  // none: the page as read before
+        Briefs written;
+        const char* ended;
+    } cases[] = {
+        {"loop 1 mass flow", true, 0, [](SubsetMeter& s) { s.w->Choose("CurrentLoopMeasValue", 5); }, {},
+         {Write(29127, "16723,17997")}, "Writing Channel Data Ready"},
+        {"loop 2 not present", true, 1, nullptr, {Read(29142, 1), Read(29257, 1)}, {}, "Not Present!"},
+        {"T1 not present", false, 0, nullptr, {Read(29000, 1), Read(29257, 1)}, {}, "Not Present!"},
+        {"T2 enabled with PT 1000", false, 1,
+         [](SubsetMeter& s) {
+             s.Box("ProcessInputActivate")->setCurrentIndex(1);
+             s.Box("ProcessInputSensor")->setCurrentIndex(1);
+         },
+         {Read(29002, 1), Read(29003, 1), Read(29257, 1)}, {Write(29002, "1"), Write(29003, "1")},
+         "Writing Process Input Data Ready"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m.w->Click(c.output ? "ShowProcessOutput" : "ShowProcessInput");
+        const char* select = c.output ? "SelectCurrentLoop" : "SelectProcessInput";
+        EXPECT_EQ(m.Box(select)->currentIndex(), 0);
+        m.Box(select)->setCurrentIndex(c.instance);
+        if (!c.get.empty()) {
+            m.Edit("CurrentLoopMinValue")->setText("kept");
+            EXPECT_EQ(m.Do(c.output ? "GetProcessOutputData" : "GetProcessInputData"), c.get);
+            if (c.get.size() == 2) {
+                EXPECT_EQ(m.Edit("CurrentLoopMinValue")->text(), "kept");
+            }
+        }
+        if (c.change)
+            c.change(m);
+        const Briefs sent = m.Do(c.output ? "WriteProcessOutputData" : "WriteProcessInputData");
+        EXPECT_EQ(m.ended, c.ended);
+        ASSERT_FALSE(sent.empty());
+        EXPECT_EQ(sent.front(), Read(29254, 1));
+        Briefs changed;
+        for (const std::string& b : sent)
+            if (std::find(c.written.begin(), c.written.end(), b) != c.written.end())
+                changed.push_back(b);
+        EXPECT_EQ(changed, c.written);
+        EXPECT_EQ(Writes(sent).empty(), c.written.empty());
+    }
+    // The output quantity's unit reaches the scaling labels.
+    EXPECT_NE(m.w->Find<QLabel>("Label139")->text(), flowUnit);
+    m.w->Click("ShowProcessOutput");
+    EXPECT_EQ(m.Box("SelectCurrentLoop")->currentIndex(), 0);
+
+    // Stop, then start measuring: the state is read back a Timer3 interval later.
+    auto* start = m.w->Find<QPushButton>("StartMeas");
+    const std::tuple<const char*, const char*, const char*> steps[] = {
+        {"0", "No Measuring", "Start Measuring"}, {"1", "Activ Measuring", "Stop Measuring"}};
+    for (const auto& [value, panel2, caption] : steps) {
+        SCOPED_TRACE(value);
+        m.w->Click("StartMeas");
+        EXPECT_EQ(m.Panel(4), "Measuring will be started...");
+        EXPECT_FALSE(start->isEnabled());
+        m.Settle();
+        const auto requests = m.sim.NewRequests();
+        EXPECT_EQ(simtest::Briefs(requests), (Briefs{Read(29254, 1), Write(29257, value), Read(29257, 1)}));
+        ASSERT_EQ(requests.size(), 3u);
+        EXPECT_GE(requests[2].tMs - requests[1].tMs, 1200.0);
+        EXPECT_LT(requests[2].tMs - requests[1].tMs, 2500.0);
+        EXPECT_EQ(m.Panel(2), panel2);
+        EXPECT_EQ(start->text(), caption);
+        EXPECT_EQ(m.Panel(4), "");
+    }
+
+    // Modbus process inputs: choosing them reads all four and shows each one's status (their texts
+    // are a table of their own); the lists follow the meter.
+    m.w->Choose("ConfigurationSelect", 6);
+    EXPECT_EQ(m.Panel(4), "Getting Modbus Process Input Data Ready");
+    m.Settle();
+    Briefs inputs;
+    for (int base = 140; base <= 170; base += 10) {
+        const Briefs one = Reads(base, {1, 1, 1, 2, 1}, false);
+        inputs.insert(inputs.end(), one.begin(), one.end());
+    }
+    inputs.push_back(Read(29257, 1));
+    EXPECT_EQ(m.Sent(), inputs);
+    m.Shows({{"ProcessInputStatus1", "OK"}, {"ProcessInputStatus2", "OK"}, {"ProcessInputStatus3", "OK"},
+             {"ProcessInputStatus4", "Err: Ch."}, {"ProcessInputChannel2", "Channel B"},
+             {"ProcessInputMeas2", "Pressure Paux"}, {"ProcessInputUnit2", "psi"}, {"ProcessInputValue2", "25.500"}});
+    EXPECT_EQ(m.Box("ProcessInputUnit2")->count(), 10);
+
+    // Set values: finite singles of the inputs in use only, each with its status read.
+    m.Edit("ProcessInputValue1")->clear();
+    m.Edit("ProcessInputValue2")->setText("25.5");
+    m.w->Click("SetValueReadStatus");
+    EXPECT_EQ(m.Sent(), Briefs{});
+    m.Shows({{"ProcessInputStatus1", "---"}, {"ProcessInputStatus2", "---"}, {"ProcessInputStatus3", "---"},
+             {"ProcessInputStatus4", "---"}});
+    m.w->Click("UseInput2");
+    EXPECT_FALSE(m.w->Find("GroupBoxInput2")->isHidden());
+    m.w->Click("SetValueReadStatus");
+    EXPECT_EQ(m.Sent(), (Briefs{Write(153, "0,16844"), Read(155, 1)}));
+    m.Shows({{"ProcessInputStatus1", "---"}, {"ProcessInputStatus2", "OK"}});
+    EXPECT_EQ(m.Panel(4), "Set Modbus Process Input Data Ready");
+    for (const char* bad : {"nan", "inf", "-inf", "1e39", "abc"}) {
+        SCOPED_TRACE(bad);
+        m.Edit("ProcessInputValue1")->setText(bad);
+        m.Refused("SetValueReadStatus", {bad});
+        EXPECT_TRUE(m.last.empty());
+        m.Shows({{"ProcessInputStatus2", "OK"}});  // nothing locked, nothing reset
+    }
+    m.Edit("ProcessInputValue1")->setText("1.5");
+    m.Edit("ProcessInputValue2")->clear();
+
+    // Configure all: each input in use register by register (function 6 on a serial line), one
+    // without a quantity named and left out.
+    m.w->Choose("ProcessInputChannel1", 1);  // B
+    m.w->Choose("ProcessInputMeas1", 4);     // Pressure Paux
+    EXPECT_EQ(m.Box("ProcessInputUnit1")->itemText(0), "bar");
+    m.w->Choose("ProcessInputUnit1", 3);  // psi
+    m.Box("ProcessInputMeas2")->setCurrentIndex(-1);
+    m.w->Click("UseInput3");
+    m.w->Choose("ProcessInputChannel3", 6);  // All Channels
+    m.w->Choose("ProcessInputMeas3", 1);
+    auto single = [rtu = GetParam() == Transport::Rtu](int reg, int value) {
+        return rtu ? "fc6 " + std::to_string(reg) + "+1 [" + std::to_string(value) + "] reply"
+                   : Write(reg, std::to_string(value));
+    };
+    EXPECT_EQ(m.Do("ConfigMBProcessInputAll"), (Briefs{single(140, 66), single(141, 4), single(142, 3), Read(145, 1),
+                                                       single(160, 42), single(161, 1), single(162, 0), Read(165, 1),
+                                                       Read(29257, 1)}));
+    EXPECT_EQ(m.ended,
+              "Configure Modbus Process Input Data failed: Input 2 Measuring Quantity (151): nothing selected");
+    m.Shows({{"ProcessInputStatus1", "OK"}});
+    // "Unused" keeps the unit list.
+    m.w->Choose("ProcessInputMeas2", 4);
+    m.w->Choose("ProcessInputMeas2", 0);
+    EXPECT_EQ(m.Box("ProcessInputUnit2")->count(), 10);
+
+    // The loop: an interval that is no positive whole number never starts it.
+    auto* timer = m.w->Find<QTimer>("TimerInputsInterval");
+    auto* asLoop = m.w->Find<QCheckBox>("InputsAsLoop");
+    for (const char* bad : {"0", "-5", "abc", ""}) {
+        m.Edit("InputsTime")->setText(bad);
+        m.w->Click("InputsAsLoop");
+        EXPECT_FALSE(timer->isActive()) << bad;
+        EXPECT_FALSE(asLoop->isChecked()) << bad;
+        EXPECT_EQ(m.w->Messages().back().kind, Shown::Kind::Exception);
+    }
+    m.Sent();
+    m.Edit("InputsTime")->setText("150");
+    m.w->Click("InputsAsLoop");
+    EXPECT_FALSE(m.w->Find("ConfigMBProcessInputAll")->isEnabled());
+    // A page read started meanwhile goes whole; the loop waits for it.
+    m.w->Choose("ConfigurationSelect", 4);
+    m.w->Click("GetGlobalSettings");
+    std::vector<simtest::SimRequest> log;
+    ASSERT_TRUE(m.w->WaitFor([&] {
+        const auto more = m.sim.NewRequests();
+        log.insert(log.end(), more.begin(), more.end());
+        return std::count_if(log.begin(), log.end(), [](const auto& r) { return r.start == 143; }) >= 5;
+    }, 10s));
+    m.w->Click("InputsAsLoop");
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_TRUE(m.w->Find("ConfigMBProcessInputAll")->isEnabled());
+    const Briefs briefs = simtest::Briefs(log);
+    const auto first = std::find(briefs.begin(), briefs.end(), Read(29250, 1));
+    ASSERT_GE(briefs.end() - first, 5);
+    EXPECT_EQ(Briefs(first, first + 5), Reads(29250, {1, 2, 1, 1, 2}, false));
+    // Each exchange is a write and its status read; the next begins an interval after it ended.
+    std::vector<const simtest::SimRequest*> loop;
+    for (const auto& r : log)
+        if (r.start == 143 || r.start == 145)
+            loop.push_back(&r);
+    ASSERT_GE(loop.size(), 8u);
+    for (size_t i = 0; i + 1 < loop.size(); i += 2) {
+        EXPECT_EQ(simtest::Brief(*loop[i]), Write(143, "0,16320"));
+        EXPECT_EQ(simtest::Brief(*loop[i + 1]), Read(145, 1));
+        if (i + 2 < loop.size()) {
+            EXPECT_GE(loop[i + 2]->tMs - loop[i + 1]->tMs, 140.0);
+        }
+    }
+    // Stopped: nothing more comes.
+    EXPECT_FALSE(m.w->WaitFor([&] {
+        const auto more = m.sim.NewRequests();
+        return std::any_of(more.begin(), more.end(), [](const auto& r) { return r.start == 143; });
+    }, 600ms));
+}
+
+TEST_P(WindowSubset, ProtectionIsSwitchedByTheGlobalWriteOnlyAndGuardsEveryOtherWrite)
+{
+    SubsetMeter m(GetParam(), {"protect=4711", "set=29257:0"});
+    ASSERT_GE(m.connectRequests.size(), 2u);
+    EXPECT_EQ(Briefs(m.connectRequests.end() - 2, m.connectRequests.end()), (Briefs{Read(29257, 1), Read(29254, 1)}));
+    EXPECT_EQ(m.Panel(2), "No Measuring / Protection Code Activ");
+    EXPECT_EQ(m.w->Find<QPushButton>("StartMeas")->text(), "Start Measuring");
+    m.w->Form().SetTimerIntervals(1000, 200, 150000);
+    const char* const locked = "No Measuring / Protection Code Activ";
+    struct Case {
+        const char* name;
+        const char* codeRead;  // what a read of the page shows, or nullptr: no read
+        int enable;            // ProtectionEnable position chosen
+        const char* code;      // typed
+        Briefs firstWrites;    // the writes sent, the first three at most
+        const char* panel2;
+        bool otherPages = false;  // also try another page's write and the start/stop
+    } cases[] = {
+        {"left enabled", "0", 1, "4711", {}, locked},  // a locked meter keeps its code
+        {"a wrong code", nullptr, 0, "1234",
+         {Write(29254, "0,1234,0", "exception 2"), Write(29250, "3", "exception 2"),
+          Write(29251, "0,16672", "exception 2")},
+         locked, true},
+        {"unlocked with its code", nullptr, 0, "4711",
+         {Write(29254, "0,4711,0"), Write(29250, "3"), Write(29251, "0,16672")}, "No Measuring", true},
+        // The meter locks at once, so the logger rows after it are refused (and named).
+        {"switched on", "4711", 1, "123456",
+         {Write(29254, "1,57920,1"), Write(29250, "3", "exception 2"), Write(29251, "0,16672", "exception 2")},
+         "Activ Measuring / Protection Code Activ"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m.w->Choose("ConfigurationSelect", 4);
+        if (c.codeRead) {
+            m.Do("GetGlobalSettings");
+            m.Shows({{"ProtectionCode", c.codeRead}});
+        }
+        m.Box("ProtectionEnable")->setCurrentIndex(c.enable);
+        m.Edit("ProtectionCode")->setText(c.code);
+        if (c.firstWrites.empty()) {
+            m.Refused("WriteGlobalSettings", {Locked}, "Warning ...");
+        } else {
+            const size_t before = m.w->Messages().size();
+            Briefs writes = Writes(m.Do("WriteGlobalSettings"));
+            writes.resize(std::min<size_t>(writes.size(), 3));
+            EXPECT_EQ(writes, c.firstWrites);
+            EXPECT_EQ(m.w->Messages().size(), before);
+        }
+        EXPECT_EQ(m.Panel(2), c.panel2);
+        if (!c.otherPages)
+            continue;
+        // Every other write, and the start or stop, asks the meter first and stops at its
+        // protection with a warning.
+        m.w->Choose("ConfigurationSelect", 2);
+        m.Do("GetCalcChannel");
+        if (QString(c.panel2).contains("Protection")) {
+            m.Refused("WriteCalcChannel", {Locked}, "Warning ...");
+            m.Refused("StartMeas", {Locked}, "Warning ...");
+            EXPECT_EQ(m.last.size(), 1u);
+        } else {
+            EXPECT_FALSE(Writes(m.Do("WriteCalcChannel")).empty());
+            EXPECT_FALSE(Writes(m.Do("StartMeas")).empty());
+        }
+        EXPECT_EQ(simtest::Brief(m.last.front()), Read(29254, 1));
+    }
+}
+
+TEST_P(WindowSubset, ConfigurationSavedFromOneMeterShowsItsDifferencesOnAnotherAndWritesOnlyThoseRows)
+{
+    SubsetMeter source(GetParam());
+    auto* save = source.w->Find<QPushButton>("ButtonSaveConfiguration");
+    EXPECT_EQ(save->text(), "Save configuration...");
+    EXPECT_FALSE(save->accessibleName().isEmpty());
+    EXPECT_EQ(source.w->Find("StartMeas")->nextInFocusChain(), save);
+    EXPECT_EQ(save->nextInFocusChain(), source.w->Find("ButtonLoadConfiguration"));
+    const QString path = QString::fromStdString((source.config.Dir() / "meter.json").string());
+    source.w->dialogs.fileNames = {path};
+    const Briefs saved = source.Do("ButtonSaveConfiguration");
+    ASSERT_GT(saved.size(), 100u);
+    EXPECT_EQ(saved.front(), "fc17 reply");
+    EXPECT_TRUE(Writes(saved).empty());
+    EXPECT_EQ(source.w->CountCaption("Device Identification Report"), 1);  // the connection's only
+    const subset::Loaded file = subset::LoadConfigurationFile(path.toStdString());
+    EXPECT_EQ(file.entries.size() + 2, saved.size());  // and Timer3's read of the measuring state
+
+    // Another meter: other outer diameter, channel B's quantity and unit, and protected.
+    SubsetMeter target(GetParam(), {"set=24000:0:17096", "set=25376:3:2", "protect=42"});
+    std::vector<QStringList> rows;
+    bool askedForCode = false;
+    auto answer = [&](const char* button, const QString& code) {
+        target.w->dialogs.fileNames = {path};
+        target.w->dialogs.onDialog = [&, button, code](QDialog& dialog) {
+            auto* table = dialog.findChild<QTableWidget*>("Differences");
+            rows.clear();
+            for (int r = 0; table && r < table->rowCount(); ++r)
+                rows.push_back({table->item(r, 0)->text(), table->item(r, 1)->text(), table->item(r, 2)->text()});
+            if (auto* edit = dialog.findChild<QLineEdit*>("ConfigurationProtectionCode")) {
+                askedForCode = true;
+                edit->setText(code);
+            }
+            dialog.findChild<QPushButton*>(button)->click();
+            return dialog.result();
+        };
+    };
+    answer("ButtonCancelConfiguration", {});
+    const Briefs cancelled = target.Do("ButtonLoadConfiguration");
+    EXPECT_EQ(rows, (std::vector<QStringList>{
+                        {"Pipe A OuterDiameter (24000)", "100.0 mm", "114.3 mm"},
+                        {"Measuring B MeasuringValue (25376)", "Mass Flow", "Volumemetric Flow"},
+                        {"Measuring B MeasuringUnit (25377)", "kg/min", QStringLiteral("m\u00B3/h")},
+                    }));
+    EXPECT_TRUE(askedForCode);
+    EXPECT_EQ(cancelled.size(), file.entries.size() + 3);  // identification, rows, protection, Timer3
+    EXPECT_TRUE(Writes(cancelled).empty());
+
+    answer("ButtonWriteConfiguration", QStringLiteral("42"));
+    const Briefs written = target.Do("ButtonLoadConfiguration");
+    EXPECT_EQ(target.ended, "Loading configuration Ready: 3 written and verified");
+    const auto firstWrite = std::find(written.begin(), written.end(), Write(29254, "0,42,0"));
+    EXPECT_EQ(Briefs(firstWrite, written.end()),
+              (Briefs{Write(29254, "0,42,0"), Read(29254, 1), Write(24000, "39322,17124"), Read(24000, 2),
+                      Write(25376, "1,0"), Read(25376, 1), Read(25377, 1), Write(29254, "1,42,0"), Read(29254, 1),
+                      Read(29257, 1)}));
+    EXPECT_EQ(Writes(Briefs(written.begin(), firstWrite)), Briefs{});
+    for (const Shown& s : target.w->Messages())
+        EXPECT_NE(s.kind, Shown::Kind::Exception) << s.text.toStdString();
 }
 
 TEST(WindowSubsetRtu, AFailedReadClearsItsRowAndIsNamed)
@@ -288,7 +656,7 @@ TEST(WindowSubsetRtu, AFailedReadClearsItsRowAndIsNamed)
     testing_support::ScriptedPeer peer(pty, meter.Responder());
     config.WriteIni(SerialIni(pty.SlavePath()));
     Window w({"-subset"});
-    w.dialogs.answers.push_front(IDialogService::Ok);
+    w.dialogs.answers.push_front(tarnwick::IDialogService::Ok);
     w.Click("Bt_dis_connect");
     ASSERT_TRUE(w.Form().IsConnected());
     w.Click("SubsetView");
