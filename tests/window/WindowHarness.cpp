@@ -98,12 +98,10 @@ std::vector<uint8_t> VortanIdentification(const std::string& marker, const std::
 ScriptedPeer::Responder FakeMeter::Responder()
 {
     return [this](const Bytes& request) -> std::vector<ScriptedPeer::Piece> {
-        if (onRequest)
-            onRequest(request);
         if (silent || request.size() < 4 || request[0] != address)
             return {};
         const uint8_t fc = request[1];
-        int delay = delayMs.count(fc) ? delayMs.at(fc) : 0;
+        int delay = 0;
         auto word = [&](size_t i) { return static_cast<int>(request[i] << 8 | request[i + 1]); };
         Bytes reply;
         if (fc == 0x08 || fc == 0x06) {
@@ -150,8 +148,6 @@ Window::Window(const QStringList& args)
     EnsureApplication();
     form = std::make_unique<tarnwick::TFormTarnwick>(args, dialogs);
 }
-
-Window::~Window() { form.reset(); }
 
 void Window::Click(const char* name)
 {
@@ -260,6 +256,7 @@ ScriptedWindow::ScriptedWindow(FakeMeter& meter, const QStringList& args, Start 
 
 void ExpectControlStates(Window& w, bool connected, bool afterDisconnection)
 {
+    SCOPED_TRACE(connected ? "connected" : "disconnected");
     tarnwick::TFormTarnwick& f = w.Form();
     EXPECT_EQ(f.IsConnected(), connected);
     EXPECT_EQ(w.Find<QPushButton>("Bt_dis_connect")->text(), connected ? "Disconnect" : "Connect");

@@ -25,10 +25,8 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
-
 #include <ostream>
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -73,14 +71,11 @@ struct FakeMeter {
     std::vector<uint8_t> identification;          // Report Server ID data
     std::map<int, std::vector<uint16_t>> blocks;  // start register -> registers
     std::map<int, uint16_t> single;               // register -> value (heartbeat etc.)
-    std::map<int, int> delayMs;                   // function code -> delay before the reply
     std::map<int, int> delayForStart;             // read start register -> delay before the reply
     std::map<int, int> exceptionFor;              // register -> exception code
     std::map<int, int> exceptionTimes;            // register -> replies with that exception, then normal
     bool badCrcOnReads = false;
     std::atomic<bool> silent{false};  // may change while the peer runs
-    // Changes made while the peer runs (under the test's control only before it starts).
-    std::function<void(const testing_support::Bytes&)> onRequest;
 
     testing_support::ScriptedPeer::Responder Responder();
 };
@@ -91,7 +86,6 @@ std::vector<uint8_t> VortanIdentification(const std::string& marker, const std::
 class Window {
 public:
     explicit Window(const QStringList& args = {});
-    ~Window();
 
     tarnwick::TFormTarnwick& Form() { return *form; }
     template <typename W = QWidget>

@@ -222,52 +222,40 @@ TEST(WindowMeasured, StatisticsCountBadChecksumsAndHintAtTheLine)
     EXPECT_EQ(table->rowCount(), 0);
 }
 
-TEST(WindowMeasured, IdentificationReportByMarkerAndForeignDevice)
+TEST(WindowMeasured, IdentificationReportAndSubsetWindowFollowTheMarker)
 {
     const QString vortan = "KALDOR VORTAN V3\r\n\r\nVortan serial no.:         VT23000004711001\r\n"
                            "Vortan FW version:     3.12.0 2024-05-17\r\n";
-    const std::pair<std::vector<uint8_t>, QString> cases[] = {
-        {VortanIdentification("ARM"), vortan},
-        {VortanIdentification("XYZ"), vortan + "Modbus FW version:  2.04  2023-11-06\r\nModbus serial no.:      MB00000000815001\r\n"},
-        {VortanIdentification("ARM", "ACME FLOW 7"), "ACME FLOW 7"},
-        {VortanIdentification("ARM", ""), ""},  // still answered: the box shows
-    };
-    for (const auto& [data, text] : cases) {
-        SCOPED_TRACE(text.toStdString());
-        FakeMeter meter;
-        meter.identification = data;
-        ScriptedWindow s(meter);
-        Window& w = *s.w;
-        ASSERT_EQ(w.CountCaption("Device Identification Report"), 1);
-        EXPECT_EQ(w.Messages().back().text, text);
-        w.Click("Bt_report_slave_id");
-        ASSERT_EQ(w.CountCaption("Device Identification Report"), 2);
-        EXPECT_EQ(w.Messages().back().text, text);
-        EXPECT_EQ(w.Messages().back().buttons, tarnwick::IDialogService::Ok);
-    }
-}
-
-TEST(WindowMeasured, SubsetWindowFollowsTheMetersMarker)
-{
     struct Case {
-        const char* marker;
+        std::vector<uint8_t> data;
+        QString text;
         bool subsetShown;
         QSize size;
         int panel2, panel3;
-    } cases[] = {{"ARM", true, {520, 766}, 330, 330}, {"XYZ", false, {760, 766}, 0, 660}};
+    } cases[] = {
+        {VortanIdentification("ARM"), vortan, true, {520, 766}, 330, 330},
+        {VortanIdentification("XYZ"), vortan + "Modbus FW version:  2.04  2023-11-06\r\nModbus serial no.:      MB00000000815001\r\n",
+         false, {760, 766}, 0, 660},
+        {VortanIdentification("ARM", "ACME FLOW 7"), "ACME FLOW 7", true, {520, 766}, 330, 330},
+        {VortanIdentification("ARM", ""), "", true, {520, 766}, 330, 330},  // still answered: the box shows
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.marker);
+        SCOPED_TRACE(c.text.toStdString());
         FakeMeter meter;
-        meter.identification = VortanIdentification(c.marker);
+        meter.identification = c.data;
         ScriptedWindow s(meter, {"-subset"});
         Window& w = *s.w;
-        for (int report = 0; report < 2; ++report) {  // a second report changes nothing more
+        for (int report = 1; report <= 2; ++report) {  // at connection, then by the button: nothing more changes
+            ASSERT_EQ(w.CountCaption("Device Identification Report"), report);
+            EXPECT_EQ(w.Messages().back().text, c.text);
+            EXPECT_EQ(w.Messages().back().buttons, tarnwick::IDialogService::Ok);
             EXPECT_EQ(!w.Find("GroupSubset")->isHidden(), c.subsetShown);
             EXPECT_TRUE(w.Find("SubsetView")->isHidden());
             EXPECT_EQ(w.Form().size(), c.size);
             EXPECT_EQ(w.Form().PanelWidth(2), c.panel2);
             EXPECT_EQ(w.Form().PanelWidth(3), c.panel3);
-            w.Click("Bt_report_slave_id");
+            if (report == 1)
+                w.Click("Bt_report_slave_id");
         }
     }
 }

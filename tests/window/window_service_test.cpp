@@ -48,91 +48,70 @@ TEST_P(WindowService, OneMeterFromExpertAccessToTheCrtQuestion)
     EXPECT_EQ(m.connectRequests.back(), "fc3 65535+1 reply");
     EXPECT_EQ(m.w->Form().PanelText(1), "CRT Disabled");
 
-    // Expert reads decode by their type.
-    struct ReadCase {
-        int reg;
-        const char* type;
-        const char* shown;
-        const char* sent;
-    } reads[] = {
-        {500, "Int32", "131073", "fc3 500+2 reply"},
-        {502, "Float", "1.50", "fc3 502+2 reply"},
-        {504, "Char", "B", "fc3 504+1 reply"},
-        {501, "Int16", "2", "fc3 501+1 reply"},
-        {9999, "Int16", "2", "fc3 9999+1 exception 2"},  // the meter refuses: Edit1 keeps its text
-    };
-    for (const ReadCase& c : reads) {
-        SCOPED_TRACE(c.reg);
-        m.Expert(c.reg, c.type);
-        m.w->Click("Bt_read_adr_exp_mode");
-        EXPECT_EQ(m.w->Find<QLineEdit>("Edit1")->text(), c.shown);
-        EXPECT_EQ(m.Sent(), Briefs{c.sent});
-    }
-    EXPECT_EQ(m.w->Form().PanelText(3), "Exception Reply!");
-
-    // Expert writes send exactly the typed value.
-    struct WriteCase {
-        int reg;
-        const char* type;
-        const char* text;
-        Briefs sent;
-        const char* error;  // the general error dialog's text, "" for none
-    } writes[] = {
-        {800, "Float", "1.5", {"fc16 800+2 [0,16320] reply"}, ""},
-        {800, "Float", "-2,5", {"fc16 800+2 [0,49184] reply"}, ""},
-        {800, "Int32", "131073", {"fc16 800+2 [1,2] reply"}, ""},
-        {800, "Int32", "4294967295", {"fc16 800+2 [65535,65535] reply"}, ""},
-        {800, "Int16", "-1", {"fc6 800+1 [65535] reply"}, ""},
-        {801, "Char", "A", {"fc6 801+1 [65] reply"}, ""},
-        {801, "Char", "AB", {}, ""},
-        {800, "Int16", "70000", {}, "'70000' is out of range (-32768 to 65535)"},
-        {800, "Int32", "4294967296", {}, "'4294967296' is out of range (-2147483648 to 4294967295)"},
-        {800, "Float", "nan", {}, "'nan' is not a valid floating point value"},
-        {800, "Float", "1e39", {}, "'1e39' is out of range (single precision)"},
-        {800, "Int16", "twelve", {}, "'twelve' is not a valid integer value"},
-        {800, "Datatype", "1", {}, ""},
-    };
-    for (const WriteCase& c : writes) {
-        SCOPED_TRACE(std::string(c.type) + " " + c.text);
-        const size_t shown = m.w->Messages().size();
-        m.Expert(c.reg, c.type, QString::fromLatin1(c.text));
-        m.w->Click("Bt_write_adr_exp_mode");
-        EXPECT_EQ(m.Sent(), c.sent);
-        if (*c.error) {
-            ASSERT_EQ(m.w->Messages().size(), shown + 1);
-            EXPECT_EQ(m.w->Messages().back().text, c.error);
-        } else {
-            EXPECT_EQ(m.w->Messages().size(), shown);
-        }
-    }
-    // A write the meter refuses names the exception.
-    m.Expert(900, "Int16", QStringLiteral("1"));
-    m.w->Click("Bt_write_adr_exp_mode");
-    EXPECT_EQ(m.Sent(), Briefs{"fc6 900+1 [1] exception 2"});
-    EXPECT_EQ(m.w->Form().PanelText(3), "Exception Reply!  -  seIllegalDataAddress");
-
-    // Refused before anything is sent.
-    struct HintCase {
+    // Expert reads decode by their type, writes send exactly the typed value, and what cannot
+    // be sent is refused with a hint or the general error dialog before anything goes out.
+    const char* read = "Bt_read_adr_exp_mode";
+    const char* write = "Bt_write_adr_exp_mode";
+    struct ExpertCase {
         const char* button;
         int reg;
         const char* type;
-        const char* hint;
-    } hints[] = {
-        {"Bt_read_adr_exp_mode", 100, "Datatype", "Choose a datatype !"},
-        {"Bt_read_adr_exp_mode", 65535, "Float", "Register 65535 is the last one: Float needs two registers."},
-        {"Bt_write_adr_exp_mode", 65535, "Int32", "Register 65535 is the last one: Int32 needs two registers."},
+        const char* text;  // typed for a write; shown in Edit1 after a read
+        Briefs sent;
+        const char* message;  // a hint or the error dialog's text; "" for none
+        const char* panel3 = nullptr;  // nullptr: not looked at
+        bool hint = false;             // a refusal of the expert button itself
+    } experts[] = {
+        {read, 500, "Int32", "131073", {"fc3 500+2 reply"}, ""},
+        {read, 502, "Float", "1.50", {"fc3 502+2 reply"}, ""},
+        {read, 504, "Char", "B", {"fc3 504+1 reply"}, ""},
+        {read, 501, "Int16", "2", {"fc3 501+1 reply"}, ""},
+        // The meter refuses: Edit1 keeps its text.
+        {read, 9999, "Int16", "2", {"fc3 9999+1 exception 2"}, "", "Exception Reply!"},
+        {write, 800, "Float", "1.5", {"fc16 800+2 [0,16320] reply"}, ""},
+        {write, 800, "Float", "-2,5", {"fc16 800+2 [0,49184] reply"}, ""},
+        {write, 800, "Int32", "131073", {"fc16 800+2 [1,2] reply"}, ""},
+        {write, 800, "Int32", "4294967295", {"fc16 800+2 [65535,65535] reply"}, ""},
+        {write, 800, "Int16", "-1", {"fc6 800+1 [65535] reply"}, ""},
+        {write, 801, "Char", "A", {"fc6 801+1 [65] reply"}, ""},
+        {write, 801, "Char", "AB", {}, ""},
+        {write, 800, "Int16", "70000", {}, "'70000' is out of range (-32768 to 65535)"},
+        {write, 800, "Int32", "4294967296", {}, "'4294967296' is out of range (-2147483648 to 4294967295)"},
+        {write, 800, "Float", "nan", {}, "'nan' is not a valid floating point value"},
+        {write, 800, "Float", "1e39", {}, "'1e39' is out of range (single precision)"},
+        {write, 800, "Int16", "twelve", {}, "'twelve' is not a valid integer value"},
+        {write, 800, "Datatype", "1", {}, ""},
+        // A write the meter refuses names the exception.
+        {write, 900, "Int16", "1", {"fc6 900+1 [1] exception 2"}, "", "Exception Reply!  -  seIllegalDataAddress"},
+        {read, 100, "Datatype", "1", {}, "Choose a datatype !", nullptr, true},
+        {read, 65535, "Float", "1", {}, "Register 65535 is the last one: Float needs two registers.", nullptr, true},
+        {write, 65535, "Int32", "1", {}, "Register 65535 is the last one: Int32 needs two registers.", nullptr, true},
     };
-    for (const HintCase& c : hints) {
-        SCOPED_TRACE(c.hint);
-        m.Expert(c.reg, c.type, QStringLiteral("1"));
+    for (const ExpertCase& c : experts) {
+        SCOPED_TRACE(std::string(c.button) + " " + std::to_string(c.reg) + " " + c.type + " " + c.text);
+        const size_t shown = m.w->Messages().size();
+        m.Expert(c.reg, c.type, c.button == write ? QString::fromLatin1(c.text) : QString());
         m.w->Click(c.button);
-        ASSERT_FALSE(m.w->Messages().empty());
-        EXPECT_EQ(m.w->Messages().back().caption, "Hint");
-        EXPECT_EQ(m.w->Messages().back().text, c.hint);
-        EXPECT_EQ(m.w->Messages().back().icon, IDialogService::Icon::Error);
-        EXPECT_FALSE(m.w->Form().IsReplyPending());
+        EXPECT_EQ(m.Sent(), c.sent);
+        EXPECT_EQ(m.w->Find<QLineEdit>("Edit1")->text(), c.text);
+        if (c.panel3) {
+            EXPECT_EQ(m.w->Form().PanelText(3), c.panel3);
+        }
+        if (!*c.message) {
+            EXPECT_EQ(m.w->Messages().size(), shown);
+            continue;
+        }
+        ASSERT_EQ(m.w->Messages().size(), shown + 1);
+        const auto& box = m.w->Messages().back();
+        EXPECT_EQ(box.text, c.message);
+        if (c.hint) {
+            EXPECT_EQ(box.caption, "Hint");
+            EXPECT_EQ(box.icon, IDialogService::Icon::Error);
+            EXPECT_FALSE(m.w->Form().IsReplyPending());
+        } else {
+            EXPECT_EQ(box.kind, tarnwick::RecordingDialogService::Shown::Kind::Exception);
+        }
     }
-    EXPECT_EQ(m.Sent(), Briefs{});
 
     // Calibration inputs that cannot be sent.
     // No channel chosen: a hint without an icon.
