@@ -1,6 +1,7 @@
 #include "WindowHarness.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLocale>
 #include <QPushButton>
 #include <QTest>
@@ -80,46 +81,6 @@ std::string TcpIni(const std::string& host, int port, int slave)
            "\r\n\r\n[Modbus TCP/RTU]\r\nStart mode=1\r\n";
 }
 
-Sim::Sim(std::vector<std::string> args)
-{
-    dumpPath_ = std::filesystem::temp_directory_path() /
-                ("tarnwick-window-dump-" + std::to_string(getpid()) + "-" + std::to_string(rand()) + ".json");
-    std::vector<std::string> argv = {testing_support::BuildPath("sim/vortan-sim"), "--dump", dumpPath_.string()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    child_ = std::make_unique<testing_support::ChildProcess>(argv);
-    const bool wantTcp = std::find(args.begin(), args.end(), "--tcp") != args.end();
-    const bool wantPty = std::find(args.begin(), args.end(), "--pty") != args.end() || !wantTcp;
-    while ((wantPty && pty_.empty()) || (wantTcp && tcp_.empty())) {
-        const std::optional<std::string> line = child_->ReadLine(10s);
-        if (!line)
-            throw std::runtime_error("vortan-sim did not start");
-        if (line->rfind("pty: ", 0) == 0)
-            pty_ = line->substr(5);
-        if (line->rfind("tcp: ", 0) == 0)
-            tcp_ = line->substr(5);
-    }
-}
-
-Sim::~Sim()
-{
-    if (child_)
-        child_->Stop();
-    std::error_code ec;
-    std::filesystem::remove(dumpPath_, ec);
-}
-
-std::vector<std::pair<int, int>> Sim::StopAndReadDump()
-{
-    child_->Stop();
-    child_.reset();
-    std::ifstream in(dumpPath_);
-    const nlohmann::json dump = nlohmann::json::parse(in);
-    std::vector<std::pair<int, int>> changes;
-    for (const auto& c : dump.at("changes"))
-        changes.emplace_back(c.at("address").get<int>(), c.at("new").get<int>());
-    return changes;
-}
-
 std::vector<uint8_t> VortanIdentification(const std::string& marker, const std::string& idText)
 {
     auto field = [](std::string s, size_t n) {
@@ -137,12 +98,10 @@ std::vector<uint8_t> VortanIdentification(const std::string& marker, const std::
 ScriptedPeer::Responder FakeMeter::Responder()
 {
     return [this](const Bytes& request) -> std::vector<ScriptedPeer::Piece> {
-        if (onRequest)
-            onRequest(request);
         if (silent || request.size() < 4 || request[0] != address)
             return {};
         const uint8_t fc = request[1];
-        int delay = delayMs.count(fc) ? delayMs.at(fc) : 0;
+        int delay = 0;
         auto word = [&](size_t i) { return static_cast<int>(request[i] << 8 | request[i + 1]); };
         Bytes reply;
         if (fc == 0x08 || fc == 0x06) {
@@ -190,8 +149,6 @@ Window::Window(const QStringList& args)
     form = std::make_unique<tarnwick::TFormTarnwick>(args, dialogs);
 }
 
-Window::~Window() { form.reset(); }
-
 void Window::Click(const char* name)
 {
     auto* b = Find<QAbstractButton>(name);
@@ -229,27 +186,42 @@ int Window::CountCaption(const QString& caption) const
 
 std::string Name(Transport t) { return t == Transport::Rtu ? "RTU" : "TCP"; }
 
-SimWindow::SimWindow(Transport t, const std::vector<std::string>& device, const QStringList& args,
-                     std::deque<int> answers)
-    : transport(t), sim(Args(t, device))
+namespace {
+
+std::vector<std::string> SimArgs(Transport t, const std::vector<std::string>& device, const std::string& link)
 {
-    config.WriteIni(t == Transport::Rtu ? SerialIni(sim.PtyPath()) : TcpIni("127.0.0.1", sim.TcpPort()));
-    w = std::make_unique<Window>(args);
-    // The identification report comes first and is acknowledged.
+    std::string settings = "address=1";
+    for (const std::string& d : device)
+        settings += "," + d;
+    if (t == Transport::Rtu)
+        return {"--link", link, "--device", settings};
+    return {"--tcp", "0", "--device", settings};
+}
+
+}  // namespace
+
+SimWindow::SimWindow(Transport t, const std::vector<std::string>& device, const QStringList& args,
+                     std::deque<int> answers, Start start)
+    : transport(t), args(args), sim(SimArgs(t, device, Port()))
+{
+    Reopen(t == Transport::Rtu ? SerialIni(Port()) : TcpIni("127.0.0.1", sim.TcpPort()));
+    if (start == Start::Connected)
+        Connect(std::move(answers));
+}
+
+void SimWindow::Connect(std::deque<int> answers)
+{
     w->dialogs.answers = std::move(answers);
     w->dialogs.answers.push_front(tarnwick::IDialogService::Ok);
     w->Click("Bt_dis_connect");
     connectRequests = Sent();
 }
 
-std::vector<std::string> SimWindow::Args(Transport t, const std::vector<std::string>& device)
+void SimWindow::Reopen(const std::string& ini)
 {
-    std::string settings = "address=1";
-    for (const std::string& d : device)
-        settings += "," + d;
-    if (t == Transport::Rtu)
-        return {"--pty", "--device", settings};
-    return {"--tcp", "0", "--device", settings};
+    w.reset();
+    config.WriteIni(ini);
+    w = std::make_unique<Window>(args);
 }
 
 std::vector<simtest::SimRequest> SimWindow::Run(const char* button)
@@ -270,4 +242,55 @@ std::vector<std::array<int, 3>> SimWindow::Changes()
     return out;
 }
 
+ScriptedWindow::ScriptedWindow(FakeMeter& meter, const QStringList& args, Start start)
+    : peer(pty, meter.Responder())
+{
+    config.WriteIni(SerialIni(pty.SlavePath()));
+    w = std::make_unique<Window>(args);
+    if (start == Start::Connected) {
+        w->Click("Bt_dis_connect");
+        if (!w->Form().IsConnected())
+            throw std::runtime_error("scripted meter did not connect");
+    }
+}
+
+void ExpectControlStates(Window& w, bool connected, bool afterDisconnection)
+{
+    SCOPED_TRACE(connected ? "connected" : "disconnected");
+    tarnwick::TFormTarnwick& f = w.Form();
+    EXPECT_EQ(f.IsConnected(), connected);
+    EXPECT_EQ(w.Find<QPushButton>("Bt_dis_connect")->text(), connected ? "Disconnect" : "Connect");
+    EXPECT_EQ(f.PanelText(0), connected ? "Connected" : "Disconnected");
+    if (!connected && afterDisconnection) {
+        EXPECT_EQ(f.PanelText(1), "CRT");
+        EXPECT_EQ(f.PanelText(2), "");
+        EXPECT_EQ(f.PanelText(3), "");
+        for (int row = 0; row < 4; ++row)
+            EXPECT_EQ(w.Cell(row), "") << "row " << row;
+    }
+    if (!connected) {
+        EXPECT_FALSE(w.Find<QCheckBox>("CheBox_loop")->isChecked());
+        EXPECT_FALSE(w.Find<QTimer>("Timer1")->isActive());
+        EXPECT_FALSE(w.Find<QTimer>("Timer4")->isActive());
+        EXPECT_FALSE(w.Find<QTimer>("TimerInputsInterval")->isActive());
+        EXPECT_FALSE(f.Connection().Active());
+    }
+    const char* onWhenConnected[] = {
+        "CheBox_loop", "Bt_read_adr", "Bt_report_slave_id", "cb_channel", "cb_meas_val",
+        "Bt_read_adr_exp_mode", "Bt_write_adr_exp_mode", "Button_activate_crt", "Button_deactivate_crt",
+        "GetDataPipe", "WritePipeData", "GetFluidData", "WriteFluidData", "GetTransducerData",
+        "WriteTransducerData", "GetMeasuringData", "WriteMeasuringData", "GetLinkingData", "WriteLinkingData",
+        "GetCalcChannel", "WriteCalcChannel", "GetGlobalSettings", "WriteGlobalSettings",
+        "GetProcessInputData", "WriteProcessInputData", "GetProcessOutputData", "WriteProcessOutputData",
+        "StartMeas", "ConfigMBProcessInputAll", "SetValueReadStatus", "ProcessInputsReload", "InputsAsLoop",
+    };
+    for (const char* name : onWhenConnected)
+        EXPECT_EQ(w.Find(name)->isEnabled(), connected) << name;
+    const char* offWhenConnected[] = {"SpEd_slave_adr", "Bt_mb_settings", "Bt_veri_mb_para",
+                                      "IPAdresse", "Port", "Opt_RTU", "Opt_TCPIP"};
+    for (const char* name : offWhenConnected)
+        EXPECT_EQ(w.Find(name)->isEnabled(), !connected) << name;
+}
+
 }  // namespace windowtest
+

@@ -9,6 +9,7 @@
 #include "ChildProcess.h"
 #include "PtyPair.h"
 #include "SimLog.h"
+#include "SimProcess.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -24,10 +25,8 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
-
 #include <ostream>
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -60,23 +59,10 @@ private:
 std::string SerialIni(const std::string& port, int slave = 1, bool echo = false);
 std::string TcpIni(const std::string& host, int port, int slave = 1);
 
-// vortan-sim as a child process; stopped by its pid.
-class Sim {
-public:
-    explicit Sim(std::vector<std::string> args);
-    ~Sim();
-    const std::string& Pty() const { return pty_; }
-    std::string TcpHost() const { return tcp_.substr(0, tcp_.rfind(':')); }
-    int TcpPort() const { return std::stoi(tcp_.substr(tcp_.rfind(':') + 1)); }
-    // Stops the simulator so that it writes its dump; returns the dump's register changes
-    // as (address, new value) pairs.
-    std::vector<std::pair<int, int>> StopAndReadDump();
-
-private:
-    std::filesystem::path dumpPath_;
-    std::unique_ptr<testing_support::ChildProcess> child_;
-    std::string pty_;
-    std::string tcp_;
+// vortan-sim without its request log, for suites that need its port only.
+struct Sim : simtest::SimProcess {
+    using SimProcess::SimProcess;
+    const std::string& Pty() const { return PtyPath(); }
 };
 
 // A device on a pty that answers what a VORTAN meter answers, from tables the test fills.
@@ -85,14 +71,11 @@ struct FakeMeter {
     std::vector<uint8_t> identification;          // Report Server ID data
     std::map<int, std::vector<uint16_t>> blocks;  // start register -> registers
     std::map<int, uint16_t> single;               // register -> value (heartbeat etc.)
-    std::map<int, int> delayMs;                   // function code -> delay before the reply
     std::map<int, int> delayForStart;             // read start register -> delay before the reply
     std::map<int, int> exceptionFor;              // register -> exception code
     std::map<int, int> exceptionTimes;            // register -> replies with that exception, then normal
     bool badCrcOnReads = false;
     std::atomic<bool> silent{false};  // may change while the peer runs
-    // Changes made while the peer runs (under the test's control only before it starts).
-    std::function<void(const testing_support::Bytes&)> onRequest;
 
     testing_support::ScriptedPeer::Responder Responder();
 };
@@ -103,7 +86,6 @@ std::vector<uint8_t> VortanIdentification(const std::string& marker, const std::
 class Window {
 public:
     explicit Window(const QStringList& args = {});
-    ~Window();
 
     tarnwick::TFormTarnwick& Form() { return *form; }
     template <typename W = QWidget>
@@ -129,15 +111,22 @@ public:
 
 enum class Transport { Rtu, Tcp };
 std::string Name(Transport t);
+enum class Start { Connected, Disconnected };
 
 // A window connected to vortan-sim over RTU or TCP; the simulator's request log starts after
-// the connection's own requests (kept in connectRequests).
+// the connection's own requests (kept in connectRequests). Over RTU the window knows the pty by
+// a link in the settings folder (Port()), which stands for the adapter: a new simulator on the
+// same link is the adapter plugged in again.
 struct SimWindow {
     // device: vortan-sim's device settings ("protect=4711", "set=29257:0"); args: the window's
     // switches; answers: message box answers after the identification report's.
     SimWindow(Transport t, const std::vector<std::string>& device, const QStringList& args,
-              std::deque<int> answers = {});
-    static std::vector<std::string> Args(Transport t, const std::vector<std::string>& device);
+              std::deque<int> answers = {}, Start start = Start::Connected);
+    std::string Port() const { return (config.Dir() / "ttyMETER").string(); }
+    // Clicks Connect, acknowledging the identification report before the given answers.
+    void Connect(std::deque<int> answers = {});
+    // The program started again on other settings.
+    void Reopen(const std::string& ini);
     std::vector<std::string> Sent() { return simtest::Briefs(sim.NewRequests()); }
     // Clicks a subset button and waits until the page has settled: Timer3 has run and the
     // button is usable again. Returns what the meter received meanwhile.
@@ -149,10 +138,25 @@ struct SimWindow {
     std::vector<std::array<int, 3>> Changes();
 
     Transport transport;
+    QStringList args;
     TempConfig config;
     simtest::LoggedSim sim;
     std::unique_ptr<Window> w;
     std::vector<std::string> connectRequests;
 };
+
+// A window on a FakeMeter behind a pty (RTU, 19200 baud).
+struct ScriptedWindow {
+    explicit ScriptedWindow(FakeMeter& meter, const QStringList& args = {}, Start start = Start::Connected);
+    TempConfig config;
+    testing_support::PtyPair pty;
+    testing_support::ScriptedPeer peer;
+    std::unique_ptr<Window> w;
+};
+
+// The control states of the connected and the disconnected window, control by control. The
+// panels and the grid are emptied by a disconnection only; a window that never connected keeps
+// the form's texts.
+void ExpectControlStates(Window& w, bool connected, bool afterDisconnection = true);
 
 }  // namespace windowtest

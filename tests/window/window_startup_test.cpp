@@ -1,14 +1,19 @@
-// Start-up: the settings file, the switches and the window they give.
+// Start-up: the settings file, the switches and the window they give, and what the window does
+// before any meter is connected.
 
 #include "WindowHarness.h"
 
+#include <QAbstractSpinBox>
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QComboBox>
-#include <QGroupBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -17,7 +22,16 @@
 namespace windowtest {
 namespace {
 
-TEST(WindowStartup, FirstStartWritesTheFormsValuesAndOpensInRtu)
+using tarnwick::IDialogService;
+
+void ExpectIni(const TempConfig& config, std::initializer_list<const char*> lines)
+{
+    const std::string ini = config.ReadIni();
+    for (const char* line : lines)
+        EXPECT_NE(ini.find(std::string(line) + "\r\n"), std::string::npos) << line;
+}
+
+TEST(WindowStartup, FirstStartWritesTheFormsValuesAndEndWritesWhatChanged)
 {
     TempConfig config;
     {
@@ -28,18 +42,10 @@ TEST(WindowStartup, FirstStartWritesTheFormsValuesAndOpensInRtu)
         EXPECT_FALSE(w.Find<QRadioButton>("Opt_TCPIP")->isChecked());
         EXPECT_TRUE(w.Find("IPAdresse")->isHidden());
         EXPECT_EQ(w.Form().SettingsPath().toStdString(), config.IniPath().string());
-        ASSERT_TRUE(std::filesystem::exists(config.IniPath()));
         EXPECT_TRUE(w.Messages().empty());
         // Written at first start, before anything else changed.
-        const std::string ini = config.ReadIni();
-        EXPECT_NE(ini.find("[Modbus Settings]\r\n"), std::string::npos);
-        EXPECT_NE(ini.find("SlaveAddress=0\r\n"), std::string::npos);
-        EXPECT_NE(ini.find("IP Address=192.168.3.98\r\n"), std::string::npos);
-        EXPECT_NE(ini.find("Port=502\r\n"), std::string::npos);
-        EXPECT_NE(ini.find("Start mode=0\r\n"), std::string::npos);
-        EXPECT_NE(ini.find("ReceiveTimeout=2000\r\n"), std::string::npos);
-        EXPECT_NE(ini.find("RefetchDelay=15\r\n"), std::string::npos);
-        EXPECT_NE(ini.find("EchoQueryBeforeReply=1\r\n"), std::string::npos);
+        ExpectIni(config, {"[Modbus Settings]", "SlaveAddress=0", "IP Address=192.168.3.98", "Port=502",
+                           "Start mode=0", "ReceiveTimeout=2000", "RefetchDelay=15", "EchoQueryBeforeReply=1"});
 
         // The grid, the lists and the calculator as start-up leaves them.
         EXPECT_EQ(w.Find<QComboBox>("cb_meas_val")->count(), 46);
@@ -59,17 +65,96 @@ TEST(WindowStartup, FirstStartWritesTheFormsValuesAndOpensInRtu)
         EXPECT_EQ(w.Form().PanelWidth(2), 0);
         EXPECT_EQ(w.Form().PanelWidth(3), 660);
 
+        // The transport buttons switch the TCP edits and the serial buttons.
+        const char* tcpControls[] = {"Label146", "Label147", "IPAdresse", "Port"};
+        for (const char* button : {"Opt_TCPIP", "Opt_TCPIP", "Opt_RTU"}) {  // the checked one stays checked
+            SCOPED_TRACE(button);
+            w.Click(button);
+            const bool tcp = std::string(button) == "Opt_TCPIP";
+            EXPECT_EQ(w.Find<QRadioButton>("Opt_TCPIP")->isChecked(), tcp);
+            EXPECT_EQ(w.Find<QRadioButton>("Opt_RTU")->isChecked(), !tcp);
+            for (const char* name : tcpControls)
+                EXPECT_EQ(w.Find(name)->isHidden(), !tcp) << name;
+            EXPECT_EQ(w.Find("Bt_mb_settings")->isEnabled(), !tcp);
+            EXPECT_EQ(w.Find("Bt_veri_mb_para")->isEnabled(), !tcp);
+        }
+
+        // The serial dialog's choices apply at once.
+        w.dialogs.onDialog = [](QDialog& d) {
+            d.findChild<QComboBox*>("ComboBox_baud_rate")->setCurrentIndex(6);
+            d.findChild<QAbstractButton*>("RadioButton_parity_none")->click();
+            d.findChild<QAbstractButton*>("Button1")->click();
+            return d.result();
+        };
+        w.Click("Bt_mb_settings");
+        ASSERT_EQ(w.CountCaption("Modbus Settings"), 1);
+        EXPECT_EQ(w.Messages().back().answer, QDialog::Accepted);
+        EXPECT_EQ(w.Form().Connection().BaudRate(), modbus::br9600);
+        EXPECT_EQ(w.Form().Connection().Parity(), modbus::psNone);
+
+        // The logo opens the about dialog, by its accessible action too, and the dialog its links.
+        QString label1;
+        w.dialogs.onDialog = [&](QDialog& d) {
+            label1 = d.findChild<QLabel*>(QStringLiteral("Label1"))->text();
+            d.findChild<QPushButton*>(QStringLiteral("Label3"))->click();
+            // A screen reader presses the web link through its action.
+            QAccessibleInterface* link = QAccessible::queryAccessibleInterface(d.findChild<QPushButton*>(QStringLiteral("Label4")));
+            link->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            w.WaitFor([&] { return w.dialogs.openedUrls.size() == 2; }, 2s);
+            d.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+            return d.result();
+        };
+        QAccessibleInterface* logo = QAccessible::queryAccessibleInterface(w.Find<QPushButton>("Image1"));
+        EXPECT_EQ(logo->text(QAccessible::Name), "About Tarnwick");
+        logo->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        ASSERT_TRUE(w.WaitFor([&] { return w.CountCaption(QStringLiteral("About Tarnwick")) == 1; }, 2s));
+        EXPECT_EQ(label1, "Tarnwick - (Version 1.14)");
+        ASSERT_EQ(w.dialogs.openedUrls.size(), 2u);
+        EXPECT_EQ(w.dialogs.openedUrls[0].toString(), "mailto:service@kaldor.example");
+        EXPECT_EQ(w.dialogs.openedUrls[1].toString(), "https://www.kaldor.example");
+
+        // The expert register box wraps around.
+        auto* reg = w.Find<QSpinBox>("SpinEdit_customer_register");
+        const std::pair<const char*, int> typed[] = {{"70000", 0}, {"-1", 65535}, {"65535", 65535}, {"123", 123}, {"", 0}};
+        for (const auto& [text, value] : typed) {
+            SCOPED_TRACE(text);
+            reg->setValue(5);
+            reg->setFocus();
+            reg->selectAll();
+            QTest::keyClick(reg, Qt::Key_Backspace);
+            QTest::keyClicks(reg, QString::fromLatin1(text));
+            emit reg->editingFinished();
+            EXPECT_EQ(reg->value(), value);
+        }
+
+        // The parameter page's unit boxes and the current loop's unit labels.
+        auto* unit = w.Find<QComboBox>("MeasuringUnit");
+        w.Choose("MeasuringValue", 1);
+        EXPECT_EQ(unit->count(), 30);
+        EXPECT_EQ(unit->itemText(18), "hl/min");
+        EXPECT_EQ(unit->itemText(20), "hl/min");
+        EXPECT_EQ(unit->itemText(0), QString::fromUtf8("m\u00B3/h"));
+        EXPECT_EQ(unit->currentIndex(), 0);  // a quantity picked by hand starts on its first unit
+        w.Choose("CalculationMeasValue", 5);
+        EXPECT_EQ(w.Find<QComboBox>("CalculationMeasUnit")->count(), 2);
+        w.Find<QComboBox>("MeasuringValue")->setCurrentIndex(-1);
+        w.Form().SetMeasUnitID("MeasuringValue", "MeasuringUnit");
+        EXPECT_EQ(unit->count(), 0);
+        const std::pair<uint32_t, const char*> loopUnits[] = {
+            {0x43464C55, "m/s"}, {0x50564B5F, "mm\u00B2/s"}, {0x50544600 | '_', "\u00B0C"}, {0, "m\u00B3/s"}};
+        for (const auto& [code, label] : loopUnits) {
+            w.Form().SetCurrentLoopMeasValueUnit(code);
+            EXPECT_EQ(w.Find<QLabel>("Label136")->text(), QString::fromUtf8(label));
+            EXPECT_EQ(w.Find<QLabel>("Label139")->text(), QString::fromUtf8(label));
+        }
+
         // Values at the end of the run are what the next run finds.
         w.Find<QSpinBox>("SpEd_slave_adr")->setValue(17);
         w.Find<QLineEdit>("IPAdresse")->setText("127.0.0.1");
         w.Find<QLineEdit>("Port")->setText("1502");
         w.Click("Opt_TCPIP");
     }
-    const std::string ini = config.ReadIni();
-    EXPECT_NE(ini.find("SlaveAddress=17\r\n"), std::string::npos);
-    EXPECT_NE(ini.find("IP Address=127.0.0.1\r\n"), std::string::npos);
-    EXPECT_NE(ini.find("Port=1502\r\n"), std::string::npos);
-    EXPECT_NE(ini.find("Start mode=1\r\n"), std::string::npos);
+    ExpectIni(config, {"SlaveAddress=17", "IP Address=127.0.0.1", "Port=1502", "Start mode=1", "BaudRate=6", "Parity=0"});
 }
 
 struct SwitchCase {
@@ -78,7 +163,7 @@ struct SwitchCase {
     bool swap, totalizer, calibr, subset, expert;
 };
 
-TEST(WindowStartup, SwitchesSetSizesGroupsAndModes)
+TEST(WindowStartup, SwitchesSetSizesGroupsAndModesAndEveryControlHasAnAccessibleName)
 {
     const SwitchCase cases[] = {
         {{}, 550, false, false, false, false, false},
@@ -87,6 +172,7 @@ TEST(WindowStartup, SwitchesSetSizesGroupsAndModes)
         {{"-calibr_factor"}, 766, false, false, true, false, false},
         {{"-calibr_factor", "-swap"}, 766, true, false, true, false, false},
         {{"-subset"}, 766, false, false, false, true, false},
+        {{"-swap", "-totalizer_rst", "-calibr_factor", "-subset"}, 766, true, true, true, true, false},
         {{"-expert"}, 550, false, false, false, false, true},
         // Exact and case-sensitive: anything else is ignored.
         {{"-EXPERT"}, 550, false, false, false, false, false},
@@ -109,6 +195,33 @@ TEST(WindowStartup, SwitchesSetSizesGroupsAndModes)
         for (const char* box : {"ComboBox_byte_order_16bit_vars", "ComboBox_byte_word_order_long_ints",
                                 "ComboBox_byte_word_order_floats"})
             EXPECT_EQ(w.Find<QComboBox>(box)->currentIndex(), c.swap ? 0 : -1) << box;
+        // Expert mode opens the full connection editor under the serial dialog's caption.
+        bool fullEditor = false;
+        w.dialogs.onDialog = [&](QDialog& d) {
+            fullEditor = d.findChild<QWidget*>("PageControl") != nullptr;
+            return static_cast<int>(QDialog::Rejected);
+        };
+        w.Click("Bt_mb_settings");
+        EXPECT_EQ(w.CountCaption("Modbus Settings"), 1);
+        EXPECT_EQ(fullEditor, c.expert);
+
+        for (QWidget* control : w.Form().findChildren<QWidget*>()) {
+            const bool isControl = qobject_cast<QAbstractButton*>(control) || qobject_cast<QLineEdit*>(control) ||
+                                   qobject_cast<QComboBox*>(control) || qobject_cast<QAbstractSpinBox*>(control);
+            // What a user can reach: a control that takes focus.
+            QWidget* parent = control->parentWidget();
+            if (!isControl || control->focusPolicy() == Qt::NoFocus || !parent ||
+                qobject_cast<QAbstractSpinBox*>(parent) || qobject_cast<QComboBox*>(parent))
+                continue;
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(control);
+            ASSERT_TRUE(a) << control->objectName().toStdString();
+            EXPECT_FALSE(a->text(QAccessible::Name).trimmed().isEmpty())
+                << control->metaObject()->className() << " " << control->objectName().toStdString() << " in "
+                << parent->objectName().toStdString();
+        }
+        // Status panel 0 shows its whole text.
+        auto* panel0 = w.Find<QLabel>("StatusPanel0");
+        EXPECT_GE(panel0->width(), panel0->sizeHint().width());
     }
 }
 
@@ -135,80 +248,50 @@ TEST(WindowStartup, StartModeTcpInStandardAndExpertMode)
     }
 }
 
-TEST(WindowStartup, TransportButtonsSwitchTheTcpEditsAndTheSerialButtons)
-{
-    TempConfig config;
-    Window w;
-    const char* tcpControls[] = {"Label146", "Label147", "IPAdresse", "Port"};
-    w.Click("Opt_TCPIP");
-    EXPECT_TRUE(w.Find<QRadioButton>("Opt_TCPIP")->isChecked());
-    EXPECT_FALSE(w.Find<QRadioButton>("Opt_RTU")->isChecked());
-    for (const char* name : tcpControls)
-        EXPECT_FALSE(w.Find(name)->isHidden()) << name;
-    EXPECT_FALSE(w.Find("Bt_mb_settings")->isEnabled());
-    EXPECT_FALSE(w.Find("Bt_veri_mb_para")->isEnabled());
-    // Clicking the checked one keeps it checked.
-    w.Click("Opt_TCPIP");
-    EXPECT_TRUE(w.Find<QRadioButton>("Opt_TCPIP")->isChecked());
-    w.Click("Opt_RTU");
-    EXPECT_TRUE(w.Find<QRadioButton>("Opt_RTU")->isChecked());
-    EXPECT_FALSE(w.Find<QRadioButton>("Opt_TCPIP")->isChecked());
-    for (const char* name : tcpControls)
-        EXPECT_TRUE(w.Find(name)->isHidden()) << name;
-    EXPECT_TRUE(w.Find("Bt_mb_settings")->isEnabled());
-    EXPECT_TRUE(w.Find("Bt_veri_mb_para")->isEnabled());
-}
-
 TEST(WindowStartup, ExpertReadingKeepsPropertiesWhoseKeysAreMissing)
 {
     const std::string ini = "[Modbus Settings]\r\nComPort=/dev/ttyUSB7\r\nBaudRate=6\r\nParity=1\r\n"
                             "ReceiveTimeout=3500\r\nMaxRetries=3\r\nTransmissionMode=1\r\n";
-    {
+    for (const bool expert : {true, false}) {
+        SCOPED_TRACE(expert ? "expert" : "standard");
         TempConfig config;
         config.WriteIni(ini);
-        Window w({"-expert"});
+        Window w(expert ? QStringList{"-expert"} : QStringList{});
         const modbus::TModbusConnection& c = w.Form().Connection();
         EXPECT_EQ(c.Port(), "/dev/ttyUSB7");
+        EXPECT_EQ(c.Parity(), modbus::psOdd);
         EXPECT_EQ(c.BaudRate(), modbus::br9600);
-        EXPECT_EQ(c.Parity(), modbus::psOdd);
-        EXPECT_EQ(c.ReceiveTimeout(), 3500u);
-        EXPECT_EQ(c.MaxRetries(), 3u);
-        EXPECT_EQ(c.TransmissionMode(), modbus::tmASCII);
-        EXPECT_EQ(c.StopBits(), modbus::sb1);  // no key: unchanged
-        EXPECT_EQ(c.RefetchDelay(), 15u);      // no key: the form's value
-        EXPECT_FALSE(c.DTREnabled());
-        EXPECT_TRUE(c.EchoQueryBeforeReply());
+        if (expert) {
+            EXPECT_EQ(c.ReceiveTimeout(), 3500u);
+            EXPECT_EQ(c.MaxRetries(), 3u);
+            EXPECT_EQ(c.TransmissionMode(), modbus::tmASCII);
+            EXPECT_EQ(c.StopBits(), modbus::sb1);  // no key: unchanged
+            EXPECT_EQ(c.RefetchDelay(), 15u);      // no key: the form's value
+            EXPECT_FALSE(c.DTREnabled());
+            EXPECT_TRUE(c.EchoQueryBeforeReply());
+        } else {
+            // The standard form reads port, rate, echo and parity only.
+            EXPECT_EQ(c.ReceiveTimeout(), 2000u);
+            EXPECT_EQ(c.MaxRetries(), 1u);
+            EXPECT_EQ(c.TransmissionMode(), modbus::tmRTU);
+            EXPECT_TRUE(c.EndFrameByLength());
+        }
     }
+}
+
+TEST(WindowStartup, DamagedOrUnwritableSettingsFileCostsAMessageNotTheWindow)
+{
     {
-        // The standard form reads port, rate, echo and parity only.
         TempConfig config;
-        config.WriteIni(ini);
+        config.WriteIni(std::string("[Modbus Settings]\r\nSlaveAddress=9\r\n\x01\x02garbage\0\r\n", 44));
         Window w;
-        const modbus::TModbusConnection& c = w.Form().Connection();
-        EXPECT_EQ(c.Port(), "/dev/ttyUSB7");
-        EXPECT_EQ(c.Parity(), modbus::psOdd);
-        EXPECT_EQ(c.ReceiveTimeout(), 2000u);
-        EXPECT_EQ(c.MaxRetries(), 1u);
-        EXPECT_EQ(c.TransmissionMode(), modbus::tmRTU);
-        EXPECT_TRUE(c.EndFrameByLength());
+        ASSERT_EQ(w.CountCaption("Settings"), 1);
+        EXPECT_EQ(w.Messages().front().icon, IDialogService::Icon::Warning);
+        // A copy keeps what the window will not write back; the junk line is skipped, the rest read.
+        EXPECT_TRUE(std::filesystem::exists(config.IniPath().string() + ".bak"));
+        EXPECT_EQ(w.Find<QSpinBox>("SpEd_slave_adr")->value(), 9);
+        EXPECT_EQ(w.Find<QComboBox>("cb_meas_val")->count(), 46);
     }
-}
-
-TEST(WindowStartup, AJunkLineIsSkippedAndTheRestOfTheFileIsRead)
-{
-    TempConfig config;
-    config.WriteIni(std::string("[Modbus Settings]\r\nSlaveAddress=9\r\n\x01\x02garbage\0\r\n", 44));
-    Window w;
-    ASSERT_EQ(w.CountCaption("Settings"), 1);
-    EXPECT_EQ(w.Messages().front().icon, tarnwick::IDialogService::Icon::Warning);
-    // A copy keeps what the window will not write back.
-    EXPECT_TRUE(std::filesystem::exists(config.IniPath().string() + ".bak"));
-    EXPECT_EQ(w.Find<QSpinBox>("SpEd_slave_adr")->value(), 9);
-    EXPECT_EQ(w.Find<QComboBox>("cb_meas_val")->count(), 46);
-}
-
-TEST(WindowStartup, SettingsFileThatCannotBeWrittenCostsAMessageNotTheWindow)
-{
     // A folder where the file should be: neither readable as a file nor replaceable, even by root.
     TempConfig config;
     std::filesystem::create_directories(config.IniPath());
@@ -220,6 +303,14 @@ TEST(WindowStartup, SettingsFileThatCannotBeWrittenCostsAMessageNotTheWindow)
     w->form.reset();  // the write at the end fails with a message, not a crash
     EXPECT_EQ(dialogs.shown.back().kind, tarnwick::RecordingDialogService::Shown::Kind::Exception);
     EXPECT_TRUE(std::filesystem::is_directory(config.IniPath()));
+}
+
+TEST(WindowMessages, LineBreaksOfTheToolsTextsShowAsLineBreaks)
+{
+    EXPECT_EQ(tarnwick::DisplayText(QStringLiteral("a\r\r\nb")), "a\n\nb");
+    EXPECT_EQ(tarnwick::DisplayText(QStringLiteral("a\r\n\r\nb")), "a\n\nb");
+    EXPECT_EQ(tarnwick::DisplayText(QStringLiteral("a\n\n\rb")), "a\n\nb");
+    EXPECT_EQ(tarnwick::DisplayText(QStringLiteral("a\rb")), "a\nb");
 }
 
 }  // namespace
