@@ -257,13 +257,11 @@ TEST(SimLogTest, PresetsAnswerAsDescribed)
 }
 
 // The fault switches, seen through the project's serial client.
-class SimClientTest : public ::testing::Test {
-protected:
+TEST(SimClientTest, FaultSwitchesGiveTheirOutcome)
+{
     std::unique_ptr<SimProcess> sim;
     std::unique_ptr<testing_support::SerialHarness> h;
-
-    void Start(const std::string& settings, bool echo = false)
-    {
+    const auto Start = [&](const std::string& settings, bool echo = false) {
         h.reset();
         sim = std::make_unique<SimProcess>(std::vector<std::string>{"--device", settings});
         ASSERT_FALSE(sim->PtyPath().empty());
@@ -274,23 +272,13 @@ protected:
         h->connection.SetReceiveTimeout(400);
         h->connection.SetEchoQueryBeforeReply(echo);
         h->Open();
-    }
-    const testing_support::Result& Await(size_t n)
-    {
-        EXPECT_TRUE(h->WaitResults(n, 5s));
-        return h->results.back();
-    }
-    const testing_support::Result& ReadCrt()
-    {
+    };
+    const auto ReadCrt = [&]() -> const testing_support::Result& {
         const size_t n = h->results.size();
         h->client.ReadHoldingRegisters(65535, 1);
-        return Await(n + 1);
-    }
-    void TearDown() override { h.reset(); }
-};
-
-TEST_F(SimClientTest, FaultSwitchesGiveTheirOutcome)
-{
+        EXPECT_TRUE(h->WaitResults(n + 1, 5s));
+        return h->results.back();
+    };
     struct Row { const char* settings; bool echo; TTransactionReply reply; uint8_t exception; };
     const Row rows[] = {
         {"address=1", false, modbus::trSuccess, 0}, {"silent", false, modbus::trNoReply, 0},
