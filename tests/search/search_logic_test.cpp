@@ -26,10 +26,8 @@ TEST(SearchWalk, OrderIsPortAddressBaudParity)
 {
     const auto all = Combinations({{"A", "B"}, 0, "-", "-"});
     ASSERT_EQ(all.size(), 2u * 247 * 2 * 3);
-    const char* first[] = {"A/1/9600/None", "A/1/9600/Odd", "A/1/9600/Even", "A/1/19200/None",
-                           "A/1/19200/Odd", "A/1/19200/Even", "A/2/9600/None"};
-    for (size_t i = 0; i < std::size(first); ++i)
-        EXPECT_EQ(Key(all[i]), first[i]);
+    EXPECT_EQ(Key(all[0]), "A/1/9600/None");  // baud and parity within an address: ChoicesNarrowTheWalk
+    EXPECT_EQ(Key(all[6]), "A/2/9600/None");
     EXPECT_EQ(Key(all[1481]), "A/247/19200/Even");
     EXPECT_EQ(Key(all[1482]), "B/1/9600/None");
     EXPECT_EQ(all[1].baud, modbus::br9600);
@@ -96,6 +94,7 @@ TEST(SearchWalk, IdentificationMarkerBeforeTheFirstZeroOrFF)
     EXPECT_FALSE(IsVortanIdentification({}));
 }
 
+// Rows for 1, 17 and 247 are in the layouts below.
 TEST(SearchReport, RowsAre57CharactersWithTheirPadding)
 {
     struct Case {
@@ -104,9 +103,6 @@ TEST(SearchReport, RowsAre57CharactersWithTheirPadding)
         const char* parity;
         const char* row;
     } cases[] = {
-        {1, "9600", "None", "|     1      |   9600   |  None  |    8     |     1     |"},
-        {17, "19200", "Even", "|    17      |  19200   |  Even  |    8     |     1     |"},
-        {247, "19200", "Odd", "|   247      |  19200   |   Odd  |    8     |     1     |"},
         {100, "9600", "Odd", "|   100      |   9600   |   Odd  |    8     |     1     |"},
         {0, "9600", "None", "|   0      |   9600   |  None  |    8     |     1     |"},
     };

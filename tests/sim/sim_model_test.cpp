@@ -12,6 +12,7 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -321,25 +322,14 @@ TEST(DeviceSettingsTest, GoodAndBadSettings)
 {
     const TDeviceSettings d = ParseDeviceSettings("address=12,baud=9600,parity=none,marker=XYZ,serial=AB1,"
                                                   "delay=20,echo,badcrc=3,exception=4,gap=5,split=7,staleid,mode=ascii");
-    EXPECT_EQ(d.address, 12);
-    EXPECT_EQ(d.baud, 9600u);
-    EXPECT_EQ(d.parity, TParity::None);
-    EXPECT_EQ(d.marker, "XYZ");
-    EXPECT_EQ(d.serial, "AB1");
-    EXPECT_EQ(d.delayMs, 20);
-    EXPECT_TRUE(d.faults.echo);
-    EXPECT_EQ(d.faults.badCrc, 3);
-    EXPECT_EQ(d.faults.exception, 4);
-    EXPECT_EQ(d.faults.gapMs, 5);
-    EXPECT_EQ(d.faults.splitMs, 7);
-    EXPECT_TRUE(d.faults.staleId);
-    EXPECT_EQ(d.framing, TFraming::Ascii);
-    const TDeviceSettings defaults = ParseDeviceSettings("");
-    EXPECT_EQ(defaults.address, 1);
-    EXPECT_EQ(defaults.baud, 19200u);
-    EXPECT_EQ(defaults.parity, TParity::Even);
-    EXPECT_EQ(defaults.marker, "ARM");
-    EXPECT_FALSE(defaults.faults.silent);
+    const auto fields = [](const TDeviceSettings& s) {
+        return std::tuple(int{s.address}, s.baud, s.parity, s.marker, s.serial, s.delayMs, s.faults.echo, s.faults.badCrc,
+                          s.faults.exception, s.faults.gapMs, s.faults.splitMs, s.faults.staleId, s.framing);
+    };
+    EXPECT_EQ(fields(d), std::tuple(12, 9600u, TParity::None, "XYZ", "AB1", 20, true, 3, 4, 5, 7, true, TFraming::Ascii));
+    EXPECT_EQ(fields(ParseDeviceSettings("")),
+              std::tuple(1, 19200u, TParity::Even, "ARM", "", 0, false, 0, 0, 0, 0, false, TFraming::Auto));
+    EXPECT_FALSE(ParseDeviceSettings("").faults.silent);
 
     const std::pair<const char*, const char*> bad[] = {
         {"address=0", "address=0: must be between 1 and 247"}, {"address=248", "address=248: must be between 1 and 247"},
@@ -350,7 +340,9 @@ TEST(DeviceSettingsTest, GoodAndBadSettings)
         {"serial=12345678901234567", "serial=12345678901234567: must be 1 to 16 characters"},
         {"badcrc=0", "badcrc=0: must be between 1 and 1000000"},
         {"exception=256", "exception=256: must be between 1 and 255"}, {"silent=1", "silent takes no value"},
-        {"colour=red", "unknown setting \"colour\""},
+        {"colour=red", "unknown setting \"colour\""}, {"set=5000", "set=5000: needs ADDR:VALUE[:VALUE...]"},
+        {"set=65535:1:2", "set=65535:1:2: runs past register 65535"}, {"set=100:0x1g", "set=100:0x1g: 0x1g is not a number"},
+        {"refuse=abc", "refuse=abc: abc is not a number"}, {"protect=-1", "protect=-1: must be between 0 and 4294967295"},
     };
     for (const auto& [settings, message] : bad) {
         try {
