@@ -25,6 +25,7 @@ struct Request {
     uint16_t TransactionID() const { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
     uint8_t UnitID() const { return bytes[6]; }
     uint8_t Function() const { return bytes[7]; }
+    Bytes PduBytes() const { return Bytes(bytes.begin() + 7, bytes.end()); }
 };
 
 // One thing the server does in answer to a request.
@@ -53,6 +54,12 @@ inline Bytes Frame(uint16_t transactionID, uint8_t unitID, const Bytes& pdu)
 inline Bytes Answer(const Request& r, const Bytes& pdu)
 {
     return Frame(r.TransactionID(), r.UnitID(), pdu);
+}
+
+// The well-behaved device of testing_support::DeviceAnswer.
+inline std::vector<Step> Device(const Request& r)
+{
+    return {Send(Answer(r, testing_support::DeviceAnswer(r.PduBytes())))};
 }
 
 class ScriptedTcpServer {

@@ -37,7 +37,6 @@ SerialHarness::SerialHarness(TTransmissionMode mode, TModbusConnection::PortFact
                                                    const TServerIdentificationData& d) {
         record(17, i, 0, static_cast<uint16_t>(count), {}).data = d;
     };
-    client.OnConsecutiveTimeoutLimitExceed = [this](TModbusClient&) { ++limitExceeded; };
     connection.SetOnFrameSend([this](TModbusConnection&, const TFrameData& d) { sentFrames.push_back(d); });
     connection.SetOnFrameReceive(
         [this](TModbusConnection&, const TFrameData& d) { receivedFrames.push_back(d); });

@@ -74,7 +74,6 @@ public:
     std::vector<Result> results;
     std::vector<modbus::TFrameData> sentFrames, receivedFrames;
     std::vector<std::string> exceptions;
-    int limitExceeded = 0;
 };
 
 }  // namespace testing_support
