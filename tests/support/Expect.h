@@ -21,11 +21,11 @@ std::optional<E> RaisedBy(F&& call)
     return std::nullopt;
 }
 
-// The library's message a call raised; empty when it raised nothing.
-template <class F>
+// The message of the E a call raised; empty when it raised nothing.
+template <class E = modbus::EModbusError, class F>
 std::string ErrorOf(F&& call)
 {
-    const auto e = RaisedBy<modbus::EModbusError>(call);
+    const auto e = RaisedBy<E>(call);
     return e ? e->what() : "";
 }
 

@@ -77,7 +77,6 @@ public:
     std::vector<Request> Requests() const;
     int Connections() const;
     // Deadline waits on what the server thread has seen.
-    bool WaitForRequests(size_t n, std::chrono::milliseconds timeout) const;
     // n requests have been answered: every step of their scripts has been performed.
     bool WaitForAnswers(size_t n, std::chrono::milliseconds timeout) const;
     bool WaitForConnectionClosed(int connection, std::chrono::milliseconds timeout) const;

@@ -6,9 +6,10 @@ namespace testing_support {
 
 using namespace modbus;
 
-SerialHarness::SerialHarness(TTransmissionMode mode, TModbusConnection::PortFactory factory)
+SerialHarness::SerialHarness(Path path, TTransmissionMode mode, TModbusConnection::PortFactory factory)
     : connection(events, std::move(factory))
 {
+    connection.SetSynchronous(path == Path::Synchronous);
     connection.SetPort(pty.SlavePath());
     connection.SetTransmissionMode(mode);
     client.SetConnection(&connection);
@@ -40,12 +41,6 @@ SerialHarness::SerialHarness(TTransmissionMode mode, TModbusConnection::PortFact
     connection.SetOnFrameSend([this](TModbusConnection&, const TFrameData& d) { sentFrames.push_back(d); });
     connection.SetOnFrameReceive(
         [this](TModbusConnection&, const TFrameData& d) { receivedFrames.push_back(d); });
-}
-
-SerialHarness::SerialHarness(Path path, TTransmissionMode mode, TModbusConnection::PortFactory factory)
-    : SerialHarness(mode, std::move(factory))
-{
-    connection.SetSynchronous(path == Path::Synchronous);
 }
 
 SerialHarness::~SerialHarness()
