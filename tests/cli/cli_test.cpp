@@ -81,13 +81,15 @@ TEST(CliOperation, SendsTheRequestAndPrintsTheResult)
     }
 }
 
-TEST(CliOutcome, FailuresExitOneWithTheirStatus)
+// Failures exit 1 with their status, a loop repeats, the readable table shows the registers, and
+// the frame end follows --frame-end. Writes go unanswered here and register 7 is refused.
+TEST(CliOutcome, FailuresLoopTableAndFrameEnd)
 {
     PtyPair pty;
-    ScriptedPeer peer(pty, [](const Bytes& req) {
+    ScriptedPeer peer(pty, [device = Device(modbus::tmRTU)](const Bytes& req) {
         if (req[1] == 0x06)
             return std::vector<Piece>{};
-        return std::vector<Piece>{{WithCrc(HexBytes("01 83 02")), 0}};
+        return req[3] == 7 ? std::vector<Piece>{{RtuFrame(1, ExceptionPdu(3, 2)), 0}} : device(req);
     });
     json j = RunJson({"--port", pty.SlavePath(), "read", "7", "2"}, 1);
     EXPECT_EQ(j["status"], "trExceptionReply");
@@ -99,18 +101,22 @@ TEST(CliOutcome, FailuresExitOneWithTheirStatus)
     EXPECT_EQ(j["status"], "trNoReply");
     EXPECT_EQ(j["attempts"], 2);
     EXPECT_EQ(j["values"], json::array({1}));  // a write names the values it tried to write
-}
 
-TEST(CliOutcome, LoopRepeatsAndReadableTableShowsRegisters)
-{
-    PtyPair pty;
-    ScriptedPeer peer(pty, Device(modbus::tmRTU));
+    const size_t before = peer.RequestCount();
     const RunResult r = RunProgram({Cli(), "--port", pty.SlavePath(), "read", "1000", "2", "--loop", "3",
-                             "--interval", "10"});
+                                    "--interval", "10"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(peer.RequestCount(), 3u);
+    EXPECT_EQ(peer.RequestCount(), before + 3);
     EXPECT_NE(r.out.find("read: trSuccess, 1 attempt"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("      1001    1001  0x03E9"), std::string::npos) << r.out;
+
+    // 400 characters at 19200 baud: 209 ms of silence end a frame.
+    auto elapsed = [&](const char* mode) {
+        return RunJson({"--port", pty.SlavePath(), "--silent-interval", "400", "--frame-end", mode, "read", "0", "1"})
+            ["elapsed_ms"].get<double>();
+    };
+    EXPECT_GE(elapsed("silence"), 200.0);
+    EXPECT_LT(elapsed("length"), 150.0);
 }
 
 // A loop whose adapter is pulled out ends at once with the one message and status 2, instead of
@@ -246,19 +252,6 @@ TEST(CliTcp, HostPortParsing)
             EXPECT_EQ(port, c.port);
         }
     }
-}
-
-TEST(CliFrameEnd, SilenceModeWaitsTheSilentIntervalAfterTheReply)
-{
-    PtyPair pty;
-    ScriptedPeer peer(pty, Device(modbus::tmRTU));
-    // 400 characters at 19200 baud: 209 ms of silence end a frame.
-    auto elapsed = [&](const char* mode) {
-        return RunJson({"--port", pty.SlavePath(), "--silent-interval", "400", "--frame-end", mode, "read", "0", "1"})
-            ["elapsed_ms"].get<double>();
-    };
-    EXPECT_GE(elapsed("silence"), 200.0);
-    EXPECT_LT(elapsed("length"), 150.0);
 }
 
 TEST(CliMeasure, DecodesTheBlockOfAQuantityAgainstTheSimulator)
