@@ -34,6 +34,7 @@ using tcptest::Step;
 using Clock = std::chrono::steady_clock;
 using Words = std::vector<uint16_t>;
 
+// Unpacking is the parser's (ReadCoils row) and SendCommand's (a short destination).
 TEST(TcpModbusUtils, SwapAndCoilsPackLeastSignificantBitFirst)
 {
     EXPECT_EQ(Swap(0x1234), 0x3412);
@@ -42,14 +43,7 @@ TEST(TcpModbusUtils, SwapAndCoilsPackLeastSignificantBitFirst)
     const Words coils = {1, 0, 1, 1, 0, 0, 1, 1, 1, 0};
     uint8_t packed[2] = {0xAA, 0xAA};
     PackCoils(coils, coils.size(), packed);
-    EXPECT_EQ(packed[0], 0xCD);
-    EXPECT_EQ(packed[1], 0x01);
-    Words back(10, 7);
-    UnpackCoils(packed, 10, back);
-    EXPECT_EQ(back, coils);
-    Words shorter(3, 7);  // stops at the end of the destination
-    UnpackCoils(packed, 10, shorter);
-    EXPECT_EQ(shorter, (Words{1, 0, 1}));
+    EXPECT_EQ(Hex({packed[0], packed[1]}), "CD 01");  // no bit of what the buffer held before
 }
 
 TEST(TcpRequestFrame, MatchesTheProtocolExamples)
