@@ -199,9 +199,9 @@ TEST_F(Config, DamagedOrForeignFilesAreRefusedBeforeTheMeterIsAsked)
          }),
          "ProcessInputValue on page Modbus Process Input is live process data"},
     };
+    LoggedSim target({"--tcp", "0"});  // one meter for every file: each row's requests are its own
     for (const Case& c : cases) {
         std::ofstream(file) << c.content;
-        LoggedSim target({"--tcp", "0"});
         const Result r = RunCli(target, false, {file});
         EXPECT_EQ(r.code, 2) << c.message;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
