@@ -184,7 +184,7 @@ TEST_F(Config, DamagedOrForeignFilesAreRefusedBeforeTheMeterIsAsked)
          }),
          "ProcessInputValue on page Modbus Process Input is live process data"},
     };
-    LoggedSim target({"--tcp", "0"});
+    LoggedSim target({"--tcp", "0"});  // one meter for every file: each row's requests are its own
     for (const auto& [content, message] : cases) {
         std::ofstream(file) << content;
         const Result r = RunCli(target, false, Options(file));

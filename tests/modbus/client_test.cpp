@@ -111,8 +111,6 @@ INSTANTIATE_TEST_SUITE_P(
         WireCase{"ReadOne", tmRTU, 1, kReadOne, Pdu(3, {0, 1}), RegistersPdu(3, {0xABCD}), trSuccess, "0: 43981"},
         WireCase{"ReadOneAscii", tmASCII, 1, kReadOne, Pdu(3, {0, 1}), RegistersPdu(3, {0xABCD}), trSuccess,
                  "0: 43981"},
-        WireCase{"ReadCountTwoMore", tmRTU, 1, kReadOne, Pdu(3, {0, 1}), RegistersPdu(3, {0xABCD, 0}),
-                 trUnmatchedReply, "0: 0"},
         WireCase{"ReadCountLies", tmRTU, 1, [](TModbusClient& c) { c.ReadHoldingRegisters(0, 2); }, Pdu(3, {0, 2}),
                  {3, 4, 0xAB, 0xCD}, trUnmatchedReply, "0: 0 0"},
         WireCase{"DiagnosticsEcho", tmRTU, 70, [](TModbusClient& c) { c.Diagnostics(daReturnQueryData); },

@@ -1,12 +1,11 @@
 // The transaction engine over a real pty, on the worker thread and on the caller's thread:
 // attempts, timing, echo, foreign frames, broadcast, closing, a device that goes away, and
 // server mode.
-#include "ModbusError.h"
+#include "Expect.h"
 #include "SerialHarness.h"
 #include "TransactionThread.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <thread>
 
 using namespace modbus;
@@ -19,14 +18,6 @@ namespace {
 
 const Bytes kReadReq = HexBytes("01 03 00 00 00 01 84 0A");
 const Bytes kGoodReply = RtuFrame(1, RegistersPdu(3, {0x1234}));
-
-double CpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 long long MsBetween(Clock::time_point a, Clock::time_point b)
 {

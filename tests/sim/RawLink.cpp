@@ -17,8 +17,6 @@ namespace simtest {
 
 using Clock = std::chrono::steady_clock;
 
-Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
 namespace {
 
 // The one read loop of both links: until `count` bytes or the deadline. `wait(ms)` is true when
@@ -155,15 +153,6 @@ bool RawTcp::WaitClosed(std::chrono::milliseconds timeout)
         if (n == 0 || (n < 0 && errno == ECONNRESET))
             return true;
     }
-}
-
-Bytes Mbap(uint16_t tid, uint8_t unit, const Bytes& pdu)
-{
-    Bytes a = {static_cast<uint8_t>(tid >> 8), static_cast<uint8_t>(tid & 0xFF), 0, 0,
-               static_cast<uint8_t>((pdu.size() + 1) >> 8),
-               static_cast<uint8_t>((pdu.size() + 1) & 0xFF), unit};
-    a.insert(a.end(), pdu.begin(), pdu.end());
-    return a;
 }
 
 }  // namespace simtest

@@ -19,7 +19,9 @@ using namespace std::chrono_literals;
 
 using testing_support::AsciiFrame;
 using testing_support::WithCrc;
-Bytes ToBytes(const std::string& s);
+// The shared frame builder under the names this folder's tests use.
+inline Bytes ToBytes(const std::string& s) { return testing_support::Ascii(s); }
+inline Bytes Mbap(uint16_t tid, uint8_t unit, const Bytes& pdu) { return testing_support::MbapFrame(tid, unit, pdu); }
 
 class RawSerial {
 public:
@@ -59,7 +61,5 @@ public:
 private:
     int fd_;
 };
-
-Bytes Mbap(uint16_t tid, uint8_t unit, const Bytes& pdu);
 
 }  // namespace simtest

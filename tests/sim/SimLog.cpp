@@ -55,6 +55,22 @@ std::string TempDumpPath()
            std::to_string(random()) + ".json";
 }
 
+// SIGUSR1 to the simulator, then the first dump newer than the one at path.
+nlohmann::json TriggerDump(pid_t pid, const std::string& path)
+{
+    const long long before = SequenceAt(path);
+    if (::kill(pid, SIGUSR1) != 0)
+        throw std::runtime_error("vortan-sim is not running");
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    nlohmann::json dump;
+    while (SequenceAt(path, &dump) <= before) {
+        if (Clock::now() >= deadline)
+            throw std::runtime_error("vortan-sim wrote no dump to " + path);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return dump;
+}
+
 }  // namespace
 
 std::vector<SimRequest> RequestsOf(const nlohmann::json& dump)
@@ -105,21 +121,6 @@ std::vector<std::string> Briefs(const std::vector<SimRequest>& requests)
     for (const auto& r : requests)
         out.push_back(Brief(r));
     return out;
-}
-
-nlohmann::json TriggerDump(pid_t pid, const std::string& path, std::chrono::milliseconds timeout)
-{
-    const long long before = SequenceAt(path);
-    if (::kill(pid, SIGUSR1) != 0)
-        throw std::runtime_error("vortan-sim is not running");
-    const auto deadline = Clock::now() + timeout;
-    nlohmann::json dump;
-    while (SequenceAt(path, &dump) <= before) {
-        if (Clock::now() >= deadline)
-            throw std::runtime_error("vortan-sim wrote no dump to " + path);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return dump;
 }
 
 LoggedSim::LoggedSim(std::vector<std::string> args, std::chrono::milliseconds timeout)

@@ -13,8 +13,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -49,11 +47,6 @@ std::vector<SimRequest> RequestsOf(const nlohmann::json& dump);
 std::string Brief(const SimRequest& r);
 std::vector<std::string> Briefs(const std::vector<SimRequest>& requests);
 
-// Sends SIGUSR1 to a vortan-sim started with --dump path and waits until a newer dump than the
-// one there has replaced the file; returns it parsed. Throws std::runtime_error at the deadline.
-nlohmann::json TriggerDump(pid_t pid, const std::string& path,
-                           std::chrono::milliseconds timeout = std::chrono::seconds(5));
-
 // vortan-sim with --dump into a temporary file that is removed with the object.
 class LoggedSim {
 public:
@@ -63,12 +56,11 @@ public:
     LoggedSim(const LoggedSim&) = delete;
     LoggedSim& operator=(const LoggedSim&) = delete;
 
-    SimProcess& Process() { return *process_; }
     uint16_t TcpPort() const { return process_->TcpPort(); }
     const std::string& PtyPath() const { return process_->PtyPath(); }
-    const std::string& DumpPath() const { return path_; }
 
-    // A fresh dump of the running simulator.
+    // A fresh dump of the running simulator (SIGUSR1, then a newer dump than the one there);
+    // throws std::runtime_error when none comes.
     nlohmann::json Dump();
     // Every request since start.
     std::vector<SimRequest> Requests();

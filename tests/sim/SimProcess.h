@@ -20,7 +20,6 @@ public:
     explicit SimProcess(std::vector<std::string> args,
                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-    bool Running() const { return child_.Running(); }
     pid_t Pid() const { return child_.Pid(); }
     uint16_t TcpPort() const;
     const std::string& PtyPath() const { return pty_; }

@@ -49,7 +49,6 @@ public:
     int Stop(int signal = 15, std::chrono::milliseconds timeout = std::chrono::seconds(5));
     // Waits for the child to end by itself (SIGKILL at the deadline); its exit code as Stop.
     int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    bool Running() const { return !exit_ && pid_ > 0; }
     // What the child wrote to standard error, complete once it has been reaped.
     const std::string& Stderr() const { return stderr_; }
 

@@ -119,4 +119,23 @@ Bytes MbapFrame(uint16_t transactionID, uint8_t unit, const Bytes& pdu)
     return Concat(b, pdu);
 }
 
+Bytes DeviceAnswer(const Bytes& q)
+{
+    switch (q[0]) {
+    case 3:
+    case 4: {
+        std::vector<uint16_t> words;
+        const uint16_t start = static_cast<uint16_t>(q[1] << 8 | q[2]);
+        for (int i = 0; i < (q[3] << 8 | q[4]); ++i)
+            words.push_back(static_cast<uint16_t>(start + i));
+        return RegistersPdu(q[0], words);
+    }
+    case 6:
+    case 8:
+    case 16: return Bytes(q.begin(), q.begin() + 5);
+    case 17: return {17, 7, 'V', 'O', 'R', 'T', 'A', 'N', 0xFF};
+    default: return ExceptionPdu(q[0], 1);
+    }
+}
+
 }  // namespace testing_support

@@ -36,4 +36,8 @@ Bytes SerialFrame(modbus::TTransmissionMode mode, uint8_t unit, const Bytes& pdu
 // The MBAP header's length field counts the unit id and the PDU.
 Bytes MbapFrame(uint16_t transactionID, uint8_t unit, const Bytes& pdu);
 
+// The answer PDU of a small well-behaved device: register n holds n, writes and diagnostics echo,
+// identification is "VORTAN" and the run indicator 0xFF, any other function gets exception 1.
+Bytes DeviceAnswer(const Bytes& requestPdu);
+
 }  // namespace testing_support

@@ -183,9 +183,14 @@ ScriptedPeer::Responder Always(Bytes reply)
     return [reply](const Bytes&) { return std::vector<ScriptedPeer::Piece>{{reply, 0}}; };
 }
 
-ScriptedPeer::Responder Silent()
+ScriptedPeer::Responder Device(modbus::TTransmissionMode mode, std::function<Bytes(const Bytes&)> answer)
 {
-    return [](const Bytes&) { return std::vector<ScriptedPeer::Piece>{}; };
+    return [mode, answer](const Bytes& q) {
+        // RTU: unit, PDU, CRC; ASCII: ':', the hex of unit, PDU and LRC, CR LF.
+        const Bytes raw = mode == modbus::tmRTU ? q : HexBytes(std::string(q.begin() + 1, q.end() - 2));
+        const Bytes pdu(raw.begin() + 1, raw.end() - (mode == modbus::tmRTU ? 2 : 1));
+        return std::vector<ScriptedPeer::Piece>{{SerialFrame(mode, raw[0], answer(pdu)), 0}};
+    };
 }
 
 }  // namespace testing_support

@@ -81,7 +81,8 @@ private:
 
 // A reply that answers a request with `reply` (bytes as given, no CRC added).
 ScriptedPeer::Responder Always(Bytes reply);
-// No answer at all.
-ScriptedPeer::Responder Silent();
+// A device that answers each request with answer(its PDU), framed as the request was.
+ScriptedPeer::Responder Device(modbus::TTransmissionMode mode,
+                               std::function<Bytes(const Bytes&)> answer = DeviceAnswer);
 
 }  // namespace testing_support

@@ -72,11 +72,6 @@ bool ScriptedTcpServer::WaitFor(const std::function<bool()>& done, std::chrono::
     return changed_.wait_for(lock, timeout, done);
 }
 
-bool ScriptedTcpServer::WaitForRequests(size_t n, std::chrono::milliseconds timeout) const
-{
-    return WaitFor([&] { return requests_.size() >= n; }, timeout);
-}
-
 bool ScriptedTcpServer::WaitForAnswers(size_t n, std::chrono::milliseconds timeout) const
 {
     return WaitFor([&] { return answers_ >= n; }, timeout);

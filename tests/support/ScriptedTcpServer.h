@@ -25,6 +25,7 @@ struct Request {
     uint16_t TransactionID() const { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
     uint8_t UnitID() const { return bytes[6]; }
     uint8_t Function() const { return bytes[7]; }
+    Bytes PduBytes() const { return Bytes(bytes.begin() + 7, bytes.end()); }
 };
 
 // One thing the server does in answer to a request.
@@ -55,6 +56,12 @@ inline Bytes Answer(const Request& r, const Bytes& pdu)
     return Frame(r.TransactionID(), r.UnitID(), pdu);
 }
 
+// The well-behaved device of testing_support::DeviceAnswer.
+inline std::vector<Step> Device(const Request& r)
+{
+    return {Send(Answer(r, testing_support::DeviceAnswer(r.PduBytes())))};
+}
+
 class ScriptedTcpServer {
 public:
     using Script = std::function<std::vector<Step>(const Request&)>;
@@ -70,7 +77,6 @@ public:
     std::vector<Request> Requests() const;
     int Connections() const;
     // Deadline waits on what the server thread has seen.
-    bool WaitForRequests(size_t n, std::chrono::milliseconds timeout) const;
     // n requests have been answered: every step of their scripts has been performed.
     bool WaitForAnswers(size_t n, std::chrono::milliseconds timeout) const;
     bool WaitForConnectionClosed(int connection, std::chrono::milliseconds timeout) const;

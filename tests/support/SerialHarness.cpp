@@ -6,9 +6,10 @@ namespace testing_support {
 
 using namespace modbus;
 
-SerialHarness::SerialHarness(TTransmissionMode mode, TModbusConnection::PortFactory factory)
+SerialHarness::SerialHarness(Path path, TTransmissionMode mode, TModbusConnection::PortFactory factory)
     : connection(events, std::move(factory))
 {
+    connection.SetSynchronous(path == Path::Synchronous);
     connection.SetPort(pty.SlavePath());
     connection.SetTransmissionMode(mode);
     client.SetConnection(&connection);
@@ -37,16 +38,9 @@ SerialHarness::SerialHarness(TTransmissionMode mode, TModbusConnection::PortFact
                                                    const TServerIdentificationData& d) {
         record(17, i, 0, static_cast<uint16_t>(count), {}).data = d;
     };
-    client.OnConsecutiveTimeoutLimitExceed = [this](TModbusClient&) { ++limitExceeded; };
     connection.SetOnFrameSend([this](TModbusConnection&, const TFrameData& d) { sentFrames.push_back(d); });
     connection.SetOnFrameReceive(
         [this](TModbusConnection&, const TFrameData& d) { receivedFrames.push_back(d); });
-}
-
-SerialHarness::SerialHarness(Path path, TTransmissionMode mode, TModbusConnection::PortFactory factory)
-    : SerialHarness(mode, std::move(factory))
-{
-    connection.SetSynchronous(path == Path::Synchronous);
 }
 
 SerialHarness::~SerialHarness()

@@ -54,9 +54,7 @@ struct Result {
 
 class SerialHarness {
 public:
-    explicit SerialHarness(modbus::TTransmissionMode mode = modbus::tmRTU,
-                           modbus::TModbusConnection::PortFactory factory = {});
-    explicit SerialHarness(Path path, modbus::TTransmissionMode mode = modbus::tmRTU,
+    explicit SerialHarness(Path path = Path::Threaded, modbus::TTransmissionMode mode = modbus::tmRTU,
                            modbus::TModbusConnection::PortFactory factory = {});
     ~SerialHarness();
 
@@ -74,7 +72,6 @@ public:
     std::vector<Result> results;
     std::vector<modbus::TFrameData> sentFrames, receivedFrames;
     std::vector<std::string> exceptions;
-    int limitExceeded = 0;
 };
 
 }  // namespace testing_support
