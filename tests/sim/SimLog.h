@@ -58,6 +58,8 @@ public:
 
     uint16_t TcpPort() const { return process_->TcpPort(); }
     const std::string& PtyPath() const { return process_->PtyPath(); }
+    SimProcess& Process() { return *process_; }
+    const std::string& DumpPath() const { return path_; }
 
     // A fresh dump of the running simulator (SIGUSR1, then a newer dump than the one there);
     // throws std::runtime_error when none comes.

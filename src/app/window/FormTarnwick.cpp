@@ -428,6 +428,8 @@ void TFormTarnwick::SetTimerIntervals(int timer1Ms, int timer2Ms, int timer4Ms)
     Timer4->setInterval(timer4Ms);
 }
 
+void TFormTarnwick::SetTimer3Interval(int ms) { Timer3->setInterval(ms); }
+
 QString TFormTarnwick::PanelText(int panel) const { return StatusBar1->Text(panel); }
 int TFormTarnwick::PanelWidth(int panel) const { return StatusBar1->Width(panel); }
 

@@ -70,6 +70,7 @@ public:
     static QString VersionText();
     // Timer intervals in ms, for tests that cannot wait the real ones.
     void SetTimerIntervals(int timer1Ms, int timer2Ms, int timer4Ms);
+    void SetTimer3Interval(int ms);
     // The serial connection's properties not on the form (tests, the settings dialog).
     modbus::TModbusConnection& Connection() { return *ModbusConnection; }
     modbus::TModbusTcpClient& TcpClient() { return *ModbusTCP; }
