@@ -239,7 +239,13 @@ class TModbusTcpClient::AutoConnection {
 public:
     explicit AutoConnection(TModbusTcpClient& client) : client_(client)
     {
-        if (client.autoConnect_ && !client.Connected()) {
+        if (!client.autoConnect_)
+            return;
+        bool waiting = false;
+        if (client.socket_.Connected(&waiting)) {
+            checked_ = true;
+            waiting_ = waiting;
+        } else {
             client.Connect(client.connectTimeOutMs_);
             connected_ = true;
         }
@@ -252,9 +258,16 @@ public:
     AutoConnection(const AutoConnection&) = delete;
     AutoConnection& operator=(const AutoConnection&) = delete;
 
+    // Whether the connection was found open just now, and bytes were then waiting: a second
+    // look would cost a system call per transaction for nothing.
+    bool Checked() const { return checked_; }
+    bool Waiting() const { return waiting_; }
+
 private:
     TModbusTcpClient& client_;
     bool connected_ = false;
+    bool checked_ = false;
+    bool waiting_ = false;
 };
 
 void TModbusTcpClient::Connect(int timeoutMs)
@@ -311,10 +324,11 @@ bool TModbusTcpClient::Execute(uint8_t function, uint16_t reg, uint16_t count,
     lastResult_ = {};
     CheckTcpRequest(function, count, out.size());  // before connecting: a refusal sends nothing
     const AutoConnection autoConnection(*this);
-    socket_.CheckForDisconnect();
+    const bool waiting = autoConnection.Checked() ? autoConnection.Waiting() : socket_.CheckForDisconnect();
     // Whatever is waiting answers no request of ours (a late reply, or the rest of a segment
     // that held two replies): drop it so that the reply to this request comes first.
-    socket_.DiscardInput();
+    if (waiting)
+        socket_.DiscardInput();
     const uint16_t transactionID = GetNewTransactionID();
     const auto address = static_cast<uint16_t>(reg - baseRegister_);
     const size_t size =

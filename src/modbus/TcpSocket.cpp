@@ -156,11 +156,13 @@ void TcpSocket::FailWith(int error)
     throw ESocketError(error, SocketErrorText(error));
 }
 
-int TcpSocket::PeerState() const
+int TcpSocket::PeerState(bool* waiting) const
 {
 #ifdef POLLRDHUP
     // POLLRDHUP reports the server's FIN even while unread bytes are still queued before it.
-    const short revents = PollOne(fd_, POLLRDHUP, 0);
+    const short revents = PollOne(fd_, POLLRDHUP | POLLIN, 0);
+    if (waiting)
+        *waiting = (revents & POLLIN) != 0;
     if (revents & POLLERR) {
         int error = 0;
         socklen_t len = sizeof error;
@@ -171,6 +173,8 @@ int TcpSocket::PeerState() const
 #else
     uint8_t b;
     const ssize_t n = ::recv(fd_, &b, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (waiting)
+        *waiting = n > 0;
     if (n == 0)
         return kOrderlyClose;
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
@@ -179,23 +183,25 @@ int TcpSocket::PeerState() const
 #endif
 }
 
-bool TcpSocket::Connected()
+bool TcpSocket::Connected(bool* waiting)
 {
     if (fd_ < 0)
         return false;
-    if (PeerState() != 0) {
+    if (PeerState(waiting) != 0) {
         Close();
         return false;
     }
     return true;
 }
 
-void TcpSocket::CheckForDisconnect()
+bool TcpSocket::CheckForDisconnect()
 {
     if (fd_ < 0)
         throw ESocketError(ESocketError::skNotConnected, sockmsg::NotConnected);
-    if (const int state = PeerState(); state != 0)
+    bool waiting = false;
+    if (const int state = PeerState(&waiting); state != 0)
         FailWith(state);
+    return waiting;
 }
 
 void TcpSocket::Write(const uint8_t* data, size_t size, int timeoutMs)

@@ -65,10 +65,12 @@ public:
     void Disconnect() noexcept;
     // Open and not closed by the server. Finding the server gone closes this side as well, so
     // that the next Connect starts afresh.
-    bool Connected();
+    // `waiting`, when given, tells whether unread bytes are queued: the same poll answers both.
+    bool Connected(bool* waiting = nullptr);
     // Raises "Not Connected" when closed, "Connection Closed Gracefully." when the server has
     // shut its side (even with bytes still unread), or the pending socket error (a reset).
-    void CheckForDisconnect();
+    // Returns whether unread bytes are queued.
+    bool CheckForDisconnect();
 
     // Writes the whole block, never raising SIGPIPE. timeoutMs < 0 waits as long as the send
     // buffer stays full.
@@ -85,7 +87,7 @@ private:
     void Close() noexcept;
     [[noreturn]] void FailWith(int error);
     // 0: open; otherwise what ended the connection (ESHUTDOWN for an orderly close).
-    int PeerState() const;
+    int PeerState(bool* waiting = nullptr) const;
 
     std::string host_;
     int32_t port_ = 0;
