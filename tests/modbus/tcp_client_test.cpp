@@ -1,7 +1,5 @@
-// The Modbus TCP client: request frames and reply judgement as functions of bytes, the socket
-// layer's errors, and whole exchanges against a scripted server on a loopback ephemeral port.
-// Frames follow the examples of the Modbus Application Protocol V1.1b3 (chapter 6); the golden
-// write below is wrapped in its MBAP header by hand.
+// The Modbus TCP client: frames as functions of bytes, the socket layer, and exchanges with a
+// scripted loopback server. Frames follow the Modbus Application Protocol V1.1b3 examples.
 
 #include "Expect.h"
 #include "ModbusTcpClient.h"
@@ -200,9 +198,6 @@ TEST(TcpReplyParse, RecordHoldsDecodedHeaderAndData)
     EXPECT_EQ(partial.RecLength, 0);  // only its first byte arrived
 }
 
-// ---------------------------------------------------------------------------------------------
-// Exchanges with a scripted server
-
 Bytes Prefix(const Bytes& b, size_t n)
 {
     return Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n));
@@ -242,21 +237,6 @@ protected:
     std::vector<ErrorEvent> errors;
     std::vector<std::pair<uint8_t, uint8_t>> mismatches;
 };
-
-TEST(TcpClientDefaults, AreThePublishedOnes)
-{
-    TModbusTcpClient c;
-    EXPECT_TRUE(c.AutoConnect());
-    EXPECT_EQ(c.BaseRegister(), 1);
-    EXPECT_EQ(c.ConnectTimeOut(), -1);
-    EXPECT_EQ(c.ReadTimeout(), 0);
-    EXPECT_EQ(c.Port(), 502);
-    EXPECT_EQ(c.TimeOut(), 15000u);
-    EXPECT_EQ(c.UnitID(), 255);
-    EXPECT_EQ(c.Version(), "1.0.0");
-    EXPECT_EQ(c.LastTransactionID(), 0);
-    EXPECT_FALSE(c.Connected());
-}
 
 // Connecting by hand and automatically, and the transaction ids of each connection.
 TEST_F(TcpClientTest, ConnectionsAndTransactionIds)
@@ -390,16 +370,28 @@ TEST_F(TcpClientTest, SendCommandSendsAndDecodesEveryFunction)
     }
 }
 
-// Every way a reply can go wrong, then a good exchange. The first request is answered as the row
-// says, every later one with 0102 0304. The client takes the parser's verdict (its table above
-// holds every malformed form), so one row per verdict: a malformed reply is unmatched without an
-// event; only an impossible MBAP length closes the connection, and so does a partial reply at the
-// time-out, whose rest would arrive during the next exchange. Foreign frames are dropped and the
-// wait goes on; a frame with the next request's id and a late answer to a request that timed out
-// are not taken for the next one.
+// Every way a reply can go wrong, then a good exchange: the first request (id 1, unit 255) gets
+// the row's steps, every later one 0102 0304. One row per parser verdict (its table holds every
+// malformed form); only an impossible length or a partial reply at the time-out, whose rest would
+// land in the next exchange, closes the connection. Foreign frames, a frame with the next id and
+// a late answer are not taken for the next request.
+const Bytes kGood = MbapFrame(1, 0xFF, RegistersPdu(3, {0x0102, 0x0304}));
+const Bytes kCut = Prefix(kGood, 9);
+Bytes Bad(uint16_t id)
+{
+    return MbapFrame(id, 0xFF, RegistersPdu(3, {0xBAD, 0xBAD}));
+}
+std::vector<Step> EveryByteApart()
+{
+    std::vector<size_t> cuts;
+    for (size_t i = 1; i < kGood.size(); ++i)
+        cuts.push_back(i);
+    return tcptest::SendInPieces(kGood, cuts, 2ms);
+}
+
 struct ReplyCase {
     const char* name;
-    std::vector<Step> (*first)(const Request&);
+    std::vector<Step> first;
     // The read of 2 registers: "ok" or "failed", the values or the error raised, the verdict, the
     // events, and whether the connection is still open.
     std::string outcome;
@@ -414,7 +406,7 @@ TEST_P(TcpClientReply, IsJudgedAndTheNextExchangeWorks)
 {
     const ReplyCase c = GetParam();
     Start([c](const Request& r) {
-        return r.connection == 1 && r.TransactionID() == 1 ? c.first(r) : std::vector<Step>{Send(GoodRead(r))};
+        return r.connection == 1 && r.TransactionID() == 1 ? c.first : std::vector<Step>{Send(GoodRead(r))};
     });
     client.SetAutoConnect(false);
     client.SetTimeOut(c.timeoutMs);
@@ -456,80 +448,33 @@ TEST_P(TcpClientReply, IsJudgedAndTheNextExchangeWorks)
     EXPECT_EQ(server->Connections(), open ? 1 : 2);
 }
 
-template <uint8_t... Pdu>
-std::vector<Step> PduIs(const Request& r)
-{
-    return {Send(Answer(r, {Pdu...}))};
-}
-
-std::vector<Step> HeaderWithLengthFFFF(const Request& r)
-{
-    Bytes b = GoodRead(r);
-    b[4] = b[5] = 0xFF;
-    return {Send(Prefix(b, 6))};
-}
-
-std::vector<Step> ByteCountRunsPastLength(const Request& r)
-{
-    Bytes b = GoodRead(r);
-    b[8] = 0x20;
-    return {Send(b)};
-}
-
-// Part of the answer, then the connection ends (or nothing more comes).
-template <Step (*End)()>
-std::vector<Step> CutThen(const Request& r)
-{
-    return {Send(Prefix(GoodRead(r), 9)), tcptest::Pause(20ms), End()};
-}
-Step Nothing()
-{
-    return tcptest::Pause(0ms);
-}
-
-// A frame of the previous transaction, then the answer, in the same segment or in two.
-template <bool SameSegment>
-std::vector<Step> StaleFirst(const Request& r)
-{
-    const Bytes stale = MbapFrame(static_cast<uint16_t>(r.TransactionID() - 1), r.UnitID(), RegistersPdu(3, {0xBAD, 0xBAD}));
-    if (SameSegment)
-        return {Send(Concat(stale, GoodRead(r)))};
-    return {Send(stale), tcptest::Pause(20ms), Send(GoodRead(r))};
-}
-
-// The answer 0001 0002, then a frame with the next request's id in the same segment or 20 ms later.
-template <bool SameSegment>
-std::vector<Step> NextIdAfter(const Request& r)
-{
-    const Bytes answer = Answer(r, RegistersPdu(3, {1, 2})), next = MbapFrame(2, 1, RegistersPdu(3, {0xBAD, 0xBAD}));
-    if (SameSegment)
-        return {Send(Concat(answer, next))};
-    return {Send(answer), tcptest::Pause(20ms), Send(next)};
-}
-
-std::vector<Step> LateAnswer(const Request& r)
-{
-    return {tcptest::Pause(300ms), Send(Answer(r, RegistersPdu(3, {0xBAD, 0xBAD})))};
-}
-
+using tcptest::Pause;
 INSTANTIATE_TEST_SUITE_P(
     Replies, TcpClientReply,
     testing::Values(
-        ReplyCase{"Exception", PduIs<0x83, 2>, "failed 0 0 trExceptionReply code 2 error 3/2 reply 83 02 open"},
-        ReplyCase{"OtherFunction", PduIs<4, 2, 0x12, 0x34>, "failed 0 0 trUnmatchedReply mismatch 3/4 open"},
-        ReplyCase{"LengthFFFFHeaderOnly", HeaderWithLengthFFFF, "failed 0 0 trUnmatchedReply malformed closed"},
-        ReplyCase{"ByteCountRunsPastLength", ByteCountRunsPastLength, "failed 0 0 trUnmatchedReply malformed open"},
-        ReplyCase{"PartialAtTimeOut", CutThen<Nothing>, "failed 0 0 trNoReply closed", ESocketError::skSystem, 200},
-        ReplyCase{"ServerClosesMidReply", CutThen<tcptest::CloseConnection>,
+        ReplyCase{"Exception", {Send(MbapFrame(1, 0xFF, {0x83, 2}))},
+                  "failed 0 0 trExceptionReply code 2 error 3/2 reply 83 02 open"},
+        ReplyCase{"OtherFunction", {Send(MbapFrame(1, 0xFF, {4, 2, 0x12, 0x34}))},
+                  "failed 0 0 trUnmatchedReply mismatch 3/4 open"},
+        ReplyCase{"LengthFFFFHeaderOnly", {Send({0, 1, 0, 0, 0xFF, 0xFF})},
+                  "failed 0 0 trUnmatchedReply malformed closed"},
+        ReplyCase{"ByteCountRunsPastLength", {Send(MbapFrame(1, 0xFF, {3, 0x20, 1, 2, 3, 4}))},
+                  "failed 0 0 trUnmatchedReply malformed open"},
+        ReplyCase{"PartialAtTimeOut", {Send(kCut)}, "failed 0 0 trNoReply closed", ESocketError::skSystem, 200},
+        ReplyCase{"ServerClosesMidReply", {Send(kCut), Pause(20ms), tcptest::CloseConnection()},
                   "failed raises Connection Closed Gracefully. trNoReply closed", ESocketError::skClosedGracefully},
-        ReplyCase{"ServerResetsMidReply", CutThen<tcptest::ResetConnection>,
+        ReplyCase{"ServerResetsMidReply", {Send(kCut), Pause(20ms), tcptest::ResetConnection()},
                   "failed raises Socket Error # 104\r\nConnection reset by peer trNoReply closed"},
-        ReplyCase{"StaleIdFirst", StaleFirst<false>, "ok 258 772 trSuccess open"},
-        ReplyCase{"StaleIdInSameSegment", StaleFirst<true>, "ok 258 772 trSuccess open"},
-        ReplyCase{"NextIdInTheSameSegment", NextIdAfter<true>, "ok 1 2 trSuccess open"},
-        ReplyCase{"NextIdBetweenExchanges", NextIdAfter<false>, "ok 1 2 trSuccess open", ESocketError::skSystem, 2000,
-                  true},
-        ReplyCase{"LateAnswer", LateAnswer, "failed 0 0 trNoReply open", ESocketError::skSystem, 150}),
+        ReplyCase{"SplitAtEveryByte", EveryByteApart(), "ok 258 772 trSuccess open"},
+        ReplyCase{"StaleIdFirst", {Send(Bad(0)), Pause(20ms), Send(kGood)}, "ok 258 772 trSuccess open"},
+        ReplyCase{"StaleIdInSameSegment", {Send(Concat(Bad(0), kGood))}, "ok 258 772 trSuccess open"},
+        ReplyCase{"NextIdInTheSameSegment", {Send(Concat(MbapFrame(1, 0xFF, RegistersPdu(3, {1, 2})), Bad(2)))},
+                  "ok 1 2 trSuccess open"},
+        ReplyCase{"NextIdBetweenExchanges",
+                  {Send(MbapFrame(1, 0xFF, RegistersPdu(3, {1, 2}))), Pause(20ms), Send(Bad(2))},
+                  "ok 1 2 trSuccess open", ESocketError::skSystem, 2000, true},
+        ReplyCase{"LateAnswer", {Pause(300ms), Send(Bad(1))}, "failed 0 0 trNoReply open", ESocketError::skSystem,
+                  150}),
     [](const testing::TestParamInfo<ReplyCase>& i) { return std::string(i.param.name); });
 
 class TcpClientSilence : public TcpClientTest, public testing::WithParamInterface<int32_t> {};
@@ -561,25 +506,6 @@ TEST_P(TcpClientSilence, EndsAfterTimeOutWithoutEventAndWithoutSpinning)
 }
 
 INSTANTIATE_TEST_SUITE_P(ReadTimeouts, TcpClientSilence, testing::Values(0, 50));
-
-// Every byte of the reply in its own segment: the client reassembles across every cut.
-TEST_F(TcpClientTest, ReplySplitAtEveryBytePositionIsReassembled)
-{
-    const Words words = {0x0102, 0x0304, 0x0506};
-    Start([&](const Request& r) {
-        const Bytes reply = Answer(r, RegistersPdu(3, words));
-        std::vector<size_t> everyByte;
-        for (size_t i = 1; i < reply.size(); ++i)
-            everyByte.push_back(i);
-        return tcptest::SendInPieces(reply, everyByte, 2ms);
-    });
-    client.SetAutoConnect(false);
-    client.Connect(2000);
-    Words values;
-    EXPECT_TRUE(client.ReadHoldingRegisters(1, 3, values));
-    EXPECT_EQ(values, words);
-    EXPECT_TRUE(mismatches.empty());
-}
 
 // Connections 1 and 2 are closed by the server at once, 4 in the middle of a reply. A closed
 // connection is found before anything is written: raised without AutoConnect, reconnected with it.
@@ -613,14 +539,21 @@ TEST_F(TcpClientTest, ServerThatClosedIsFoundBeforeWritingAndAnExchangeThatRaise
     EXPECT_EQ(server->Connections(), 4);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Connecting
-
-// Refused, timed out, unresolvable: each raises its own error, by hand or automatically.
-TEST(TcpClientConnect, FailuresRaiseTheirErrors)
+// The defaults, then refused, unresolvable, timed out: each raises its own error.
+TEST(TcpClientConnect, DefaultsAndFailures)
 {
-    const tcptest::RefusingPort refusing;
     TModbusTcpClient client;
+    EXPECT_TRUE(client.AutoConnect());
+    EXPECT_EQ(client.BaseRegister(), 1);
+    EXPECT_EQ(client.ConnectTimeOut(), -1);
+    EXPECT_EQ(client.ReadTimeout(), 0);
+    EXPECT_EQ(client.Port(), 502);
+    EXPECT_EQ(client.TimeOut(), 15000u);
+    EXPECT_EQ(client.UnitID(), 255);
+    EXPECT_EQ(client.Version(), "1.0.0");
+    EXPECT_EQ(client.LastTransactionID(), 0);
+    EXPECT_FALSE(client.Connected());
+    const tcptest::RefusingPort refusing;
     client.SetHost("127.0.0.1");
     client.SetPort(refusing.Port());
     auto e = RaisedBy<ESocketError>([&] { client.Connect(2000); });
@@ -632,8 +565,7 @@ TEST(TcpClientConnect, FailuresRaiseTheirErrors)
     EXPECT_THROW(client.ReadHoldingRegisters(1, 2, values), ESocketError);
     EXPECT_EQ(values, Words(2, 0));
 
-    // A DNS label holds 63 bytes at most, so the resolver refuses this name without asking any
-    // server: the test does not depend on the network.
+    // A DNS label holds 63 bytes at most: the resolver refuses this name without asking the network.
     client.SetHost(std::string(70, 'a') + ".invalid");
     e = RaisedBy<ESocketError>([&] { client.Connect(2000); });
     ASSERT_TRUE(e.has_value());
@@ -658,16 +590,25 @@ TEST(TcpClientConnect, FailuresRaiseTheirErrors)
     EXPECT_FALSE(client.Connected());
 }
 
-// ---------------------------------------------------------------------------------------------
-// The socket layer alone
-
-TEST(TcpSocketLayer, WritingToAClosedConnectionNeverRaisesSigpipe)
+// A closed socket and an empty host are refused; writing to a closed connection never raises
+// SIGPIPE, which in its default disposition would end this process.
+TEST(TcpSocketLayer, RefusalsAndNoSigpipe)
 {
-    // Default disposition: a SIGPIPE would end this test process.
+    TcpSocket socket;
+    uint8_t b[1] = {};
+    EXPECT_THROW(socket.Write(b, 1), ESocketError);
+    EXPECT_THROW(socket.WaitReadable(0), ESocketError);
+    EXPECT_THROW(socket.Read(b, 1), ESocketError);
+    EXPECT_THROW(socket.CheckForDisconnect(), ESocketError);
+    EXPECT_FALSE(socket.Connected());
+    const auto e = RaisedBy<ESocketError>([&] { socket.Connect(100); });
+    ASSERT_TRUE(e.has_value());
+    EXPECT_EQ(e->Kind(), ESocketError::skHostRequired);
+    EXPECT_EQ(SocketErrorText(ECONNRESET), "Socket Error # 104\r\nConnection reset by peer");
+
     std::signal(SIGPIPE, SIG_DFL);
     ScriptedTcpServer server([](const Request&) { return std::vector<Step>{}; },
                              [](int) { return std::vector<Step>{tcptest::CloseConnection()}; });
-    TcpSocket socket;
     socket.SetHost("127.0.0.1");
     socket.SetPort(server.Port());
     socket.Connect(2000);
@@ -684,21 +625,6 @@ TEST(TcpSocketLayer, WritingToAClosedConnectionNeverRaisesSigpipe)
     ASSERT_TRUE(error.has_value());
     EXPECT_TRUE(error->Code() == EPIPE || error->Code() == ECONNRESET) << error->what();
     EXPECT_FALSE(socket.Connected());
-}
-
-TEST(TcpSocketLayer, ClosedSocketAndEmptyHostAreRefused)
-{
-    TcpSocket socket;
-    uint8_t b[1] = {};
-    EXPECT_THROW(socket.Write(b, 1), ESocketError);
-    EXPECT_THROW(socket.WaitReadable(0), ESocketError);
-    EXPECT_THROW(socket.Read(b, 1), ESocketError);
-    EXPECT_THROW(socket.CheckForDisconnect(), ESocketError);
-    EXPECT_FALSE(socket.Connected());
-    const auto e = RaisedBy<ESocketError>([&] { socket.Connect(100); });
-    ASSERT_TRUE(e.has_value());
-    EXPECT_EQ(e->Kind(), ESocketError::skHostRequired);
-    EXPECT_EQ(SocketErrorText(ECONNRESET), "Socket Error # 104\r\nConnection reset by peer");
 }
 
 }  // namespace
