@@ -41,7 +41,7 @@ TEST(Checksum, KnownValuesAndTheBuilderAgrees)
     EXPECT_EQ(Lrc(pdu.data(), pdu.size()), 0xFB);
     EXPECT_EQ(Lrc(pdu.data(), 0), 0);
     EXPECT_EQ(Hex(RtuFrame(1, Pdu(3, {0, 1}))), "01 03 00 00 00 01 84 0A");
-    EXPECT_EQ(AsciiAdu(0x11, WriteRegistersPdu(1, {0x000A, 0x0102})), Ascii(":11100001000204000A0102CB\r\n"));
+    EXPECT_EQ(SerialFrame(tmASCII, 0x11, WriteRegistersPdu(1, {0x000A, 0x0102})), Ascii(":11100001000204000A0102CB\r\n"));
     EXPECT_EQ(Hex(MbapFrame(0x0102, 0x11, ExceptionPdu(3, 2))), "01 02 00 00 00 03 11 83 02");
 }
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <netdb.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -553,9 +554,10 @@ TEST(TcpClientConnect, DefaultsAndFailures)
     EXPECT_EQ(client.Version(), "1.0.0");
     EXPECT_EQ(client.LastTransactionID(), 0);
     EXPECT_FALSE(client.Connected());
-    const tcptest::RefusingPort refusing;
+    uint16_t refusingPort = 0;
+    const int refusing = tcptest::LoopbackSocket(refusingPort);
     client.SetHost("127.0.0.1");
-    client.SetPort(refusing.Port());
+    client.SetPort(refusingPort);
     auto e = RaisedBy<ESocketError>([&] { client.Connect(2000); });
     ASSERT_TRUE(e.has_value());
     EXPECT_STREQ(e->what(), "Socket Error # 111\r\nConnection refused");
@@ -564,6 +566,7 @@ TEST(TcpClientConnect, DefaultsAndFailures)
     Words values(2, 0xEEEE);
     EXPECT_THROW(client.ReadHoldingRegisters(1, 2, values), ESocketError);
     EXPECT_EQ(values, Words(2, 0));
+    ::close(refusing);
 
     // A DNS label holds 63 bytes at most: the resolver refuses this name without asking the network.
     client.SetHost(std::string(70, 'a') + ".invalid");

@@ -32,8 +32,7 @@ std::string PythonInterpreter();
 
 class ChildProcess {
 public:
-    // With captureStderr the child's standard error is kept (read while it is waited for);
-    // otherwise it goes where the test's own goes. Keep it for children that say little there.
+    // With captureStderr standard error is kept, otherwise it goes where the test's own goes.
     explicit ChildProcess(const std::vector<std::string>& argv, bool captureStderr = false);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -54,8 +53,6 @@ public:
 
 private:
     bool Fill(int waitMs);  // false at the deadline or the end of standard output
-    bool DrainStderr(int waitMs);  // false when nothing came
-    void CloseStderr();
 
     pid_t pid_ = -1;
     int out_ = -1;

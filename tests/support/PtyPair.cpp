@@ -111,17 +111,12 @@ void ScriptedPeer::Run()
 {
     for (;;) {
         pollfd fds[2] = {{pty_.Master(), POLLIN, 0}, {stop_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
-            return;
-        if (fds[1].revents)
+        if ((::poll(fds, 2, -1) < 0 && errno != EINTR) || fds[1].revents)
             return;
         if (!(fds[0].revents & POLLIN)) {
-            if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-                // Nobody holds the slave open right now; wait for the stop or a new opener.
-                pollfd s{stop_, POLLIN, 0};
-                if (::poll(&s, 1, 20) > 0)
-                    return;
-            }
+            // A hang-up: nobody holds the slave open right now; wait for the stop or a new opener.
+            if (fds[0].revents && ::poll(&fds[1], 1, 20) > 0)
+                return;
             continue;
         }
         const auto firstByte = Clock::now();
@@ -161,20 +156,11 @@ std::vector<Clock::time_point> ScriptedPeer::AnswerEnds() const
     return answerEnds_;
 }
 
-size_t ScriptedPeer::RequestCount() const
-{
-    std::lock_guard lock(mutex_);
-    return requests_.size();
-}
-
 bool ScriptedPeer::WaitForRequests(size_t n, std::chrono::milliseconds timeout) const
 {
     const auto deadline = Clock::now() + timeout;
-    while (Clock::now() < deadline) {
-        if (RequestCount() >= n)
-            return true;
+    while (RequestCount() < n && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
     return RequestCount() >= n;
 }
 

@@ -46,14 +46,10 @@ inline Step ResetConnection() { return {Step::kReset, {}, {}}; }
 std::vector<Step> SendInPieces(const Bytes& bytes, const std::vector<size_t>& cuts,
                                std::chrono::milliseconds gap = std::chrono::milliseconds(5));
 
-inline Bytes Frame(uint16_t transactionID, uint8_t unitID, const Bytes& pdu)
-{
-    return testing_support::MbapFrame(transactionID, unitID, pdu);
-}
 // The answer to `r` with the given PDU: its transaction and unit id.
 inline Bytes Answer(const Request& r, const Bytes& pdu)
 {
-    return Frame(r.TransactionID(), r.UnitID(), pdu);
+    return testing_support::MbapFrame(r.TransactionID(), r.UnitID(), pdu);
 }
 
 // The well-behaved device of testing_support::DeviceAnswer.
@@ -70,13 +66,10 @@ public:
 
     explicit ScriptedTcpServer(Script onRequest, AcceptScript onAccept = {});
     ~ScriptedTcpServer();
-    ScriptedTcpServer(const ScriptedTcpServer&) = delete;
-    ScriptedTcpServer& operator=(const ScriptedTcpServer&) = delete;
 
     uint16_t Port() const { return port_; }
     std::vector<Request> Requests() const;
     int Connections() const;
-    // Deadline waits on what the server thread has seen.
     // n requests have been answered: every step of their scripts has been performed.
     bool WaitForAnswers(size_t n, std::chrono::milliseconds timeout) const;
     bool WaitForConnectionClosed(int connection, std::chrono::milliseconds timeout) const;
@@ -86,8 +79,8 @@ private:
     void Serve(int fd, int connection);
     // False when the connection has ended (closed by a step, by the client, or on stop).
     bool Perform(int fd, const std::vector<Step>& steps);
-    bool Sleep(std::chrono::milliseconds ms);  // false when stopping
     bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) const;
+    void Note(const std::function<void()>& change);  // under the lock, then wakes the waits
 
     Script onRequest_;
     AcceptScript onAccept_;

@@ -55,12 +55,7 @@ void SerialHarness::Open()
 
 bool SerialHarness::WaitResults(size_t n, std::chrono::milliseconds timeout)
 {
-    return Pump([this, n] { return results.size() >= n; }, timeout);
-}
-
-bool SerialHarness::Pump(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-{
-    return events.RunUntil(done, timeout);
+    return events.RunUntil([this, n] { return results.size() >= n; }, timeout);
 }
 
 }  // namespace testing_support

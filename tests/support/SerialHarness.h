@@ -61,8 +61,6 @@ public:
     void Open();
     // Pumps the event queue until n results have arrived; false on time-out.
     bool WaitResults(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(5));
-    bool Pump(const std::function<bool()>& done,
-              std::chrono::milliseconds timeout = std::chrono::seconds(5));
     const Result& Last() const { return results.back(); }
 
     PtyPair pty;
