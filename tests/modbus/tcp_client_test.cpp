@@ -367,6 +367,7 @@ TEST_F(TcpClientTest, ConnectionsIdsRegistersAndCommands)
 // a late answer are not taken for the next request.
 const Bytes kGood = MbapFrame(1, 0xFF, RegistersPdu(3, {0x0102, 0x0304}));
 const Bytes kCut = Prefix(kGood, 9);
+const Bytes kOneTwo = MbapFrame(1, 0xFF, RegistersPdu(3, {1, 2}));
 Bytes Bad(uint16_t id)
 {
     return MbapFrame(id, 0xFF, RegistersPdu(3, {0xBAD, 0xBAD}));
@@ -450,7 +451,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "failed 0 0 trUnmatchedReply malformed closed"},
         ReplyCase{"ByteCountRunsPastLength", {Send(MbapFrame(1, 0xFF, {3, 0x20, 1, 2, 3, 4}))},
                   "failed 0 0 trUnmatchedReply malformed open"},
-        ReplyCase{"PartialAtTimeOut", {Send(kCut)}, "failed 0 0 trNoReply closed", ESocketError::skSystem, 200},
+        ReplyCase{"PartialAtTimeOut", {Send(kCut)}, "failed 0 0 trNoReply closed", ESocketError::skSystem,
+                  200},
         ReplyCase{"ServerClosesMidReply", {Send(kCut), Pause(20ms), tcptest::CloseConnection()},
                   "failed raises Connection Closed Gracefully. trNoReply closed", ESocketError::skClosedGracefully},
         ReplyCase{"ServerResetsMidReply", {Send(kCut), Pause(20ms), tcptest::ResetConnection()},
@@ -458,13 +460,12 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"SplitAtEveryByte", EveryByteApart(), "ok 258 772 trSuccess open"},
         ReplyCase{"StaleIdFirst", {Send(Bad(0)), Pause(20ms), Send(kGood)}, "ok 258 772 trSuccess open"},
         ReplyCase{"StaleIdInSameSegment", {Send(Concat(Bad(0), kGood))}, "ok 258 772 trSuccess open"},
-        ReplyCase{"NextIdInTheSameSegment", {Send(Concat(MbapFrame(1, 0xFF, RegistersPdu(3, {1, 2})), Bad(2)))},
-                  "ok 1 2 trSuccess open"},
+        ReplyCase{"NextIdInTheSameSegment", {Send(Concat(kOneTwo, Bad(2)))}, "ok 1 2 trSuccess open"},
         ReplyCase{"NextIdBetweenExchanges",
-                  {Send(MbapFrame(1, 0xFF, RegistersPdu(3, {1, 2}))), Pause(20ms), Send(Bad(2))},
+                  {Send(kOneTwo), Pause(20ms), Send(Bad(2))},
                   "ok 1 2 trSuccess open", ESocketError::skSystem, 2000, true},
-        ReplyCase{"LateAnswer", {Pause(300ms), Send(Bad(1))}, "failed 0 0 trNoReply open", ESocketError::skSystem,
-                  150}),
+        ReplyCase{"LateAnswer", {Pause(300ms), Send(Bad(1))}, "failed 0 0 trNoReply open",
+                  ESocketError::skSystem, 150}),
     [](const testing::TestParamInfo<ReplyCase>& i) { return std::string(i.param.name); });
 
 class TcpClientSilence : public TcpClientTest, public testing::WithParamInterface<int32_t> {};
