@@ -174,20 +174,6 @@ TEST_P(ClientPath, TimeoutLimitCountsFramesWithoutUsableAnswer)
     EXPECT_EQ(h.client.ConsecutiveTimeouts(), 0);
 }
 
-TEST(ClientAddress, ChangeDropsQueuedRequestsAndTheResultOnTheLine)
-{
-    SerialHarness h;
-    ScriptedPeer peer(h.pty, [](const Bytes&) { return std::vector<Piece>{{RtuFrame(1, RegistersPdu(3, {1})), 100}}; });
-    h.Open();
-    for (int i = 0; i < 5; ++i)
-        h.client.ReadHoldingRegisters(0, 1);
-    ASSERT_TRUE(peer.WaitForRequests(1, 2s));
-    h.client.SetServerAddress(2);
-    h.events.RunUntil([] { return false; }, 400ms);
-    EXPECT_EQ(peer.RequestCount(), 1u);
-    EXPECT_TRUE(h.results.empty());
-}
-
 TEST(ClientConnection, DestroyedConnectionClearsTheReference)
 {
     EventQueue events;

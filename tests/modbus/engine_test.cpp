@@ -236,19 +236,27 @@ TEST_P(EnginePath, BroadcastThenARaisingHandler)
 }
 
 
-TEST(EngineClose, QueuedTransactionsAreFreedWithoutEvents)
+// Closing waits for the transaction on the line; closing or a new server address drops the
+// queued requests, and the result on the line, without events.
+TEST(EngineQueue, CloseOrNewAddressDropsQueuedRequestsWithoutEvents)
 {
-    SerialHarness h;
-    ScriptedPeer peer(h.pty, [](const Bytes&) { return Pieces{{kGoodReply, 150}}; });
-    h.Open();
-    for (int i = 0; i < 10; ++i)
-        h.client.ReadHoldingRegisters(0, 1);
-    ASSERT_TRUE(peer.WaitForRequests(1, 2s));
-    h.connection.Close();  // waits for the one on the line
-    EXPECT_FALSE(h.connection.Active());
-    EXPECT_EQ(peer.RequestCount(), 1u);
-    h.events.RunUntil([] { return false; }, 100ms);
-    EXPECT_TRUE(h.results.empty());
+    for (const bool close : {true, false}) {
+        SCOPED_TRACE(close ? "close" : "new address");
+        SerialHarness h;
+        ScriptedPeer peer(h.pty, [](const Bytes&) { return Pieces{{kGoodReply, 150}}; });
+        h.Open();
+        for (int i = 0; i < 10; ++i)
+            h.client.ReadHoldingRegisters(0, 1);
+        ASSERT_TRUE(peer.WaitForRequests(1, 2s));
+        if (close)
+            h.connection.Close();
+        else
+            h.client.SetServerAddress(2);
+        EXPECT_EQ(h.connection.Active(), !close);
+        h.events.RunUntil([] { return false; }, 400ms);
+        EXPECT_EQ(peer.RequestCount(), 1u);
+        EXPECT_TRUE(h.results.empty());
+    }
 }
 
 // On the caller's thread an event may close the line in the middle of a transaction (the sent

@@ -1,7 +1,6 @@
 #pragma once
 
-// The frame builder of every suite: Modbus frames from their fields, checksums and lengths
-// computed. Tests that pin the encoders themselves keep a few frames worked out by hand.
+// The frame builder of every suite: Modbus frames from their fields, checksums and lengths computed.
 
 #include "ModbusTypes.h"
 

@@ -1,8 +1,7 @@
 #pragma once
 
-// A Modbus TCP server for tests, on a loopback ephemeral port, that answers each request the way
-// the test's script says: whole frames, frames cut into segments, foreign frames first, silence,
-// or a closed connection. It records every request it receives.
+// A Modbus TCP server on a loopback ephemeral port that answers each request as the test's script
+// says, and records every request.
 
 #include "Frames.h"
 
@@ -41,8 +40,7 @@ inline Step CloseConnection() { return {Step::kClose, {}, {}}; }
 // Closes with SO_LINGER 0: the client gets a reset instead of an orderly close.
 inline Step ResetConnection() { return {Step::kReset, {}, {}}; }
 
-// `bytes` in segments cut at the given offsets, a short pause between them so that they arrive
-// as separate reads.
+// `bytes` in segments cut at the given offsets, paused between so that they arrive as separate reads.
 std::vector<Step> SendInPieces(const Bytes& bytes, const std::vector<size_t>& cuts,
                                std::chrono::milliseconds gap = std::chrono::milliseconds(5));
 
