@@ -1,5 +1,4 @@
-// Client operations end to end over a pty, on the worker thread and on the caller's thread:
-// argument checks, wire bytes, reply contents, events.
+// Client operations end to end over a pty on both paths: arguments, wire bytes, replies, events.
 #include "Expect.h"
 #include "ModbusError.h"
 #include "SerialHarness.h"

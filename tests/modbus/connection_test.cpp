@@ -1,5 +1,4 @@
-// The serial connection: property rules, open and close, line settings on a live pty, the
-// silent interval, the ASCII receiver and RTS toggling.
+// The serial connection: properties, opening, line settings, the ASCII receiver, RTS toggling.
 #include "Expect.h"
 #include "ModbusError.h"
 #include "SerialHarness.h"
@@ -195,10 +194,8 @@ TEST_P(ConnectionPath, AsciiIncompleteFrameAndStrayBytes)
     EXPECT_LT(Clock::now() - t0, 700ms);
 }
 
-// A real pty port that logs what the connection does to the line. With `stalled` it plays a
-// transmitter held by CTS: the driver accepts the bytes and keeps them queued until the output
-// is purged (a pty cannot stall: its queue reads empty and its drain returns at once). The log
-// outlives the port, which the connection destroys when it closes.
+// A real pty port that logs what the connection does to the line; `stalled` plays a transmitter
+// held by CTS, its bytes queued until purged (a pty cannot stall). The log outlives the port.
 struct LineLog {
     bool stalled = false;
     std::mutex m;

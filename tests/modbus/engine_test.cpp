@@ -259,9 +259,8 @@ TEST(EngineQueue, CloseOrNewAddressDropsQueuedRequestsWithoutEvents)
     }
 }
 
-// On the caller's thread an event may close the line in the middle of a transaction (the sent
-// frame's event) or with requests queued behind it (a result event): the attempt ends, the queued
-// requests go without events, and the next open works.
+// On the caller's thread an event may close the line with requests queued (a result event) or
+// mid-transaction (the sent frame's event): the queue goes without events; the next open works.
 TEST(EngineSynchronous, ClosingFromAnEventEndsTheRunAndLosesNothingElse)
 {
     SerialHarness h(Path::Synchronous);

@@ -361,10 +361,8 @@ TEST_F(TcpClientTest, ConnectionsIdsRegistersAndCommands)
 }
 
 // Every way a reply can go wrong, then a good exchange: the first request (id 1, unit 255) gets
-// the row's steps, every later one 0102 0304. One row per parser verdict (its table holds every
-// malformed form); only an impossible length or a partial reply at the time-out, whose rest would
-// land in the next exchange, closes the connection. Foreign frames, a frame with the next id and
-// a late answer are not taken for the next request.
+// the row's steps, every later one 0102 0304. One row per parser verdict; only an impossible
+// length or a partial reply at the time-out (its rest would land in the next exchange) closes.
 const Bytes kGood = MbapFrame(1, 0xFF, RegistersPdu(3, {0x0102, 0x0304}));
 const Bytes kCut = Prefix(kGood, 9);
 const Bytes kOneTwo = MbapFrame(1, 0xFF, RegistersPdu(3, {1, 2}));
