@@ -14,35 +14,32 @@ using namespace modbus;
 using namespace testing_support;
 using namespace std::chrono_literals;
 
-struct SilentCase {
-    TTransmissionMode mode;
-    uint32_t silent, baud;
-    TDataBits data;
-    TParityScheme parity;
-    TStopBits stop;
-    uint32_t expectedMs;
-    uint32_t gapMs;
-};
-
-class ConnectionSilentInterval : public ::testing::TestWithParam<SilentCase> {};
-
-TEST_P(ConnectionSilentInterval, ComputedFromLineSettings)
+// The effective silent interval in ms, and the gap: 3.5 characters with their start bit, or the
+// silent interval if longer.
+TEST(ConnectionSilentInterval, ComputedFromLineSettings)
 {
-    const SilentCase& c = GetParam();
-    EXPECT_EQ(ComputeEffectiveSilentInterval(c.mode, c.silent, c.baud, c.data, c.parity, c.stop), c.expectedMs);
-    EXPECT_EQ(ComputeInterFrameGap(c.mode, c.silent, c.baud, c.data, c.parity, c.stop), c.gapMs);
+    const struct {
+        TTransmissionMode mode;
+        uint32_t silent, baud;
+        TDataBits data;
+        TParityScheme parity;
+        TStopBits stop;
+        uint32_t expectedMs, gapMs;
+    } cases[] = {
+        {tmRTU, 4, 19200, db8, psEven, sb1, 16, 16},  // 2.08 -> 3 -> 16; 2.01
+        {tmRTU, 4, 1200, db8, psEven, sb1, 34, 34},   // 33.3 -> 34; 32.1
+        {tmRTU, 1, 1200, db8, psNone, sb1, 16, 30},   // 7.5 -> 8 -> 16; 29.2 -> 30
+        {tmRTU, 10, 1200, db7, psNone, sb1, 67, 67},  // 66.7 -> 67; 26.3
+        {tmRTU, 40, 9600, db8, psOdd, sb2, 46, 46},   // 45.8 -> 46; 4.4
+        {tmASCII, 50, 19200, db8, psEven, sb1, 50, 0},
+        {tmASCII, 5, 1200, db8, psEven, sb1, 16, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.silent) + " at " + std::to_string(c.baud));
+        EXPECT_EQ(ComputeEffectiveSilentInterval(c.mode, c.silent, c.baud, c.data, c.parity, c.stop), c.expectedMs);
+        EXPECT_EQ(ComputeInterFrameGap(c.mode, c.silent, c.baud, c.data, c.parity, c.stop), c.gapMs);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Connection, ConnectionSilentInterval,
-    // Gap: 3.5 characters with their start bit, or the silent interval if longer.
-    ::testing::Values(SilentCase{tmRTU, 4, 19200, db8, psEven, sb1, 16, 16},  // 2.08 -> 3 -> 16; 2.01
-                      SilentCase{tmRTU, 4, 1200, db8, psEven, sb1, 34, 34},   // 33.3 -> 34; 32.1
-                      SilentCase{tmRTU, 1, 1200, db8, psNone, sb1, 16, 30},   // 7.5 -> 8 -> 16; 29.2 -> 30
-                      SilentCase{tmRTU, 10, 1200, db7, psNone, sb1, 67, 67},  // 66.7 -> 67; 26.3
-                      SilentCase{tmRTU, 40, 9600, db8, psOdd, sb2, 46, 46},   // 45.8 -> 46; 4.4
-                      SilentCase{tmASCII, 50, 19200, db8, psEven, sb1, 50, 0},
-                      SilentCase{tmASCII, 5, 1200, db8, psEven, sb1, 16, 0}));
 
 
 // The defaults; opening: the events around it, a missing or busy port, the setters of an open
