@@ -19,8 +19,7 @@ PtyPair::PtyPair()
     char name[128] = {};
     if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
         throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
-    // A program the test starts must not hold the line open: closing the master would then
-    // not hang it up.
+    // A program the test starts must not hold the line open: closing the master must hang it up.
     ::fcntl(master_, F_SETFD, FD_CLOEXEC);
     ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
     slavePath_ = name;
@@ -38,13 +37,12 @@ PtyPair::~PtyPair()
 
 void PtyPair::CloseMaster()
 {
-    if (master_ >= 0)
-        ::close(master_);
-    master_ = -1;
     // The test's own slave descriptor would keep the line from hanging up.
-    if (slave_ >= 0)
-        ::close(slave_);
-    slave_ = -1;
+    for (int* fd : {&master_, &slave_}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
 }
 
 Bytes PtyPair::ReadFrame(int firstMs, int gapMs)
@@ -130,11 +128,9 @@ void ScriptedPeer::Run()
         const std::vector<Piece> pieces = responder_(request);
         for (size_t i = 0; i < pieces.size(); ++i) {
             const Piece& piece = pieces[i];
-            if (piece.delayBeforeMs > 0) {
-                pollfd s{stop_, POLLIN, 0};
-                if (::poll(&s, 1, piece.delayBeforeMs) > 0)
-                    return;
-            }
+            pollfd s{stop_, POLLIN, 0};
+            if (piece.delayBeforeMs > 0 && ::poll(&s, 1, piece.delayBeforeMs) > 0)
+                return;
             if (i + 1 == pieces.size()) {
                 std::lock_guard lock(mutex_);
                 answerEnds_.push_back(Clock::now());
