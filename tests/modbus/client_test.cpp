@@ -40,13 +40,19 @@ std::string Describe(const Result& r)
 
 INSTANTIATE_TEST_SUITE_P(Client, ClientPath, BothPaths(), [](const auto& info) { return PathName(info.param); });
 
-// Arguments are checked before anything is queued; transaction ids count from zero and are
-// shared by the clients of one connection.
+// A destroyed connection clears the client's reference. Arguments are checked before anything is
+// queued; transaction ids count from zero and are shared by the clients of one connection.
 TEST_P(ClientPath, ArgumentsAndTransactionIds)
 {
     SerialHarness h(GetParam());
     h.connection.SetReceiveTimeout(20);  // nobody answers the accepted ones
     TModbusClient loose;
+    {
+        TModbusConnection gone(h.events);
+        loose.SetConnection(&gone);
+        EXPECT_TRUE(gone.HasClient(&loose));
+    }
+    EXPECT_EQ(loose.Connection(), nullptr);
     EXPECT_EQ(ErrorOf([&] { loose.ReadHoldingRegisters(0, 1); }), "There is no active connection");
     EXPECT_EQ(ErrorOf([&] { h.client.ReportServerIdentification(); }), "There is no active connection");
     h.Open();
@@ -171,17 +177,4 @@ TEST_P(ClientPath, TimeoutLimitCountsFramesWithoutUsableAnswer)
     EXPECT_EQ(order, (std::vector<std::string>{"processed", "processed", "processed", "processed",
                                                "processed", "processed", "limit"}));
     EXPECT_EQ(h.client.ConsecutiveTimeouts(), 0);
-}
-
-TEST(ClientConnection, DestroyedConnectionClearsTheReference)
-{
-    EventQueue events;
-    TModbusClient client;
-    {
-        TModbusConnection connection(events);
-        client.SetConnection(&connection);
-        EXPECT_TRUE(connection.HasClient(&client));
-    }
-    EXPECT_EQ(client.Connection(), nullptr);
-    EXPECT_EQ(ErrorOf([&] { client.ReadHoldingRegisters(0, 1); }), "There is no active connection");
 }
