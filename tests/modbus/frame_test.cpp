@@ -12,12 +12,6 @@ using namespace testing_support;
 
 namespace {
 
-Bytes Wire(TTransmissionMode m, const TModbusBuffer& raw)
-{
-    uint8_t out[600];
-    return Bytes(out, out + EncodeFrame(m, raw, out, sizeof out));
-}
-
 // A received RTU frame, its CRC appended.
 std::unique_ptr<TModbusBuffer> Received(const char* hex)
 {
@@ -107,7 +101,9 @@ TEST(RequestWire, MatchesHandWorkedFrames)
         SCOPED_TRACE(c.wire);
         TModbusBuffer q(RawFrameCapacity(c.mode));
         c.build(q, c.mode);
-        EXPECT_EQ(Hex(Wire(c.mode, q)), Hex(c.mode == tmRTU ? HexBytes(c.wire) : Ascii(c.wire)));
+        uint8_t out[600];
+        const Bytes wire(out, out + EncodeFrame(c.mode, q, out, sizeof out));
+        EXPECT_EQ(Hex(wire), Hex(c.mode == tmRTU ? HexBytes(c.wire) : Ascii(c.wire)));
     }
     // A wire form larger than the destination is refused.
     TModbusBuffer raw(255);
