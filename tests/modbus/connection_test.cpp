@@ -36,7 +36,8 @@ TEST(ConnectionSilentInterval, ComputedFromLineSettings)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.silent) + " at " + std::to_string(c.baud));
-        EXPECT_EQ(ComputeEffectiveSilentInterval(c.mode, c.silent, c.baud, c.data, c.parity, c.stop), c.expectedMs);
+        EXPECT_EQ(ComputeEffectiveSilentInterval(c.mode, c.silent, c.baud, c.data, c.parity, c.stop),
+                  c.expectedMs);
         EXPECT_EQ(ComputeInterFrameGap(c.mode, c.silent, c.baud, c.data, c.parity, c.stop), c.gapMs);
     }
 }

@@ -28,17 +28,17 @@ TEST(PortList, RealPortsThenVirtualOnesFoundByAnyName)
         got.push_back(p.path + " | " + p.stableName + " | " + p.description + " | " + p.Label() + " | " +
                       p.Setting());
     const std::string ftdi = FakeSysfs::FtdiById, ch340 = FakeSysfs::Ch340ById;
+    const std::string ftdiText = "FTDI USB-RS485 Cable FT4ABCDE", ch340Text = "QinHeng USB2.0-Serial";
     // ttyS0 has no UART behind it and tty0 no device: neither is offered. The CH340 has no maker
     // string: it is named after its vendor id.
-    EXPECT_EQ(got, (std::vector<std::string>{
-                       "/dev/ttyS1 |  |  | /dev/ttyS1 | /dev/ttyS1",
-                       "/dev/ttyUSB0 | " + ftdi +
-                           " | FTDI USB-RS485 Cable FT4ABCDE | FTDI USB-RS485 Cable FT4ABCDE (ttyUSB0) | " + ftdi,
-                       "/dev/ttyUSB1 | " + ch340 + " | QinHeng USB2.0-Serial | QinHeng USB2.0-Serial (ttyUSB1) | " +
-                           ch340,
-                       "/tmp/tarnwick-virtual-a |  |  | /tmp/tarnwick-virtual-a | /tmp/tarnwick-virtual-a",
-                       "/dev/pts/97 |  |  | /dev/pts/97 | /dev/pts/97",
-                   }));
+    const std::vector<std::string> expected = {
+        "/dev/ttyS1 |  |  | /dev/ttyS1 | /dev/ttyS1",
+        "/dev/ttyUSB0 | " + ftdi + " | " + ftdiText + " | " + ftdiText + " (ttyUSB0) | " + ftdi,
+        "/dev/ttyUSB1 | " + ch340 + " | " + ch340Text + " | " + ch340Text + " (ttyUSB1) | " + ch340,
+        "/tmp/tarnwick-virtual-a |  |  | /tmp/tarnwick-virtual-a | /tmp/tarnwick-virtual-a",
+        "/dev/pts/97 |  |  | /dev/pts/97 | /dev/pts/97",
+    };
+    EXPECT_EQ(got, expected);
     ASSERT_EQ(ports.size(), 5u);
     EXPECT_EQ(ports[1].vendorId, "0403");
     EXPECT_EQ(ports[1].serial, "FT4ABCDE");
