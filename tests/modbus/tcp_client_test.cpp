@@ -367,10 +367,10 @@ Bytes Bad(uint16_t id)
 }
 std::vector<Step> EveryByteApart()
 {
-    std::vector<size_t> cuts;
-    for (size_t i = 1; i < kGood.size(); ++i)
-        cuts.push_back(i);
-    return tcptest::SendInPieces(kGood, cuts, 2ms);
+    std::vector<Step> steps;
+    for (uint8_t b : kGood)
+        steps.insert(steps.end(), {tcptest::Pause(2ms), Send({b})});
+    return steps;
 }
 
 struct ReplyCase {

@@ -17,20 +17,6 @@
 
 namespace tcptest {
 
-std::vector<Step> SendInPieces(const Bytes& bytes, const std::vector<size_t>& cuts,
-                               std::chrono::milliseconds gap)
-{
-    std::vector<Step> steps;
-    size_t from = 0;
-    for (size_t cut : cuts) {
-        steps.push_back(Send(Bytes(bytes.begin() + from, bytes.begin() + cut)));
-        steps.push_back(Pause(gap));
-        from = cut;
-    }
-    steps.push_back(Send(Bytes(bytes.begin() + from, bytes.end())));
-    return steps;
-}
-
 ScriptedTcpServer::ScriptedTcpServer(Script onRequest, AcceptScript onAccept)
     : onRequest_(std::move(onRequest)), onAccept_(std::move(onAccept))
 {

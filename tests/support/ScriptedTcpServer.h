@@ -40,10 +40,6 @@ inline Step CloseConnection() { return {Step::kClose, {}, {}}; }
 // Closes with SO_LINGER 0: the client gets a reset instead of an orderly close.
 inline Step ResetConnection() { return {Step::kReset, {}, {}}; }
 
-// `bytes` in segments cut at the given offsets, paused between so that they arrive as separate reads.
-std::vector<Step> SendInPieces(const Bytes& bytes, const std::vector<size_t>& cuts,
-                               std::chrono::milliseconds gap = std::chrono::milliseconds(5));
-
 // The answer to `r` with the given PDU: its transaction and unit id.
 inline Bytes Answer(const Request& r, const Bytes& pdu)
 {
