@@ -1,5 +1,4 @@
-// Client operations end to end over a pty, on the worker thread and on the caller's thread:
-// argument checks, wire bytes, reply contents, events.
+// Client operations end to end over a pty on both paths: arguments, wire bytes, replies, events.
 #include "Expect.h"
 #include "ModbusError.h"
 #include "SerialHarness.h"
@@ -41,13 +40,19 @@ std::string Describe(const Result& r)
 
 INSTANTIATE_TEST_SUITE_P(Client, ClientPath, BothPaths(), [](const auto& info) { return PathName(info.param); });
 
-// Arguments are checked before anything is queued; transaction ids count from zero and are
-// shared by the clients of one connection.
+// A destroyed connection clears the client's reference. Arguments are checked before anything is
+// queued; transaction ids count from zero and are shared by the clients of one connection.
 TEST_P(ClientPath, ArgumentsAndTransactionIds)
 {
     SerialHarness h(GetParam());
     h.connection.SetReceiveTimeout(20);  // nobody answers the accepted ones
     TModbusClient loose;
+    {
+        TModbusConnection gone(h.events);
+        loose.SetConnection(&gone);
+        EXPECT_TRUE(gone.HasClient(&loose));
+    }
+    EXPECT_EQ(loose.Connection(), nullptr);
     EXPECT_EQ(ErrorOf([&] { loose.ReadHoldingRegisters(0, 1); }), "There is no active connection");
     EXPECT_EQ(ErrorOf([&] { h.client.ReportServerIdentification(); }), "There is no active connection");
     h.Open();
@@ -172,31 +177,4 @@ TEST_P(ClientPath, TimeoutLimitCountsFramesWithoutUsableAnswer)
     EXPECT_EQ(order, (std::vector<std::string>{"processed", "processed", "processed", "processed",
                                                "processed", "processed", "limit"}));
     EXPECT_EQ(h.client.ConsecutiveTimeouts(), 0);
-}
-
-TEST(ClientAddress, ChangeDropsQueuedRequestsAndTheResultOnTheLine)
-{
-    SerialHarness h;
-    ScriptedPeer peer(h.pty, [](const Bytes&) { return std::vector<Piece>{{RtuFrame(1, RegistersPdu(3, {1})), 100}}; });
-    h.Open();
-    for (int i = 0; i < 5; ++i)
-        h.client.ReadHoldingRegisters(0, 1);
-    ASSERT_TRUE(peer.WaitForRequests(1, 2s));
-    h.client.SetServerAddress(2);
-    h.events.RunUntil([] { return false; }, 400ms);
-    EXPECT_EQ(peer.RequestCount(), 1u);
-    EXPECT_TRUE(h.results.empty());
-}
-
-TEST(ClientConnection, DestroyedConnectionClearsTheReference)
-{
-    EventQueue events;
-    TModbusClient client;
-    {
-        TModbusConnection connection(events);
-        client.SetConnection(&connection);
-        EXPECT_TRUE(connection.HasClient(&client));
-    }
-    EXPECT_EQ(client.Connection(), nullptr);
-    EXPECT_EQ(ErrorOf([&] { client.ReadHoldingRegisters(0, 1); }), "There is no active connection");
 }

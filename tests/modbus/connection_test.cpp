@@ -1,9 +1,9 @@
-// The serial connection: property rules, open and close, line settings on a live pty, the
-// silent interval, the ASCII receiver and RTS toggling.
+// The serial connection: properties, opening, line settings, the ASCII receiver, RTS toggling.
 #include "Expect.h"
 #include "ModbusError.h"
 #include "SerialHarness.h"
 
+#include <atomic>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <condition_variable>
@@ -14,78 +14,68 @@ using namespace modbus;
 using namespace testing_support;
 using namespace std::chrono_literals;
 
-TEST(ConnectionDefaults, AsDocumented)
+// The effective silent interval in ms, and the gap: 3.5 characters with their start bit, or the
+// silent interval if longer.
+TEST(ConnectionSilentInterval, ComputedFromLineSettings)
 {
-    EventQueue events;
-    TModbusConnection c(events);
-    EXPECT_FALSE(c.Active());
-    EXPECT_EQ(c.BaudRate(), br19200);
-    EXPECT_EQ(c.ConnectionMode(), cmClient);
-    EXPECT_EQ(c.CustomBaudRate(), 19200u);
-    EXPECT_EQ(c.DataBits(), db8);
-    EXPECT_TRUE(c.DTREnabled());
-    EXPECT_FALSE(c.EchoQueryBeforeReply());
-    EXPECT_EQ(c.FlowControl(), fcNone);
-    EXPECT_EQ(c.InputBufferSize(), 1024);
-    EXPECT_EQ(c.MaxRetries(), 1u);
-    EXPECT_EQ(c.Parity(), psEven);
-    EXPECT_EQ(c.Port(), "COM1");
-    EXPECT_EQ(c.ReceiveTimeout(), 1000u);
-    EXPECT_EQ(c.RefetchDelay(), 0u);
-    EXPECT_EQ(c.SendTimeout(), 1000u);
-    EXPECT_EQ(c.SilentInterval(), 4u);
-    EXPECT_EQ(c.StopBits(), sb1);
-    EXPECT_EQ(c.TransmissionMode(), tmRTU);
-    EXPECT_EQ(c.TurnaroundDelay(), 100u);
+    const struct {
+        TTransmissionMode mode;
+        uint32_t silent, baud;
+        TDataBits data;
+        TParityScheme parity;
+        TStopBits stop;
+        uint32_t expectedMs, gapMs;
+    } cases[] = {
+        {tmRTU, 4, 19200, db8, psEven, sb1, 16, 16},  // 2.08 -> 3 -> 16; 2.01
+        {tmRTU, 4, 1200, db8, psEven, sb1, 34, 34},   // 33.3 -> 34; 32.1
+        {tmRTU, 1, 1200, db8, psNone, sb1, 16, 30},   // 7.5 -> 8 -> 16; 29.2 -> 30
+        {tmRTU, 10, 1200, db7, psNone, sb1, 67, 67},  // 66.7 -> 67; 26.3
+        {tmRTU, 40, 9600, db8, psOdd, sb2, 46, 46},   // 45.8 -> 46; 4.4
+        {tmASCII, 50, 19200, db8, psEven, sb1, 50, 0},
+        {tmASCII, 5, 1200, db8, psEven, sb1, 16, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.silent) + " at " + std::to_string(c.baud));
+        EXPECT_EQ(ComputeEffectiveSilentInterval(c.mode, c.silent, c.baud, c.data, c.parity, c.stop),
+                  c.expectedMs);
+        EXPECT_EQ(ComputeInterFrameGap(c.mode, c.silent, c.baud, c.data, c.parity, c.stop), c.gapMs);
+    }
 }
 
-struct SilentCase {
-    TTransmissionMode mode;
-    uint32_t silent, baud;
-    TDataBits data;
-    TParityScheme parity;
-    TStopBits stop;
-    uint32_t expectedMs;
-    uint32_t gapMs;
-};
 
-class ConnectionSilentInterval : public ::testing::TestWithParam<SilentCase> {};
-
-TEST_P(ConnectionSilentInterval, ComputedFromLineSettings)
-{
-    const SilentCase& c = GetParam();
-    EXPECT_EQ(ComputeEffectiveSilentInterval(c.mode, c.silent, c.baud, c.data, c.parity, c.stop), c.expectedMs);
-    EXPECT_EQ(ComputeInterFrameGap(c.mode, c.silent, c.baud, c.data, c.parity, c.stop), c.gapMs);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Connection, ConnectionSilentInterval,
-    // Gap: 3.5 characters with their start bit, or the silent interval if longer.
-    ::testing::Values(SilentCase{tmRTU, 4, 19200, db8, psEven, sb1, 16, 16},  // 2.08 -> 3 -> 16; 2.01
-                      SilentCase{tmRTU, 4, 1200, db8, psEven, sb1, 34, 34},   // 33.3 -> 34; 32.1
-                      SilentCase{tmRTU, 1, 1200, db8, psNone, sb1, 16, 30},   // 7.5 -> 8 -> 16; 29.2 -> 30
-                      SilentCase{tmRTU, 10, 1200, db7, psNone, sb1, 67, 67},  // 66.7 -> 67; 26.3
-                      SilentCase{tmRTU, 40, 9600, db8, psOdd, sb2, 46, 46},   // 45.8 -> 46; 4.4
-                      SilentCase{tmASCII, 50, 19200, db8, psEven, sb1, 50, 0},
-                      SilentCase{tmASCII, 5, 1200, db8, psEven, sb1, 16, 0}));
-
-
-// Opening: the events around it, a missing or busy port, and a handle hooked from its owner.
-TEST(ConnectionOpen, EventsRefusalsAndHookedHandles)
+// The defaults; opening: the events around it, a missing or busy port, the setters of an open
+// port, and a handle hooked from its owner.
+TEST(ConnectionOpen, DefaultsEventsRefusalsSettersAndHookedHandles)
 {
     EventQueue events;
     TModbusConnection missing(events);
+    EXPECT_FALSE(missing.Active());
+    EXPECT_EQ(missing.BaudRate(), br19200);
+    EXPECT_EQ(missing.ConnectionMode(), cmClient);
+    EXPECT_EQ(missing.CustomBaudRate(), 19200u);
+    EXPECT_EQ(missing.DataBits(), db8);
+    EXPECT_TRUE(missing.DTREnabled());
+    EXPECT_FALSE(missing.EchoQueryBeforeReply());
+    EXPECT_EQ(missing.FlowControl(), fcNone);
+    EXPECT_EQ(missing.InputBufferSize(), 1024);
+    EXPECT_EQ(missing.MaxRetries(), 1u);
+    EXPECT_EQ(missing.Parity(), psEven);
+    EXPECT_EQ(missing.Port(), "COM1");
+    EXPECT_EQ(missing.ReceiveTimeout(), 1000u);
+    EXPECT_EQ(missing.RefetchDelay(), 0u);
+    EXPECT_EQ(missing.SendTimeout(), 1000u);
+    EXPECT_EQ(missing.SilentInterval(), 4u);
+    EXPECT_EQ(missing.StopBits(), sb1);
+    EXPECT_EQ(missing.TransmissionMode(), tmRTU);
+    EXPECT_EQ(missing.TurnaroundDelay(), 100u);
     std::vector<std::string> calls;
     missing.OnBeforeOpen = [&](TModbusConnection&) { calls.push_back("before"); };
     missing.OnAfterOpen = [&](TModbusConnection&) { calls.push_back("after"); };
     missing.SetPort("/dev/tarnwick-no-such-port");
-    try {
-        missing.Open();
-        ADD_FAILURE() << "opened";
-    } catch (const EModbusError& e) {
-        EXPECT_STREQ(e.what(), "Could not open serial port");
-        EXPECT_NE(e.Reason().find("No such file or directory"), std::string::npos) << e.Reason();
-    }
+    const auto e = RaisedBy<EModbusError>([&] { missing.Open(); });
+    ASSERT_TRUE(e.has_value());
+    EXPECT_STREQ(e->what(), "Could not open serial port");
+    EXPECT_NE(e->Reason().find("No such file or directory"), std::string::npos) << e->Reason();
     EXPECT_FALSE(missing.Active());
     EXPECT_EQ(calls, std::vector<std::string>{"before"});
 
@@ -98,25 +88,6 @@ TEST(ConnectionOpen, EventsRefusalsAndHookedHandles)
     TModbusConnection second(events);
     second.SetPort(h.pty.SlavePath());
     EXPECT_EQ(ErrorOf([&] { second.Open(); }), "Could not open serial port");
-    h.connection.Close();
-    EXPECT_EQ(seen, (std::vector<bool>{false, true}));
-
-    const int fd = ::open(h.pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(fd, 0);
-    h.connection.SetHookExistingPort(true);
-    h.connection.OnGetHookedPortHandle = [fd](TModbusConnection&, int& handle) { handle = fd; };
-    h.Open();
-    h.connection.Close();
-    EXPECT_NE(::fcntl(fd, F_GETFD), -1);  // left open for its owner
-    ::close(fd);
-    h.connection.OnGetHookedPortHandle = nullptr;
-    EXPECT_EQ(ErrorOf([&] { h.Open(); }), "Could not open serial port");
-}
-
-TEST(ConnectionProperties, SettersOfAnOpenPort)
-{
-    SerialHarness h;
-    h.Open();
     const std::string busy = "Connection must NOT be active for the requested action to be performed";
     EXPECT_EQ(ErrorOf([&] { h.connection.SetPort("/dev/null"); }), busy);
     EXPECT_EQ(h.connection.Port(), h.pty.SlavePath());
@@ -140,6 +111,19 @@ TEST(ConnectionProperties, SettersOfAnOpenPort)
     EXPECT_EQ(h.connection.LineBaud(), 56000u);
     h.connection.SetBaudRate(br1200);
     EXPECT_EQ(h.connection.EffectiveSilentInterval(), 34u);  // 8O1 at 1200
+    h.connection.Close();
+    EXPECT_EQ(seen, (std::vector<bool>{false, true}));
+
+    const int fd = ::open(h.pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    h.connection.SetHookExistingPort(true);
+    h.connection.OnGetHookedPortHandle = [fd](TModbusConnection&, int& handle) { handle = fd; };
+    h.Open();
+    h.connection.Close();
+    EXPECT_NE(::fcntl(fd, F_GETFD), -1);  // left open for its owner
+    ::close(fd);
+    h.connection.OnGetHookedPortHandle = nullptr;
+    EXPECT_EQ(ErrorOf([&] { h.Open(); }), "Could not open serial port");
 }
 
 // Bytes arrive as the line delivered them, also those with a parity or framing error: the
@@ -180,12 +164,18 @@ class ConnectionPath : public ::testing::TestWithParam<Path> {};
 
 INSTANTIATE_TEST_SUITE_P(Connection, ConnectionPath, BothPaths(), [](const auto& info) { return PathName(info.param); });
 
-TEST_P(ConnectionPath, AsciiIncompleteFrameEndsAtTheSilentIntervalAndIsInvalid)
+// An incomplete ASCII frame ends at the silent interval and is invalid; stray bytes do not
+// extend the wait for a frame.
+TEST_P(ConnectionPath, AsciiIncompleteFrameAndStrayBytes)
 {
     SerialHarness h(GetParam(), tmASCII);
     h.connection.SetSilentInterval(40);
-    ScriptedPeer peer(h.pty, [](const Bytes&) {
-        return std::vector<ScriptedPeer::Piece>{{Ascii("xy:01"), 0}, {Ascii("03"), 200}};
+    h.connection.SetReceiveTimeout(300);
+    std::atomic<int> requests{0};
+    ScriptedPeer peer(h.pty, [&](const Bytes&) {
+        if (requests++ == 0)
+            return std::vector<ScriptedPeer::Piece>{{Ascii("xy:01"), 0}, {Ascii("03"), 200}};
+        return std::vector<ScriptedPeer::Piece>(40, {Ascii("?"), 20});
     });
     h.Open();
     h.client.ReadHoldingRegisters(0, 1);
@@ -193,25 +183,17 @@ TEST_P(ConnectionPath, AsciiIncompleteFrameEndsAtTheSilentIntervalAndIsInvalid)
     EXPECT_EQ(h.Last().info.Reply, trInvalidFrame);
     ASSERT_FALSE(h.receivedFrames.empty());
     EXPECT_EQ(Hex(h.receivedFrames[0]), Hex(Ascii(":01")));
-}
 
-TEST_P(ConnectionPath, AsciiStrayBytesDoNotExtendTheWaitForAFrame)
-{
-    SerialHarness h(GetParam(), tmASCII);
-    h.connection.SetReceiveTimeout(300);
-    ScriptedPeer peer(h.pty, [](const Bytes&) { return std::vector<ScriptedPeer::Piece>(40, {Ascii("?"), 20}); });
-    h.Open();
+    h.connection.SetSilentInterval(4);
     const auto t0 = Clock::now();
     h.client.ReadHoldingRegisters(0, 1);
-    ASSERT_TRUE(h.WaitResults(1));
+    ASSERT_TRUE(h.WaitResults(2));
     EXPECT_EQ(h.Last().info.Reply, trNoReply);
     EXPECT_LT(Clock::now() - t0, 700ms);
 }
 
-// A real pty port that logs what the connection does to the line. With `stalled` it plays a
-// transmitter held by CTS: the driver accepts the bytes and keeps them queued until the output
-// is purged (a pty cannot stall: its queue reads empty and its drain returns at once). The log
-// outlives the port, which the connection destroys when it closes.
+// A real pty port that logs what the connection does to the line; `stalled` plays a transmitter
+// held by CTS, its bytes queued until purged (a pty cannot stall). The log outlives the port.
 struct LineLog {
     bool stalled = false;
     std::mutex m;
@@ -272,10 +254,12 @@ private:
     LineLog& log_;
 };
 
-TEST_P(ConnectionPath, RtsToggleRaisesBeforeSendingAndDropsAfterTheHoldDelay)
+// RTS toggling raises RTS before sending and drops it after the hold delay. A stalled
+// transmitter fails the send within SendTimeout, and a close during such a send returns.
+TEST_P(ConnectionPath, RtsToggleThenAStalledTransmitter)
 {
-    LineLog log;
-    SerialHarness h(GetParam(), tmRTU, [&] { return std::make_unique<InstrumentedPort>(log); });
+    LineLog line;
+    SerialHarness h(GetParam(), tmRTU, [&] { return std::make_unique<InstrumentedPort>(line); });
     h.connection.SetFlowControl(fcRtsToggle);
     h.connection.SetRTSHoldDelay(5);
     ScriptedPeer peer(h.pty, Always(RtuFrame(1, RegistersPdu(3, {1}))));
@@ -283,26 +267,24 @@ TEST_P(ConnectionPath, RtsToggleRaisesBeforeSendingAndDropsAfterTheHoldDelay)
     h.client.ReadHoldingRegisters(0, 1);
     ASSERT_TRUE(h.WaitResults(1));
     EXPECT_EQ(h.Last().info.Reply, trSuccess);
-    std::lock_guard l(log.m);
-    std::vector<std::string> what;
-    for (const auto& e : log.events)
-        what.push_back(e.first);
-    ASSERT_EQ(what, (std::vector<std::string>{"rts on", "write", "rts off"}));
-    // The request's 8 bytes take 4.6 ms at 19200 baud 8E1; the hold delay follows.
-    EXPECT_GE(log.events[2].second - log.events[1].second, 9600us);
-}
+    {
+        std::lock_guard l(line.m);
+        std::vector<std::string> what;
+        for (const auto& e : line.events)
+            what.push_back(e.first);
+        ASSERT_EQ(what, (std::vector<std::string>{"rts on", "write", "rts off"}));
+        // The request's 8 bytes take 4.6 ms at 19200 baud 8E1; the hold delay follows.
+        EXPECT_GE(line.events[2].second - line.events[1].second, 9600us);
+    }
 
-TEST_P(ConnectionPath, StalledTransmitterFailsTheSendWithinSendTimeoutAndCloseReturns)
-{
-    LineLog line;
-    line.stalled = true;
-    SerialHarness h(GetParam(), tmRTU, [&] { return std::make_unique<InstrumentedPort>(line); });
+    h.connection.Close();
+    h.connection.SetFlowControl(fcNone);
     h.connection.SetSendTimeout(200);
-    ScriptedPeer peer(h.pty, Always(RtuFrame(1, RegistersPdu(3, {1}))));
+    line.stalled = true;
     h.Open();
     const auto t0 = Clock::now();
     h.client.ReadHoldingRegisters(0, 1);
-    ASSERT_TRUE(h.WaitResults(1, 3s));
+    ASSERT_TRUE(h.WaitResults(2, 3s));
     EXPECT_GE(Clock::now() - t0, 200ms);
     EXPECT_EQ(h.Last().info.Reply, trNoReply);
     EXPECT_EQ(h.Last().info.Attempts, 1u);
@@ -313,16 +295,15 @@ TEST_P(ConnectionPath, StalledTransmitterFailsTheSendWithinSendTimeoutAndCloseRe
     if (GetParam() == Path::Synchronous)
         return;  // nothing can close the line while the caller's thread is sending
 
-    // Closing while a send is stuck waits for that send only, which gives up at SendTimeout.
     h.connection.SetSendTimeout(300);
     h.client.ReadHoldingRegisters(0, 1);
     {
         std::unique_lock l(line.m);
-        ASSERT_TRUE(line.cv.wait_for(l, 3s, [&] { return line.writes == 2; }));
+        ASSERT_TRUE(line.cv.wait_for(l, 3s, [&] { return line.writes == 3; }));
     }
-    h.connection.Close();
+    h.connection.Close();  // waits for the stuck send only, which gives up at SendTimeout
     EXPECT_FALSE(h.connection.Active());
     std::lock_guard l(line.m);
     EXPECT_EQ(line.purgedWhileQueued, 2);
-    EXPECT_EQ(peer.RequestCount(), 0u);
+    EXPECT_EQ(peer.RequestCount(), 1u);  // the first request only
 }

@@ -1,6 +1,4 @@
-// The transaction engine over a real pty, on the worker thread and on the caller's thread:
-// attempts, timing, echo, foreign frames, broadcast, closing, a device that goes away, and
-// server mode.
+// The transaction engine over a real pty, on the worker thread and on the caller's thread.
 #include "Expect.h"
 #include "SerialHarness.h"
 #include "TransactionThread.h"
@@ -90,7 +88,7 @@ TEST_P(EngineExchange, RetriesTimingEchoAndFrameEnds)
     EXPECT_EQ(h.sentFrames.size(), c.attempts);
     if (c.reply == trSuccess) {
         EXPECT_EQ(h.Last().values, TRegValues{0x1234});
-        ASSERT_TRUE(h.Pump([&] { return !h.receivedFrames.empty(); }));
+        ASSERT_TRUE(h.events.RunUntil([&] { return !h.receivedFrames.empty(); }, 5s));
         EXPECT_EQ(Hex(h.receivedFrames.back()), Hex(kGoodReply));  // the reply only, never the echo
     } else if (c.reply == trNoReply) {
         EXPECT_EQ(h.Last().values, TRegValues{0});
@@ -193,7 +191,9 @@ TEST_P(EnginePath, NextRequestWaitsTheGapAfterTheReplysLastByte)
     }
 }
 
-TEST_P(EnginePath, BroadcastSleepsTurnaroundAndReportsNothing)
+// A broadcast sleeps the turnaround delay and reports nothing. A handler that raises is shown and
+// the engine goes on; a frame event nobody assigned is not raised.
+TEST_P(EnginePath, BroadcastThenARaisingHandler)
 {
     SerialHarness h(GetParam());
     h.connection.SetTurnaroundDelay(120);
@@ -215,26 +215,52 @@ TEST_P(EnginePath, BroadcastSleepsTurnaroundAndReportsNothing)
     EXPECT_GE(MsBetween(req[0].at, req[1].at), 120 - 10);
     EXPECT_EQ(h.receivedFrames.size(), 1u);  // the broadcast got no receive notice
     EXPECT_EQ(broadcastEvents, 0);
+
+    h.connection.SetOnFrameReceive(nullptr);
+    int processed = 0;
+    h.client.OnTransactionProcessed = [&](auto&&...) { ++processed; };
+    auto keep = h.client.OnHoldingRegistersRead;
+    h.client.OnHoldingRegistersRead = [](auto&&...) { throw std::runtime_error("handler failed"); };
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.events.RunUntil([&] { return !h.exceptions.empty(); }, 5s));
+    EXPECT_EQ(h.exceptions[0], "handler failed");
+    EXPECT_EQ(processed, 0);  // the dispatch ended with the exception
+    const size_t sent = h.sentFrames.size();
+    h.client.OnHoldingRegistersRead = keep;
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(2));
+    EXPECT_EQ(h.Last().info.Reply, trSuccess);
+    ASSERT_EQ(h.sentFrames.size(), sent + 1);
+    EXPECT_EQ(Hex(h.sentFrames.back()), Hex(kReadReq));
+    EXPECT_EQ(h.receivedFrames.size(), 1u);
 }
 
-TEST(EngineClose, QueuedTransactionsAreFreedWithoutEvents)
+
+// Closing waits for the transaction on the line; closing or a new server address drops the
+// queued requests, and the result on the line, without events.
+TEST(EngineQueue, CloseOrNewAddressDropsQueuedRequestsWithoutEvents)
 {
-    SerialHarness h;
-    ScriptedPeer peer(h.pty, [](const Bytes&) { return Pieces{{kGoodReply, 150}}; });
-    h.Open();
-    for (int i = 0; i < 10; ++i)
-        h.client.ReadHoldingRegisters(0, 1);
-    ASSERT_TRUE(peer.WaitForRequests(1, 2s));
-    h.connection.Close();  // waits for the one on the line
-    EXPECT_FALSE(h.connection.Active());
-    EXPECT_EQ(peer.RequestCount(), 1u);
-    h.events.RunUntil([] { return false; }, 100ms);
-    EXPECT_TRUE(h.results.empty());
+    for (const bool close : {true, false}) {
+        SCOPED_TRACE(close ? "close" : "new address");
+        SerialHarness h;
+        ScriptedPeer peer(h.pty, [](const Bytes&) { return Pieces{{kGoodReply, 150}}; });
+        h.Open();
+        for (int i = 0; i < 10; ++i)
+            h.client.ReadHoldingRegisters(0, 1);
+        ASSERT_TRUE(peer.WaitForRequests(1, 2s));
+        if (close)
+            h.connection.Close();
+        else
+            h.client.SetServerAddress(2);
+        EXPECT_EQ(h.connection.Active(), !close);
+        h.events.RunUntil([] { return false; }, 400ms);
+        EXPECT_EQ(peer.RequestCount(), 1u);
+        EXPECT_TRUE(h.results.empty());
+    }
 }
 
-// On the caller's thread an event may close the line in the middle of a transaction (the sent
-// frame's event) or with requests queued behind it (a result event): the attempt ends, the queued
-// requests go without events, and the next open works.
+// On the caller's thread an event may close the line with requests queued (a result event) or
+// mid-transaction (the sent frame's event): the queue goes without events; the next open works.
 TEST(EngineSynchronous, ClosingFromAnEventEndsTheRunAndLosesNothingElse)
 {
     SerialHarness h(Path::Synchronous);
@@ -268,31 +294,6 @@ TEST(EngineSynchronous, ClosingFromAnEventEndsTheRunAndLosesNothingElse)
     EXPECT_EQ(peer.RequestCount(), 2u);
 }
 
-// A handler that raises is shown and the engine goes on; a frame event nobody assigned is not
-// raised.
-TEST_P(EnginePath, ExceptionInHandlerIsShownAndTheEngineGoesOn)
-{
-    SerialHarness h(GetParam());
-    h.connection.SetOnFrameReceive(nullptr);
-    ScriptedPeer peer(h.pty, Always(kGoodReply));
-    h.Open();
-    int processed = 0;
-    h.client.OnTransactionProcessed = [&](TModbusClient&, const TTransactionInfo&, uint8_t, bool) { ++processed; };
-    auto keep = h.client.OnHoldingRegistersRead;
-    h.client.OnHoldingRegistersRead = [](auto&&...) { throw std::runtime_error("handler failed"); };
-    h.client.ReadHoldingRegisters(0, 1);
-    ASSERT_TRUE(h.Pump([&] { return !h.exceptions.empty(); }));
-    EXPECT_EQ(h.exceptions[0], "handler failed");
-    EXPECT_EQ(processed, 0);  // the dispatch ended with the exception
-    h.client.OnHoldingRegistersRead = keep;
-    h.client.ReadHoldingRegisters(0, 1);
-    ASSERT_TRUE(h.WaitResults(1));
-    EXPECT_EQ(h.Last().info.Reply, trSuccess);
-    ASSERT_EQ(h.sentFrames.size(), 2u);
-    EXPECT_EQ(Hex(h.sentFrames[1]), Hex(kReadReq));
-    EXPECT_TRUE(h.receivedFrames.empty());
-}
-
 TEST_P(EnginePath, VanishedDeviceEndsAsNoReplyWithoutSpinning)
 {
     SerialHarness h(GetParam());
@@ -323,7 +324,7 @@ TEST_P(EnginePath, VanishedDeviceEndsAsNoReplyWithoutSpinning)
     h.client.ReadHoldingRegisters(0, 1);  // the worker is still there
     ASSERT_TRUE(h.WaitResults(2, 10s));
     EXPECT_EQ(h.Last().info.Reply, trNoReply);
-    ASSERT_TRUE(h.Pump([&] { return lost > 0; }));
+    ASSERT_TRUE(h.events.RunUntil([&] { return lost > 0; }, 5s));
     EXPECT_EQ(lost, 1);  // once per opening, after the result it explains
     EXPECT_EQ(resultsWhenLost, 1u);
     const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
@@ -342,18 +343,18 @@ TEST(EngineServer, RequestsAreReceivedNeverAnsweredAndClientRequestsNeverSent)
     h.connection.OnAfterFrameSendAsync = [&](TModbusConnection&) { ++sendEvents; };
     h.Open();
     h.client.ReadHoldingRegisters(0, 1);  // queued, never taken
-    // The worker purges the line when it starts; offer the request until it has been heard.
+    // The worker purges the line when it starts: offer the request until it has been heard.
     for (int i = 0; i < 50 && h.receivedFrames.empty(); ++i) {
         h.pty.Write(kReadReq);
-        h.Pump([&] { return !h.receivedFrames.empty(); }, 1000ms);
+        h.events.RunUntil([&] { return !h.receivedFrames.empty(); }, 1000ms);
     }
     ASSERT_FALSE(h.receivedFrames.empty());
     EXPECT_EQ(Hex(h.receivedFrames[0]), Hex(kReadReq));
-    // The worker purges the line before its (empty) answer; write the next frame after that.
-    ASSERT_TRUE(h.Pump([&] { return sendEvents.load() >= 1; }));
+    // It purges the line before its (empty) answer: write the next frame after that.
+    ASSERT_TRUE(h.events.RunUntil([&] { return sendEvents.load() >= 1; }, 5s));
     const int discardedBefore = discarded;
     h.pty.Write(HexBytes("01 03 00 00 00 01 00 00"));
-    ASSERT_TRUE(h.Pump([&] { return discarded == discardedBefore + 1; }));
+    ASSERT_TRUE(h.events.RunUntil([&] { return discarded == discardedBefore + 1; }, 5s));
     EXPECT_TRUE(h.pty.ReadFrame(100).empty());  // nothing written back
     EXPECT_EQ(h.connection.QueuedTransactions(), 1u);
     h.connection.Close();

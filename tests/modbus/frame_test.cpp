@@ -1,6 +1,5 @@
-// Byte-level tests: buffer rules, checksums, framing and reply classification. The frames here
-// are worked out by hand from the Modbus serial line rules: they anchor the library's encoder
-// and the tests' frame builder alike.
+// Buffer rules, checksums, framing and reply classification. Frames worked out by hand from the
+// serial line rules anchor the library's encoder and the tests' frame builder alike.
 #include "Expect.h"
 #include "Frames.h"
 #include "ModbusError.h"
@@ -12,12 +11,6 @@ using namespace modbus;
 using namespace testing_support;
 
 namespace {
-
-Bytes Wire(TTransmissionMode m, const TModbusBuffer& raw)
-{
-    uint8_t out[600];
-    return Bytes(out, out + EncodeFrame(m, raw, out, sizeof out));
-}
 
 // A received RTU frame, its CRC appended.
 std::unique_ptr<TModbusBuffer> Received(const char* hex)
@@ -41,7 +34,8 @@ TEST(Checksum, KnownValuesAndTheBuilderAgrees)
     EXPECT_EQ(Lrc(pdu.data(), pdu.size()), 0xFB);
     EXPECT_EQ(Lrc(pdu.data(), 0), 0);
     EXPECT_EQ(Hex(RtuFrame(1, Pdu(3, {0, 1}))), "01 03 00 00 00 01 84 0A");
-    EXPECT_EQ(AsciiAdu(0x11, WriteRegistersPdu(1, {0x000A, 0x0102})), Ascii(":11100001000204000A0102CB\r\n"));
+    EXPECT_EQ(SerialFrame(tmASCII, 0x11, WriteRegistersPdu(1, {0x000A, 0x0102})),
+              Ascii(":11100001000204000A0102CB\r\n"));
     EXPECT_EQ(Hex(MbapFrame(0x0102, 0x11, ExceptionPdu(3, 2))), "01 02 00 00 00 03 11 83 02");
 }
 
@@ -107,8 +101,19 @@ TEST(RequestWire, MatchesHandWorkedFrames)
         SCOPED_TRACE(c.wire);
         TModbusBuffer q(RawFrameCapacity(c.mode));
         c.build(q, c.mode);
-        EXPECT_EQ(Hex(Wire(c.mode, q)), Hex(c.mode == tmRTU ? HexBytes(c.wire) : Ascii(c.wire)));
+        uint8_t out[600];
+        const Bytes wire(out, out + EncodeFrame(c.mode, q, out, sizeof out));
+        EXPECT_EQ(Hex(wire), Hex(c.mode == tmRTU ? HexBytes(c.wire) : Ascii(c.wire)));
     }
+    // A wire form larger than the destination is refused.
+    TModbusBuffer raw(255);
+    for (int i = 0; i < 255; ++i)
+        raw.WriteByte(0);
+    uint8_t out[513];
+    EXPECT_EQ(EncodeFrame(tmASCII, raw, out, 513), 513);
+    EXPECT_EQ(ErrorOf([&] { EncodeFrame(tmASCII, raw, out, 512); }), msg::EncodeFailed);
+    TModbusBuffer empty(8);
+    EXPECT_EQ(EncodeFrame(tmRTU, empty, out, 0), 0);
 }
 
 TEST(Decode, AcceptsOnlyWholeFramesWithRightChecksum)
@@ -143,18 +148,6 @@ TEST(Decode, AcceptsOnlyWholeFramesWithRightChecksum)
     TModbusBuffer raw(256);
     const Bytes four = HexBytes("46 11 F3 DC");
     EXPECT_TRUE(DecodeFrame(tmRTU, cmServer, four.data(), 4, raw));
-}
-
-TEST(Encode, RefusesWireFormLargerThanDestination)
-{
-    TModbusBuffer raw(255);
-    for (int i = 0; i < 255; ++i)
-        raw.WriteByte(0);
-    uint8_t out[513];
-    EXPECT_EQ(EncodeFrame(tmASCII, raw, out, 513), 513);
-    EXPECT_EQ(ErrorOf([&] { EncodeFrame(tmASCII, raw, out, 512); }), msg::EncodeFailed);
-    TModbusBuffer empty(8);
-    EXPECT_EQ(EncodeFrame(tmRTU, empty, out, 0), 0);
 }
 
 TEST(Classify, SortsReplyAgainstRequestToServer7)
@@ -207,7 +200,7 @@ TEST(ReplyContent, ByteCountMustFitRequestAndFrame)
     }
 }
 
-TEST(ReplyContent, WriteAndDiagnosticEchoesAreCompared)
+TEST(ReplyContent, EchoesAreComparedAndDiagnosticActionsFound)
 {
     EXPECT_TRUE(WriteSingleRegisterReply(*Received("01 06 23 9B 00 03"), tmRTU, 9115, 3));
     EXPECT_FALSE(WriteSingleRegisterReply(*Received("01 06 23 9B 00 04"), tmRTU, 9115, 3));
@@ -230,10 +223,7 @@ TEST(ReplyContent, WriteAndDiagnosticEchoesAreCompared)
     EXPECT_EQ(Hex(data), "41 42 FF");
     EXPECT_FALSE(ServerIdentificationReply(*Received("01 11 F0 41 42"), tmRTU, data));
     EXPECT_EQ(Hex(data), "41 42");  // what arrived, nothing from beyond the frame
-}
 
-TEST(Diagnostics, ActionFoundFromQuery)
-{
     EXPECT_EQ(DiagnosticActionOf(0x0001, 0xFF00), daRestartCommunicationsClearLog);
     EXPECT_EQ(DiagnosticActionOf(0x0001, 0x0000), daRestartCommunications);
     EXPECT_EQ(DiagnosticActionOf(0x0014, 0), daClearOverrunCounter);

@@ -16,50 +16,36 @@ using testing_support::FakeSysfs;
 
 namespace {
 
-class PortList : public ::testing::Test {
-protected:
-    void SetUp() override { ::setenv("TARNWICK_SERIAL_PORTS", virt.c_str(), 1); }
-    void TearDown() override { ::unsetenv("TARNWICK_SERIAL_PORTS"); }
-
-    FakeSysfs tree;
-    std::string virt = "/tmp/tarnwick-virtual-a:/dev/pts/97";
-};
-
-struct Expected {
-    std::string path, stableName, description, label;
-};
-
-TEST_F(PortList, RealPortsWithWhatSysfsKnowsThenTheVirtualOnes)
+// Each port as path | by-id name | description | label | setting (the by-id name when there is one).
+TEST(PortList, RealPortsThenVirtualOnesFoundByAnyName)
 {
+    const char* virt = "/tmp/tarnwick-virtual-a:/dev/pts/97";
+    ::setenv("TARNWICK_SERIAL_PORTS", virt, 1);
+    FakeSysfs tree;
     const auto ports = ListSerialPorts(tree.Roots());
-    // ttyS0 has no UART behind it and tty0 no device: neither is offered.
-    const std::vector<Expected> expected = {
-        {"/dev/ttyS1", "", "", "/dev/ttyS1"},
-        {"/dev/ttyUSB0", FakeSysfs::FtdiById, "FTDI USB-RS485 Cable FT4ABCDE",
-         "FTDI USB-RS485 Cable FT4ABCDE (ttyUSB0)"},
-        // No maker string: named after the vendor id.
-        {"/dev/ttyUSB1", FakeSysfs::Ch340ById, "QinHeng USB2.0-Serial", "QinHeng USB2.0-Serial (ttyUSB1)"},
-        {"/tmp/tarnwick-virtual-a", "", "", "/tmp/tarnwick-virtual-a"},
-        {"/dev/pts/97", "", "", "/dev/pts/97"},
+    std::vector<std::string> got;
+    for (const auto& p : ports)
+        got.push_back(p.path + " | " + p.stableName + " | " + p.description + " | " + p.Label() + " | " +
+                      p.Setting());
+    const std::string ftdi = FakeSysfs::FtdiById, ch340 = FakeSysfs::Ch340ById;
+    const std::string ftdiText = "FTDI USB-RS485 Cable FT4ABCDE", ch340Text = "QinHeng USB2.0-Serial";
+    // ttyS0 has no UART behind it and tty0 no device: neither is offered. The CH340 has no maker
+    // string: it is named after its vendor id.
+    const std::vector<std::string> expected = {
+        "/dev/ttyS1 |  |  | /dev/ttyS1 | /dev/ttyS1",
+        "/dev/ttyUSB0 | " + ftdi + " | " + ftdiText + " | " + ftdiText + " (ttyUSB0) | " + ftdi,
+        "/dev/ttyUSB1 | " + ch340 + " | " + ch340Text + " | " + ch340Text + " (ttyUSB1) | " + ch340,
+        "/tmp/tarnwick-virtual-a |  |  | /tmp/tarnwick-virtual-a | /tmp/tarnwick-virtual-a",
+        "/dev/pts/97 |  |  | /dev/pts/97 | /dev/pts/97",
     };
-    ASSERT_EQ(ports.size(), expected.size());
-    for (size_t i = 0; i < ports.size(); ++i) {
-        SCOPED_TRACE(expected[i].path);
-        EXPECT_EQ(ports[i].path, expected[i].path);
-        EXPECT_EQ(ports[i].stableName, expected[i].stableName);
-        EXPECT_EQ(ports[i].description, expected[i].description);
-        EXPECT_EQ(ports[i].Label(), expected[i].label);
-        // The by-id name is what a setting keeps when there is one.
-        EXPECT_EQ(ports[i].Setting(), expected[i].stableName.empty() ? expected[i].path : expected[i].stableName);
-    }
+    EXPECT_EQ(got, expected);
+    ASSERT_EQ(ports.size(), 5u);
     EXPECT_EQ(ports[1].vendorId, "0403");
     EXPECT_EQ(ports[1].serial, "FT4ABCDE");
     EXPECT_EQ(ports[2].manufacturer, "");
-}
 
-TEST_F(PortList, AStoredSettingFindsItsPortByAnyOfItsNames)
-{
-    // A link of the user's to a virtual port is the same port.
+    // A stored setting finds its port by any of its names; a link of the user's to a virtual
+    // port is the same port.
     const auto dir = std::filesystem::temp_directory_path();
     const auto target = dir / ("tarnwick-port-target-" + std::to_string(::getpid()));
     const auto link = dir / ("tarnwick-port-link-" + std::to_string(::getpid()));
@@ -67,8 +53,7 @@ TEST_F(PortList, AStoredSettingFindsItsPortByAnyOfItsNames)
     std::filesystem::remove(link);
     std::filesystem::create_symlink(target, link);
     ::setenv("TARNWICK_SERIAL_PORTS", target.c_str(), 1);
-    const auto ports = ListSerialPorts(tree.Roots());
-
+    const auto withLink = ListSerialPorts(tree.Roots());
     const struct {
         std::string setting;
         int index;
@@ -85,16 +70,14 @@ TEST_F(PortList, AStoredSettingFindsItsPortByAnyOfItsNames)
         {"", -1},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(FindSerialPort(ports, c.setting), c.index) << c.setting;
+        EXPECT_EQ(FindSerialPort(withLink, c.setting), c.index) << c.setting;
     std::filesystem::remove(link);
     std::filesystem::remove(target);
-}
 
-TEST_F(PortList, MissingTreesGiveOnlyTheVirtualPorts)
-{
-    const auto ports = ListSerialPorts({"/nonexistent/sys", "/nonexistent/dev"});
-    ASSERT_EQ(ports.size(), 2u);
-    EXPECT_EQ(ports[0].path, "/tmp/tarnwick-virtual-a");
+    ::setenv("TARNWICK_SERIAL_PORTS", virt, 1);
+    const auto none = ListSerialPorts({"/nonexistent/sys", "/nonexistent/dev"});
+    ASSERT_EQ(none.size(), 2u);
+    EXPECT_EQ(none[0].path, "/tmp/tarnwick-virtual-a");
 
     // The list of names from the real trees: the devices, then the virtual ports; nothing stale.
     std::vector<std::string> list{"stale"};
@@ -103,6 +86,7 @@ TEST_F(PortList, MissingTreesGiveOnlyTheVirtualPorts)
     EXPECT_EQ(list[list.size() - 2], "/tmp/tarnwick-virtual-a");
     EXPECT_EQ(list.back(), "/dev/pts/97");
     EXPECT_EQ(std::count(list.begin(), list.end(), "stale"), 0);
+    ::unsetenv("TARNWICK_SERIAL_PORTS");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// The Modbus TCP client against another stack: a pymodbus server (tests/support/
-// pymodbus_server.py) started once as a child process on a loopback ephemeral port. Holding
-// register i (0..999) holds 0x1000 + i there; other addresses answer with exception 2.
+// The Modbus TCP client against tests/support/pymodbus_server.py on a loopback ephemeral port.
+// Holding register i (0..999) holds 0x1000 + i there; other addresses answer with exception 2.
 
 #include "ChildProcess.h"
 #include "ModbusTcpClient.h"
@@ -9,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,9 +21,8 @@ using Words = std::vector<uint16_t>;
 
 Words Expected(uint16_t first, uint16_t count)
 {
-    Words v;
-    for (uint16_t i = 0; i < count; ++i)
-        v.push_back(static_cast<uint16_t>(0x1000 + first + i));
+    Words v(count);
+    std::iota(v.begin(), v.end(), static_cast<uint16_t>(0x1000 + first));
     return v;
 }
 
@@ -32,7 +31,6 @@ TEST(TcpInterop, ReadsWritesExceptionsAndIdentification)
     const std::string python = testing_support::PythonInterpreter();
     if (::access(python.c_str(), X_OK) != 0)
         GTEST_SKIP() << python << " is not there";
-    // Stopped by its pid and reaped when it goes.
     testing_support::ChildProcess peer({python, testing_support::SourcePath("tests/support/pymodbus_server.py")});
     // Importing pymodbus takes a moment on a cold machine.
     const std::optional<std::string> line = peer.ReadLine(30s);
@@ -73,8 +71,7 @@ TEST(TcpInterop, ReadsWritesExceptionsAndIdentification)
     ASSERT_TRUE(client.ReadHoldingRegisters(500, 1, values));
     EXPECT_EQ(values, Words{0xBEEF});
     Words block(123);
-    for (size_t i = 0; i < block.size(); ++i)
-        block[i] = static_cast<uint16_t>(0xA000 + i);
+    std::iota(block.begin(), block.end(), uint16_t{0xA000});
     ASSERT_TRUE(client.WriteMultipleRegisters(600, block));
     ASSERT_TRUE(client.ReadHoldingRegisters(600, 123, values));
     EXPECT_EQ(values, block);

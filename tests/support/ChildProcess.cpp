@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,16 +23,6 @@ int MsLeft(Clock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-// Appends what fd has to `to`; false at its end.
-bool ReadSome(int fd, std::string& to)
-{
-    char buf[4096];
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n > 0)
-        to.append(buf, static_cast<size_t>(n));
-    return n > 0 || (n < 0 && errno == EINTR);
 }
 
 }  // namespace
@@ -66,14 +57,15 @@ RunResult RunProgram(const std::vector<std::string>& argv, std::chrono::millisec
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool captureStderr)
 {
-    int out[2], err[2] = {-1, -1};
-    if (::pipe2(out, O_CLOEXEC) != 0 || (captureStderr && ::pipe2(err, O_CLOEXEC) != 0))
+    int out[2];
+    // Standard error goes to a memory file, read once the child has been reaped: it never fills.
+    if (::pipe2(out, O_CLOEXEC) != 0 || (captureStderr && (err_ = ::memfd_create("stderr", MFD_CLOEXEC)) < 0))
         throw std::runtime_error("pipe");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    if (err[1] >= 0)
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    if (err_ >= 0)
+        posix_spawn_file_actions_adddup2(&actions, err_, 2);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     std::vector<char*> args;
     for (const auto& a : argv)
@@ -81,14 +73,12 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool captureStd
     args.push_back(nullptr);
     const int rc = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    for (int fd : {out[1], err[1]})
-        if (fd >= 0)
-            ::close(fd);
+    ::close(out[1]);
     out_ = out[0];
-    err_ = err[0];
     if (rc != 0) {
-        CloseStderr();
         ::close(out_);
+        if (err_ >= 0)
+            ::close(err_);
         throw std::runtime_error("cannot start " + argv[0]);
     }
 }
@@ -97,35 +87,20 @@ ChildProcess::~ChildProcess()
 {
     Stop();
     ::close(out_);
-    CloseStderr();
-}
-
-void ChildProcess::CloseStderr()
-{
     if (err_ >= 0)
         ::close(err_);
-    err_ = -1;
-}
-
-bool ChildProcess::DrainStderr(int waitMs)
-{
-    pollfd p{err_, POLLIN, 0};
-    if (err_ < 0 || ::poll(&p, 1, waitMs) <= 0)
-        return false;
-    if (!ReadSome(err_, stderr_))
-        CloseStderr();
-    return true;
 }
 
 bool ChildProcess::Fill(int waitMs)
 {
-    pollfd p[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-    if (::poll(p, err_ >= 0 ? 2 : 1, waitMs) <= 0)
+    pollfd p{out_, POLLIN, 0};
+    if (::poll(&p, 1, waitMs) <= 0)
         return false;
-    // Reading standard error meanwhile keeps the child from blocking on a full pipe.
-    if (err_ >= 0 && p[1].revents)
-        DrainStderr(0);
-    return !p[0].revents || ReadSome(out_, buffered_);
+    char buf[4096];
+    const ssize_t n = ::read(out_, buf, sizeof buf);
+    if (n > 0)
+        buffered_.append(buf, static_cast<size_t>(n));
+    return n > 0 || (n < 0 && errno == EINTR);
 }
 
 std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds timeout)
@@ -171,11 +146,12 @@ int ChildProcess::Wait(std::chrono::milliseconds timeout)
             r = -1;
             break;
         }
-        if (!DrainStderr(2))
-            ::usleep(2000);
+        ::usleep(2000);
     }
-    while (DrainStderr(0)) {
-    }
+    char buf[4096];
+    ssize_t n;
+    while (err_ >= 0 && (n = ::pread(err_, buf, sizeof buf, static_cast<off_t>(stderr_.size()))) > 0)
+        stderr_.append(buf, static_cast<size_t>(n));
     exit_ = r == pid_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return *exit_;
 }

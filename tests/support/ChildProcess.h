@@ -1,7 +1,6 @@
 #pragma once
 
-// Programs run by tests: started with posix_spawn, output captured through pipes, always
-// stopped and reaped by their pid.
+// Programs run by tests, their output captured, always stopped and reaped by their pid.
 
 #include <sys/types.h>
 
@@ -24,16 +23,13 @@ RunResult RunProgram(const std::vector<std::string>& argv,
 
 // A program under the build tree: $TARNWICK_BIN_DIR/relative.
 std::string BuildPath(const std::string& relative);
-// A file of the source tree.
 std::string SourcePath(const std::string& relative);
-// Debian's interpreter, where python3-pymodbus lives, whatever python3 PATH finds first;
-// TARNWICK_PYTHON overrides it.
+// Debian's python3, where python3-pymodbus lives, whatever PATH says; TARNWICK_PYTHON overrides it.
 std::string PythonInterpreter();
 
 class ChildProcess {
 public:
-    // With captureStderr the child's standard error is kept (read while it is waited for);
-    // otherwise it goes where the test's own goes. Keep it for children that say little there.
+    // With captureStderr standard error is kept, otherwise it goes where the test's own goes.
     explicit ChildProcess(const std::vector<std::string>& argv, bool captureStderr = false);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -44,8 +40,7 @@ public:
     std::optional<std::string> ReadLine(std::chrono::milliseconds timeout);
     // Standard output until the child closes it or the deadline passes.
     std::string ReadToEnd(std::chrono::milliseconds timeout);
-    // Sends the signal, waits up to the timeout (then SIGKILL), reaps; returns the exit code, or
-    // -1 when it ended by a signal.
+    // Sends the signal, waits (SIGKILL at the deadline), reaps: the exit code, -1 after a signal.
     int Stop(int signal = 15, std::chrono::milliseconds timeout = std::chrono::seconds(5));
     // Waits for the child to end by itself (SIGKILL at the deadline); its exit code as Stop.
     int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -54,8 +49,6 @@ public:
 
 private:
     bool Fill(int waitMs);  // false at the deadline or the end of standard output
-    bool DrainStderr(int waitMs);  // false when nothing came
-    void CloseStderr();
 
     pid_t pid_ = -1;
     int out_ = -1;

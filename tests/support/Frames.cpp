@@ -99,14 +99,9 @@ Bytes RtuFrame(uint8_t unit, const Bytes& pdu)
     return WithCrc(Concat({unit}, pdu));
 }
 
-Bytes AsciiAdu(uint8_t unit, const Bytes& pdu)
-{
-    return Ascii(AsciiFrame(Concat({unit}, pdu)));
-}
-
 Bytes SerialFrame(modbus::TTransmissionMode mode, uint8_t unit, const Bytes& pdu)
 {
-    return mode == modbus::tmRTU ? RtuFrame(unit, pdu) : AsciiAdu(unit, pdu);
+    return mode == modbus::tmRTU ? RtuFrame(unit, pdu) : Ascii(AsciiFrame(Concat({unit}, pdu)));
 }
 
 Bytes MbapFrame(uint16_t transactionID, uint8_t unit, const Bytes& pdu)

@@ -1,7 +1,6 @@
 #pragma once
 
-// The frame builder of every suite: Modbus frames from their fields, checksums and lengths
-// computed. Tests that pin the encoders themselves keep a few frames worked out by hand.
+// The frame builder of every suite: Modbus frames from their fields, checksums and lengths computed.
 
 #include "ModbusTypes.h"
 
@@ -31,7 +30,6 @@ Bytes ExceptionPdu(uint8_t function, uint8_t code);
 Bytes WithCrc(Bytes frame);            // appends the RTU CRC, low byte first
 std::string AsciiFrame(Bytes raw);     // ':' + hex of the bytes and their LRC + CR LF
 Bytes RtuFrame(uint8_t unit, const Bytes& pdu);
-Bytes AsciiAdu(uint8_t unit, const Bytes& pdu);
 Bytes SerialFrame(modbus::TTransmissionMode mode, uint8_t unit, const Bytes& pdu);
 // The MBAP header's length field counts the unit id and the PDU.
 Bytes MbapFrame(uint16_t transactionID, uint8_t unit, const Bytes& pdu);

@@ -19,8 +19,7 @@ PtyPair::PtyPair()
     char name[128] = {};
     if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
         throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
-    // A program the test starts must not hold the line open: closing the master would then
-    // not hang it up.
+    // A program the test starts must not hold the line open: closing the master must hang it up.
     ::fcntl(master_, F_SETFD, FD_CLOEXEC);
     ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
     slavePath_ = name;
@@ -38,13 +37,12 @@ PtyPair::~PtyPair()
 
 void PtyPair::CloseMaster()
 {
-    if (master_ >= 0)
-        ::close(master_);
-    master_ = -1;
     // The test's own slave descriptor would keep the line from hanging up.
-    if (slave_ >= 0)
-        ::close(slave_);
-    slave_ = -1;
+    for (int* fd : {&master_, &slave_}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
 }
 
 Bytes PtyPair::ReadFrame(int firstMs, int gapMs)
@@ -111,17 +109,12 @@ void ScriptedPeer::Run()
 {
     for (;;) {
         pollfd fds[2] = {{pty_.Master(), POLLIN, 0}, {stop_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
-            return;
-        if (fds[1].revents)
+        if ((::poll(fds, 2, -1) < 0 && errno != EINTR) || fds[1].revents)
             return;
         if (!(fds[0].revents & POLLIN)) {
-            if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-                // Nobody holds the slave open right now; wait for the stop or a new opener.
-                pollfd s{stop_, POLLIN, 0};
-                if (::poll(&s, 1, 20) > 0)
-                    return;
-            }
+            // A hang-up: nobody holds the slave open right now; wait for the stop or a new opener.
+            if (fds[0].revents && ::poll(&fds[1], 1, 20) > 0)
+                return;
             continue;
         }
         const auto firstByte = Clock::now();
@@ -135,11 +128,9 @@ void ScriptedPeer::Run()
         const std::vector<Piece> pieces = responder_(request);
         for (size_t i = 0; i < pieces.size(); ++i) {
             const Piece& piece = pieces[i];
-            if (piece.delayBeforeMs > 0) {
-                pollfd s{stop_, POLLIN, 0};
-                if (::poll(&s, 1, piece.delayBeforeMs) > 0)
-                    return;
-            }
+            pollfd s{stop_, POLLIN, 0};
+            if (piece.delayBeforeMs > 0 && ::poll(&s, 1, piece.delayBeforeMs) > 0)
+                return;
             if (i + 1 == pieces.size()) {
                 std::lock_guard lock(mutex_);
                 answerEnds_.push_back(Clock::now());
@@ -161,20 +152,11 @@ std::vector<Clock::time_point> ScriptedPeer::AnswerEnds() const
     return answerEnds_;
 }
 
-size_t ScriptedPeer::RequestCount() const
-{
-    std::lock_guard lock(mutex_);
-    return requests_.size();
-}
-
 bool ScriptedPeer::WaitForRequests(size_t n, std::chrono::milliseconds timeout) const
 {
     const auto deadline = Clock::now() + timeout;
-    while (Clock::now() < deadline) {
-        if (RequestCount() >= n)
-            return true;
+    while (RequestCount() < n && Clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
     return RequestCount() >= n;
 }
 

@@ -51,19 +51,16 @@ public:
     using Responder = std::function<std::vector<Piece>(const Bytes& request)>;
 
     ScriptedPeer(PtyPair& pty, Responder responder, int gapMs = 8);
-    ~ScriptedPeer();  // stops the thread
-    ScriptedPeer(const ScriptedPeer&) = delete;
-    ScriptedPeer& operator=(const ScriptedPeer&) = delete;
+    ~ScriptedPeer();
 
     struct Received {
         Bytes bytes;
         Clock::time_point at;  // when its first byte was there to read
     };
     std::vector<Received> Requests() const;
-    // For each answer, the moment just before its last piece was written: no byte of it can
-    // have been read earlier.
+    // For each answer, the moment just before its last piece was written.
     std::vector<Clock::time_point> AnswerEnds() const;
-    size_t RequestCount() const;
+    size_t RequestCount() const { return Requests().size(); }
     bool WaitForRequests(size_t n, std::chrono::milliseconds timeout) const;
 
 private:
@@ -79,8 +76,7 @@ private:
     std::thread thread_;
 };
 
-// A reply that answers a request with `reply` (bytes as given, no CRC added).
-ScriptedPeer::Responder Always(Bytes reply);
+ScriptedPeer::Responder Always(Bytes reply);  // bytes as given, no CRC added
 // A device that answers each request with answer(its PDU), framed as the request was.
 ScriptedPeer::Responder Device(modbus::TTransmissionMode mode,
                                std::function<Bytes(const Bytes&)> answer = DeviceAnswer);

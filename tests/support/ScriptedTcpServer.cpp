@@ -17,20 +17,6 @@
 
 namespace tcptest {
 
-std::vector<Step> SendInPieces(const Bytes& bytes, const std::vector<size_t>& cuts,
-                               std::chrono::milliseconds gap)
-{
-    std::vector<Step> steps;
-    size_t from = 0;
-    for (size_t cut : cuts) {
-        steps.push_back(Send(Bytes(bytes.begin() + from, bytes.begin() + cut)));
-        steps.push_back(Pause(gap));
-        from = cut;
-    }
-    steps.push_back(Send(Bytes(bytes.begin() + from, bytes.end())));
-    return steps;
-}
-
 ScriptedTcpServer::ScriptedTcpServer(Script onRequest, AcceptScript onAccept)
     : onRequest_(std::move(onRequest)), onAccept_(std::move(onAccept))
 {
@@ -82,19 +68,20 @@ bool ScriptedTcpServer::WaitForConnectionClosed(int connection, std::chrono::mil
     return WaitFor([&] { return closedConnections_ >= connection; }, timeout);
 }
 
-bool ScriptedTcpServer::Sleep(std::chrono::milliseconds ms)
+void ScriptedTcpServer::Note(const std::function<void()>& change)
 {
-    pollfd p{wakeFd_, POLLIN, 0};
-    return ::poll(&p, 1, static_cast<int>(ms.count())) == 0;
+    {
+        std::lock_guard lock(mutex_);
+        change();
+    }
+    changed_.notify_all();
 }
 
 void ScriptedTcpServer::Run()
 {
     for (;;) {
         pollfd p[2] = {{wakeFd_, POLLIN, 0}, {listenFd_, POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0 && errno != EINTR)
-            return;
-        if (p[0].revents)
+        if ((::poll(p, 2, -1) < 0 && errno != EINTR) || p[0].revents)
             return;
         if (!(p[1].revents & POLLIN))
             continue;
@@ -104,17 +91,9 @@ void ScriptedTcpServer::Run()
         const int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         int connection;
-        {
-            std::lock_guard lock(mutex_);
-            connection = ++connections_;
-        }
-        changed_.notify_all();
+        Note([&] { connection = ++connections_; });
         Serve(fd, connection);
-        {
-            std::lock_guard lock(mutex_);
-            ++closedConnections_;
-        }
-        changed_.notify_all();
+        Note([&] { ++closedConnections_; });
     }
 }
 
@@ -125,9 +104,7 @@ void ScriptedTcpServer::Serve(int fd, int connection)
     Bytes pending;
     for (;;) {
         pollfd p[2] = {{wakeFd_, POLLIN, 0}, {fd, POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0 && errno != EINTR)
-            break;
-        if (p[0].revents)
+        if ((::poll(p, 2, -1) < 0 && errno != EINTR) || p[0].revents)
             break;
         uint8_t chunk[512];
         const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
@@ -141,17 +118,9 @@ void ScriptedTcpServer::Serve(int fd, int connection)
                 break;
             Request r{connection, Bytes(pending.begin(), pending.begin() + size)};
             pending.erase(pending.begin(), pending.begin() + size);
-            {
-                std::lock_guard lock(mutex_);
-                requests_.push_back(r);
-            }
-            changed_.notify_all();
+            Note([&] { requests_.push_back(r); });
             const bool open = Perform(fd, onRequest_(r));
-            {
-                std::lock_guard lock(mutex_);
-                ++answers_;
-            }
-            changed_.notify_all();
+            Note([&] { ++answers_; });
             if (!open)
                 return;
         }
@@ -162,29 +131,19 @@ void ScriptedTcpServer::Serve(int fd, int connection)
 bool ScriptedTcpServer::Perform(int fd, const std::vector<Step>& steps)
 {
     for (const Step& s : steps) {
-        switch (s.kind) {
-        case Step::kSend: {
+        if (s.kind == Step::kSend) {
             // A client that has gone is the test's business, not the server's.
-            [[maybe_unused]] const ssize_t n =
-                ::send(fd, s.bytes.data(), s.bytes.size(), MSG_NOSIGNAL);
-            break;
+            [[maybe_unused]] const ssize_t n = ::send(fd, s.bytes.data(), s.bytes.size(), MSG_NOSIGNAL);
+            continue;
         }
-        case Step::kPause:
-            if (!Sleep(s.pause)) {
-                ::close(fd);
-                return false;
-            }
-            break;
-        case Step::kReset: {
-            const linger hard{1, 0};
+        pollfd wake{wakeFd_, POLLIN, 0};
+        if (s.kind == Step::kPause && ::poll(&wake, 1, static_cast<int>(s.pause.count())) == 0)
+            continue;  // paused, not stopped
+        const linger hard{1, 0};
+        if (s.kind == Step::kReset)
             ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-            ::close(fd);
-            return false;
-        }
-        case Step::kClose:
-            ::close(fd);
-            return false;
-        }
+        ::close(fd);
+        return false;
     }
     return true;
 }

@@ -1,8 +1,7 @@
 #pragma once
 
-// A Modbus TCP server for tests, on a loopback ephemeral port, that answers each request the way
-// the test's script says: whole frames, frames cut into segments, foreign frames first, silence,
-// or a closed connection. It records every request it receives.
+// A Modbus TCP server on a loopback ephemeral port that answers each request as the test's script
+// says, and records every request.
 
 #include "Frames.h"
 
@@ -41,19 +40,10 @@ inline Step CloseConnection() { return {Step::kClose, {}, {}}; }
 // Closes with SO_LINGER 0: the client gets a reset instead of an orderly close.
 inline Step ResetConnection() { return {Step::kReset, {}, {}}; }
 
-// `bytes` in segments cut at the given offsets, a short pause between them so that they arrive
-// as separate reads.
-std::vector<Step> SendInPieces(const Bytes& bytes, const std::vector<size_t>& cuts,
-                               std::chrono::milliseconds gap = std::chrono::milliseconds(5));
-
-inline Bytes Frame(uint16_t transactionID, uint8_t unitID, const Bytes& pdu)
-{
-    return testing_support::MbapFrame(transactionID, unitID, pdu);
-}
 // The answer to `r` with the given PDU: its transaction and unit id.
 inline Bytes Answer(const Request& r, const Bytes& pdu)
 {
-    return Frame(r.TransactionID(), r.UnitID(), pdu);
+    return testing_support::MbapFrame(r.TransactionID(), r.UnitID(), pdu);
 }
 
 // The well-behaved device of testing_support::DeviceAnswer.
@@ -70,13 +60,10 @@ public:
 
     explicit ScriptedTcpServer(Script onRequest, AcceptScript onAccept = {});
     ~ScriptedTcpServer();
-    ScriptedTcpServer(const ScriptedTcpServer&) = delete;
-    ScriptedTcpServer& operator=(const ScriptedTcpServer&) = delete;
 
     uint16_t Port() const { return port_; }
     std::vector<Request> Requests() const;
     int Connections() const;
-    // Deadline waits on what the server thread has seen.
     // n requests have been answered: every step of their scripts has been performed.
     bool WaitForAnswers(size_t n, std::chrono::milliseconds timeout) const;
     bool WaitForConnectionClosed(int connection, std::chrono::milliseconds timeout) const;
@@ -86,8 +73,8 @@ private:
     void Serve(int fd, int connection);
     // False when the connection has ended (closed by a step, by the client, or on stop).
     bool Perform(int fd, const std::vector<Step>& steps);
-    bool Sleep(std::chrono::milliseconds ms);  // false when stopping
     bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) const;
+    void Note(const std::function<void()>& change);  // under the lock, then wakes the waits
 
     Script onRequest_;
     AcceptScript onAccept_;

@@ -1,7 +1,5 @@
 #include "SerialHarness.h"
 
-#include <tuple>
-
 namespace testing_support {
 
 using namespace modbus;
@@ -18,10 +16,8 @@ SerialHarness::SerialHarness(Path path, TTransmissionMode mode, TModbusConnectio
     // Each result event adds a Result with what it reported.
     auto record = [this](uint8_t command, const TTransactionInfo& info, uint16_t start, uint16_t count,
                          const TRegValues& values) -> Result& {
-        Result& r = results.emplace_back();
-        std::tie(r.info, r.command, r.start, r.count, r.values) = std::tie(info, command, start, count, values);
-        r.at = Clock::now();
-        return r;
+        return results.emplace_back(
+            Result{info, command, start, count, values, {}, daReturnQueryData, 0, Clock::now()});
     };
     client.OnHoldingRegistersRead = [record](TModbusClient&, const TTransactionInfo& i, uint16_t start,
                                              uint16_t count, const TRegValues& v) { record(3, i, start, count, v); };
@@ -55,12 +51,7 @@ void SerialHarness::Open()
 
 bool SerialHarness::WaitResults(size_t n, std::chrono::milliseconds timeout)
 {
-    return Pump([this, n] { return results.size() >= n; }, timeout);
-}
-
-bool SerialHarness::Pump(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-{
-    return events.RunUntil(done, timeout);
+    return events.RunUntil([this, n] { return results.size() >= n; }, timeout);
 }
 
 }  // namespace testing_support

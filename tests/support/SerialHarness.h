@@ -1,7 +1,6 @@
 #pragma once
 
-// A serial client wired to a pty, with every result event recorded, so tests can wait for them
-// on the test's own "main thread" (an EventQueue it pumps).
+// A serial client wired to a pty, every result event recorded on the test's own event queue.
 
 #include "MainThread.h"
 #include "ModbusClient.h"
@@ -18,9 +17,8 @@
 
 namespace testing_support {
 
-// The two ways a connection carries transactions: its worker thread, with results posted to the
-// test's event queue, or on the caller's thread, with the results raised before the call returns.
-// Wire scenarios run on both.
+// A connection's worker thread posts results to the test's event queue; on the caller's thread
+// they are raised before the call returns. Wire scenarios run on both.
 enum class Path { Threaded, Synchronous };
 
 inline std::string PathName(Path p)
@@ -61,8 +59,6 @@ public:
     void Open();
     // Pumps the event queue until n results have arrived; false on time-out.
     bool WaitResults(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(5));
-    bool Pump(const std::function<bool()>& done,
-              std::chrono::milliseconds timeout = std::chrono::seconds(5));
     const Result& Last() const { return results.back(); }
 
     PtyPair pty;

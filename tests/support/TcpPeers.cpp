@@ -31,16 +31,6 @@ int LoopbackSocket(uint16_t& port)
     return fd;
 }
 
-RefusingPort::RefusingPort()
-{
-    fd_ = LoopbackSocket(port_);
-}
-
-RefusingPort::~RefusingPort()
-{
-    ::close(fd_);
-}
-
 FullBacklogListener::FullBacklogListener()
 {
     listenFd_ = LoopbackSocket(port_);
@@ -51,11 +41,11 @@ FullBacklogListener::FullBacklogListener()
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(port_);
     // Connect until one connection stays pending: from then on the queue is full.
-    while (fillerCount_ < kMaxFillers && !full_) {
+    while (fillers_.size() < 8 && !full_) {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0)
             return;
-        fillers_[fillerCount_++] = fd;
+        fillers_.push_back(fd);
         if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
             continue;
         if (errno != EINPROGRESS)
@@ -67,8 +57,8 @@ FullBacklogListener::FullBacklogListener()
 
 FullBacklogListener::~FullBacklogListener()
 {
-    for (int i = 0; i < fillerCount_; ++i)
-        ::close(fillers_[i]);
+    for (int fd : fillers_)
+        ::close(fd);
     ::close(listenFd_);
 }
 

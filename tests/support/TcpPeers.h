@@ -3,26 +3,13 @@
 // Loopback endpoints that make a connect fail in a known way.
 
 #include <cstdint>
+#include <vector>
 
 namespace tcptest {
 
-// A loopback TCP socket bound to an ephemeral port, which it stores in `port`.
+// A loopback TCP socket bound to an ephemeral port, which it stores in `port`. Not listening,
+// it refuses connections, and no other socket can take the port while it is open.
 int LoopbackSocket(uint16_t& port);
-
-// A loopback port that refuses connections: bound but not listening, so that no other socket
-// can take the port while this object lives.
-class RefusingPort {
-public:
-    RefusingPort();
-    ~RefusingPort();
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
-    uint16_t Port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    uint16_t port_ = 0;
-};
 
 // A loopback listener with backlog 0 that never accepts, its accept queue filled by connections
 // of its own: Linux then drops further SYNs, so a connect to it stays pending until the
@@ -37,10 +24,8 @@ public:
     bool Full() const { return full_; }
 
 private:
-    static constexpr int kMaxFillers = 8;
     int listenFd_ = -1;
-    int fillers_[kMaxFillers];
-    int fillerCount_ = 0;
+    std::vector<int> fillers_;
     uint16_t port_ = 0;
     bool full_ = false;
 };
