@@ -1,16 +1,13 @@
 #include "RawLink.h"
 
-#include "ModbusBuffer.h"
 #include "ModbusTypes.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <stdexcept>
 
 namespace simtest {
@@ -19,8 +16,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// The one read loop of both links: until `count` bytes or the deadline. `wait(ms)` is true when
-// data can be read; `get` reads some and is negative when the link has ended.
+// The read loop of both links: `wait(ms)` is true when data can be read, `get` is negative at the end.
 template <typename Wait, typename Get>
 Bytes ReadUntil(size_t count, std::chrono::milliseconds timeout, Wait wait, Get get)
 {
@@ -53,8 +49,6 @@ RawSerial::RawSerial(const std::string& path, uint32_t baud) : port_(modbus::Cre
     SetBaud(baud);
     port_->Purge(true, true);
 }
-
-RawSerial::~RawSerial() = default;
 
 void RawSerial::SetBaud(uint32_t baud)
 {

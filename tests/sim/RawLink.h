@@ -6,11 +6,7 @@
 #include "PtyPair.h"
 #include "SerialPort.h"
 
-#include <chrono>
 #include <memory>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 namespace simtest {
 
@@ -19,25 +15,19 @@ using namespace std::chrono_literals;
 
 using testing_support::AsciiFrame;
 using testing_support::WithCrc;
-// The shared frame builder under the names this folder's tests use.
 inline Bytes ToBytes(const std::string& s) { return testing_support::Ascii(s); }
 inline Bytes Mbap(uint16_t tid, uint8_t unit, const Bytes& pdu) { return testing_support::MbapFrame(tid, unit, pdu); }
 
 class RawSerial {
 public:
     RawSerial(const std::string& path, uint32_t baud);
-    ~RawSerial();
-    RawSerial(const RawSerial&) = delete;
-    RawSerial& operator=(const RawSerial&) = delete;
 
     void SetBaud(uint32_t baud);
     void Write(const Bytes& bytes);
-    // Reads until `count` bytes have come or the deadline passes.
+    // Until `count` bytes have come or the deadline passes.
     Bytes Read(size_t count, std::chrono::milliseconds timeout = 2000ms);
-    // Reads until the line has been quiet for `quiet` after the last byte (or, with nothing
-    // received, until `timeout`).
-    Bytes ReadUntilQuiet(std::chrono::milliseconds quiet = 150ms,
-                         std::chrono::milliseconds timeout = 2000ms);
+    // Until the line has been quiet for `quiet` after a byte (with none, until `timeout`).
+    Bytes ReadUntilQuiet(std::chrono::milliseconds quiet = 150ms, std::chrono::milliseconds timeout = 2000ms);
     Bytes Transact(const Bytes& request, size_t replyLength);
 
 private:
