@@ -185,8 +185,8 @@ TEST(MeasuredValue, FormatRoundsToFourSignificantDigitsThenTwoDecimals)
     for (const auto& [value, text] : rows)
         EXPECT_EQ(formatMeasuredValue(value), text) << value;
     using Texts = std::vector<std::string>;
-    EXPECT_EQ((Texts{formatMeasuredValue(1234.56, ","), formatMeasuredValue(12345.6, ","), formatMeasuredValue(0.0, ",")}),
-              (Texts{"1235,00", "1,235E4", "0,00"}));
+    const auto comma = [](double v) { return formatMeasuredValue(v, ","); };
+    EXPECT_EQ((Texts{comma(1234.56), comma(12345.6), comma(0.0)}), (Texts{"1235,00", "1,235E4", "0,00"}));
     EXPECT_EQ((Texts{heartbeatText(0), heartbeatText(65535), heartbeatText(0x8000)}), (Texts{"0", "65535", "32768"}));
 }
 

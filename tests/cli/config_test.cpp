@@ -20,16 +20,7 @@ using simtest::Briefs;
 using simtest::LoggedSim;
 using Lines = std::vector<std::string>;
 
-struct Result {
-    int code;
-    std::string out, err;
-};
-
-std::string TempFile(const std::string& name)
-{
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir ? dir : "/tmp") + "/tarnwick-config-" + std::to_string(getpid()) + "-" + name;
-}
+struct Result { int code; std::string out, err; };
 
 ConfigOptions Options(std::string file, std::string channel = "", bool dryRun = false,
                       std::optional<std::uint32_t> code = std::nullopt)
@@ -37,12 +28,15 @@ ConfigOptions Options(std::string file, std::string channel = "", bool dryRun = 
     return {std::move(file), std::move(channel), dryRun, code};
 }
 
+std::string TempFile(const std::string& name)
+{
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir ? dir : "/tmp") + "/tarnwick-config-" + std::to_string(getpid()) + "-" + name;
+}
+
 Result RunCli(LoggedSim& sim, bool save, const ConfigOptions& o)
 {
-    TcpOptions t;
-    t.host = "127.0.0.1";
-    t.port = sim.TcpPort();
-    TcpBackend backend(t);
+    TcpBackend backend(TcpOptions{.host = "127.0.0.1", .port = sim.TcpPort()});
     std::ostringstream out, err;
     const int code = save ? RunConfigSave(backend, o, out, err) : RunConfigRestore(backend, o, out, err);
     return {code, out.str(), err.str()};
