@@ -5,6 +5,7 @@
 
 #include "PtyPair.h"
 #include "SerialPort.h"
+#include "TcpSocket.h"
 
 #include <memory>
 
@@ -37,9 +38,6 @@ private:
 class RawTcp {
 public:
     explicit RawTcp(uint16_t port);
-    ~RawTcp();
-    RawTcp(const RawTcp&) = delete;
-    RawTcp& operator=(const RawTcp&) = delete;
 
     void Write(const Bytes& bytes);
     Bytes Read(size_t count, std::chrono::milliseconds timeout = 2000ms);
@@ -49,7 +47,7 @@ public:
     bool WaitClosed(std::chrono::milliseconds timeout = 2000ms);
 
 private:
-    int fd_;
+    modbus::TcpSocket socket_;
 };
 
 }  // namespace simtest

@@ -42,23 +42,6 @@ TEST(SimCliTest, BadArgumentsExitWithStatusTwo)
     }
 }
 
-TEST(SimCliTest, LinkPointsAtThePtyAndGoesAway)
-{
-    const std::string link = (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : std::string("/tmp")) + "/vortan-sim-" +
-                             std::to_string(getpid()) + "-link";
-    {
-        SimProcess sim({"--link", link});
-        char target[256] = {};
-        ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
-        EXPECT_EQ(target, sim.PtyPath());
-        RawSerial line(link, 19200);
-        EXPECT_EQ(line.Transact(kReadCrt, kCrtReply.size()), kCrtReply);
-        EXPECT_EQ(sim.Stop(SIGINT), 0);
-    }
-    struct stat st;
-    EXPECT_NE(lstat(link.c_str(), &st), 0);
-}
-
 TEST(SimLogTest, EveryRequestKindIsLoggedWithItsFieldsEachSignalDumpsAgainAndExitDumpsTheChanges)
 {
     LoggedSim sim({"--tcp", "0", "--pty"});
@@ -179,10 +162,16 @@ TEST(SimSerialTest, BrokenFramesAreDroppedAndLoggedAndTheLineGoesOn)
     }
 }
 
+// Reached through --link, which points at the pty and goes away with the simulator.
 TEST(SimSerialTest, DevicesShareTheLineByAddressAndSpeed)
 {
-    SimProcess sim({"--device", "address=1", "--device", "address=7,baud=9600"});
-    RawSerial line(sim.PtyPath(), 19200);
+    const std::string link = (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : std::string("/tmp")) + "/vortan-sim-" +
+                             std::to_string(getpid()) + "-link";
+    SimProcess sim({"--link", link, "--device", "address=1", "--device", "address=7,baud=9600"});
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(target, sim.PtyPath());
+    RawSerial line(link, 19200);
     const Bytes to7 = WithCrc({0x07, 0x03, 0xFF, 0xFF, 0x00, 0x01});
     const Bytes from7 = WithCrc({0x07, 0x03, 0x02, 0x00, 0x00});
     EXPECT_EQ(line.Transact(kReadCrt, kCrtReply.size()), kCrtReply);
@@ -192,6 +181,9 @@ TEST(SimSerialTest, DevicesShareTheLineByAddressAndSpeed)
     EXPECT_EQ(line.Transact(to7, from7.size()), from7);
     line.Write(kReadCrt);
     EXPECT_TRUE(line.ReadUntilQuiet(100ms, 300ms).empty());
+    EXPECT_EQ(sim.Stop(SIGINT), 0);
+    struct stat st;
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
 }
 
 // Rows with the same settings run against one simulator, in order.
