@@ -76,8 +76,24 @@ protected:
 
 }  // namespace
 
-TEST_F(SettingsTest, DataFilePathAndTemplateCopiedOnFirstUseOnly)
+TEST_F(SettingsTest, FirstStartWritesTheFormValuesWithCrLfInKeyOrderAndTemplatesAreCopiedOnce)
 {
+    SettingsFile file(m_file);
+    const StartupSettings s = TarnwickStartupSettings(file, TarnwickSettings{}, false);
+    EXPECT_TRUE(s.messages.empty());
+    EXPECT_FALSE(s.writeFailed);
+    EXPECT_EQ(s.settings, TarnwickSettings{});
+    EXPECT_TRUE(s.settings.startsInRtu());
+
+    // Every key in the documented order, CR LF only, a blank line between sections.
+    EXPECT_EQ(readAll(m_file),
+              "[Modbus Settings]\r\nSlaveAddress=0\r\nComPort=COM1\r\nBaudRate=8\r\nEchoQueryBeforeReply=1\r\nDataBits=1\r\n"
+              "Parity=2\r\nStopBits=0\r\nTransmissionMode=0\r\nFlowControl=0\r\nDTR=0\r\nRTS=0\r\nSilentInterval=4\r\n"
+              "ConnectionMode=0\r\nRefetchDelay=15\r\nSendTimeout=1000\r\nReceiveTimeout=2000\r\nMaxRetries=1\r\n"
+              "TurnaroundDelay=100\r\nThreadPriority=3\r\n\r\n[Modbus TCP]\r\nIP Address=192.168.3.98\r\nPort=502\r\n\r\n"
+              "[Modbus TCP/RTU]\r\nStart mode=0\r\n");
+    EXPECT_EQ(folderEntries(), std::vector<fs::path>{"Tarnwick.INI"});  // no temporary left
+
     EXPECT_EQ(m_file, m_root / "Kaldor" / "Tarnwick.INI");
     EXPECT_TRUE(fs::is_directory(m_root / "Kaldor"));
     EXPECT_EQ(BuildDataFilePath("/etc/x/Tarnwick.INI"), fs::path("/etc/x/Tarnwick.INI"));
@@ -101,26 +117,7 @@ TEST_F(SettingsTest, DataFilePathAndTemplateCopiedOnFirstUseOnly)
     EXPECT_FALSE(fs::exists(GetDataFilePath("Missing.INI", templates)));
 }
 
-TEST_F(SettingsTest, FirstStartWritesTheFormValuesWithCrLfInKeyOrder)
-{
-    SettingsFile file(m_file);
-    const StartupSettings s = TarnwickStartupSettings(file, TarnwickSettings{}, false);
-    EXPECT_TRUE(s.messages.empty());
-    EXPECT_FALSE(s.writeFailed);
-    EXPECT_EQ(s.settings, TarnwickSettings{});
-    EXPECT_TRUE(s.settings.startsInRtu());
-
-    // Every key in the documented order, CR LF only, a blank line between sections.
-    EXPECT_EQ(readAll(m_file),
-              "[Modbus Settings]\r\nSlaveAddress=0\r\nComPort=COM1\r\nBaudRate=8\r\nEchoQueryBeforeReply=1\r\nDataBits=1\r\n"
-              "Parity=2\r\nStopBits=0\r\nTransmissionMode=0\r\nFlowControl=0\r\nDTR=0\r\nRTS=0\r\nSilentInterval=4\r\n"
-              "ConnectionMode=0\r\nRefetchDelay=15\r\nSendTimeout=1000\r\nReceiveTimeout=2000\r\nMaxRetries=1\r\n"
-              "TurnaroundDelay=100\r\nThreadPriority=3\r\n\r\n[Modbus TCP]\r\nIP Address=192.168.3.98\r\nPort=502\r\n\r\n"
-              "[Modbus TCP/RTU]\r\nStart mode=0\r\n");
-    EXPECT_EQ(folderEntries(), std::vector<fs::path>{"Tarnwick.INI"});  // no temporary left
-}
-
-TEST_F(SettingsTest, StandardReadingTakesOnlyItsKeysExpertReadingAllAndRoundTrips)
+TEST_F(SettingsTest, StandardReadingTakesOnlyItsKeysExpertReadingAllAndMissingKeys)
 {
     SettingsFile file(m_file);
     const StartupSettings s = start(FullFile, file);
@@ -143,20 +140,18 @@ TEST_F(SettingsTest, StandardReadingTakesOnlyItsKeysExpertReadingAllAndRoundTrip
     for (const char* section : {"[Modbus TCP]", "[Modbus TCP/RTU]"})
         same.insert(same.find(section), "\r\n");
     EXPECT_EQ(readAll(m_file), same);
-}
 
-TEST_F(SettingsTest, MissingKeysUseTheFileDefaultsOrInExpertModeTheCurrentValues)
-{
+    // Missing keys: the file format's defaults, or in expert mode the current values.
     writeAll(m_file, "[Modbus Settings]\r\nComPort=/dev/ttyS1\r\n");
     const TarnwickSettings current{.baudRate = 6, .parity = 0, .stopBits = 1, .ipAddress = "1.2.3.4", .tcpPort = 600,
                                    .startMode = 1};
-    SettingsFile file(m_file);
-    ASSERT_EQ(file.load(), Status::Loaded);
-    const TarnwickSettings d = file.read(current, false);  // the file format's own defaults, not the window's
+    SettingsFile part(m_file);
+    ASSERT_EQ(part.load(), Status::Loaded);
+    const TarnwickSettings d = part.read(current, false);
     EXPECT_EQ(std::tuple(d.baudRate, d.parity, d.ipAddress, d.tcpPort, d.startMode, d.comPort),
               std::tuple(8, 2, "192.168.2.1", 502, 0, "/dev/ttyS1"));
-    const TarnwickSettings e = file.read(current, true);
-    EXPECT_EQ(std::tuple(e.baudRate, e.parity, e.stopBits), std::tuple(6, 0, 1));
+    const TarnwickSettings x = part.read(current, true);
+    EXPECT_EQ(std::tuple(x.baudRate, x.parity, x.stopBits), std::tuple(6, 0, 1));
 }
 
 // A byte order mark that began a later line once became the start of a key name (found by
