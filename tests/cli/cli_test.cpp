@@ -1,5 +1,4 @@
-// tarnwick-cli as a user runs it: a real process against a device played on a pty or a loopback
-// TCP server; what it sends, prints and returns.
+// tarnwick-cli as a user runs it, against a device played on a pty or a loopback TCP server.
 #include "ChildProcess.h"
 #include "PtyPair.h"
 #include "ScriptedTcpServer.h"
@@ -39,8 +38,7 @@ json RunJson(std::vector<std::string> args, int exit = 0)
 
 }  // namespace
 
-// Each operation on a fresh device: the request as the device saw it (hex for RTU, text for
-// ASCII) and one field of the answer.
+// Each operation on a fresh device: the request as the device saw it and one field of the answer.
 TEST(CliOperation, SendsTheRequestAndPrintsTheResult)
 {
     const struct {
@@ -110,8 +108,7 @@ TEST(CliOutcome, FailuresLoopTableAndFrameEnd)
     EXPECT_LT(elapsed("length"), 150.0);
 }
 
-// A loop whose adapter is pulled out ends at once with the one message and status 2, instead of
-// printing the same failure for every remaining round.
+// A loop whose adapter is pulled out ends at once with one message and status 2, not a failure a round.
 TEST(CliOutcome, LoopEndsWhenTheAdapterIsPulled)
 {
     PtyPair pty;

@@ -1,5 +1,4 @@
-// tarnwick-cli config save / restore against two simulators: the second one's request log shows
-// exactly what a restore wrote and read back, and what it refused to touch.
+// config save / restore against simulators whose request logs show what a restore wrote and read.
 
 #include "Config.h"
 #include "SimLog.h"

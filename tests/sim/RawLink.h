@@ -1,7 +1,6 @@
 #pragma once
 
-// Raw bytes to and from the simulator: a serial line opened like a client opens it, and a TCP
-// socket. Reads wait on conditions (a byte count, or a quiet line) with deadlines.
+// Raw bytes to and from the simulator; reads wait for a byte count or a quiet line, with deadlines.
 
 #include "PtyPair.h"
 #include "SerialPort.h"

@@ -1,5 +1,4 @@
-// vortan-sim as a process: its command line, its pty and TCP links through raw bytes and the
-// project's clients, its fault switches and presets, and the request log it dumps.
+// vortan-sim as a process: its links through raw bytes and our clients, its switches and its log.
 
 #include "ModbusTcpClient.h"
 #include "RawLink.h"
@@ -107,8 +106,7 @@ TEST(SimLogTest, EveryRequestKindIsLoggedWithItsFieldsEachSignalDumpsAgainAndExi
     EXPECT_EQ(changes, (std::vector<std::string>{"17:0>7967@1", "112:0>0@1", "113:16256>16416@1", "20:0>1@1", "20:1>0@1"}));
 }
 
-// Frames no device takes get no answer and are logged as ignored; the next good request is
-// answered whatever came before, and the line outlives clients that close it.
+// Frames no device takes are logged as ignored; the line answers what follows and outlives clients.
 TEST(SimSerialTest, BrokenFramesAreDroppedAndLoggedAndTheLineGoesOn)
 {
     LoggedSim sim({"--device", "address=1"});
@@ -285,8 +283,7 @@ TEST(SimClientTest, FaultSwitchesGiveTheirOutcome)
     EXPECT_EQ(seen, (std::vector{trSuccess, trSuccess, trInvalidFrame, trSuccess, trSuccess, trInvalidFrame}));
 }
 
-// Units and blocks are the model's; here the identification's settings reach it, in whole words,
-// and the fault switches act on TCP too. The split and stale-id shapes are checked byte by byte below.
+// The identification's settings reach it in whole words, and the fault switches act on TCP too.
 TEST(SimTcpTest, IdentificationSettingsAndFaultSwitches)
 {
     struct Row { const char* settings; TTransactionReply reply; };

@@ -1,5 +1,4 @@
-// The subset's register map, encodings and code tables, checked against values worked out by
-// hand from the meter's register description (letters, bytes, IEEE bit patterns).
+// The subset's map, encodings and code tables against values worked out by hand from the meter's manual.
 
 #include "CodeTables.h"
 #include "Encodings.h"

@@ -1,5 +1,4 @@
-// Register formulas, quantity and unit tables, the unit box. Expected values are counted by hand
-// from the documented quantity and unit tables, not taken from the code.
+// Register formulas, quantity and unit tables, the unit box: expected values counted by hand.
 
 #include "Latin1.h"
 #include "MBMasterUnitIDs.h"
