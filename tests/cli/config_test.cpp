@@ -41,12 +41,6 @@ Result RunCli(LoggedSim& sim, bool save, const ConfigOptions& o)
     return {code, out.str(), err.str()};
 }
 
-nlohmann::json ReadJson(const std::string& path)
-{
-    std::ifstream in(path);
-    return nlohmann::json::parse(in);
-}
-
 // "fc16 24000+2 [w,w] RESULT": a write of the saved words of registers first to last.
 std::string WriteOf(const nlohmann::json& file, int first, int last, const char* result = "reply")
 {
@@ -65,7 +59,7 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(RunCli(source, true, Options(file)).code, 0);
-        saved = ReadJson(file);
+        saved = nlohmann::json::parse(std::ifstream(file));
         for (const auto& page : saved["pages"])
             rows += page["parameters"].size();
     }
@@ -134,7 +128,7 @@ TEST_F(Config, RestoreWritesOnlyTheDifferingRowsReadsThemBackAndWritesNothingWhe
             continue;
         // Restored: a save of the target now gives the same file apart from the date.
         ASSERT_EQ(RunCli(target, true, Options(again)).code, 0);
-        nlohmann::json copy = ReadJson(again), original = saved;
+        nlohmann::json copy = nlohmann::json::parse(std::ifstream(again)), original = saved;
         copy.erase("date");
         original.erase("date");
         EXPECT_EQ(copy, original);
@@ -228,7 +222,7 @@ TEST_F(Config, SaveNamesListEntriesAndCheckBoxesByTextNumbersWithTheirUnitsAndOn
     for (const auto& [channel, pages] : channels) {
         ASSERT_EQ(RunCli(source, true, Options(again, channel)).code, 0);
         Lines names;
-        const nlohmann::json written = ReadJson(again);
+        const nlohmann::json written = nlohmann::json::parse(std::ifstream(again));
         for (const auto& p : written["pages"])
             names.push_back(p["page"].get<std::string>() + " " + p["instance"].get<std::string>());
         EXPECT_EQ(names, pages);

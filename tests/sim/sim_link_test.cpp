@@ -91,8 +91,7 @@ TEST(SimLogTest, EveryRequestKindIsLoggedWithItsFieldsEachSignalDumpsAgainAndExi
         EXPECT_GE(all[i].tMs, all[i - 1].tMs);
     }
     ASSERT_EQ(sim.Process().Stop(), 0);
-    std::ifstream in(sim.DumpPath());
-    const auto json = nlohmann::json::parse(in);
+    const auto json = nlohmann::json::parse(std::ifstream(sim.DumpPath()));
     EXPECT_EQ(json.at("sequence"), last.at("sequence").get<int>() + 1);
     EXPECT_EQ(Briefs(RequestsOf(json)), Briefs(all));
     EXPECT_EQ(json.at("changes"), last.at("changes"));
