@@ -1,5 +1,5 @@
-// The settings file under a temporary XDG_CONFIG_HOME: first start, both readings, broken files
-// (moved aside or read around, always copied to .bak first) and failed saves.
+// The settings file under a temporary XDG_CONFIG_HOME. A broken file is moved aside or read around,
+// always copied to .bak first.
 
 #include "CommTool.h"
 #include "TarnwickSettings.h"
@@ -69,13 +69,6 @@ protected:
         fs::remove(m_file.string() + ".bak");
         return TarnwickStartupSettings(file, current, expert);
     }
-    TarnwickSettings fullFileExpert()
-    {
-        writeAll(m_file, FullFile);
-        SettingsFile reference(m_file);
-        reference.load();
-        return reference.read({}, true);
-    }
 
     fs::path m_root;
     fs::path m_file;
@@ -83,8 +76,24 @@ protected:
 
 }  // namespace
 
-TEST_F(SettingsTest, DataFilePathAndTemplateCopiedOnFirstUseOnly)
+TEST_F(SettingsTest, FirstStartWritesTheFormValuesWithCrLfInKeyOrderAndTemplatesAreCopiedOnce)
 {
+    SettingsFile file(m_file);
+    const StartupSettings s = TarnwickStartupSettings(file, TarnwickSettings{}, false);
+    EXPECT_TRUE(s.messages.empty());
+    EXPECT_FALSE(s.writeFailed);
+    EXPECT_EQ(s.settings, TarnwickSettings{});
+    EXPECT_TRUE(s.settings.startsInRtu());
+
+    // Every key in the documented order, CR LF only, a blank line between sections.
+    EXPECT_EQ(readAll(m_file),
+              "[Modbus Settings]\r\nSlaveAddress=0\r\nComPort=COM1\r\nBaudRate=8\r\nEchoQueryBeforeReply=1\r\nDataBits=1\r\n"
+              "Parity=2\r\nStopBits=0\r\nTransmissionMode=0\r\nFlowControl=0\r\nDTR=0\r\nRTS=0\r\nSilentInterval=4\r\n"
+              "ConnectionMode=0\r\nRefetchDelay=15\r\nSendTimeout=1000\r\nReceiveTimeout=2000\r\nMaxRetries=1\r\n"
+              "TurnaroundDelay=100\r\nThreadPriority=3\r\n\r\n[Modbus TCP]\r\nIP Address=192.168.3.98\r\nPort=502\r\n\r\n"
+              "[Modbus TCP/RTU]\r\nStart mode=0\r\n");
+    EXPECT_EQ(folderEntries(), std::vector<fs::path>{"Tarnwick.INI"});  // no temporary left
+
     EXPECT_EQ(m_file, m_root / "Kaldor" / "Tarnwick.INI");
     EXPECT_TRUE(fs::is_directory(m_root / "Kaldor"));
     EXPECT_EQ(BuildDataFilePath("/etc/x/Tarnwick.INI"), fs::path("/etc/x/Tarnwick.INI"));
@@ -108,26 +117,7 @@ TEST_F(SettingsTest, DataFilePathAndTemplateCopiedOnFirstUseOnly)
     EXPECT_FALSE(fs::exists(GetDataFilePath("Missing.INI", templates)));
 }
 
-TEST_F(SettingsTest, FirstStartWritesTheFormValuesWithCrLfInKeyOrder)
-{
-    SettingsFile file(m_file);
-    const StartupSettings s = TarnwickStartupSettings(file, TarnwickSettings{}, false);
-    EXPECT_TRUE(s.messages.empty());
-    EXPECT_FALSE(s.writeFailed);
-    EXPECT_EQ(s.settings, TarnwickSettings{});
-    EXPECT_TRUE(s.settings.startsInRtu());
-
-    // Every key in the documented order, CR LF only, a blank line between sections.
-    EXPECT_EQ(readAll(m_file),
-              "[Modbus Settings]\r\nSlaveAddress=0\r\nComPort=COM1\r\nBaudRate=8\r\nEchoQueryBeforeReply=1\r\nDataBits=1\r\n"
-              "Parity=2\r\nStopBits=0\r\nTransmissionMode=0\r\nFlowControl=0\r\nDTR=0\r\nRTS=0\r\nSilentInterval=4\r\n"
-              "ConnectionMode=0\r\nRefetchDelay=15\r\nSendTimeout=1000\r\nReceiveTimeout=2000\r\nMaxRetries=1\r\n"
-              "TurnaroundDelay=100\r\nThreadPriority=3\r\n\r\n[Modbus TCP]\r\nIP Address=192.168.3.98\r\nPort=502\r\n\r\n"
-              "[Modbus TCP/RTU]\r\nStart mode=0\r\n");
-    EXPECT_EQ(folderEntries(), std::vector<fs::path>{"Tarnwick.INI"});  // no temporary left
-}
-
-TEST_F(SettingsTest, StandardReadingTakesOnlyItsKeysExpertReadingAllAndRoundTrips)
+TEST_F(SettingsTest, StandardReadingTakesOnlyItsKeysExpertReadingAllAndMissingKeys)
 {
     SettingsFile file(m_file);
     const StartupSettings s = start(FullFile, file);
@@ -150,34 +140,28 @@ TEST_F(SettingsTest, StandardReadingTakesOnlyItsKeysExpertReadingAllAndRoundTrip
     for (const char* section : {"[Modbus TCP]", "[Modbus TCP/RTU]"})
         same.insert(same.find(section), "\r\n");
     EXPECT_EQ(readAll(m_file), same);
-}
 
-TEST_F(SettingsTest, MissingKeysUseTheFileDefaultsOrInExpertModeTheCurrentValues)
-{
+    // Missing keys: the file format's defaults, or in expert mode the current values.
     writeAll(m_file, "[Modbus Settings]\r\nComPort=/dev/ttyS1\r\n");
     const TarnwickSettings current{.baudRate = 6, .parity = 0, .stopBits = 1, .ipAddress = "1.2.3.4", .tcpPort = 600,
                                    .startMode = 1};
-    SettingsFile file(m_file);
-    ASSERT_EQ(file.load(), Status::Loaded);
-    const TarnwickSettings standard = file.read(current, false);
-    EXPECT_EQ(standard.baudRate, 8);  // the file format's own defaults, not the window's
-    EXPECT_EQ(standard.parity, 2);
-    EXPECT_EQ(standard.ipAddress, "192.168.2.1");
-    EXPECT_EQ(standard.tcpPort, 502);
-    EXPECT_EQ(standard.startMode, 0);
-    EXPECT_EQ(standard.comPort, "/dev/ttyS1");
-    const TarnwickSettings expert = file.read(current, true);
-    EXPECT_EQ(expert.baudRate, 6);
-    EXPECT_EQ(expert.parity, 0);
-    EXPECT_EQ(expert.stopBits, 1);
+    SettingsFile part(m_file);
+    ASSERT_EQ(part.load(), Status::Loaded);
+    const TarnwickSettings d = part.read(current, false);
+    EXPECT_EQ(std::tuple(d.baudRate, d.parity, d.ipAddress, d.tcpPort, d.startMode, d.comPort),
+              std::tuple(8, 2, "192.168.2.1", 502, 0, "/dev/ttyS1"));
+    const TarnwickSettings x = part.read(current, true);
+    EXPECT_EQ(std::tuple(x.baudRate, x.parity, x.stopBits), std::tuple(6, 0, 1));
 }
 
 // A byte order mark that began a later line once became the start of a key name (found by
-// fuzzing); a save put that key first and the next start refused the file. A file is judged the
-// same at the first start as after its own save.
+// fuzzing), which a save put first and the next start refused: a file reads the same after its save.
 TEST_F(SettingsTest, LineEndsMarksAndCaseReadTheSameBeforeAndAfterASave)
 {
-    const TarnwickSettings full = fullFileExpert();
+    writeAll(m_file, FullFile);
+    SettingsFile reference(m_file);
+    reference.load();
+    const TarnwickSettings full = reference.read({}, true);
     const std::string bom = "\xEF\xBB\xBF";
     std::string lf = FullFile;
     for (std::size_t i; (i = lf.find("\r\n")) != std::string::npos;)
@@ -213,14 +197,7 @@ TEST_F(SettingsTest, UnusableValuesFallBackAndTheFileIsKept)
                              "[Modbus TCP]\r\nPort=99999\r\nIP Address=10.1.1.1\r\n";
     SettingsFile file(m_file);
     const StartupSettings s = start(text, file, {}, true);
-    EXPECT_EQ(s.settings.slaveAddress, "0");
-    EXPECT_EQ(s.settings.baudRate, 8);
-    EXPECT_EQ(s.settings.parity, 2);
-    EXPECT_TRUE(s.settings.echoQueryBeforeReply);
-    EXPECT_EQ(s.settings.maxRetries, 1u);
-    EXPECT_EQ(s.settings.tcpPort, 502);
-    EXPECT_EQ(s.settings.comPort, "/dev/ttyUSB0");  // good values still apply
-    EXPECT_EQ(s.settings.ipAddress, "10.1.1.1");
+    EXPECT_EQ(s.settings, (TarnwickSettings{.comPort = "/dev/ttyUSB0", .ipAddress = "10.1.1.1"}));  // good values apply
     ASSERT_EQ(s.messages.size(), 7u);
     EXPECT_TRUE(has(s.messages[1], "BaudRate=\"abc\" is not a whole number; 8 is used instead.")) << s.messages[1];
     EXPECT_TRUE(has(s.messages.back(), "Tarnwick.INI.bak"));
@@ -253,8 +230,7 @@ TEST_F(SettingsTest, JunkFileIsMovedAsideAndDefaultsAreUsed)
     }
 }
 
-// As INI readers of the original platform do: a line that is no setting, or a stray byte, is
-// skipped and the rest of the file is read. The file is copied aside before a rewrite drops them.
+// As INI readers of the original platform do; the file is copied aside before a rewrite drops them.
 TEST_F(SettingsTest, JunkLinesAndStrayBytesAreSkippedAndTheRestIsRead)
 {
     const std::string head = "[Modbus Settings]\r\n", tail = "ComPort=/dev/ttyUSB1\r\nSlaveAddress=5\r\n";

@@ -1,7 +1,5 @@
-// The window's logic without a window: command line and start-up layout, connection rules,
-// identification and measured value decoding, typed register values and the traffic monitor.
-// Frames are the protocol's textbook examples and words are worked out by hand from IEEE 754
-// and the bit layouts, not built by our encoders.
+// The window's logic without a window. Frames are the protocol's textbook examples; words are
+// worked out by hand from IEEE 754 and the bit layouts, not built by our encoders.
 
 #include "CommandLine.h"
 #include "ConnectionRules.h"
@@ -107,9 +105,7 @@ TEST(Identification, ReportsByMarkerAndStatus)
     ASSERT_EQ(arm.size(), 14u + 69u);
     EXPECT_EQ(identificationReport(5, arm, arm.size()), Head + Firmware);  // the family marker: two field lines
     const DeviceIdentification id = decodeIdentification(arm);
-    EXPECT_EQ(id.runIndicator, 0xFF);
-    EXPECT_TRUE(id.isVortan());
-    EXPECT_TRUE(id.hasArmMarker());
+    EXPECT_EQ(std::tuple(id.runIndicator, id.isVortan(), id.hasArmMarker()), std::tuple(0xFF, true, true));
     for (const std::string marker : {"XYZ", "arm", "AR "}) {
         const auto data = bytes(vortanReply(marker));
         EXPECT_EQ(identificationReport(5, data, data.size()), Head + Firmware + ModbusLines) << marker;
@@ -128,9 +124,7 @@ TEST(Identification, ReportsByMarkerAndStatus)
     std::string padded = vortanReply("XYZ");
     padded.replace(14 + 4, 12, std::string(12, '\0'));  // serial "SN00" then NUL padding: ends the field only
     const DeviceIdentification p = decodeIdentification(bytes(padded));
-    EXPECT_EQ(p.serialNumber, "SN00");
-    EXPECT_EQ(p.firmwareVersion, "FW 1.02.03 build7");
-    EXPECT_EQ(p.marker, "XYZ");
+    EXPECT_EQ(std::tuple(p.serialNumber, p.firmwareVersion, p.marker), std::tuple("SN00", "FW 1.02.03 build7", "XYZ"));
 }
 
 TEST(Identification, NeverReadsPastTheData)
@@ -190,12 +184,10 @@ TEST(MeasuredValue, FormatRoundsToFourSignificantDigitsThenTwoDecimals)
     };
     for (const auto& [value, text] : rows)
         EXPECT_EQ(formatMeasuredValue(value), text) << value;
-    EXPECT_EQ(formatMeasuredValue(1234.56, ","), "1235,00");
-    EXPECT_EQ(formatMeasuredValue(12345.6, ","), "1,235E4");
-    EXPECT_EQ(formatMeasuredValue(0.0, ","), "0,00");
-    EXPECT_EQ(heartbeatText(0), "0");
-    EXPECT_EQ(heartbeatText(65535), "65535");
-    EXPECT_EQ(heartbeatText(0x8000), "32768");
+    using Texts = std::vector<std::string>;
+    const auto comma = [](double v) { return formatMeasuredValue(v, ","); };
+    EXPECT_EQ((Texts{comma(1234.56), comma(12345.6), comma(0.0)}), (Texts{"1235,00", "1,235E4", "0,00"}));
+    EXPECT_EQ((Texts{heartbeatText(0), heartbeatText(65535), heartbeatText(0x8000)}), (Texts{"0", "65535", "32768"}));
 }
 
 TEST(MeasuredValue, BlockFieldsStatusAndUnitText)
@@ -209,13 +201,9 @@ TEST(MeasuredValue, BlockFieldsStatusAndUnitText)
     const Words regs = {1, 0x0000, 0x4020, 3, 0x0000, 0xC120, 0x336D, 0x6D2F, 0x6E69, 42, 0xAAAA, 0xBBBB};
     const auto block = decodeMeasuredValueBlock(regs);
     ASSERT_TRUE(block);
-    EXPECT_EQ(block->status, MeasStatus::Ok);
-    EXPECT_EQ(block->unscaled, 2.5f);
-    EXPECT_EQ(block->unitId, 3);
-    EXPECT_EQ(block->scaled, -10.0f);
-    EXPECT_EQ(block->unitText, "m3/min");
-    EXPECT_EQ(block->secondsSinceUpdate, 42);
-    EXPECT_EQ(block->registers[9], 42);  // only the first ten are kept
+    EXPECT_EQ(std::tuple(block->status, block->unscaled, block->unitId, block->scaled, block->unitText),
+              std::tuple(MeasStatus::Ok, 2.5f, 3, -10.0f, "m3/min"));
+    EXPECT_EQ(std::tuple(block->secondsSinceUpdate, block->registers[9]), std::tuple(42, 42));  // the first ten kept
     EXPECT_EQ(measuredValueCells(*block, ",").value, "-10,00");
     EXPECT_EQ(decodeMeasuredValueBlock(regs, TextByteOrder::HighByteFirst)->unitText, "3mm/ni");
 
@@ -225,9 +213,8 @@ TEST(MeasuredValue, BlockFieldsStatusAndUnitText)
         const auto b = decodeMeasuredValueBlock(Words{r.status, 0, 0, 7, 0x0000, 0x3F80, 0, 0, 0, 12, 0xAAAA});
         ASSERT_TRUE(b);
         const MeasuredValueCells cells = measuredValueCells(*b);
-        EXPECT_EQ(cells.status, r.statusText);
-        EXPECT_EQ(cells.value, r.value);
-        EXPECT_EQ(cells.clearValueAndHeartbeat, r.clear);
+        EXPECT_EQ(std::tuple(cells.status, cells.value, cells.clearValueAndHeartbeat),
+                  std::tuple(r.statusText, r.value, r.clear));
     }
     Words ten(10, 0);
     ten[6] = 0x43B0;  // "°C": Latin-1 kept
@@ -275,17 +262,14 @@ TEST(RegisterValues, EncodeAndDecode)
     EXPECT_EQ(decodeRegisters(Float, Words{0x0000, 0x3FC0}, ","), "1,50");
 
     // Big Endian 16-bit, Word Swap long ints, Byte Swap floats: 1 | 2 << 1 | 1 << 3 = 0x0D.
-    EXPECT_EQ(byteOrderRegister(1, 2, 1), 0x0D0D);
-    EXPECT_EQ(byteOrderRegister(0, 0, 0), 0x0000);
-    EXPECT_EQ(byteOrderRegister(-1, -1, -1), 0x0000);
-    EXPECT_EQ(byteOrderRegister(1, 3, 3), 0x1F1F);
-    EXPECT_EQ(hexWord(0x1F1F), "0x1F1F");
-    EXPECT_EQ(hexWord(0x000d), "0x000D");
+    EXPECT_EQ((std::vector{byteOrderRegister(1, 2, 1), byteOrderRegister(0, 0, 0), byteOrderRegister(-1, -1, -1),
+                           byteOrderRegister(1, 3, 3)}),
+              (Words{0x0D0D, 0x0000, 0x0000, 0x1F1F}));
+    EXPECT_EQ(std::tuple(hexWord(0x1F1F), hexWord(0x000d)), std::tuple("0x1F1F", "0x000D"));
     EXPECT_EQ(dataTypeFromText("Float"), Float);
     EXPECT_FALSE(dataTypeFromText("Datatype"));
     EXPECT_FALSE(dataTypeFromText("float"));
-    EXPECT_EQ(registerCount(Int32), 2);
-    EXPECT_EQ(registerCount(Char), 1);
+    EXPECT_EQ(std::tuple(registerCount(Int32), registerCount(Char)), std::tuple(2, 1));
 }
 
 TEST(LineTraffic, Summaries)
@@ -334,14 +318,9 @@ TEST(LineTraffic, StatisticsAndHints)
     stats.Record(1, RequestEnd::Timeout);
     stats.Record(1, RequestEnd::Late);
     const AddressStatistics& a = stats.ByAddress().at(1);
-    EXPECT_EQ(a.requests, 5u);  // the late reply's request was the time-out
-    EXPECT_EQ(a.replies, 3u);
-    EXPECT_EQ(a.exceptions, 1u);
-    EXPECT_EQ(a.late, 1u);
-    EXPECT_EQ(a.lastMs, 5.0);
-    EXPECT_EQ(a.MedianMs(), 20.0);
-    EXPECT_EQ(a.MaxMs(), 30.0);
-    EXPECT_EQ(a.Hint(), "");
+    // requests, replies, exceptions, late: the late reply's request was the time-out
+    EXPECT_EQ(std::tuple(a.requests, a.replies, a.exceptions, a.late), std::tuple(5u, 3u, 1u, 1u));
+    EXPECT_EQ(std::tuple(a.lastMs, a.MedianMs(), a.MaxMs(), a.Hint()), std::tuple(5.0, 20.0, 30.0, ""));
     for (int i = 0; i < 3; ++i)
         stats.Record(7, RequestEnd::Timeout);
     EXPECT_EQ(stats.ByAddress().at(7).Hint(), "No answer at all: check the address, the speed and the wiring.");

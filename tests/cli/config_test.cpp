@@ -1,5 +1,4 @@
-// tarnwick-cli config save / restore against two simulators: the second one's request log shows
-// exactly what a restore wrote and read back, and what it refused to touch.
+// config save / restore against simulators whose request logs show what a restore wrote and read.
 
 #include "Config.h"
 #include "SimLog.h"
@@ -20,16 +19,7 @@ using simtest::Briefs;
 using simtest::LoggedSim;
 using Lines = std::vector<std::string>;
 
-struct Result {
-    int code;
-    std::string out, err;
-};
-
-std::string TempFile(const std::string& name)
-{
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir ? dir : "/tmp") + "/tarnwick-config-" + std::to_string(getpid()) + "-" + name;
-}
+struct Result { int code; std::string out, err; };
 
 ConfigOptions Options(std::string file, std::string channel = "", bool dryRun = false,
                       std::optional<std::uint32_t> code = std::nullopt)
@@ -37,21 +27,18 @@ ConfigOptions Options(std::string file, std::string channel = "", bool dryRun = 
     return {std::move(file), std::move(channel), dryRun, code};
 }
 
+std::string TempFile(const std::string& name)
+{
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir ? dir : "/tmp") + "/tarnwick-config-" + std::to_string(getpid()) + "-" + name;
+}
+
 Result RunCli(LoggedSim& sim, bool save, const ConfigOptions& o)
 {
-    TcpOptions t;
-    t.host = "127.0.0.1";
-    t.port = sim.TcpPort();
-    TcpBackend backend(t);
+    TcpBackend backend(TcpOptions{.host = "127.0.0.1", .port = sim.TcpPort()});
     std::ostringstream out, err;
     const int code = save ? RunConfigSave(backend, o, out, err) : RunConfigRestore(backend, o, out, err);
     return {code, out.str(), err.str()};
-}
-
-nlohmann::json ReadJson(const std::string& path)
-{
-    std::ifstream in(path);
-    return nlohmann::json::parse(in);
 }
 
 // "fc16 24000+2 [w,w] RESULT": a write of the saved words of registers first to last.
@@ -72,7 +59,7 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(RunCli(source, true, Options(file)).code, 0);
-        saved = ReadJson(file);
+        saved = nlohmann::json::parse(std::ifstream(file));
         for (const auto& page : saved["pages"])
             rows += page["parameters"].size();
     }
@@ -141,7 +128,7 @@ TEST_F(Config, RestoreWritesOnlyTheDifferingRowsReadsThemBackAndWritesNothingWhe
             continue;
         // Restored: a save of the target now gives the same file apart from the date.
         ASSERT_EQ(RunCli(target, true, Options(again)).code, 0);
-        nlohmann::json copy = ReadJson(again), original = saved;
+        nlohmann::json copy = nlohmann::json::parse(std::ifstream(again)), original = saved;
         copy.erase("date");
         original.erase("date");
         EXPECT_EQ(copy, original);
@@ -197,18 +184,14 @@ TEST_F(Config, DamagedOrForeignFilesAreRefusedBeforeTheMeterIsAsked)
 
 TEST_F(Config, SaveNamesListEntriesAndCheckBoxesByTextNumbersWithTheirUnitsAndOnlyTheChannelsPages)
 {
+    // One row per kind of value; each kind's other rows are checked in subset_config_test.
     const std::tuple<std::string, std::string, nlohmann::json, const char*> cases[] = {
         {"Pipe A", "OuterDiameter", 114.3, "mm"},
-        {"Pipe A", "WallEnabled", "Enabled", ""},
-        {"Pipe B", "WallMaterial", "Stainless Steel", ""},
         {"Fluid A", "Fluid", "Water", ""},
-        {"Fluid A", "FluidDensity", 0.9982, "g/cm\u00b3"},
         {"Transducer A", "TransducerType", "VTM-1A2", ""},
         {"Transducer A", "TransducerTolerance", 10, "ns"},
         {"Measuring A", "MeasuringUnit", "m\u00b3/h", ""},  // follows the quantity
         {"Linking A", "LinkingTemperatureAux", "T2", ""},
-        {"Calculation Channel Y", "CalculationInput2", "Channel B", ""},
-        {"Global Settings -", "LoggerChannel", {"Channel A", "Channel B"}, ""},
         {"Global Settings -", "LoggerOptions", {"Store Totalizer", "Ring Buffer"}, ""},
         {"Process Output Loop 1", "CurrentLoopMeasValue", "Volumemetric Flow", ""},
         {"Process Output Loop 1", "CurrentLoopFullScale", 0.05, "m\u00b3/s"},  // the quantity's unit
@@ -239,7 +222,7 @@ TEST_F(Config, SaveNamesListEntriesAndCheckBoxesByTextNumbersWithTheirUnitsAndOn
     for (const auto& [channel, pages] : channels) {
         ASSERT_EQ(RunCli(source, true, Options(again, channel)).code, 0);
         Lines names;
-        const nlohmann::json written = ReadJson(again);
+        const nlohmann::json written = nlohmann::json::parse(std::ifstream(again));
         for (const auto& p : written["pages"])
             names.push_back(p["page"].get<std::string>() + " " + p["instance"].get<std::string>());
         EXPECT_EQ(names, pages);

@@ -1,16 +1,7 @@
 #include "RawLink.h"
 
-#include "ModbusBuffer.h"
 #include "ModbusTypes.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <stdexcept>
 
 namespace simtest {
@@ -19,8 +10,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// The one read loop of both links: until `count` bytes or the deadline. `wait(ms)` is true when
-// data can be read; `get` reads some and is negative when the link has ended.
+// The read loop of both links: `wait(ms)` is true when data can be read, `get` is negative at the end.
 template <typename Wait, typename Get>
 Bytes ReadUntil(size_t count, std::chrono::milliseconds timeout, Wait wait, Get get)
 {
@@ -39,12 +29,6 @@ Bytes ReadUntil(size_t count, std::chrono::milliseconds timeout, Wait wait, Get 
     return out;
 }
 
-bool PollIn(int fd, int ms)
-{
-    pollfd p{fd, POLLIN, 0};
-    return poll(&p, 1, ms) > 0;
-}
-
 }  // namespace
 
 RawSerial::RawSerial(const std::string& path, uint32_t baud) : port_(modbus::CreatePosixSerialPort())
@@ -53,8 +37,6 @@ RawSerial::RawSerial(const std::string& path, uint32_t baud) : port_(modbus::Cre
     SetBaud(baud);
     port_->Purge(true, true);
 }
-
-RawSerial::~RawSerial() = default;
 
 void RawSerial::SetBaud(uint32_t baud)
 {
@@ -97,35 +79,25 @@ Bytes RawSerial::Transact(const Bytes& request, size_t replyLength)
     return Read(replyLength);
 }
 
-RawTcp::RawTcp(uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+RawTcp::RawTcp(uint16_t port)
 {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0)
-        throw std::runtime_error("cannot connect to 127.0.0.1:" + std::to_string(port));
+    socket_.SetHost("127.0.0.1");
+    socket_.SetPort(port);
+    socket_.Connect(2000);
 }
 
-RawTcp::~RawTcp() { close(fd_); }
-
-void RawTcp::Write(const Bytes& bytes)
-{
-    for (size_t done = 0; done < bytes.size();) {
-        const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n <= 0)
-            throw std::runtime_error("write failed");
-        done += static_cast<size_t>(n);
-    }
-}
+void RawTcp::Write(const Bytes& bytes) { socket_.Write(bytes.data(), bytes.size(), 2000); }
 
 Bytes RawTcp::Read(size_t count, std::chrono::milliseconds timeout)
 {
     return ReadUntil(
-        count, timeout, [&](int ms) { return PollIn(fd_, ms); },
+        count, timeout, [&](int ms) { return socket_.WaitReadable(ms); },
         [&](uint8_t* buf, size_t n) {
-            const ssize_t got = read(fd_, buf, n);
-            return got > 0 ? static_cast<int>(got) : -1;  // 0: the peer closed
+            try {
+                return static_cast<int>(socket_.Read(buf, n));
+            } catch (const modbus::ESocketError&) {  // the peer closed or reset
+                return -1;
+            }
         });
 }
 
@@ -144,15 +116,13 @@ Bytes RawTcp::ReadFrame(std::chrono::milliseconds timeout)
 bool RawTcp::WaitClosed(std::chrono::milliseconds timeout)
 {
     const auto deadline = Clock::now() + timeout;
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0 || !PollIn(fd_, static_cast<int>(left.count())))
-            return false;
-        uint8_t b;
-        const ssize_t n = read(fd_, &b, 1);
-        if (n == 0 || (n < 0 && errno == ECONNRESET))
-            return true;
+    try {
+        for (uint8_t b; socket_.WaitReadable(modbus::MillisecondsUntil(deadline));)
+            socket_.Read(&b, 1);
+    } catch (const modbus::ESocketError&) {
+        return true;
     }
+    return false;
 }
 
 }  // namespace simtest

@@ -1,16 +1,12 @@
 #pragma once
 
-// Raw bytes to and from the simulator: a serial line opened like a client opens it, and a TCP
-// socket. Reads wait on conditions (a byte count, or a quiet line) with deadlines.
+// Raw bytes to and from the simulator; reads wait for a byte count or a quiet line, with deadlines.
 
 #include "PtyPair.h"
 #include "SerialPort.h"
+#include "TcpSocket.h"
 
-#include <chrono>
 #include <memory>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 namespace simtest {
 
@@ -19,25 +15,19 @@ using namespace std::chrono_literals;
 
 using testing_support::AsciiFrame;
 using testing_support::WithCrc;
-// The shared frame builder under the names this folder's tests use.
 inline Bytes ToBytes(const std::string& s) { return testing_support::Ascii(s); }
 inline Bytes Mbap(uint16_t tid, uint8_t unit, const Bytes& pdu) { return testing_support::MbapFrame(tid, unit, pdu); }
 
 class RawSerial {
 public:
     RawSerial(const std::string& path, uint32_t baud);
-    ~RawSerial();
-    RawSerial(const RawSerial&) = delete;
-    RawSerial& operator=(const RawSerial&) = delete;
 
     void SetBaud(uint32_t baud);
     void Write(const Bytes& bytes);
-    // Reads until `count` bytes have come or the deadline passes.
+    // Until `count` bytes have come or the deadline passes.
     Bytes Read(size_t count, std::chrono::milliseconds timeout = 2000ms);
-    // Reads until the line has been quiet for `quiet` after the last byte (or, with nothing
-    // received, until `timeout`).
-    Bytes ReadUntilQuiet(std::chrono::milliseconds quiet = 150ms,
-                         std::chrono::milliseconds timeout = 2000ms);
+    // Until the line has been quiet for `quiet` after a byte (with none, until `timeout`).
+    Bytes ReadUntilQuiet(std::chrono::milliseconds quiet = 150ms, std::chrono::milliseconds timeout = 2000ms);
     Bytes Transact(const Bytes& request, size_t replyLength);
 
 private:
@@ -47,9 +37,6 @@ private:
 class RawTcp {
 public:
     explicit RawTcp(uint16_t port);
-    ~RawTcp();
-    RawTcp(const RawTcp&) = delete;
-    RawTcp& operator=(const RawTcp&) = delete;
 
     void Write(const Bytes& bytes);
     Bytes Read(size_t count, std::chrono::milliseconds timeout = 2000ms);
@@ -59,7 +46,7 @@ public:
     bool WaitClosed(std::chrono::milliseconds timeout = 2000ms);
 
 private:
-    int fd_;
+    modbus::TcpSocket socket_;
 };
 
 }  // namespace simtest

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -33,8 +34,7 @@ std::string Join(const std::vector<uint16_t>& words)
     return s + "]";
 }
 
-// The sequence of the dump at path; 0 while there is none. The simulator replaces the file by
-// rename, so a read never sees half of one.
+// 0 while there is no dump; the simulator replaces the file by rename, so no read sees half of one.
 long long SequenceAt(const std::string& path, nlohmann::json* dump = nullptr)
 {
     std::ifstream in(path);
@@ -47,54 +47,17 @@ long long SequenceAt(const std::string& path, nlohmann::json* dump = nullptr)
     return sequence;
 }
 
-std::string TempDumpPath()
-{
-    const char* dir = std::getenv("TMPDIR");
-    std::random_device random;
-    return std::string(dir ? dir : "/tmp") + "/vortan-sim-log-" + std::to_string(::getpid()) + "-" +
-           std::to_string(random()) + ".json";
-}
-
-// SIGUSR1 to the simulator, then the first dump newer than the one at path.
-nlohmann::json TriggerDump(pid_t pid, const std::string& path)
-{
-    const long long before = SequenceAt(path);
-    if (::kill(pid, SIGUSR1) != 0)
-        throw std::runtime_error("vortan-sim is not running");
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    nlohmann::json dump;
-    while (SequenceAt(path, &dump) <= before) {
-        if (Clock::now() >= deadline)
-            throw std::runtime_error("vortan-sim wrote no dump to " + path);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return dump;
-}
-
 }  // namespace
 
 std::vector<SimRequest> RequestsOf(const nlohmann::json& dump)
 {
     std::vector<SimRequest> out;
-    for (const auto& j : dump.at("requests")) {
-        SimRequest r;
-        r.n = j.at("n").get<long long>();
-        r.tMs = j.at("t_ms").get<double>();
-        r.transport = j.at("transport").get<std::string>();
-        r.baud = static_cast<uint32_t>(IntOr(j, "baud", 0));
-        r.tid = IntOr(j, "tid", -1);
-        r.unit = IntOr(j, "unit", -1);
-        r.function = IntOr(j, "function", -1);
-        r.start = IntOr(j, "start", -1);
-        r.count = IntOr(j, "count", -1);
-        r.values = WordsOf(j, "values");
-        r.sub = IntOr(j, "sub", -1);
-        r.data = WordsOf(j, "data");
-        r.result = j.at("result").get<std::string>();
-        r.reason = j.value("reason", "");
-        r.hex = j.at("hex").get<std::string>();
-        out.push_back(std::move(r));
-    }
+    for (const auto& j : dump.at("requests"))
+        out.push_back({j.at("n").get<long long>(), j.at("t_ms").get<double>(), j.at("transport").get<std::string>(),
+                       static_cast<uint32_t>(IntOr(j, "baud", 0)), IntOr(j, "tid", -1), IntOr(j, "unit", -1),
+                       IntOr(j, "function", -1), IntOr(j, "start", -1), IntOr(j, "count", -1), WordsOf(j, "values"),
+                       IntOr(j, "sub", -1), WordsOf(j, "data"), j.at("result").get<std::string>(),
+                       j.value("reason", ""), j.at("hex").get<std::string>()});
     return out;
 }
 
@@ -110,9 +73,7 @@ std::string Brief(const SimRequest& r)
     if (r.sub >= 0)
         s += " " + Join(r.data);
     s += " " + r.result;
-    if (!r.reason.empty())
-        s += " (" + r.reason + ")";
-    return s;
+    return r.reason.empty() ? s : s + " (" + r.reason + ")";
 }
 
 std::vector<std::string> Briefs(const std::vector<SimRequest>& requests)
@@ -124,7 +85,8 @@ std::vector<std::string> Briefs(const std::vector<SimRequest>& requests)
 }
 
 LoggedSim::LoggedSim(std::vector<std::string> args, std::chrono::milliseconds timeout)
-    : path_(TempDumpPath())
+    : path_((std::getenv("TMPDIR") ? std::getenv("TMPDIR") : std::string("/tmp")) + "/vortan-sim-log-" +
+            std::to_string(::getpid()) + "-" + std::to_string(std::random_device()()) + ".json")
 {
     args.insert(args.begin(), {"--dump", path_});
     process_ = std::make_unique<SimProcess>(std::move(args), timeout);
@@ -138,17 +100,17 @@ LoggedSim::~LoggedSim()
 
 nlohmann::json LoggedSim::Dump()
 {
-    return TriggerDump(process_->Pid(), path_);
-}
-
-std::vector<SimRequest> LoggedSim::Requests()
-{
-    return RequestsOf(Dump());
-}
-
-std::vector<SimRequest> LoggedSim::NewRequests()
-{
-    return WaitNewRequests(0);
+    const long long before = SequenceAt(path_);
+    if (::kill(process_->Pid(), SIGUSR1) != 0)
+        throw std::runtime_error("vortan-sim is not running");
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    nlohmann::json dump;
+    while (SequenceAt(path_, &dump) <= before) {
+        if (Clock::now() >= deadline)
+            throw std::runtime_error("vortan-sim wrote no dump to " + path_);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return dump;
 }
 
 std::vector<SimRequest> LoggedSim::WaitNewRequests(size_t count, std::chrono::milliseconds timeout)

@@ -1,31 +1,23 @@
 #pragma once
 
-// vortan-sim's request log for tests of any folder: start the simulator with its log, ask it
-// for a dump while it serves (SIGUSR1), and read the requests it received.
-//
+// vortan-sim's request log for tests of any folder: the simulator dumps it on SIGUSR1.
 //   simtest::LoggedSim sim({"--tcp", "0", "--device", "protect=4711"});
-//   ... let the client under test act on sim.TcpPort() or sim.PtyPath() ...
-//   const auto requests = sim.NewRequests();   // since the last call
-//   ASSERT_EQ(requests.size(), 1u);
-//   EXPECT_EQ(simtest::Brief(requests[0]), "fc16 29254+3 [0,4711,0] reply");
+//   EXPECT_EQ(simtest::Briefs(sim.NewRequests()), (std::vector<std::string>{"fc16 29254+3 [0,4711,0] reply"}));
 
 #include "SimProcess.h"
 
 #include <nlohmann/json.hpp>
 
-#include <chrono>
-#include <cstdint>
-#include <string>
-#include <vector>
+#include <memory>
 
 namespace simtest {
 
 // One entry of the dump's "requests"; fields the request does not hold keep -1 or stay empty.
 struct SimRequest {
     long long n = 0;            // 1, 2, ... in order of arrival
-    double tMs = 0.0;           // ms since the simulator started
+    double tMs = 0.0;           // since the simulator started
     std::string transport;      // "tcp", "rtu", "ascii"
-    uint32_t baud = 0;          // serial: the line's speed; 0 on TCP
+    uint32_t baud = 0;          // 0 on TCP
     int tid = -1;               // TCP transaction id
     int unit = -1;              // -1: the bytes made no frame
     int function = -1;
@@ -39,11 +31,11 @@ struct SimRequest {
     std::string hex;
 };
 
-// The requests of a parsed dump; throws nlohmann::json::exception when they are malformed.
+// Throws nlohmann::json::exception when the requests are malformed.
 std::vector<SimRequest> RequestsOf(const nlohmann::json& dump);
 
-// "fc3 1000+16 reply", "fc16 29254+3 [0,4711,0] exception 2", "fc8 sub0 [4660] reply",
-// "fc17 exception 1", "- ignored (bad checksum)": the fields that tell requests apart.
+// The fields that tell requests apart: "fc3 1000+16 reply", "fc8 sub0 [4660] reply",
+// "fc16 29254+3 [0,4711,0] exception 2", "- ignored (bad checksum)".
 std::string Brief(const SimRequest& r);
 std::vector<std::string> Briefs(const std::vector<SimRequest>& requests);
 
@@ -53,25 +45,19 @@ public:
     explicit LoggedSim(std::vector<std::string> args,
                        std::chrono::milliseconds timeout = std::chrono::seconds(10));
     ~LoggedSim();
-    LoggedSim(const LoggedSim&) = delete;
-    LoggedSim& operator=(const LoggedSim&) = delete;
 
     uint16_t TcpPort() const { return process_->TcpPort(); }
     const std::string& PtyPath() const { return process_->PtyPath(); }
     SimProcess& Process() { return *process_; }
     const std::string& DumpPath() const { return path_; }
 
-    // A fresh dump of the running simulator (SIGUSR1, then a newer dump than the one there);
-    // throws std::runtime_error when none comes.
+    // A dump newer than the one there; throws std::runtime_error when none comes.
     nlohmann::json Dump();
-    // Every request since start.
-    std::vector<SimRequest> Requests();
-    // The requests since the previous NewRequests (or since start).
-    std::vector<SimRequest> NewRequests();
-    // As NewRequests, but dumps again until at least count new requests are there or the
-    // deadline passes; for requests that get no reply to wait for.
+    std::vector<SimRequest> Requests() { return RequestsOf(Dump()); }
+    // The requests since the previous call; waits for at least count of them, or the deadline.
     std::vector<SimRequest> WaitNewRequests(size_t count,
                                             std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    std::vector<SimRequest> NewRequests() { return WaitNewRequests(0); }
 
 private:
     std::string path_;

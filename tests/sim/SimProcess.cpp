@@ -2,15 +2,11 @@
 
 namespace simtest {
 
-namespace {
-
-std::vector<std::string> Command(std::vector<std::string> args)
+static std::vector<std::string> Command(std::vector<std::string> args)
 {
     args.insert(args.begin(), SimBinary());
     return args;
 }
-
-}  // namespace
 
 std::string SimBinary()
 {
@@ -20,8 +16,7 @@ std::string SimBinary()
 SimProcess::SimProcess(std::vector<std::string> args, std::chrono::milliseconds timeout)
     : child_(Command(std::move(args)), true)
 {
-    // One line per transport, printed together; how many is not known here, so the lines end
-    // where the output pauses after the first, or with the child.
+    // One line per transport, printed together: they end where the output pauses, or with the child.
     for (auto wait = timeout; auto line = child_.ReadLine(wait); wait = std::chrono::milliseconds(100)) {
         if (line->rfind("tcp: ", 0) == 0)
             tcp_ = line->substr(5);

@@ -1,7 +1,6 @@
 #pragma once
 
-// vortan-sim as a child process of a test: its printed transport lines read through a pipe,
-// stopped by its pid in every path.
+// vortan-sim as a child process of a test, stopped by its pid in every path.
 
 #include "ChildProcess.h"
 

@@ -1,11 +1,9 @@
-// vortan-sim as a process: its command line, its pty and TCP links through raw bytes and the
-// project's clients, its fault switches and presets, and the request log it dumps.
+// vortan-sim as a process: its links through raw bytes and our clients, its switches and its log.
 
 #include "ModbusTcpClient.h"
 #include "RawLink.h"
 #include "SerialHarness.h"
 #include "SimLog.h"
-#include "SimProcess.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -26,13 +24,6 @@ const Bytes kReadCrt = WithCrc({0x01, 0x03, 0xFF, 0xFF, 0x00, 0x01});
 const Bytes kCrtReply = WithCrc({0x01, 0x03, 0x02, 0x00, 0x00});
 const Bytes kCrtPdu = {0x03, 0xFF, 0xFF, 0x00, 0x01};
 
-std::string TempPath(const std::string& name)
-{
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir ? dir : "/tmp") + "/vortan-sim-" + std::to_string(getpid()) + "-" + name;
-}
-
-
 TEST(SimCliTest, BadArgumentsExitWithStatusTwo)
 {
     const std::pair<std::vector<std::string>, const char*> rows[] = {
@@ -50,28 +41,11 @@ TEST(SimCliTest, BadArgumentsExitWithStatusTwo)
     }
 }
 
-TEST(SimCliTest, LinkPointsAtThePtyAndGoesAway)
-{
-    const std::string link = TempPath("link");
-    {
-        SimProcess sim({"--link", link});
-        char target[256] = {};
-        ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
-        EXPECT_EQ(target, sim.PtyPath());
-        RawSerial line(link, 19200);
-        EXPECT_EQ(line.Transact(kReadCrt, kCrtReply.size()), kCrtReply);
-        EXPECT_EQ(sim.Stop(SIGINT), 0);
-    }
-    struct stat st;
-    EXPECT_NE(lstat(link.c_str(), &st), 0);
-}
-
 TEST(SimLogTest, EveryRequestKindIsLoggedWithItsFieldsEachSignalDumpsAgainAndExitDumpsTheChanges)
 {
     LoggedSim sim({"--tcp", "0", "--pty"});
-    ASSERT_EQ(sim.Process().Lines().size(), 2u);
-    EXPECT_EQ(sim.Process().Lines()[0], "tcp: 127.0.0.1:" + std::to_string(sim.TcpPort()));
-    EXPECT_EQ(sim.Process().Lines()[1], "pty: " + sim.PtyPath());
+    EXPECT_EQ(sim.Process().Lines(),
+              (std::vector<std::string>{"tcp: 127.0.0.1:" + std::to_string(sim.TcpPort()), "pty: " + sim.PtyPath()}));
     const auto first = sim.Dump();
     EXPECT_EQ(first.at("sequence"), 1);
     EXPECT_TRUE(first.at("requests").empty());
@@ -105,12 +79,9 @@ TEST(SimLogTest, EveryRequestKindIsLoggedWithItsFieldsEachSignalDumpsAgainAndExi
         }
         const auto got = sim.WaitNewRequests(1);
         ASSERT_EQ(got.size(), 1u);
-        EXPECT_EQ(Brief(got[0]), r.brief);
-        EXPECT_EQ(got[0].transport, r.via == Tcp ? "tcp" : r.via == Rtu ? "rtu" : "ascii");
-        EXPECT_EQ(got[0].baud, r.via == Tcp ? 0u : 19200u);
-        EXPECT_EQ(got[0].unit, r.adu[0]);
-        EXPECT_EQ(got[0].tid, r.via == Tcp ? tid - 1 : -1);
-        EXPECT_EQ(got[0].hex, Hex(wire));
+        EXPECT_EQ(std::tuple(Brief(got[0]), got[0].transport, got[0].baud, got[0].unit, got[0].tid, got[0].hex),
+                  std::tuple(r.brief, r.via == Tcp ? "tcp" : r.via == Rtu ? "rtu" : "ascii",
+                             r.via == Tcp ? 0u : 19200u, int{r.adu[0]}, r.via == Tcp ? tid - 1 : -1, Hex(wire)));
     }
     const auto last = sim.Dump();
     const auto all = RequestsOf(last);
@@ -120,8 +91,7 @@ TEST(SimLogTest, EveryRequestKindIsLoggedWithItsFieldsEachSignalDumpsAgainAndExi
         EXPECT_GE(all[i].tMs, all[i - 1].tMs);
     }
     ASSERT_EQ(sim.Process().Stop(), 0);
-    std::ifstream in(sim.DumpPath());
-    const auto json = nlohmann::json::parse(in);
+    const auto json = nlohmann::json::parse(std::ifstream(sim.DumpPath()));
     EXPECT_EQ(json.at("sequence"), last.at("sequence").get<int>() + 1);
     EXPECT_EQ(Briefs(RequestsOf(json)), Briefs(all));
     EXPECT_EQ(json.at("changes"), last.at("changes"));
@@ -135,8 +105,7 @@ TEST(SimLogTest, EveryRequestKindIsLoggedWithItsFieldsEachSignalDumpsAgainAndExi
     EXPECT_EQ(changes, (std::vector<std::string>{"17:0>7967@1", "112:0>0@1", "113:16256>16416@1", "20:0>1@1", "20:1>0@1"}));
 }
 
-// Frames no device takes get no answer and are logged as ignored; the next good request is
-// answered whatever came before, and the line outlives clients that close it.
+// Frames no device takes are logged as ignored; the line answers what follows and outlives clients.
 TEST(SimSerialTest, BrokenFramesAreDroppedAndLoggedAndTheLineGoesOn)
 {
     LoggedSim sim({"--device", "address=1"});
@@ -144,10 +113,8 @@ TEST(SimSerialTest, BrokenFramesAreDroppedAndLoggedAndTheLineGoesOn)
         RawSerial line(sim.PtyPath(), 19200);
         const Bytes block = line.Transact(WithCrc({0x01, 0x03, 0x04, 0x58, 0x00, 0x10}), 37);
         ASSERT_EQ(block.size(), 37u);
-        EXPECT_EQ(block[2], 32);
-        EXPECT_EQ(block[4], 1);     // status valid
-        EXPECT_EQ(block[15], '3');  // unit text "m3/h", first character in the low byte
-        EXPECT_EQ(block[16], 'm');
+        // Byte count, status valid, unit text "m3/h" with its first character in the low byte.
+        EXPECT_EQ(std::tuple(block[2], block[4], block[15], block[16]), std::tuple(32, 1, '3', 'm'));
         const std::string reply = AsciiFrame({0x01, 0x03, 0x02, 0x00, 0x00});  // ASCII on the same line
         EXPECT_EQ(line.Transact(ToBytes(AsciiFrame({0x01, 0x03, 0xFF, 0xFF, 0x00, 0x01})), reply.size()), ToBytes(reply));
         line.Write(Bytes(kReadCrt.begin(), kReadCrt.begin() + 3));
@@ -192,10 +159,16 @@ TEST(SimSerialTest, BrokenFramesAreDroppedAndLoggedAndTheLineGoesOn)
     }
 }
 
+// Reached through --link, which points at the pty and goes away with the simulator.
 TEST(SimSerialTest, DevicesShareTheLineByAddressAndSpeed)
 {
-    SimProcess sim({"--device", "address=1", "--device", "address=7,baud=9600"});
-    RawSerial line(sim.PtyPath(), 19200);
+    const std::string link = (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : std::string("/tmp")) + "/vortan-sim-" +
+                             std::to_string(getpid()) + "-link";
+    SimProcess sim({"--link", link, "--device", "address=1", "--device", "address=7,baud=9600"});
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(target, sim.PtyPath());
+    RawSerial line(link, 19200);
     const Bytes to7 = WithCrc({0x07, 0x03, 0xFF, 0xFF, 0x00, 0x01});
     const Bytes from7 = WithCrc({0x07, 0x03, 0x02, 0x00, 0x00});
     EXPECT_EQ(line.Transact(kReadCrt, kCrtReply.size()), kCrtReply);
@@ -205,6 +178,9 @@ TEST(SimSerialTest, DevicesShareTheLineByAddressAndSpeed)
     EXPECT_EQ(line.Transact(to7, from7.size()), from7);
     line.Write(kReadCrt);
     EXPECT_TRUE(line.ReadUntilQuiet(100ms, 300ms).empty());
+    EXPECT_EQ(sim.Stop(SIGINT), 0);
+    struct stat st;
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
 }
 
 // Rows with the same settings run against one simulator, in order.
@@ -261,16 +237,15 @@ TEST(SimClientTest, FaultSwitchesGiveTheirOutcome)
 {
     std::unique_ptr<SimProcess> sim;
     std::unique_ptr<testing_support::SerialHarness> h;
-    const auto Start = [&](const std::string& settings, bool echo = false) {
+    const auto Start = [&](const std::string& settings) {
         h.reset();
         sim = std::make_unique<SimProcess>(std::vector<std::string>{"--device", settings});
-        ASSERT_FALSE(sim->PtyPath().empty());
         h = std::make_unique<testing_support::SerialHarness>();
         h->connection.SetPort(sim->PtyPath());
         h->connection.SetBaudRate(modbus::br19200);
         h->connection.SetParity(modbus::psEven);
         h->connection.SetReceiveTimeout(400);
-        h->connection.SetEchoQueryBeforeReply(echo);
+        h->connection.SetEchoQueryBeforeReply(settings == "echo");
         h->Open();
     };
     const auto ReadCrt = [&]() -> const testing_support::Result& {
@@ -279,19 +254,19 @@ TEST(SimClientTest, FaultSwitchesGiveTheirOutcome)
         EXPECT_TRUE(h->WaitResults(n + 1, 5s));
         return h->results.back();
     };
-    struct Row { const char* settings; bool echo; TTransactionReply reply; uint8_t exception; };
+    struct Row { const char* settings; TTransactionReply reply; uint8_t exception; };
     const Row rows[] = {
-        {"address=1", false, modbus::trSuccess, 0}, {"silent", false, modbus::trNoReply, 0},
-        {"exception=4", false, modbus::trExceptionReply, 4}, {"exception=11", false, modbus::trExceptionReply, 11},
-        {"wrongfc", false, modbus::trUnmatchedReply, 0}, {"otheraddr", false, modbus::trSuccess, 0},
-        {"echo", true, modbus::trSuccess, 0}, {"badcrc=1", false, modbus::trInvalidFrame, 0},
-        {"gap=150", false, modbus::trInvalidFrame, 0}, {"delay=100", false, modbus::trSuccess, 0},
-        {"delay=1500", false, modbus::trNoReply, 0},
-        {"garbage", false, modbus::trInvalidFrame, 0},  // noise first, the reply later
+        {"address=1", modbus::trSuccess, 0}, {"silent", modbus::trNoReply, 0},
+        {"exception=4", modbus::trExceptionReply, 4}, {"exception=11", modbus::trExceptionReply, 11},
+        {"wrongfc", modbus::trUnmatchedReply, 0}, {"otheraddr", modbus::trSuccess, 0},
+        {"echo", modbus::trSuccess, 0}, {"badcrc=1", modbus::trInvalidFrame, 0},
+        {"gap=150", modbus::trInvalidFrame, 0}, {"delay=100", modbus::trSuccess, 0},
+        {"delay=1500", modbus::trNoReply, 0},
+        {"garbage", modbus::trInvalidFrame, 0},  // noise first, the reply later
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.settings);
-        Start(r.settings, r.echo);
+        Start(r.settings);
         const auto& result = ReadCrt();
         EXPECT_EQ(result.info.Reply, r.reply);
         EXPECT_EQ(result.info.ExceptionCode, r.exception);
@@ -307,54 +282,39 @@ TEST(SimClientTest, FaultSwitchesGiveTheirOutcome)
     EXPECT_EQ(seen, (std::vector{trSuccess, trSuccess, trInvalidFrame, trSuccess, trSuccess, trInvalidFrame}));
 }
 
-struct TcpSim {
-    explicit TcpSim(const std::string& device, uint32_t timeoutMs = 1000) : sim({"--tcp", "0", "--device", device})
-    {
+// The identification's settings reach it in whole words, and the fault switches act on TCP too.
+TEST(SimTcpTest, IdentificationSettingsAndFaultSwitches)
+{
+    struct Row { const char* settings; TTransactionReply reply; };
+    for (const Row& r : {Row{"address=1,marker=XYZ,serial=SIM-0001", modbus::trSuccess},
+                         {"wrongfc", modbus::trUnmatchedReply}, {"silent", modbus::trNoReply},
+                         {"delay=1500", modbus::trNoReply}}) {
+        SCOPED_TRACE(r.settings);
+        SimProcess sim({"--tcp", "0", "--device", r.settings});
+        modbus::TModbusTcpClient client;
         client.SetHost("127.0.0.1");
         client.SetPort(sim.TcpPort());
         client.SetBaseRegister(0);
         client.SetUnitID(1);
-        client.SetTimeOut(timeoutMs);
+        client.SetTimeOut(500);
         client.Connect(2000);
-    }
-    SimProcess sim;
-    modbus::TModbusTcpClient client;
-};
-
-// Units and blocks are the model's; here the identification's settings reach it, in whole words.
-// The split and stale-id shapes are checked byte by byte below, the client's handling of them in
-// tcp_client_test.
-TEST(SimTcpTest, ProbeIdentificationAndFaultSwitches)
-{
-    TcpSim t("address=1,marker=XYZ,serial=SIM-0001");
-    std::vector<uint16_t> v;
-    ASSERT_TRUE(t.client.ReadHoldingRegisters(65535, 1, v));
-    EXPECT_EQ(v, std::vector<uint16_t>{0});
-    std::vector<uint16_t> id;
-    ASSERT_TRUE(t.client.ReportServerIdentification(id));
-    std::string text;
-    for (size_t i = 0; i < id.size() && id[i] != 0; ++i)
-        text += {static_cast<char>(id[i] >> 8), static_cast<char>(id[i] & 0xFF)};
-    const size_t run = text.find('\xFF');
-    ASSERT_NE(run, std::string::npos);
-    EXPECT_NE(text.substr(0, run).find("VORTAN"), std::string::npos);
-    EXPECT_EQ(text.substr(run + 1, 16), "SIM-0001        ");
-    EXPECT_EQ(text.substr(run + 1 + 66, 3), "XYZ");
-    EXPECT_FALSE(t.client.ReadHoldingRegisters(2, 1, v));
-    EXPECT_EQ(t.client.LastResult().Reply, modbus::trExceptionReply);
-    EXPECT_EQ(t.client.LastResult().ExceptionCode, 2);
-
-    struct Row { const char* settings; TTransactionReply reply; uint8_t exception; };
-    const Row rows[] = {
-        {"wrongfc", modbus::trUnmatchedReply, 0},
-        {"silent", modbus::trNoReply, 0}, {"delay=1500", modbus::trNoReply, 0},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.settings);
-        TcpSim f(r.settings, 500);
-        EXPECT_EQ(f.client.ReadHoldingRegisters(65535, 1, v), r.reply == modbus::trSuccess);
-        EXPECT_EQ(f.client.LastResult().Reply, r.reply);
-        EXPECT_EQ(f.client.LastResult().ExceptionCode, r.exception);
+        std::vector<uint16_t> v;
+        EXPECT_EQ(client.ReadHoldingRegisters(65535, 1, v), r.reply == modbus::trSuccess);
+        EXPECT_EQ(client.LastResult().Reply, r.reply);
+        EXPECT_EQ(client.LastResult().ExceptionCode, 0);
+        if (r.reply != modbus::trSuccess)
+            continue;
+        EXPECT_EQ(v, std::vector<uint16_t>{0});
+        std::vector<uint16_t> id;
+        ASSERT_TRUE(client.ReportServerIdentification(id));
+        std::string text;
+        for (size_t i = 0; i < id.size() && id[i] != 0; ++i)
+            text += {static_cast<char>(id[i] >> 8), static_cast<char>(id[i] & 0xFF)};
+        const size_t run = text.find('\xFF');
+        ASSERT_NE(run, std::string::npos);
+        EXPECT_NE(text.substr(0, run).find("VORTAN"), std::string::npos);
+        EXPECT_EQ(text.substr(run + 1, 16), "SIM-0001        ");
+        EXPECT_EQ(text.substr(run + 1 + 66, 3), "XYZ");
     }
 }
 

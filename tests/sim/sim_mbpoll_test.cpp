@@ -15,8 +15,7 @@ namespace {
 
 using namespace simtest;
 
-// Runs mbpoll to its end (killed by pid after 10 s); its "[1113]: \t1" lines as register
-// (numbered from 1, as mbpoll does) -> value.
+// mbpoll's "[1113]: \t1" lines as register (numbered from 1, as mbpoll does) -> value.
 std::map<int, int> Mbpoll(std::vector<std::string> args, std::string& text)
 {
     args.insert(args.begin(), "/usr/bin/mbpoll");

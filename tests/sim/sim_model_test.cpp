@@ -1,5 +1,5 @@
-// The simulated meter without a link: the register model with a clock the test turns, the
-// application layer, and the --device parser. Tables of requests and settings.
+// The simulated meter without a link: the register model on a clock the test turns, the
+// application layer and the --device parser.
 
 #include "DeviceSettings.h"
 #include "Meter.h"
@@ -66,15 +66,13 @@ TEST_F(MeterTest, BlocksSitWhereTheMainWindowReadsThemWithStatusValuesUnitAndAge
     EXPECT_TRUE(v.empty());
 
     const auto b = Read(1112, 16);
-    EXPECT_EQ(b[0], 1);
+    // Status, unit id, unit text's first word (first character in the low byte), age.
+    EXPECT_EQ(std::tuple(b[0], b[3], b[6], b[9]), std::tuple(1, 0, 0x336D, 0));
     const float unscaled = Float(b, 1);
     EXPECT_GT(unscaled, 0.010f);  // m3/s on a DN100 line at about 1.6 m/s
     EXPECT_LT(unscaled, 0.020f);
-    EXPECT_EQ(b[3], 0);
     EXPECT_NEAR(Float(b, 4), unscaled * 3600.0f, 1e-3f);
     EXPECT_EQ(Text(b), "m3/h");
-    EXPECT_EQ(b[6], 0x336D);  // first character in the low byte
-    EXPECT_EQ(b[9], 0);
 
     struct Status { uint16_t address, status; };
     for (const Status& r : {Status{1112, 1}, {2112, 1}, {10112, 1}, {3112, 0},  // C: nothing connected
@@ -143,13 +141,9 @@ TEST_F(MeterTest, HeartbeatWrapsTotalsFreezeWhileNotMeasuringAndChangesAreRecord
     ASSERT_EQ(Write(1115, {7}), exNone);
     const auto c = meter.Changes();
     ASSERT_EQ(c.size(), 5u);  // the two measuring-state writes first
-    EXPECT_EQ(c[2].address, 140);
-    EXPECT_EQ(c[2].oldValue, 'A');
-    EXPECT_EQ(c[2].newValue, 'B');
-    EXPECT_EQ(c[3].address, 141);
-    EXPECT_EQ(c[4].address, 1115);
-    EXPECT_EQ(c[4].oldValue, 0);
-    EXPECT_EQ(c[4].newValue, 7);
+    EXPECT_EQ(std::tuple(c[2].address, c[2].oldValue, c[2].newValue, c[3].address),
+              std::tuple(140, 'A', 'B', 141));
+    EXPECT_EQ(std::tuple(c[4].address, c[4].oldValue, c[4].newValue), std::tuple(1115, 0, 7));
     EXPECT_NEAR(c[4].elapsedSeconds, 19.0, 1e-6);
     EXPECT_EQ(Read1(reg::Heartbeat), 19);
     Advance(65536.0);
