@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLocale>
+#include <QMenu>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -11,7 +13,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -59,12 +60,9 @@ void TempConfig::WriteIni(const std::string& text) const
     std::ofstream(IniPath(), std::ios::binary) << text;
 }
 
-std::string TempConfig::ReadIni() const
+std::string ReadFile(const std::filesystem::path& path)
 {
-    std::ifstream in(IniPath(), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return (std::stringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
 }
 
 std::string SerialIni(const std::string& port, int slave, bool echo)
@@ -184,6 +182,13 @@ int Window::CountCaption(const QString& caption) const
     return n;
 }
 
+void OpenFromMenu(Window& w, const QString& item)
+{
+    for (QAction* a : w.Find<QPushButton>("ViewMenu")->menu()->actions())
+        if (a->text() == item)
+            a->trigger();
+}
+
 std::string Name(Transport t) { return t == Transport::Rtu ? "RTU" : "TCP"; }
 
 namespace {
@@ -222,15 +227,6 @@ void SimWindow::Reopen(const std::string& ini)
     w.reset();
     config.WriteIni(ini);
     w = std::make_unique<Window>(args);
-}
-
-std::vector<simtest::SimRequest> SimWindow::Run(const char* button)
-{
-    w->Click(button);
-    auto* timer3 = w->Find<QTimer>("Timer3");
-    if (!w->WaitFor([&] { return !timer3->isActive() && w->Find(button)->isEnabled(); }, 8s))
-        ADD_FAILURE() << button << " did not settle";
-    return sim.NewRequests();
 }
 
 std::vector<std::array<int, 3>> SimWindow::Changes()

@@ -10,9 +10,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QMenu>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -38,7 +38,6 @@ std::vector<uint16_t> Block(uint16_t status, float scaled, uint16_t unitId = 0)
 TEST(WindowMeasured, ScriptedMeterFromTheFirstReadToSilence)
 {
     FakeMeter meter;
-    meter.identification = VortanIdentification("ARM");
     meter.blocks[1000] = Block(1, 1.0f, 65535);    // a unit id the quantity does not have
     meter.blocks[1016] = Block(1, 12.3456f, 9);    // beyond the quantity's units
     meter.blocks[1032] = Block(1, 123456.0f);
@@ -177,10 +176,9 @@ TEST(WindowMeasured, ScriptedMeterFromTheFirstReadToSilence)
     EXPECT_EQ(w.Cell(0), "");
 }
 
-TEST(WindowMeasured, InvalidFramesAreCountedAndLeaveTheGrid)
+TEST(WindowMeasured, InvalidFramesAreCountedLeaveTheGridAndHintAtTheLine)
 {
     FakeMeter meter;
-    meter.identification = VortanIdentification("ARM");
     meter.badCrcOnReads = true;
     ScriptedWindow s(meter);
     Window& w = *s.w;
@@ -195,31 +193,23 @@ TEST(WindowMeasured, InvalidFramesAreCountedAndLeaveTheGrid)
     EXPECT_EQ(w.Form().PanelText(3), "Invalid Frame!");
     w.Click("Bt_read_adr");
     EXPECT_EQ(counter->text(), "5");
-    // Every press of the connect button starts the count again.
-    w.Click("Bt_dis_connect");
-    EXPECT_EQ(counter->text(), "0");
-}
 
-TEST(WindowMeasured, StatisticsCountBadChecksumsAndHintAtTheLine)
-{
-    SimWindow m(Transport::Rtu, {"badcrc=2"}, {});
-    Window& w = *m.w;
-    for (int i = 0; i < 3 && w.Form().IsConnected(); ++i)
-        w.Click("Bt_read_adr");
-    for (QAction* a : w.Find<QPushButton>("ViewMenu")->menu()->actions())
-        if (a->text() == "Line Statistics")
-            a->trigger();
-    const auto& s = w.Form().Diagnostics().Counts().ByAddress().at(1);
-    EXPECT_GE(s.badChecksums, 2u);
-    EXPECT_GE(s.replies, 2u);
-    EXPECT_EQ(s.requests, s.replies + s.badChecksums + s.timeouts + s.exceptions + s.unmatched);
+    OpenFromMenu(w, QStringLiteral("Line Statistics"));
+    const auto& stats = w.Form().Diagnostics().Counts().ByAddress().at(1);
+    EXPECT_GE(stats.badChecksums, 2u);
+    EXPECT_GE(stats.replies, 2u);
+    EXPECT_EQ(stats.requests,
+              stats.replies + stats.badChecksums + stats.timeouts + stats.exceptions + stats.unmatched);
     auto* table = w.Find<QTableWidget>("LineStatisticsTable");
     ASSERT_EQ(table->rowCount(), 1);
     EXPECT_EQ(table->item(0, 0)->text(), "1");
-    EXPECT_EQ(table->item(0, 4)->text().toUInt(), s.badChecksums);
+    EXPECT_EQ(table->item(0, 4)->text().toUInt(), stats.badChecksums);
     EXPECT_TRUE(w.Find<QLabel>("LineStatisticsHint")->text().contains("parity"));
     w.Click("LineStatisticsReset");
     EXPECT_EQ(table->rowCount(), 0);
+    // Every press of the connect button starts the count again.
+    w.Click("Bt_dis_connect");
+    EXPECT_EQ(counter->text(), "0");
 }
 
 TEST(WindowMeasured, IdentificationReportAndSubsetWindowFollowTheMarker)

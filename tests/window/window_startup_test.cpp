@@ -225,13 +225,15 @@ TEST(WindowStartup, SwitchesSetSizesGroupsAndModesAndEveryControlHasAnAccessible
     }
 }
 
-TEST(WindowStartup, StartModeTcpInStandardAndExpertMode)
+// Only the expert reading takes the keys beyond port, rate, echo and parity, and keeps what has no key.
+TEST(WindowStartup, StartModeTcpAndTheKeysEachReadingTakes)
 {
     for (const bool expert : {false, true}) {
         SCOPED_TRACE(expert ? "expert" : "standard");
         TempConfig config;
-        config.WriteIni("[Modbus Settings]\r\nSlaveAddress=3\r\n[Modbus TCP]\r\nIP Address=10.0.0.7\r\n"
-                        "Port=1502\r\n[Modbus TCP/RTU]\r\nStart mode=1\r\n");
+        config.WriteIni("[Modbus Settings]\r\nSlaveAddress=3\r\nComPort=/dev/ttyUSB7\r\nBaudRate=6\r\n"
+                        "Parity=1\r\nReceiveTimeout=3500\r\nMaxRetries=3\r\nTransmissionMode=1\r\n"
+                        "[Modbus TCP]\r\nIP Address=10.0.0.7\r\nPort=1502\r\n[Modbus TCP/RTU]\r\nStart mode=1\r\n");
         Window w(expert ? QStringList{"-expert"} : QStringList{});
         EXPECT_TRUE(w.Find<QRadioButton>("Opt_TCPIP")->isChecked());
         EXPECT_FALSE(w.Find<QRadioButton>("Opt_RTU")->isChecked());
@@ -245,35 +247,19 @@ TEST(WindowStartup, StartModeTcpInStandardAndExpertMode)
         EXPECT_EQ(!w.Find("Label147")->isHidden(), expert);
         EXPECT_EQ(w.Find("Bt_mb_settings")->isEnabled(), !expert);
         EXPECT_EQ(w.Find("Bt_veri_mb_para")->isEnabled(), !expert);
-    }
-}
-
-TEST(WindowStartup, ExpertReadingKeepsPropertiesWhoseKeysAreMissing)
-{
-    const std::string ini = "[Modbus Settings]\r\nComPort=/dev/ttyUSB7\r\nBaudRate=6\r\nParity=1\r\n"
-                            "ReceiveTimeout=3500\r\nMaxRetries=3\r\nTransmissionMode=1\r\n";
-    for (const bool expert : {true, false}) {
-        SCOPED_TRACE(expert ? "expert" : "standard");
-        TempConfig config;
-        config.WriteIni(ini);
-        Window w(expert ? QStringList{"-expert"} : QStringList{});
         const modbus::TModbusConnection& c = w.Form().Connection();
         EXPECT_EQ(c.Port(), "/dev/ttyUSB7");
         EXPECT_EQ(c.Parity(), modbus::psOdd);
         EXPECT_EQ(c.BaudRate(), modbus::br9600);
+        EXPECT_EQ(c.ReceiveTimeout(), expert ? 3500u : 2000u);
+        EXPECT_EQ(c.MaxRetries(), expert ? 3u : 1u);
+        EXPECT_EQ(c.TransmissionMode(), expert ? modbus::tmASCII : modbus::tmRTU);
         if (expert) {
-            EXPECT_EQ(c.ReceiveTimeout(), 3500u);
-            EXPECT_EQ(c.MaxRetries(), 3u);
-            EXPECT_EQ(c.TransmissionMode(), modbus::tmASCII);
             EXPECT_EQ(c.StopBits(), modbus::sb1);  // no key: unchanged
             EXPECT_EQ(c.RefetchDelay(), 15u);      // no key: the form's value
             EXPECT_FALSE(c.DTREnabled());
             EXPECT_TRUE(c.EchoQueryBeforeReply());
         } else {
-            // The standard form reads port, rate, echo and parity only.
-            EXPECT_EQ(c.ReceiveTimeout(), 2000u);
-            EXPECT_EQ(c.MaxRetries(), 1u);
-            EXPECT_EQ(c.TransmissionMode(), modbus::tmRTU);
             EXPECT_TRUE(c.EndFrameByLength());
         }
     }
