@@ -1,5 +1,5 @@
 // The serial settings dialog and the expert connection editor on real connection objects (a pty
-// where the connection is opened), and the editor through the main window in "-expert" mode.
+// where one is opened), and the editor through the main window in "-expert" mode.
 
 #include "MB_Serial_Parameters.h"
 #include "ModbusConnectionEditor.h"
@@ -9,7 +9,6 @@
 #include "MainThread.h"
 #include "ModbusConnection.h"
 #include "ModbusError.h"
-#include "PtyPair.h"
 #include "WindowHarness.h"
 
 #include <QApplication>
@@ -39,10 +38,7 @@ protected:
     template <typename W = QWidget>
     static W* Find(QDialog& d, const QString& name)
     {
-        W* w = d.findChild<W*>(name);
-        if (!w)
-            throw std::runtime_error(name.toStdString());
-        return w;
+        return windowtest::FindIn<W>(d, name);
     }
     static void Pick(QDialog& d, const char* group, int index)
     {
@@ -382,24 +378,23 @@ TEST_F(SerialSettingsDialog, LoadDefaultsOkAndCancel)
 }
 
 // A setting of an earlier version ("ttyUSB0") finds its adapter, shown by what it is; OK keeps
-// the by-id name. The other names and labels are the port list's (port_list_test); here the
-// dialog's use of them.
-TEST_F(SerialSettingsDialog, PortsShowWhatTheyAreAndOkKeepsTheStableName)
+// the by-id name (the names themselves are port_list_test's). A setting the open port refuses is
+// shown and the dialog stays open.
+TEST_F(SerialSettingsDialog, PortsShowWhatTheyAreAndARefusedSettingKeepsTheDialogOpen)
 {
     testing_support::FakeSysfs tree;
     SetDefaultSerialPortRoots(tree.Roots());
     connection.SetPort("ttyUSB0");
-    TForm_mb_settings d(connection);
-    auto* port = Find<QComboBox>(d, "ComboBox_serial_port");
-    EXPECT_EQ(port->count(), 5);
-    EXPECT_EQ(port->currentText(), "FTDI USB-RS485 Cable FT4ABCDE (ttyUSB0)");
-    Click(d, "Button1");
-    EXPECT_EQ(connection.Port(), testing_support::FakeSysfs::FtdiById);
+    {
+        TForm_mb_settings d(connection);
+        auto* port = Find<QComboBox>(d, "ComboBox_serial_port");
+        EXPECT_EQ(port->count(), 5);
+        EXPECT_EQ(port->currentText(), "FTDI USB-RS485 Cable FT4ABCDE (ttyUSB0)");
+        Click(d, "Button1");
+        EXPECT_EQ(connection.Port(), testing_support::FakeSysfs::FtdiById);
+    }
     SetDefaultSerialPortRoots({});
-}
 
-TEST_F(SerialSettingsDialog, ASettingTheActiveConnectionRefusesIsShownAndTheDialogStaysOpen)
-{
     testing_support::PtyPair pty;
     connection.SetPort(pty.SlavePath());
     connection.SetActive(true);
