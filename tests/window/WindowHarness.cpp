@@ -1,15 +1,8 @@
 #include "WindowHarness.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QLocale>
 #include <QMenu>
-#include <QPushButton>
-#include <QTableWidget>
-#include <QTest>
-#include <QTimer>
-
-#include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
@@ -63,6 +56,13 @@ void TempConfig::WriteIni(const std::string& text) const
 std::string ReadFile(const std::filesystem::path& path)
 {
     return (std::stringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
+}
+
+void TempConfig::ExpectLines(std::initializer_list<const char*> lines) const
+{
+    const std::string ini = ReadIni();
+    for (const char* line : lines)
+        EXPECT_NE(ini.find(std::string(line) + "\r\n"), std::string::npos) << line;
 }
 
 std::string SerialIni(const std::string& port, int slave, bool echo)

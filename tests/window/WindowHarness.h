@@ -1,7 +1,8 @@
 #pragma once
 
 // The main window under test: a QApplication on the offscreen platform, a private settings
-// folder, the simulator or a scripted device, and helpers that act on controls by name.
+// folder, the simulator or a scripted device, and helpers that act on controls by name. It brings
+// the widget classes and gtest that the window, dialog and search suites share.
 
 #include "DialogService.h"
 #include "FormTarnwick.h"
@@ -11,8 +12,17 @@
 #include "SimLog.h"
 #include "SimProcess.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
@@ -52,6 +62,8 @@ public:
     std::filesystem::path IniPath() const { return dir_ / "Kaldor" / "Tarnwick.INI"; }
     void WriteIni(const std::string& text) const;
     std::string ReadIni() const { return ReadFile(IniPath()); }
+    // Each a whole line of the settings file.
+    void ExpectLines(std::initializer_list<const char*> lines) const;
     const std::filesystem::path& Dir() const { return dir_; }
 
 private:

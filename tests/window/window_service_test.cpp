@@ -5,13 +5,6 @@
 
 #include "SimLog.h"
 
-#include <QComboBox>
-#include <QLineEdit>
-#include <QSpinBox>
-#include <QTest>
-
-#include <gtest/gtest.h>
-
 namespace windowtest {
 namespace {
 
@@ -107,8 +100,7 @@ TEST_P(WindowService, OneMeterFromExpertAccessToTheCrtQuestion)
         }
     }
 
-    // Calibration inputs that cannot be sent.
-    // No channel chosen: a hint without an icon.
+    // Calibration inputs that cannot be sent; no channel chosen: a hint without an icon.
     m.w->Click("Button_send_ch_id");
     ASSERT_FALSE(m.w->Messages().empty());
     EXPECT_EQ(m.w->Messages().back().caption, "Hint");

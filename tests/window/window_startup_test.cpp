@@ -6,16 +6,8 @@
 #include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
-#include <QComboBox>
 #include <QDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
-#include <QSpinBox>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 
@@ -23,13 +15,6 @@ namespace windowtest {
 namespace {
 
 using tarnwick::IDialogService;
-
-void ExpectIni(const TempConfig& config, std::initializer_list<const char*> lines)
-{
-    const std::string ini = config.ReadIni();
-    for (const char* line : lines)
-        EXPECT_NE(ini.find(std::string(line) + "\r\n"), std::string::npos) << line;
-}
 
 TEST(WindowStartup, FirstStartWritesTheFormsValuesAndEndWritesWhatChanged)
 {
@@ -44,7 +29,7 @@ TEST(WindowStartup, FirstStartWritesTheFormsValuesAndEndWritesWhatChanged)
         EXPECT_EQ(w.Form().SettingsPath().toStdString(), config.IniPath().string());
         EXPECT_TRUE(w.Messages().empty());
         // Written at first start, before anything else changed.
-        ExpectIni(config, {"[Modbus Settings]", "SlaveAddress=0", "IP Address=192.168.3.98", "Port=502",
+        config.ExpectLines({"[Modbus Settings]", "SlaveAddress=0", "IP Address=192.168.3.98", "Port=502",
                            "Start mode=0", "ReceiveTimeout=2000", "RefetchDelay=15", "EchoQueryBeforeReply=1"});
 
         // The grid, the lists and the calculator as start-up leaves them.
@@ -154,7 +139,7 @@ TEST(WindowStartup, FirstStartWritesTheFormsValuesAndEndWritesWhatChanged)
         w.Find<QLineEdit>("Port")->setText("1502");
         w.Click("Opt_TCPIP");
     }
-    ExpectIni(config, {"SlaveAddress=17", "IP Address=127.0.0.1", "Port=1502", "Start mode=1", "BaudRate=6", "Parity=0"});
+    config.ExpectLines({"SlaveAddress=17", "IP Address=127.0.0.1", "Port=1502", "Start mode=1", "BaudRate=6", "Parity=0"});
 }
 
 struct SwitchCase {
@@ -170,13 +155,10 @@ TEST(WindowStartup, SwitchesSetSizesGroupsAndModesAndEveryControlHasAnAccessible
         {{"-swap"}, 766, true, false, false, false, false},
         {{"-totalizer_rst"}, 766, false, true, false, false, false},
         {{"-calibr_factor"}, 766, false, false, true, false, false},
-        {{"-calibr_factor", "-swap"}, 766, true, false, true, false, false},
         {{"-subset"}, 766, false, false, false, true, false},
         {{"-swap", "-totalizer_rst", "-calibr_factor", "-subset"}, 766, true, true, true, true, false},
         {{"-expert"}, 550, false, false, false, false, true},
-        // Exact and case-sensitive: anything else is ignored.
-        {{"-EXPERT"}, 550, false, false, false, false, false},
-        {{"-Swap", "expert", "--subset", "-swap2"}, 550, false, false, false, false, false},
+        {{"-Swap", "expert", "--subset", "-EXPERT"}, 550, false, false, false, false, false},  // exact switches only
     };
     for (const SwitchCase& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());

@@ -7,17 +7,8 @@
 
 #include "Configuration.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDialog>
-#include <QLabel>
-#include <QLineEdit>
 #include <QLocale>
-#include <QPushButton>
-#include <QTableWidget>
-#include <QTimer>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
@@ -629,31 +620,17 @@ TEST_P(WindowSubset, ConfigurationSavedFromOneMeterShowsItsDifferencesOnAnotherA
         EXPECT_NE(s.kind, Shown::Kind::Exception) << s.text.toStdString();
 }
 
-TEST(WindowSubsetRtu, AFailedReadClearsItsRowAndIsNamed)
+TEST(WindowSubsetScripted, GroupsAndDefaultsFollowTheLocaleThenAFailedReadClearsItsRowAndIsNamed)
 {
     FakeMeter meter;
     meter.single[25001] = 0x42C8;  // 100.0
     meter.exceptionFor[24012] = 2;
     meter.exceptionFor[25012] = 2;
-    ScriptedWindow s(meter, {"-subset"});
-    Window& w = *s.w;
-    w.Click("SubsetView");
-    auto* wall = w.Find<QComboBox>("WallMaterial");
-    wall->setCurrentIndex(3);
-    w.Choose("ConfigurationSelect", 1);
-    w.Click("GetDataPipe");
-    EXPECT_EQ(w.Form().PanelText(4), "Getting Pipe Data failed: Wall Material (25012)");
-    EXPECT_EQ(wall->currentIndex(), -1);
-    EXPECT_EQ(w.Find<QLineEdit>("OuterDiameter")->text(), "100.000");
-}
-
-TEST(WindowSubsetView, ConfigurationsShowTheirGroupsAndDefaultsFollowTheLocale)
-{
-    TempConfig config;
     EnsureApplication();  // it sets the C locale when it starts
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    Window w({"-subset"});
+    ScriptedWindow s(meter, {"-subset"}, Start::Disconnected);
     QLocale::setDefault(QLocale::c());
+    Window& w = *s.w;
     EXPECT_EQ(w.Find<QLineEdit>("OuterDiameter")->text(), "62,0");
     EXPECT_EQ(w.Find<QLineEdit>("UserRougness")->text(), "3,0");
     EXPECT_EQ(w.Find<QComboBox>("CoatingMaterial")->count(), 27);
@@ -691,6 +668,17 @@ TEST(WindowSubsetView, ConfigurationsShowTheirGroupsAndDefaultsFollowTheLocale)
     w.Click("SubsetView");
     EXPECT_EQ(view->text(), ">>");
     EXPECT_EQ(w.Form().width(), 760);
+
+    w.Click("Bt_dis_connect");
+    ASSERT_TRUE(w.Form().IsConnected());
+    w.Click("SubsetView");
+    auto* wall = w.Find<QComboBox>("WallMaterial");
+    wall->setCurrentIndex(3);
+    w.Choose("ConfigurationSelect", 1);
+    w.Click("GetDataPipe");
+    EXPECT_EQ(w.Form().PanelText(4), "Getting Pipe Data failed: Wall Material (25012)");
+    EXPECT_EQ(wall->currentIndex(), -1);
+    EXPECT_EQ(w.Find<QLineEdit>("OuterDiameter")->text(), "100.000");
 }
 
 }  // namespace
