@@ -12,16 +12,8 @@
 #include "WindowHarness.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <tuple>
@@ -108,21 +100,18 @@ TEST_F(ConnectionEditor, CopiesInShowsTheDependentStatesAndKeepsTheStablePortNam
         EXPECT_TRUE(Find(d, "SendTimeoutEdit")->isEnabled());
         EXPECT_EQ(Find<QLineEdit>(d, "MaxRetriesEdit")->text(), "3");
 
-        struct Step {
-            const char* group;
-            int index;
-            const char* widget;
-            bool enabled;
-        } steps[] = {{"FlowControlRadioGroup", 3, "DTREnabledCheckBox", false},
-                     {"FlowControlRadioGroup", 3, "RTSEnabledCheckBox", true},
-                     {"FlowControlRadioGroup", 1, "RTSEnabledCheckBox", false},
-                     {"FlowControlRadioGroup", 0, "RTSEnabledCheckBox", true},
-                     {"ConnectionModeRadioGroup", 0, "MaxRetriesEdit", true},
-                     {"ConnectionModeRadioGroup", 0, "RefetchDelayLabel", true},
-                     {"ConnectionModeRadioGroup", 1, "TurnaroundDelayEdit", false}};
-        for (const auto& s : steps) {
-            Pick(d, s.group, s.index);
-            EXPECT_EQ(Find(d, s.widget)->isEnabled(), s.enabled) << s.group << s.index << s.widget;
+        // A radio button picked, then a control that depends on it.
+        const std::tuple<const char*, int, const char*, bool> steps[] = {
+            {"FlowControlRadioGroup", 3, "DTREnabledCheckBox", false},
+            {"FlowControlRadioGroup", 3, "RTSEnabledCheckBox", true},
+            {"FlowControlRadioGroup", 1, "RTSEnabledCheckBox", false},
+            {"FlowControlRadioGroup", 0, "RTSEnabledCheckBox", true},
+            {"ConnectionModeRadioGroup", 0, "MaxRetriesEdit", true},
+            {"ConnectionModeRadioGroup", 0, "RefetchDelayLabel", true},
+            {"ConnectionModeRadioGroup", 1, "TurnaroundDelayEdit", false}};
+        for (const auto& [group, index, widget, enabled] : steps) {
+            Pick(d, group, index);
+            EXPECT_EQ(Find(d, widget)->isEnabled(), enabled) << group << index << widget;
         }
         Pick(d, "TransmissionModeRadioGroup", 0);
         EXPECT_EQ(Find<QLabel>(d, "Label3")->text(), "Silent &Interval [character times]:");
@@ -437,10 +426,8 @@ TEST(ExpertSettings, EditorValuesSurviveARestart)
         w.Click("Bt_mb_settings");
         EXPECT_EQ(w.Form().Connection().MaxRetries(), 3u);
     }
-    const std::string ini = config.ReadIni();
-    for (const char* line : {"ComPort=/dev/ttyEXPERT", "StopBits=1", "FlowControl=2", "TransmissionMode=1",
-                             "SilentInterval=250", "MaxRetries=3", "ReceiveTimeout=750", "TurnaroundDelay=120"})
-        EXPECT_NE(ini.find(line), std::string::npos) << line;
+    config.ExpectLines({"ComPort=/dev/ttyEXPERT", "StopBits=1", "FlowControl=2", "TransmissionMode=1",
+                        "SilentInterval=250", "MaxRetries=3", "ReceiveTimeout=750", "TurnaroundDelay=120"});
     windowtest::Window again({"-expert"});
     const auto& c = again.Form().Connection();
     EXPECT_EQ(std::tuple(c.StopBits(), c.FlowControl(), c.TurnaroundDelay()), std::tuple(sb2, fcRtsCts, 120u));
