@@ -12,19 +12,9 @@
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
 #include <QPrinter>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QSpinBox>
-#include <QTableWidget>
-#include <QTest>
-#include <QTimer>
 #include <QToolButton>
-
-#include <gtest/gtest.h>
 
 #include <sys/file.h>
 #include <fcntl.h>
