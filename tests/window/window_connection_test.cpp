@@ -3,6 +3,7 @@
 
 #include "WindowHarness.h"
 
+#include "ConnectionRules.h"
 #include "DiagnosticViews.h"
 #include "Diagnostics.h"
 
@@ -305,13 +306,8 @@ TEST(WindowConnection, FailedConnectionsNameTheReasonAndStayDisconnected)
         w.Click("Bt_dis_connect");
         ASSERT_TRUE(w.WaitFor([&] { return w.CountCaption("ERROR") == 1; }, 8s));
         EXPECT_EQ(w.Messages().back().icon, IDialogService::Icon::Error);
-        QString expected = "Connection can't be established to Slave-Address 7 !\r\n\r\n"
-                           "Please check the following settings:\r\n\r\n"
-                           "Modbus Settings -> Echo Reply\r\nModbus Slave Address\r\n"
-                           "Baud Rate, Stop Bit, Parity, Serial Port\r\nDid you want to use TCP/IP?";
-        if (echo)
-            expected += "\r\n\r\nThe Kaldor standard Brisko 485 stick needs to check\r\n[Remove Echo]!";
-        EXPECT_EQ(w.Messages().back().text, expected);
+        // The text is ConnectionRules.SilentIntervalFailureHintAndTcpPort's; here its address and hint.
+        EXPECT_EQ(w.Messages().back().text, QString::fromStdString(app::connectionFailureText(7, echo)));
         EXPECT_EQ(w.Form().PanelText(3), "");
         ExpectControlStates(w, false, false);
         EXPECT_EQ(w.CountCaption("Device Identification Report"), 0);
