@@ -191,9 +191,8 @@ void OpenFromMenu(Window& w, const QString& item)
 
 std::string Name(Transport t) { return t == Transport::Rtu ? "RTU" : "TCP"; }
 
-namespace {
-
-std::vector<std::string> SimArgs(Transport t, const std::vector<std::string>& device, const std::string& link)
+static std::vector<std::string> SimArgs(Transport t, const std::vector<std::string>& device,
+                                        const std::string& link)
 {
     std::string settings = "address=1";
     for (const std::string& d : device)
@@ -203,11 +202,9 @@ std::vector<std::string> SimArgs(Transport t, const std::vector<std::string>& de
     return {"--tcp", "0", "--device", settings};
 }
 
-}  // namespace
-
 SimWindow::SimWindow(Transport t, const std::vector<std::string>& device, const QStringList& args,
                      std::deque<int> answers, Start start)
-    : transport(t), args(args), sim(SimArgs(t, device, Port()))
+    : args(args), sim(SimArgs(t, device, Port()))
 {
     Reopen(t == Transport::Rtu ? SerialIni(Port()) : TcpIni("127.0.0.1", sim.TcpPort()));
     if (start == Start::Connected)

@@ -146,7 +146,6 @@ struct SimWindow {
     // Register writes the meter took since start, as (address, old, new).
     std::vector<std::array<int, 3>> Changes();
 
-    Transport transport;
     QStringList args;
     TempConfig config;
     simtest::LoggedSim sim;
