@@ -1,5 +1,5 @@
 // The serial settings dialog and the expert connection editor on real connection objects (a pty
-// where the connection is opened), and the editor through the main window in "-expert" mode.
+// where one is opened), and the editor through the main window in "-expert" mode.
 
 #include "MB_Serial_Parameters.h"
 #include "ModbusConnectionEditor.h"
@@ -9,20 +9,11 @@
 #include "MainThread.h"
 #include "ModbusConnection.h"
 #include "ModbusError.h"
-#include "PtyPair.h"
 #include "WindowHarness.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <tuple>
@@ -31,27 +22,23 @@ namespace {
 
 using namespace modbus;
 using tarnwick::TForm_mb_settings;
+using windowtest::FindIn;
 
 class ConnectionEditor : public ::testing::Test {
 protected:
     void SetUp() override { windowtest::EnsureApplication(); }
 
-    template <typename W = QWidget>
-    static W* Find(QDialog& d, const QString& name)
-    {
-        W* w = d.findChild<W*>(name);
-        if (!w)
-            throw std::runtime_error(name.toStdString());
-        return w;
-    }
     static void Pick(QDialog& d, const char* group, int index)
     {
-        Find<QRadioButton>(d, QString::fromLatin1(group) + QStringLiteral("Item%1").arg(index))->click();
+        FindIn<QRadioButton>(d, QString::fromLatin1(group) + QStringLiteral("Item%1").arg(index))->click();
     }
-    static void Type(QDialog& d, const char* edit, const QString& text) { Find<QLineEdit>(d, edit)->setText(text); }
+    static void Type(QDialog& d, const char* edit, const QString& text)
+    {
+        FindIn<QLineEdit>(d, edit)->setText(text);
+    }
     static void Baud(QDialog& d, int index)
     {
-        auto* box = Find<QComboBox>(d, "BaudRateComboBox");
+        auto* box = FindIn<QComboBox>(d, "BaudRateComboBox");
         box->setCurrentIndex(index);
         emit box->activated(index);
     }
@@ -71,7 +58,7 @@ protected:
         hooks.showMessage = [&](QWidget*, const QString& text) { messages.push_back(text); };
         return EditConnection(connection, QStringLiteral("Modbus Settings"), hooks);
     }
-    static void Ok(QDialog& d) { Find<QPushButton>(d, "OKButton")->click(); }
+    static void Ok(QDialog& d) { FindIn<QPushButton>(d, "OKButton")->click(); }
 
     EventQueue events;
     TModbusConnection connection{events};
@@ -91,7 +78,7 @@ TEST_F(ConnectionEditor, CopiesInShowsTheDependentStatesAndKeepsTheStablePortNam
     connection.SetConnectionMode(cmServer);
     connection.SetMaxRetries(3);
     EXPECT_TRUE(Edit([&](QDialog& d) {
-        auto* pages = Find<QTabWidget>(d, "PageControl");
+        auto* pages = FindIn<QTabWidget>(d, "PageControl");
         Type(d, "SilentIntervalEdit", "abc");
         pages->setCurrentIndex(1);
         EXPECT_EQ(pages->currentIndex(), 0);
@@ -100,44 +87,42 @@ TEST_F(ConnectionEditor, CopiesInShowsTheDependentStatesAndKeepsTheStablePortNam
         EXPECT_EQ(pages->currentIndex(), 1);
         pages->setCurrentIndex(0);
         EXPECT_EQ(d.windowTitle(), "Modbus Settings");
-        EXPECT_EQ(Find<QComboBox>(d, "PortComboBox")->currentText(), "FTDI USB-RS485 Cable FT4ABCDE (ttyUSB0)");
-        EXPECT_EQ(Find<QComboBox>(d, "BaudRateComboBox")->currentText(), "Custom");
-        EXPECT_TRUE(Find(d, "CustomBaudRateEdit")->isVisible());
-        EXPECT_EQ(Find<QLineEdit>(d, "CustomBaudRateEdit")->text(), "31250");
-        EXPECT_EQ(Find<QLabel>(d, "Label3")->text(), "Silent &Interval [milliseconds]:");
-        EXPECT_TRUE(Find(d, "DTREnabledCheckBox")->isEnabled());
-        EXPECT_FALSE(Find(d, "RTSEnabledCheckBox")->isEnabled());
+        EXPECT_EQ(FindIn<QComboBox>(d, "PortComboBox")->currentText(),
+                  "FTDI USB-RS485 Cable FT4ABCDE (ttyUSB0)");
+        EXPECT_EQ(FindIn<QComboBox>(d, "BaudRateComboBox")->currentText(), "Custom");
+        EXPECT_TRUE(FindIn(d, "CustomBaudRateEdit")->isVisible());
+        EXPECT_EQ(FindIn<QLineEdit>(d, "CustomBaudRateEdit")->text(), "31250");
+        EXPECT_EQ(FindIn<QLabel>(d, "Label3")->text(), "Silent &Interval [milliseconds]:");
+        EXPECT_TRUE(FindIn(d, "DTREnabledCheckBox")->isEnabled());
+        EXPECT_FALSE(FindIn(d, "RTSEnabledCheckBox")->isEnabled());
         for (const char* e : {"RefetchDelayEdit", "ReceiveTimeoutEdit", "MaxRetriesEdit", "TurnaroundDelayEdit"})
-            EXPECT_FALSE(Find(d, e)->isEnabled()) << e;
-        EXPECT_TRUE(Find(d, "SendTimeoutEdit")->isEnabled());
-        EXPECT_EQ(Find<QLineEdit>(d, "MaxRetriesEdit")->text(), "3");
+            EXPECT_FALSE(FindIn(d, e)->isEnabled()) << e;
+        EXPECT_TRUE(FindIn(d, "SendTimeoutEdit")->isEnabled());
+        EXPECT_EQ(FindIn<QLineEdit>(d, "MaxRetriesEdit")->text(), "3");
 
-        struct Step {
-            const char* group;
-            int index;
-            const char* widget;
-            bool enabled;
-        } steps[] = {{"FlowControlRadioGroup", 3, "DTREnabledCheckBox", false},
-                     {"FlowControlRadioGroup", 3, "RTSEnabledCheckBox", true},
-                     {"FlowControlRadioGroup", 1, "RTSEnabledCheckBox", false},
-                     {"FlowControlRadioGroup", 0, "RTSEnabledCheckBox", true},
-                     {"ConnectionModeRadioGroup", 0, "MaxRetriesEdit", true},
-                     {"ConnectionModeRadioGroup", 0, "RefetchDelayLabel", true},
-                     {"ConnectionModeRadioGroup", 1, "TurnaroundDelayEdit", false}};
-        for (const auto& s : steps) {
-            Pick(d, s.group, s.index);
-            EXPECT_EQ(Find(d, s.widget)->isEnabled(), s.enabled) << s.group << s.index << s.widget;
+        // A radio button picked, then a control that depends on it.
+        const std::tuple<const char*, int, const char*, bool> steps[] = {
+            {"FlowControlRadioGroup", 3, "DTREnabledCheckBox", false},
+            {"FlowControlRadioGroup", 3, "RTSEnabledCheckBox", true},
+            {"FlowControlRadioGroup", 1, "RTSEnabledCheckBox", false},
+            {"FlowControlRadioGroup", 0, "RTSEnabledCheckBox", true},
+            {"ConnectionModeRadioGroup", 0, "MaxRetriesEdit", true},
+            {"ConnectionModeRadioGroup", 0, "RefetchDelayLabel", true},
+            {"ConnectionModeRadioGroup", 1, "TurnaroundDelayEdit", false}};
+        for (const auto& [group, index, widget, enabled] : steps) {
+            Pick(d, group, index);
+            EXPECT_EQ(FindIn(d, widget)->isEnabled(), enabled) << group << index << widget;
         }
         Pick(d, "TransmissionModeRadioGroup", 0);
-        EXPECT_EQ(Find<QLabel>(d, "Label3")->text(), "Silent &Interval [character times]:");
+        EXPECT_EQ(FindIn<QLabel>(d, "Label3")->text(), "Silent &Interval [character times]:");
         Baud(d, 6);
-        EXPECT_FALSE(Find(d, "CustomBaudRateEdit")->isVisible());
+        EXPECT_FALSE(FindIn(d, "CustomBaudRateEdit")->isVisible());
         // The defaults buttons belong to the serial page.
         pages->setCurrentIndex(1);
-        EXPECT_FALSE(Find(d, "RTUDefaultsButton")->isEnabled());
-        EXPECT_FALSE(Find(d, "ASCIIDefaultsButton")->isEnabled());
+        EXPECT_FALSE(FindIn(d, "RTUDefaultsButton")->isEnabled());
+        EXPECT_FALSE(FindIn(d, "ASCIIDefaultsButton")->isEnabled());
         pages->setCurrentIndex(0);
-        EXPECT_TRUE(Find(d, "RTUDefaultsButton")->isEnabled());
+        EXPECT_TRUE(FindIn(d, "RTUDefaultsButton")->isEnabled());
         Ok(d);
     }));
     EXPECT_EQ(messages, std::vector<QString>({"'abc' ist kein gültiger Integerwert"}));
@@ -145,7 +130,7 @@ TEST_F(ConnectionEditor, CopiesInShowsTheDependentStatesAndKeepsTheStablePortNam
     EXPECT_EQ(connection.SilentInterval(), 8u);
     // A name the list lacks is taken as typed.
     Edit([&](QDialog& d) {
-        Find<QComboBox>(d, "PortComboBox")->setCurrentText("/dev/ttyTYPED");
+        FindIn<QComboBox>(d, "PortComboBox")->setCurrentText("/dev/ttyTYPED");
         Ok(d);
     });
     EXPECT_EQ(connection.Port(), "/dev/ttyTYPED");
@@ -225,12 +210,12 @@ TEST_F(ConnectionEditor, DefaultsButtonsThenCancelChangeNothingThenOkWritesThem)
                 {"RTUDefaultsButton", true, {db8, psEven, sb1, tmRTU, 4}}};
     for (const auto& r : rows) {
         EXPECT_EQ(Edit([&](QDialog& d) {
-            Find<QPushButton>(d, r.button)->click();
+            FindIn<QPushButton>(d, r.button)->click();
             if (!r.ok) {
-                EXPECT_EQ(Find<QLineEdit>(d, "SilentIntervalEdit")->text(), "1000");
-                EXPECT_EQ(Find<QLabel>(d, "Label3")->text(), "Silent &Interval [milliseconds]:");
+                EXPECT_EQ(FindIn<QLineEdit>(d, "SilentIntervalEdit")->text(), "1000");
+                EXPECT_EQ(FindIn<QLabel>(d, "Label3")->text(), "Silent &Interval [milliseconds]:");
             }
-            Find<QPushButton>(d, r.ok ? "OKButton" : "CancelButton")->click();
+            FindIn<QPushButton>(d, r.ok ? "OKButton" : "CancelButton")->click();
         }), r.ok);
         EXPECT_EQ(Serial(connection.DataBits(), connection.Parity(), connection.StopBits(),
                          connection.TransmissionMode(), connection.SilentInterval()), r.after) << r.button << r.ok;
@@ -253,8 +238,8 @@ TEST_F(ConnectionEditor, OnlySettingsOfAClosedPortReopenAnActiveConnectionAndRat
     EXPECT_EQ(a.SlaveBaud(), 9600u);
 
     EXPECT_TRUE(Edit([&](QDialog& d) {
-        Find<QComboBox>(d, "PortComboBox")->setCurrentText(QString::fromStdString(b.SlavePath()));
-        Find<QLineEdit>(d, "MaxRetriesEdit")->setText("4");
+        FindIn<QComboBox>(d, "PortComboBox")->setCurrentText(QString::fromStdString(b.SlavePath()));
+        FindIn<QLineEdit>(d, "MaxRetriesEdit")->setText("4");
         Ok(d);
     }));
     EXPECT_EQ(closes, 1);
@@ -292,14 +277,14 @@ protected:
         setenv("TARNWICK_SERIAL_PORTS", "/tmp/tarnwick-port-a:/tmp/tarnwick-port-b", 1);
         ConnectionEditor::SetUp();
     }
-    static void Click(QDialog& d, const char* name) { Find<QPushButton>(d, name)->click(); }
+    static void Click(QDialog& d, const char* name) { FindIn<QPushButton>(d, name)->click(); }
     // port (first: "#0", none: "-") | echo | baud | the checked radio buttons
     static std::string Shown(QDialog& d)
     {
-        auto* port = Find<QComboBox>(d, "ComboBox_serial_port");
+        auto* port = FindIn<QComboBox>(d, "ComboBox_serial_port");
         std::string s = port->currentIndex() < 1 ? (port->currentIndex() ? "-" : "#0") : port->currentText().toStdString();
-        s += Find<QCheckBox>(d, "CheckBox_EchoQueryBeforeReply")->isChecked() ? "|1|" : "|0|";
-        s += Find<QComboBox>(d, "ComboBox_baud_rate")->currentText().toStdString() + "|";
+        s += FindIn<QCheckBox>(d, "CheckBox_EchoQueryBeforeReply")->isChecked() ? "|1|" : "|0|";
+        s += FindIn<QComboBox>(d, "ComboBox_baud_rate")->currentText().toStdString() + "|";
         for (auto* r : d.findChildren<QRadioButton*>())
             if (r->isChecked())
                 s += " " + r->objectName().toStdString();
@@ -317,11 +302,11 @@ TEST_F(SerialSettingsDialog, LoadDefaultsOkAndCancel)
     const Act none = [](QDialog&) {};
     const Act defaults = [](QDialog& d) { Click(d, "Button_defaults"); };
     const Act controls = [](QDialog& d) {
-        Find<QComboBox>(d, "ComboBox_serial_port")->setCurrentText("/tmp/tarnwick-port-a");
-        Find<QCheckBox>(d, "CheckBox_EchoQueryBeforeReply")->setChecked(true);
-        Find<QComboBox>(d, "ComboBox_baud_rate")->setCurrentIndex(9);
-        Find<QRadioButton>(d, "RadioButton_parity_none")->setChecked(true);
-        Find<QRadioButton>(d, "RadioButton_2_stop_bits")->setChecked(true);
+        FindIn<QComboBox>(d, "ComboBox_serial_port")->setCurrentText("/tmp/tarnwick-port-a");
+        FindIn<QCheckBox>(d, "CheckBox_EchoQueryBeforeReply")->setChecked(true);
+        FindIn<QComboBox>(d, "ComboBox_baud_rate")->setCurrentIndex(9);
+        FindIn<QRadioButton>(d, "RadioButton_parity_none")->setChecked(true);
+        FindIn<QRadioButton>(d, "RadioButton_2_stop_bits")->setChecked(true);
     };
     const std::string defaultsShown = "#0|0|9600| RadioButton_parity_even RadioButton_1_stop_bit";
     const struct {
@@ -360,13 +345,13 @@ TEST_F(SerialSettingsDialog, LoadDefaultsOkAndCancel)
         TForm_mb_settings d(connection);
         EXPECT_EQ(d.windowTitle(), "Modbus Settings");
         EXPECT_EQ(d.size(), QSize(205, 505));
-        EXPECT_GE(Find<QComboBox>(d, "ComboBox_serial_port")->count(), 2);
-        EXPECT_EQ(Find<QComboBox>(d, "ComboBox_baud_rate")->count(), 13);
+        EXPECT_GE(FindIn<QComboBox>(d, "ComboBox_serial_port")->count(), 2);
+        EXPECT_EQ(FindIn<QComboBox>(d, "ComboBox_baud_rate")->count(), 13);
         r.act(d);
         EXPECT_EQ(Shown(d), r.shown);
         Serial after = r.after;
         if (std::get<0>(after) == "#0")
-            std::get<0>(after) = Find<QComboBox>(d, "ComboBox_serial_port")->itemText(0).toStdString();
+            std::get<0>(after) = FindIn<QComboBox>(d, "ComboBox_serial_port")->itemText(0).toStdString();
         Click(d, r.button);
         const bool ok = r.button == std::string("Button1");
         EXPECT_EQ(d.result(), ok ? QDialog::Accepted : QDialog::Rejected);
@@ -382,24 +367,23 @@ TEST_F(SerialSettingsDialog, LoadDefaultsOkAndCancel)
 }
 
 // A setting of an earlier version ("ttyUSB0") finds its adapter, shown by what it is; OK keeps
-// the by-id name. The other names and labels are the port list's (port_list_test); here the
-// dialog's use of them.
-TEST_F(SerialSettingsDialog, PortsShowWhatTheyAreAndOkKeepsTheStableName)
+// the by-id name (the names themselves are port_list_test's). A setting the open port refuses is
+// shown and the dialog stays open.
+TEST_F(SerialSettingsDialog, PortsShowWhatTheyAreAndARefusedSettingKeepsTheDialogOpen)
 {
     testing_support::FakeSysfs tree;
     SetDefaultSerialPortRoots(tree.Roots());
     connection.SetPort("ttyUSB0");
-    TForm_mb_settings d(connection);
-    auto* port = Find<QComboBox>(d, "ComboBox_serial_port");
-    EXPECT_EQ(port->count(), 5);
-    EXPECT_EQ(port->currentText(), "FTDI USB-RS485 Cable FT4ABCDE (ttyUSB0)");
-    Click(d, "Button1");
-    EXPECT_EQ(connection.Port(), testing_support::FakeSysfs::FtdiById);
+    {
+        TForm_mb_settings d(connection);
+        auto* port = FindIn<QComboBox>(d, "ComboBox_serial_port");
+        EXPECT_EQ(port->count(), 5);
+        EXPECT_EQ(port->currentText(), "FTDI USB-RS485 Cable FT4ABCDE (ttyUSB0)");
+        Click(d, "Button1");
+        EXPECT_EQ(connection.Port(), testing_support::FakeSysfs::FtdiById);
+    }
     SetDefaultSerialPortRoots({});
-}
 
-TEST_F(SerialSettingsDialog, ASettingTheActiveConnectionRefusesIsShownAndTheDialogStaysOpen)
-{
     testing_support::PtyPair pty;
     connection.SetPort(pty.SlavePath());
     connection.SetActive(true);
@@ -407,7 +391,7 @@ TEST_F(SerialSettingsDialog, ASettingTheActiveConnectionRefusesIsShownAndTheDial
     QStringList errors;
     d.SetErrorHandler([&](const QString& text) { errors << text; });
     d.show();
-    Find<QComboBox>(d, "ComboBox_baud_rate")->setCurrentIndex(9);
+    FindIn<QComboBox>(d, "ComboBox_baud_rate")->setCurrentIndex(9);
     Click(d, "Button1");
     ASSERT_EQ(errors.size(), 1);
     EXPECT_FALSE(errors[0].isEmpty());
@@ -442,10 +426,8 @@ TEST(ExpertSettings, EditorValuesSurviveARestart)
         w.Click("Bt_mb_settings");
         EXPECT_EQ(w.Form().Connection().MaxRetries(), 3u);
     }
-    const std::string ini = config.ReadIni();
-    for (const char* line : {"ComPort=/dev/ttyEXPERT", "StopBits=1", "FlowControl=2", "TransmissionMode=1",
-                             "SilentInterval=250", "MaxRetries=3", "ReceiveTimeout=750", "TurnaroundDelay=120"})
-        EXPECT_NE(ini.find(line), std::string::npos) << line;
+    config.ExpectLines({"ComPort=/dev/ttyEXPERT", "StopBits=1", "FlowControl=2", "TransmissionMode=1",
+                        "SilentInterval=250", "MaxRetries=3", "ReceiveTimeout=750", "TurnaroundDelay=120"});
     windowtest::Window again({"-expert"});
     const auto& c = again.Form().Connection();
     EXPECT_EQ(std::tuple(c.StopBits(), c.FlowControl(), c.TurnaroundDelay()), std::tuple(sb2, fcRtsCts, 120u));

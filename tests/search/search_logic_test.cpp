@@ -38,20 +38,17 @@ TEST(SearchWalk, OrderIsPortAddressBaudParity)
 
 TEST(SearchWalk, ChoicesNarrowTheWalk)
 {
-    struct Case {
-        TSearchChoice choice;
-        std::vector<std::string> expected;
-    } cases[] = {
+    const std::pair<TSearchChoice, std::vector<std::string>> cases[] = {
         {{{"A"}, 17, "-", "-"},
          {"A/17/9600/None", "A/17/9600/Odd", "A/17/9600/Even", "A/17/19200/None", "A/17/19200/Odd", "A/17/19200/Even"}},
         {{{"A", "B"}, 5, "19200", "Odd"}, {"A/5/19200/Odd", "B/5/19200/Odd"}},
         {{{}, 0, "-", "-"}, {}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [choice, expected] : cases) {
         std::vector<std::string> got;
-        for (const auto& comb : Combinations(c.choice))
+        for (const auto& comb : Combinations(choice))
             got.push_back(Key(comb));
-        EXPECT_EQ(got, c.expected);
+        EXPECT_EQ(got, expected);
     }
     const auto perPort = CombinationsPerPort({{"A", "B"}, 5, "-", "None"});
     ASSERT_EQ(perPort.size(), 2u);
@@ -97,21 +94,10 @@ TEST(SearchWalk, IdentificationMarkerBeforeTheFirstZeroOrFF)
 // Rows for 1, 17 and 247 are in the layouts below.
 TEST(SearchReport, RowsAre57CharactersWithTheirPadding)
 {
-    struct Case {
-        int addr;
-        const char* baud;
-        const char* parity;
-        const char* row;
-    } cases[] = {
-        {100, "9600", "Odd", "|   100      |   9600   |   Odd  |    8     |     1     |"},
-        {0, "9600", "None", "|   0      |   9600   |  None  |    8     |     1     |"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ReportRow(c.addr, c.baud, c.parity), c.row) << c.addr;
-        if (c.addr > 0) {
-            EXPECT_EQ(std::string(c.row).size(), 57u);
-        }
-    }
+    const std::string row100 = "|   100      |   9600   |   Odd  |    8     |     1     |";
+    EXPECT_EQ(ReportRow(100, "9600", "Odd"), row100);
+    EXPECT_EQ(row100.size(), 57u);
+    EXPECT_EQ(ReportRow(0, "9600", "None"), "|   0      |   9600   |  None  |    8     |     1     |");
 }
 
 const std::vector<TVortan_Device> TwoMeters = {{"A", 1, modbus::br9600, "9600", psNone, "None"},

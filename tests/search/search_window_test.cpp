@@ -12,43 +12,31 @@
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
 #include <QPrinter>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QSpinBox>
-#include <QTableWidget>
-#include <QTest>
-#include <QTimer>
 #include <QToolButton>
-
-#include <gtest/gtest.h>
 
 #include <sys/file.h>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <tuple>
 
 namespace {
 
-using namespace std::chrono_literals;
 using search::TFormVeriMBPara;
 using tarnwick::IDialogService;
 using tarnwick::RecordingDialogService;
 using simtest::LoggedSim;
-using windowtest::Sim;
+using simtest::SimProcess;
+using Strings = std::vector<std::string>;
 
-std::vector<std::string> Device(const std::string& settings) { return {"--pty", "--device", settings}; }
+Strings Device(const std::string& settings) { return {"--pty", "--device", settings}; }
 
 class SearchWindow : public ::testing::Test {
 protected:
     // The ports the window offers: only those of the test, whatever the machine has.
-    void Offer(const std::vector<std::string>& ports)
+    void Offer(const Strings& ports)
     {
         std::string list;
         for (const auto& p : ports)
@@ -67,36 +55,31 @@ protected:
     template <typename W = QWidget>
     W* Find(const char* name)
     {
-        W* w = form->findChild<W*>(QString::fromLatin1(name));
-        if (!w)
-            throw std::runtime_error(name);
-        return w;
-    }
-    void Choose(const char* box, const QString& text)
-    {
-        auto* b = Find<QComboBox>(box);
-        const int i = b->findText(text);
-        ASSERT_GE(i, 0) << box << " has no " << text.toStdString();
-        b->setCurrentIndex(i);
+        return windowtest::FindIn<W>(*form, name);
     }
     void Narrow(const std::string& port, int address, const char* baud, const char* parity)
     {
-        Choose("ComboBox_com_port", QString::fromStdString(port));
+        const std::pair<const char*, QString> choices[] = {
+            {"ComboBox_com_port", QString::fromStdString(port)}, {"ComboBox_baud", baud}, {"ComboBox_parity", parity}};
+        for (const auto& [name, text] : choices) {
+            auto* b = Find<QComboBox>(name);
+            ASSERT_GE(b->findText(text), 0) << name << " has no " << text.toStdString();
+            b->setCurrentIndex(b->findText(text));
+        }
         Find<QSpinBox>("SpinEdit_adr")->setValue(address);
-        Choose("ComboBox_baud", QString::fromLatin1(baud));
-        Choose("ComboBox_parity", QString::fromLatin1(parity));
     }
     // Runs a whole search (the click returns when it has ended).
     void Search() { Find<QPushButton>("Bt_start_ver_ser_para")->click(); }
-    std::vector<QStringList> Rows(const char* grid)
+    // A grid's rows as "port|address|baud|parity".
+    Strings Rows(const char* grid)
     {
-        std::vector<QStringList> rows;
+        Strings rows;
         auto* g = Find<QTableWidget>(grid);
         for (int r = 0; r < g->rowCount(); ++r) {
             QStringList cells;
             for (int c = 0; c < 4; ++c)
                 cells << (g->item(r, c) ? g->item(r, c)->text() : QString());
-            rows.push_back(cells);
+            rows.push_back(cells.join('|').toStdString());
         }
         return rows;
     }
@@ -110,19 +93,19 @@ protected:
     }
     bool ReportButtonsShown()
     {
-        return !Find<QWidget>("Bt_apply_para")->isHidden() && !Find<QWidget>("BitBtn_save")->isHidden() &&
-               !Find<QWidget>("BitBtn_print")->isHidden() && !Find<QWidget>("Label_save_print_para")->isHidden();
+        return !Find("Bt_apply_para")->isHidden() && !Find("BitBtn_save")->isHidden() &&
+               !Find("BitBtn_print")->isHidden() && !Find("Label_save_print_para")->isHidden();
     }
     void ExpectIdle()
     {
         EXPECT_EQ(Find<QPushButton>("Bt_start_ver_ser_para")->text(), "Search");
-        EXPECT_TRUE(Find<QWidget>("ProgressBar")->isHidden());
+        EXPECT_TRUE(Find("ProgressBar")->isHidden());
         EXPECT_EQ(Find<QProgressBar>("ProgressBar")->value(), 0);
-        EXPECT_FALSE(Find<QWidget>("Bt_cancel")->isHidden());
+        EXPECT_FALSE(Find("Bt_cancel")->isHidden());
         EXPECT_EQ(Find<QComboBox>("ComboBox_com_port")->currentText(), "-");
         EXPECT_EQ(Find<QSpinBox>("SpinEdit_adr")->value(), 0);
         for (const char* c : {"ComboBox_com_port", "SpinEdit_adr", "ComboBox_baud", "ComboBox_parity"})
-            EXPECT_TRUE(Find<QWidget>(c)->isEnabled()) << c;
+            EXPECT_TRUE(Find(c)->isEnabled()) << c;
         EXPECT_FALSE(form->Searching());
     }
     // Acts once `when` holds, from inside the running search, as the user would.
@@ -144,7 +127,9 @@ protected:
     std::unique_ptr<TFormVeriMBPara> form;
 };
 
-TEST_F(SearchWindow, StartsWithItsChoicesAndHiddenResultsAndEndsAtOnceWithoutPorts)
+// From the window as it opens to searches that end without a meter, one that is aborted, and one
+// that finds a meter and another device.
+TEST_F(SearchWindow, OpensWithItsChoicesAndListsWhatEachSearchFound)
 {
     Offer({"/tmp/tarnwick-a", "/tmp/tarnwick-b"});
     EXPECT_EQ(form->windowTitle(), "Verify Modbus Parameters");
@@ -160,10 +145,10 @@ TEST_F(SearchWindow, StartsWithItsChoicesAndHiddenResultsAndEndsAtOnceWithoutPor
     EXPECT_EQ(items("ComboBox_parity"), QStringList({"-", "None", "Odd", "Even"}));
     EXPECT_EQ(Find<QCheckBox>("CheckBox_EchoQueryBeforeReply")->text(), "Echo Query\nBefore Reply");
     EXPECT_FALSE(Find<QCheckBox>("CheckBox_quick_search")->isChecked());
-    EXPECT_EQ(Rows("StringGrid_flx_dev"), std::vector<QStringList>({{"", "", "", ""}}));
-    EXPECT_FALSE(Find<QWidget>("StringGrid_oth_dev")->isEnabled());
+    EXPECT_EQ(Rows("StringGrid_flx_dev"), Strings{"|||"});
+    EXPECT_FALSE(Find("StringGrid_oth_dev")->isEnabled());
     EXPECT_FALSE(ReportButtonsShown());
-    EXPECT_TRUE(Find<QWidget>("Bt_apply_para")->isHidden());
+    EXPECT_TRUE(Find("Bt_apply_para")->isHidden());
     ExpectIdle();
     // Every control can be found by a screen reader, and the image buttons act through it.
     for (QWidget* w : form->findChildren<QWidget*>()) {
@@ -172,9 +157,9 @@ TEST_F(SearchWindow, StartsWithItsChoicesAndHiddenResultsAndEndsAtOnceWithoutPor
                 << w->objectName().toStdString();
         }
     }
-    QAccessibleInterface* save = QAccessible::queryAccessibleInterface(Find<QToolButton>("BitBtn_save"));
+    QAccessibleInterface* save = QAccessible::queryAccessibleInterface(Find("BitBtn_save"));
     EXPECT_EQ(save->text(QAccessible::Name), "Save");
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(Find<QToolButton>("BitBtn_print"))->text(QAccessible::Name), "Print");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(Find("BitBtn_print"))->text(QAccessible::Name), "Print");
     save->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].kind, RecordingDialogService::Shown::Kind::SaveFile);
@@ -182,28 +167,41 @@ TEST_F(SearchWindow, StartsWithItsChoicesAndHiddenResultsAndEndsAtOnceWithoutPor
     Search();
     EXPECT_EQ(MessageTexts(), std::vector<QString>({"|Search completed - No VORTAN found !"}));
     ExpectIdle();
+
     // A device without identification is another device, and no meter is found.
-    Sim noid(Device("address=3,noid"));
-    Offer({noid.Pty()});
-    Narrow(noid.Pty(), 3, "19200", "Even");
+    SimProcess noid(Device("address=3,noid"));
+    Offer({noid.PtyPath()});
+    Narrow(noid.PtyPath(), 3, "19200", "Even");
     Search();
-    EXPECT_EQ(Rows("StringGrid_oth_dev"),
-              std::vector<QStringList>({{QString::fromStdString(noid.Pty()), "3", "19200", "Even"}}));
-    EXPECT_EQ(Rows("StringGrid_flx_dev"), std::vector<QStringList>({{"", "", "", ""}}));
+    EXPECT_EQ(Rows("StringGrid_oth_dev"), Strings{noid.PtyPath() + "|3|19200|Even"});
+    EXPECT_EQ(Rows("StringGrid_flx_dev"), Strings{"|||"});
     EXPECT_EQ(MessageTexts(), std::vector<QString>(2, "|Search completed - No VORTAN found !"));
     EXPECT_FALSE(ReportButtonsShown());
-}
 
-TEST_F(SearchWindow, FamilyMeterAndForeignDeviceOnTwoPorts)
-{
-    Sim meter(Device("address=5,baud=9600"));
-    LoggedSim foreign(Device("address=5,baud=9600,id=ACME FLOW 2000"));
-    Offer({meter.Pty(), foreign.PtyPath()});
+    // A port held by another program aborts the search before anything is sent.
+    dialogs.shown.clear();
+    LoggedSim held(Device("address=1"));
+    Offer({held.PtyPath()});
+    const int fd = ::open(held.PtyPath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    Narrow("-", 1, "19200", "-");
+    Search();
+    ::close(fd);
+    EXPECT_EQ(MessageTexts(), std::vector<QString>({"ERROR|Search was aborted! - Maybe one ComPort is opened?"}));
+    EXPECT_EQ(dialogs.shown.back().icon, IDialogService::Icon::Error);
+    EXPECT_TRUE(held.Requests().empty());
+    EXPECT_FALSE(ReportButtonsShown());
+    ExpectIdle();
+
+    // A meter and a foreign device on two ports.
+    dialogs.shown.clear();
+    SimProcess meter(Device("address=5,baud=9600"));
+    SimProcess foreign(Device("address=5,baud=9600,id=ACME FLOW 2000"));
+    Offer({meter.PtyPath(), foreign.PtyPath()});
     Narrow("-", 5, "9600", "None");
     Search();
-    EXPECT_EQ(Rows("StringGrid_flx_dev"), std::vector<QStringList>({{QString::fromStdString(meter.Pty()), "5", "9600", "None"}}));
-    EXPECT_EQ(Rows("StringGrid_oth_dev"),
-              std::vector<QStringList>({{QString::fromStdString(foreign.PtyPath()), "5", "9600", "None"}}));
+    EXPECT_EQ(Rows("StringGrid_flx_dev"), Strings{meter.PtyPath() + "|5|9600|None"});
+    EXPECT_EQ(Rows("StringGrid_oth_dev"), Strings{foreign.PtyPath() + "|5|9600|None"});
     // What Apply takes from the found list: SearchFromMainWindow.
     EXPECT_EQ(MessageTexts(), std::vector<QString>({"|Search completed - 2 Modbus device(s) found !"}));
     EXPECT_EQ(dialogs.shown.back().icon, IDialogService::Icon::Warning);
@@ -214,24 +212,22 @@ TEST_F(SearchWindow, FamilyMeterAndForeignDeviceOnTwoPorts)
 TEST_F(SearchWindow, FixedAddressTriesEveryBaudAndParityInOrderAndSilenceCostsTheTimeout)
 {
     LoggedSim meter(Device("address=17"));
-    const QString port = QString::fromStdString(meter.PtyPath());
+    const std::string port = meter.PtyPath();
     Offer({meter.PtyPath()});
     Narrow(meter.PtyPath(), 17, "-", "-");
     Search();
     const auto seen = meter.Requests();
-    std::vector<std::string> wire;
+    Strings wire;
     for (const auto& r : seen)
         wire.push_back("fc" + std::to_string(r.function) + "@" + std::to_string(r.baud) + " " + r.result);
-    const std::vector<std::string> expected = {
-        "fc8@9600 ignored",   "fc8@9600 ignored",   "fc8@9600 ignored",  "fc8@19200 reply", "fc17@19200 reply",
-        "fc8@19200 reply",    "fc17@19200 reply",   "fc8@19200 reply",   "fc17@19200 reply"};
-    EXPECT_EQ(wire, expected);
+    EXPECT_EQ(wire, (Strings{"fc8@9600 ignored", "fc8@9600 ignored", "fc8@9600 ignored", "fc8@19200 reply",
+                             "fc17@19200 reply", "fc8@19200 reply", "fc17@19200 reply", "fc8@19200 reply",
+                             "fc17@19200 reply"}));
     for (const auto& r : seen)
         EXPECT_EQ(r.unit, 17);
     // A pty carries no parity: the meter answers all three, listed in the order tried.
-    EXPECT_EQ(Rows("StringGrid_flx_dev"), std::vector<QStringList>({{port, "17", "19200", "None"},
-                                                                    {port, "17", "19200", "Odd"},
-                                                                    {port, "17", "19200", "Even"}}));
+    EXPECT_EQ(Rows("StringGrid_flx_dev"), (Strings{port + "|17|19200|None", port + "|17|19200|Odd",
+                                                   port + "|17|19200|Even"}));
     EXPECT_EQ(MessageTexts(), std::vector<QString>({"|Search completed - 3 Modbus device(s) found !"}));
     // Each silent combination waits out the 500 ms time-out before the next probe.
     ASSERT_GE(seen.size(), 4u);
@@ -250,8 +246,8 @@ TEST_F(SearchWindow, StopEndsTheWalkWithoutAMessage)
     WhileSearching([&] { return Find<QComboBox>("ComboBox_parity")->currentText() == "Even"; },
                    [&] {
                        EXPECT_EQ(Find<QPushButton>("Bt_start_ver_ser_para")->text(), "Stop");
-                       EXPECT_FALSE(Find<QWidget>("ComboBox_baud")->isEnabled());
-                       EXPECT_TRUE(Find<QWidget>("Bt_cancel")->isHidden());
+                       EXPECT_FALSE(Find("ComboBox_baud")->isEnabled());
+                       EXPECT_TRUE(Find("Bt_cancel")->isHidden());
                        Search();
                    });
     Search();
@@ -289,42 +285,23 @@ TEST_F(SearchWindow, QuickSearchWalksAllPortsAtOnce)
     Search();
     EXPECT_TRUE(bothHeld);
     EXPECT_TRUE(timeLeft.startsWith("Time left: at most ")) << timeLeft.toStdString();
-    EXPECT_EQ(Rows("StringGrid_flx_dev"),
-              std::vector<QStringList>({{QString::fromStdString(a.PtyPath()), "2", "19200", "None"}}));
-    EXPECT_EQ(Rows("StringGrid_oth_dev"),
-              std::vector<QStringList>({{QString::fromStdString(b.PtyPath()), "2", "9600", "None"}}));
+    EXPECT_EQ(Rows("StringGrid_flx_dev"), Strings{a.PtyPath() + "|2|19200|None"});
+    EXPECT_EQ(Rows("StringGrid_oth_dev"), Strings{b.PtyPath() + "|2|9600|None"});
     const auto seen = a.Requests();
     ASSERT_EQ(seen.size(), 3u);  // 9600 silent, 19200 probe and identification
     EXPECT_EQ(seen[0].baud, 9600u);
     EXPECT_EQ(seen[1].baud, 19200u);
     EXPECT_GE(seen[1].tMs - seen[0].tMs, search::QuickProbeTimeoutMs(9600, modbus::psNone) - 5.0);
     EXPECT_LT(seen[1].tMs - seen[0].tMs, 300);
-    EXPECT_TRUE(Find<QWidget>("Label_time_left")->isHidden());
-}
-
-TEST_F(SearchWindow, PortHeldByAnotherProgramAbortsTheSearch)
-{
-    LoggedSim meter(Device("address=1"));
-    Offer({meter.PtyPath()});
-    const int held = ::open(meter.PtyPath().c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(held, 0);
-    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
-    Narrow("-", 1, "19200", "-");
-    Search();
-    ::close(held);
-    EXPECT_EQ(MessageTexts(), std::vector<QString>({"ERROR|Search was aborted! - Maybe one ComPort is opened?"}));
-    EXPECT_EQ(dialogs.shown.back().icon, IDialogService::Icon::Error);
-    EXPECT_TRUE(meter.Requests().empty());
-    EXPECT_FALSE(ReportButtonsShown());
-    ExpectIdle();
+    EXPECT_TRUE(Find("Label_time_left")->isHidden());
 }
 
 // The report of the devices found; the lists are program-wide, so a test may set them.
 TEST_F(SearchWindow, ApplyRefusesWithoutSelectionAndTheReportIsSavedWithCrLfAndPrinted)
 {
-    Sim meter(Device("address=1"));
-    Offer({meter.Pty()});
-    Narrow(meter.Pty(), 1, "19200", "Even");
+    SimProcess meter(Device("address=1"));
+    Offer({meter.PtyPath()});
+    Narrow(meter.PtyPath(), 1, "19200", "Even");
     Search();
     ASSERT_TRUE(ReportButtonsShown());
     Find<QPushButton>("Bt_apply_para")->click();  // nothing selected
@@ -338,15 +315,12 @@ TEST_F(SearchWindow, ApplyRefusesWithoutSelectionAndTheReportIsSavedWithCrLfAndP
     for (const auto& line : search::SavedReportLines(search::VortanDevices, search::OtherDevices))
         expected += line + "\r\n";
     windowtest::TempConfig dir;
-    auto read = [](const std::filesystem::path& p) {
-        return (std::stringstream() << std::ifstream(p, std::ios::binary).rdbuf()).str();
-    };
     // The name's .txt rules are ReportFileName's (SearchReport.FileNameGetsTxtOnlyWhenItLacksIt).
     const auto base = dir.Dir() / "devices";
     dialogs.fileNames = {QString::fromStdString(base.string()), QString::fromStdString((dir.Dir() / "missing" / "x").string())};
     for (int i = 0; i < 2; ++i)
         Find<QToolButton>("BitBtn_save")->click();
-    EXPECT_EQ(read(base.string() + ".txt"), expected);
+    EXPECT_EQ(windowtest::ReadFile(base.string() + ".txt"), expected);
     ASSERT_EQ(dialogs.shown.back().kind, RecordingDialogService::Shown::Kind::Exception);
     EXPECT_TRUE(dialogs.shown.back().text.contains("missing/x.txt")) << dialogs.shown.back().text.toStdString();
     // Cancelled save: nothing happens.
@@ -362,7 +336,7 @@ TEST_F(SearchWindow, ApplyRefusesWithoutSelectionAndTheReportIsSavedWithCrLfAndP
     };
     Find<QToolButton>("BitBtn_print")->click();
     EXPECT_EQ(dialogs.shown.back().kind, RecordingDialogService::Shown::Kind::Print);
-    EXPECT_EQ(read(pdf).substr(0, 5), "%PDF-");
+    EXPECT_EQ(windowtest::ReadFile(pdf).substr(0, 5), "%PDF-");
     EXPECT_GT(std::filesystem::file_size(pdf), 1000u);
     // The text itself where poppler's tools are installed.
     if (std::filesystem::exists("/usr/bin/pdftotext")) {
@@ -383,8 +357,8 @@ TEST_F(SearchWindow, ApplyRefusesWithoutSelectionAndTheReportIsSavedWithCrLfAndP
 // Connect talks to the meter.
 TEST(SearchFromMainWindow, ApplyCopiesTheSettingsAndConnectReachesTheMeter)
 {
-    Sim meter(Device("address=9,baud=9600"));
-    setenv("TARNWICK_SERIAL_PORTS", meter.Pty().c_str(), 1);
+    SimProcess meter(Device("address=9,baud=9600"));
+    setenv("TARNWICK_SERIAL_PORTS", meter.PtyPath().c_str(), 1);
     windowtest::TempConfig config;
     // Echo removal off: the meter's answer to the probe would look like an echo.
     config.WriteIni(windowtest::SerialIni("/dev/ttyNONE", 1, false));
@@ -392,15 +366,14 @@ TEST(SearchFromMainWindow, ApplyCopiesTheSettingsAndConnectReachesTheMeter)
     w.Form().Connection().SetFlowControl(modbus::fcRtsCts);
     w.Form().Connection().SetTransmissionMode(modbus::tmASCII);
     w.dialogs.onDialog = [&](QDialog& d) {
-        auto find = [&](const char* n) { return d.findChild<QWidget*>(QString::fromLatin1(n)); };
-        auto* port = static_cast<QComboBox*>(find("ComboBox_com_port"));
-        port->setCurrentIndex(port->findText(QString::fromStdString(meter.Pty())));
-        static_cast<QSpinBox*>(find("SpinEdit_adr"))->setValue(9);
-        static_cast<QComboBox*>(find("ComboBox_baud"))->setCurrentIndex(1);
-        static_cast<QComboBox*>(find("ComboBox_parity"))->setCurrentIndex(1);
-        static_cast<QPushButton*>(find("Bt_start_ver_ser_para"))->click();
-        static_cast<QTableWidget*>(find("StringGrid_flx_dev"))->selectRow(0);
-        static_cast<QPushButton*>(find("Bt_apply_para"))->click();
+        auto* port = windowtest::FindIn<QComboBox>(d, "ComboBox_com_port");
+        port->setCurrentIndex(port->findText(QString::fromStdString(meter.PtyPath())));
+        windowtest::FindIn<QSpinBox>(d, "SpinEdit_adr")->setValue(9);
+        windowtest::FindIn<QComboBox>(d, "ComboBox_baud")->setCurrentIndex(1);
+        windowtest::FindIn<QComboBox>(d, "ComboBox_parity")->setCurrentIndex(1);
+        windowtest::FindIn<QPushButton>(d, "Bt_start_ver_ser_para")->click();
+        windowtest::FindIn<QTableWidget>(d, "StringGrid_flx_dev")->selectRow(0);
+        windowtest::FindIn<QPushButton>(d, "Bt_apply_para")->click();
         return d.result();
     };
     w.Click("Bt_veri_mb_para");
@@ -412,7 +385,7 @@ TEST(SearchFromMainWindow, ApplyCopiesTheSettingsAndConnectReachesTheMeter)
     const auto& c = w.Form().Connection();
     EXPECT_EQ(std::tuple(c.Port(), c.BaudRate(), c.Parity(), c.FlowControl(), c.TransmissionMode(), c.DataBits(),
                          c.StopBits(), c.RTSEnabled(), c.DTREnabled()),
-              std::tuple(meter.Pty(), modbus::br9600, modbus::psNone, modbus::fcNone, modbus::tmRTU, modbus::db8,
+              std::tuple(meter.PtyPath(), modbus::br9600, modbus::psNone, modbus::fcNone, modbus::tmRTU, modbus::db8,
                          modbus::sb1, false, false));
     w.Click("Bt_dis_connect");
     EXPECT_TRUE(w.WaitFor([&] { return w.Form().IsConnected(); }));

@@ -1,17 +1,11 @@
 #include "WindowHarness.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QLocale>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
-
-#include <gtest/gtest.h>
+#include <QMenu>
 
 #include <nlohmann/json.hpp>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -59,12 +53,16 @@ void TempConfig::WriteIni(const std::string& text) const
     std::ofstream(IniPath(), std::ios::binary) << text;
 }
 
-std::string TempConfig::ReadIni() const
+std::string ReadFile(const std::filesystem::path& path)
 {
-    std::ifstream in(IniPath(), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return (std::stringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
+}
+
+void TempConfig::ExpectLines(std::initializer_list<const char*> lines) const
+{
+    const std::string ini = ReadIni();
+    for (const char* line : lines)
+        EXPECT_NE(ini.find(std::string(line) + "\r\n"), std::string::npos) << line;
 }
 
 std::string SerialIni(const std::string& port, int slave, bool echo)
@@ -184,11 +182,17 @@ int Window::CountCaption(const QString& caption) const
     return n;
 }
 
+void OpenFromMenu(Window& w, const QString& item)
+{
+    for (QAction* a : w.Find<QPushButton>("ViewMenu")->menu()->actions())
+        if (a->text() == item)
+            a->trigger();
+}
+
 std::string Name(Transport t) { return t == Transport::Rtu ? "RTU" : "TCP"; }
 
-namespace {
-
-std::vector<std::string> SimArgs(Transport t, const std::vector<std::string>& device, const std::string& link)
+static std::vector<std::string> SimArgs(Transport t, const std::vector<std::string>& device,
+                                        const std::string& link)
 {
     std::string settings = "address=1";
     for (const std::string& d : device)
@@ -198,11 +202,9 @@ std::vector<std::string> SimArgs(Transport t, const std::vector<std::string>& de
     return {"--tcp", "0", "--device", settings};
 }
 
-}  // namespace
-
 SimWindow::SimWindow(Transport t, const std::vector<std::string>& device, const QStringList& args,
                      std::deque<int> answers, Start start)
-    : transport(t), args(args), sim(SimArgs(t, device, Port()))
+    : args(args), sim(SimArgs(t, device, Port()))
 {
     Reopen(t == Transport::Rtu ? SerialIni(Port()) : TcpIni("127.0.0.1", sim.TcpPort()));
     if (start == Start::Connected)
@@ -222,15 +224,6 @@ void SimWindow::Reopen(const std::string& ini)
     w.reset();
     config.WriteIni(ini);
     w = std::make_unique<Window>(args);
-}
-
-std::vector<simtest::SimRequest> SimWindow::Run(const char* button)
-{
-    w->Click(button);
-    auto* timer3 = w->Find<QTimer>("Timer3");
-    if (!w->WaitFor([&] { return !timer3->isActive() && w->Find(button)->isEnabled(); }, 8s))
-        ADD_FAILURE() << button << " did not settle";
-    return sim.NewRequests();
 }
 
 std::vector<std::array<int, 3>> SimWindow::Changes()

@@ -1,7 +1,8 @@
 #pragma once
 
 // The main window under test: a QApplication on the offscreen platform, a private settings
-// folder, the simulator or a scripted device, and helpers that act on controls by name.
+// folder, the simulator or a scripted device, and helpers that act on controls by name. It brings
+// the widget classes and gtest that the window, dialog and search suites share.
 
 #include "DialogService.h"
 #include "FormTarnwick.h"
@@ -11,23 +12,26 @@
 #include "SimLog.h"
 #include "SimProcess.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
-#include <QString>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
-#include <QWidget>
+#include <QTest>
+#include <QTimer>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <array>
 #include <atomic>
-#include <deque>
 #include <chrono>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <memory>
-#include <string>
-#include <vector>
-#include <ostream>
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
@@ -38,17 +42,28 @@ using namespace std::chrono_literals;
 // Creates the one QApplication of the test program (offscreen) on first use.
 void EnsureApplication();
 
+std::string ReadFile(const std::filesystem::path& path);
+
+// A control by its name, or an exception naming it.
+template <typename W = QWidget>
+W* FindIn(const QObject& parent, const QString& name)
+{
+    if (W* w = parent.findChild<W*>(name))
+        return w;
+    throw std::runtime_error("no control " + name.toStdString());
+}
+
 // A fresh folder set as XDG_CONFIG_HOME while the object lives.
 class TempConfig {
 public:
     TempConfig();
     ~TempConfig();
-    TempConfig(const TempConfig&) = delete;
-    TempConfig& operator=(const TempConfig&) = delete;
 
     std::filesystem::path IniPath() const { return dir_ / "Kaldor" / "Tarnwick.INI"; }
     void WriteIni(const std::string& text) const;
-    std::string ReadIni() const;
+    std::string ReadIni() const { return ReadFile(IniPath()); }
+    // Each a whole line of the settings file.
+    void ExpectLines(std::initializer_list<const char*> lines) const;
     const std::filesystem::path& Dir() const { return dir_; }
 
 private:
@@ -59,16 +74,12 @@ private:
 std::string SerialIni(const std::string& port, int slave = 1, bool echo = false);
 std::string TcpIni(const std::string& host, int port, int slave = 1);
 
-// vortan-sim without its request log, for suites that need its port only.
-struct Sim : simtest::SimProcess {
-    using SimProcess::SimProcess;
-    const std::string& Pty() const { return PtyPath(); }
-};
+std::vector<uint8_t> VortanIdentification(const std::string& marker, const std::string& idText = "KALDOR VORTAN V3");
 
 // A device on a pty that answers what a VORTAN meter answers, from tables the test fills.
 struct FakeMeter {
     uint8_t address = 1;
-    std::vector<uint8_t> identification;          // Report Server ID data
+    std::vector<uint8_t> identification = VortanIdentification("ARM");  // Report Server ID data
     std::map<int, std::vector<uint16_t>> blocks;  // start register -> registers
     std::map<int, uint16_t> single;               // register -> value (heartbeat etc.)
     std::map<int, int> delayForStart;             // read start register -> delay before the reply
@@ -80,8 +91,6 @@ struct FakeMeter {
     testing_support::ScriptedPeer::Responder Responder();
 };
 
-std::vector<uint8_t> VortanIdentification(const std::string& marker, const std::string& idText = "KALDOR VORTAN V3");
-
 // The window with its recording dialogs, built like the program builds it.
 class Window {
 public:
@@ -91,10 +100,7 @@ public:
     template <typename W = QWidget>
     W* Find(const char* name) const
     {
-        W* w = form->findChild<W*>(QString::fromLatin1(name));
-        if (!w)
-            throw std::runtime_error(std::string("no control ") + name);
-        return w;
+        return FindIn<W>(*form, name);
     }
     void Click(const char* name);
     // As a user's pick from the list: the box changes and reports it.
@@ -108,6 +114,9 @@ public:
     tarnwick::RecordingDialogService dialogs;
     std::unique_ptr<tarnwick::TFormTarnwick> form;
 };
+
+// Opens a diagnostics view from the View menu.
+void OpenFromMenu(Window& w, const QString& item);
 
 enum class Transport { Rtu, Tcp };
 std::string Name(Transport t);
@@ -128,16 +137,15 @@ struct SimWindow {
     // The program started again on other settings.
     void Reopen(const std::string& ini);
     std::vector<std::string> Sent() { return simtest::Briefs(sim.NewRequests()); }
-    // Clicks a subset button and waits until the page has settled: Timer3 has run and the
-    // button is usable again. Returns what the meter received meanwhile.
-    std::vector<simtest::SimRequest> Run(const char* button);
-    std::vector<std::string> RunBriefs(const char* button) { return simtest::Briefs(Run(button)); }
+    std::vector<std::string> ConnectTail(size_t n) const
+    {
+        return {connectRequests.end() - static_cast<long>(std::min(n, connectRequests.size())), connectRequests.end()};
+    }
     QLineEdit* Edit(const char* name) { return w->Find<QLineEdit>(name); }
     QComboBox* Box(const char* name) { return w->Find<QComboBox>(name); }
     // Register writes the meter took since start, as (address, old, new).
     std::vector<std::array<int, 3>> Changes();
 
-    Transport transport;
     QStringList args;
     TempConfig config;
     simtest::LoggedSim sim;

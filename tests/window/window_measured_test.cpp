@@ -5,18 +5,7 @@
 
 #include "Diagnostics.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QLocale>
-#include <QMenu>
-#include <QPushButton>
-#include <QSpinBox>
-#include <QTest>
-#include <QTimer>
-
-#include <gtest/gtest.h>
 
 #include <bit>
 
@@ -38,7 +27,6 @@ std::vector<uint16_t> Block(uint16_t status, float scaled, uint16_t unitId = 0)
 TEST(WindowMeasured, ScriptedMeterFromTheFirstReadToSilence)
 {
     FakeMeter meter;
-    meter.identification = VortanIdentification("ARM");
     meter.blocks[1000] = Block(1, 1.0f, 65535);    // a unit id the quantity does not have
     meter.blocks[1016] = Block(1, 12.3456f, 9);    // beyond the quantity's units
     meter.blocks[1032] = Block(1, 123456.0f);
@@ -177,10 +165,9 @@ TEST(WindowMeasured, ScriptedMeterFromTheFirstReadToSilence)
     EXPECT_EQ(w.Cell(0), "");
 }
 
-TEST(WindowMeasured, InvalidFramesAreCountedAndLeaveTheGrid)
+TEST(WindowMeasured, InvalidFramesAreCountedLeaveTheGridAndHintAtTheLine)
 {
     FakeMeter meter;
-    meter.identification = VortanIdentification("ARM");
     meter.badCrcOnReads = true;
     ScriptedWindow s(meter);
     Window& w = *s.w;
@@ -195,31 +182,23 @@ TEST(WindowMeasured, InvalidFramesAreCountedAndLeaveTheGrid)
     EXPECT_EQ(w.Form().PanelText(3), "Invalid Frame!");
     w.Click("Bt_read_adr");
     EXPECT_EQ(counter->text(), "5");
-    // Every press of the connect button starts the count again.
-    w.Click("Bt_dis_connect");
-    EXPECT_EQ(counter->text(), "0");
-}
 
-TEST(WindowMeasured, StatisticsCountBadChecksumsAndHintAtTheLine)
-{
-    SimWindow m(Transport::Rtu, {"badcrc=2"}, {});
-    Window& w = *m.w;
-    for (int i = 0; i < 3 && w.Form().IsConnected(); ++i)
-        w.Click("Bt_read_adr");
-    for (QAction* a : w.Find<QPushButton>("ViewMenu")->menu()->actions())
-        if (a->text() == "Line Statistics")
-            a->trigger();
-    const auto& s = w.Form().Diagnostics().Counts().ByAddress().at(1);
-    EXPECT_GE(s.badChecksums, 2u);
-    EXPECT_GE(s.replies, 2u);
-    EXPECT_EQ(s.requests, s.replies + s.badChecksums + s.timeouts + s.exceptions + s.unmatched);
+    OpenFromMenu(w, QStringLiteral("Line Statistics"));
+    const auto& stats = w.Form().Diagnostics().Counts().ByAddress().at(1);
+    EXPECT_GE(stats.badChecksums, 2u);
+    EXPECT_GE(stats.replies, 2u);
+    EXPECT_EQ(stats.requests,
+              stats.replies + stats.badChecksums + stats.timeouts + stats.exceptions + stats.unmatched);
     auto* table = w.Find<QTableWidget>("LineStatisticsTable");
     ASSERT_EQ(table->rowCount(), 1);
     EXPECT_EQ(table->item(0, 0)->text(), "1");
-    EXPECT_EQ(table->item(0, 4)->text().toUInt(), s.badChecksums);
+    EXPECT_EQ(table->item(0, 4)->text().toUInt(), stats.badChecksums);
     EXPECT_TRUE(w.Find<QLabel>("LineStatisticsHint")->text().contains("parity"));
     w.Click("LineStatisticsReset");
     EXPECT_EQ(table->rowCount(), 0);
+    // Every press of the connect button starts the count again.
+    w.Click("Bt_dis_connect");
+    EXPECT_EQ(counter->text(), "0");
 }
 
 TEST(WindowMeasured, IdentificationReportAndSubsetWindowFollowTheMarker)
@@ -229,15 +208,13 @@ TEST(WindowMeasured, IdentificationReportAndSubsetWindowFollowTheMarker)
     struct Case {
         std::vector<uint8_t> data;
         QString text;
-        bool subsetShown;
-        QSize size;
-        int panel2, panel3;
+        bool subset;  // the ARM marker: the subset group, its height and the status panels halved
     } cases[] = {
-        {VortanIdentification("ARM"), vortan, true, {520, 766}, 330, 330},
-        {VortanIdentification("XYZ"), vortan + "Modbus FW version:  2.04  2023-11-06\r\nModbus serial no.:      MB00000000815001\r\n",
-         false, {760, 766}, 0, 660},
-        {VortanIdentification("ARM", "ACME FLOW 7"), "ACME FLOW 7", true, {520, 766}, 330, 330},
-        {VortanIdentification("ARM", ""), "", true, {520, 766}, 330, 330},  // still answered: the box shows
+        {VortanIdentification("ARM"), vortan, true},
+        {VortanIdentification("XYZ"),
+         vortan + "Modbus FW version:  2.04  2023-11-06\r\nModbus serial no.:      MB00000000815001\r\n", false},
+        {VortanIdentification("ARM", "ACME FLOW 7"), "ACME FLOW 7", true},
+        {VortanIdentification("ARM", ""), "", true},  // still answered: the box shows
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text.toStdString());
@@ -249,11 +226,11 @@ TEST(WindowMeasured, IdentificationReportAndSubsetWindowFollowTheMarker)
             ASSERT_EQ(w.CountCaption("Device Identification Report"), report);
             EXPECT_EQ(w.Messages().back().text, c.text);
             EXPECT_EQ(w.Messages().back().buttons, tarnwick::IDialogService::Ok);
-            EXPECT_EQ(!w.Find("GroupSubset")->isHidden(), c.subsetShown);
+            EXPECT_EQ(!w.Find("GroupSubset")->isHidden(), c.subset);
             EXPECT_TRUE(w.Find("SubsetView")->isHidden());
-            EXPECT_EQ(w.Form().size(), c.size);
-            EXPECT_EQ(w.Form().PanelWidth(2), c.panel2);
-            EXPECT_EQ(w.Form().PanelWidth(3), c.panel3);
+            EXPECT_EQ(w.Form().size(), QSize(c.subset ? 520 : 760, 766));
+            EXPECT_EQ(w.Form().PanelWidth(2), c.subset ? 330 : 0);
+            EXPECT_EQ(w.Form().PanelWidth(3), c.subset ? 330 : 660);
             if (report == 1)
                 w.Click("Bt_report_slave_id");
         }

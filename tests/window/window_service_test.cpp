@@ -5,13 +5,6 @@
 
 #include "SimLog.h"
 
-#include <QComboBox>
-#include <QLineEdit>
-#include <QSpinBox>
-#include <QTest>
-
-#include <gtest/gtest.h>
-
 namespace windowtest {
 namespace {
 
@@ -25,13 +18,6 @@ struct Meter : SimWindow {
     {
     }
     void Type(const char* edit, const QString& text) { w->Find<QLineEdit>(edit)->setText(text); }
-    void Expert(int reg, const char* type, const QString& value = {})
-    {
-        w->Find<QSpinBox>("SpinEdit_customer_register")->setValue(reg);
-        w->Find<QComboBox>("cb_datatypes")->setEditText(QString::fromLatin1(type));
-        if (!value.isNull())
-            Type("Edit1", value);
-    }
 };
 
 class WindowService : public ::testing::TestWithParam<Transport> {};
@@ -68,10 +54,8 @@ TEST_P(WindowService, OneMeterFromExpertAccessToTheCrtQuestion)
         {read, 501, "Int16", "2", {"fc3 501+1 reply"}, ""},
         // The meter refuses: Edit1 keeps its text.
         {read, 9999, "Int16", "2", {"fc3 9999+1 exception 2"}, "", "Exception Reply!"},
-        {write, 800, "Float", "1.5", {"fc16 800+2 [0,16320] reply"}, ""},
         {write, 800, "Float", "-2,5", {"fc16 800+2 [0,49184] reply"}, ""},
         {write, 800, "Int32", "131073", {"fc16 800+2 [1,2] reply"}, ""},
-        {write, 800, "Int32", "4294967295", {"fc16 800+2 [65535,65535] reply"}, ""},
         {write, 800, "Int16", "-1", {"fc6 800+1 [65535] reply"}, ""},
         {write, 801, "Char", "A", {"fc6 801+1 [65] reply"}, ""},
         {write, 801, "Char", "AB", {}, ""},
@@ -90,7 +74,10 @@ TEST_P(WindowService, OneMeterFromExpertAccessToTheCrtQuestion)
     for (const ExpertCase& c : experts) {
         SCOPED_TRACE(std::string(c.button) + " " + std::to_string(c.reg) + " " + c.type + " " + c.text);
         const size_t shown = m.w->Messages().size();
-        m.Expert(c.reg, c.type, c.button == write ? QString::fromLatin1(c.text) : QString());
+        m.w->Find<QSpinBox>("SpinEdit_customer_register")->setValue(c.reg);
+        m.w->Find<QComboBox>("cb_datatypes")->setEditText(QString::fromLatin1(c.type));
+        if (c.button == write)
+            m.Type("Edit1", c.text);
         m.w->Click(c.button);
         EXPECT_EQ(m.Sent(), c.sent);
         EXPECT_EQ(m.w->Find<QLineEdit>("Edit1")->text(), c.text);
@@ -113,8 +100,7 @@ TEST_P(WindowService, OneMeterFromExpertAccessToTheCrtQuestion)
         }
     }
 
-    // Calibration inputs that cannot be sent.
-    // No channel chosen: a hint without an icon.
+    // Calibration inputs that cannot be sent; no channel chosen: a hint without an icon.
     m.w->Click("Button_send_ch_id");
     ASSERT_FALSE(m.w->Messages().empty());
     EXPECT_EQ(m.w->Messages().back().caption, "Hint");
@@ -189,8 +175,7 @@ TEST_P(WindowService, OneMeterFromExpertAccessToTheCrtQuestion)
         m.w->Click("Bt_dis_connect");
         m.Connect({c.answer});
         ASSERT_TRUE(m.w->Form().IsConnected());
-        ASSERT_GE(m.connectRequests.size(), c.atConnect.size());
-        EXPECT_EQ(Briefs(m.connectRequests.end() - static_cast<long>(c.atConnect.size()), m.connectRequests.end()), c.atConnect);
+        EXPECT_EQ(m.ConnectTail(c.atConnect.size()), c.atConnect);
         EXPECT_EQ(m.w->Form().PanelText(1), c.panel1);
         ASSERT_EQ(m.w->CountCaption(QStringLiteral("Custom Register Table")), asked + 1);
         const auto& shown = *std::find_if(m.w->Messages().rbegin(), m.w->Messages().rend(),
@@ -223,8 +208,7 @@ TEST_P(WindowService, CrtThatCannotBeReadOrCleared)
         SCOPED_TRACE(c.name);
         Meter m(GetParam(), c.device, c.answers);
         ASSERT_TRUE(m.w->Form().IsConnected());
-        ASSERT_GE(m.connectRequests.size(), c.atConnect.size());
-        EXPECT_EQ(Briefs(m.connectRequests.end() - static_cast<long>(c.atConnect.size()), m.connectRequests.end()), c.atConnect);
+        EXPECT_EQ(m.ConnectTail(c.atConnect.size()), c.atConnect);
         EXPECT_EQ(m.w->Form().PanelText(1), c.panel1);
         EXPECT_EQ(m.w->Form().PanelText(3), c.panel3);
         EXPECT_EQ(m.w->CountCaption(QStringLiteral("Custom Register Table")), c.asked);

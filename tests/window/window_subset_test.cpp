@@ -1,6 +1,5 @@
-// The parameter subset's pages, the write protection, start and stop of measuring, the Modbus
-// process inputs and the configuration file, judged by what the simulated meter received (its
-// request log), what it holds afterwards and what the controls show, over RTU and TCP alike.
+// The subset's pages, protection, measuring, Modbus process inputs and configuration file, judged by
+// vortan-sim's request log, what it holds afterwards and what the controls show, over RTU and TCP.
 
 #include "WindowHarness.h"
 
@@ -8,17 +7,8 @@
 
 #include "Configuration.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDialog>
-#include <QLabel>
-#include <QLineEdit>
 #include <QLocale>
-#include <QPushButton>
-#include <QTableWidget>
-#include <QTimer>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
@@ -32,7 +22,7 @@ using Shown = tarnwick::RecordingDialogService::Shown;
 
 std::string Read(int reg, int count) { return "fc3 " + std::to_string(reg) + "+" + std::to_string(count) + " reply"; }
 // Reads of rows that follow each other from start, the registers of each; then Timer3's read.
-Briefs Reads(int start, std::initializer_list<int> counts, bool timer3 = true)
+Briefs Reads(int start, const std::vector<int>& counts, bool timer3 = true)
 {
     Briefs b;
     for (int count : counts) {
@@ -75,8 +65,7 @@ struct SubsetMeter : SimWindow {
                                8s))
             << button;
     }
-    // Clicks and settles: what the meter received meanwhile (also in last), and panel 4's text as
-    // the operation ended (Timer3 clears it).
+    // Clicks and settles: what the meter received (also in last); ended: panel 4 before Timer3 clears it.
     Briefs Do(const char* button)
     {
         w->Click(button);
@@ -197,8 +186,7 @@ TEST_P(WindowSubset, ChannelPagesReadEveryRowWriteBackWhatTheyReadAndExactlyWhat
     SubsetMeter m(GetParam(), {"set=25006:9", "set=25003:39846:15044", "set=25500:0x5433", "set=25125:10094",
                                "set=25250:7", "set=25251:0x4241:0:0:0", "set=25265:65535:65535", "set=25376:9",
                                "set=25012:26", "refuse=24012"});
-    ASSERT_GE(m.connectRequests.size(), 2u);
-    EXPECT_EQ(Briefs(m.connectRequests.end() - 2, m.connectRequests.end()), (Briefs{Read(29257, 1), Read(29254, 1)}));
+    EXPECT_EQ(m.ConnectTail(2), (Briefs{Read(29257, 1), Read(29254, 1)}));
     EXPECT_EQ(m.Panel(2), "Activ Measuring");
     EXPECT_EQ(m.w->Find<QPushButton>("StartMeas")->text(), "Stop Measuring");
     // A write before the page was read names the empty fields.
@@ -206,22 +194,15 @@ TEST_P(WindowSubset, ChannelPagesReadEveryRowWriteBackWhatTheyReadAndExactlyWhat
     m.Refused("WriteTransducerData",
               {"Transducer to Use (24250): nothing selected", "Soundpath Number (24269): empty"});
 
-    // Channel B page by page; a page write sends the protection read, one write-multiple per row
-    // (or row pair), for the pipe a second read of the page, then Timer3's read.
+    // Channel B: a page write sends the protection read, a write per row (or row pair), Timer3's read.
     m.w->Choose("ConfigurationSelect", 1);
     size_t seen = 0;
     for (const PageCase& p : PageCases()) {
         SCOPED_TRACE(p.get);
         m.w->Click(p.show);
-        Briefs expected;
-        for (int reg = p.start + 1000; int count : p.rows) {
-            expected.push_back(Read(reg, count));
-            reg += count;
-        }
-        expected.push_back(Read(29257, 1));
-        EXPECT_EQ(m.Do(p.get), expected);
+        EXPECT_EQ(m.Do(p.get), Reads(p.start + 1000, p.rows));
         EXPECT_EQ(m.ended, QString("Getting %1 Data Ready").arg(p.name));
-        ASSERT_EQ(m.last.size(), expected.size());
+        ASSERT_EQ(m.last.size(), p.rows.size() + 1);
         // Timer3's read comes its interval after the page, not with it, and clears panel 4.
         const double pause = m.last.back().tMs - m.last[m.last.size() - 2].tMs;
         EXPECT_GE(pause, SubsetMeter::Timer3Ms - 50.0);
@@ -249,8 +230,7 @@ TEST_P(WindowSubset, ChannelPagesReadEveryRowWriteBackWhatTheyReadAndExactlyWhat
     }
     EXPECT_EQ(seen, 145u);  // every register of the pages written, some twice
 
-    // Channel A: the instance's own registers. A failing row is named; the next holding-register
-    // reply is a measured value again.
+    // Channel A: its own registers; a failing row is named; the next holding-register reply is a value.
     m.w->Choose("ConfigurationSelect", 0);
     m.w->Click("ShowPipe");
     EXPECT_EQ(m.Do("GetDataPipe").front(), Read(24000, 2));
@@ -266,8 +246,7 @@ TEST_P(WindowSubset, ChannelPagesReadEveryRowWriteBackWhatTheyReadAndExactlyWhat
 
 TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
 {
-    // Z: inputs Y and Z, 2.0e-9; loop 2 and T1 not there; process input 2 a pressure in psi, input
-    // 4 on a channel X.
+    // Z: inputs Y and Z, 2.0e-9; loop 2 and T1 absent; process input 2 a pressure in psi, 4 on channel X.
     SubsetMeter m(GetParam(), {"set=28501:89:90", "set=28504:0x2AF3:0x3112", "set=29142:2", "set=29000:2",
                                "set=29002:0:0", "set=150:66:4:3:0:0x41CC", "set=170:88"});
     // Calculation channel Y: the meter's inputs A and B; the low cuts with 8 decimals.
@@ -324,8 +303,7 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
     EXPECT_GE(m.last[1].tMs - m.last[0].tMs, 380.0);
     EXPECT_EQ(m.Panel(2), "Activ Measuring");
 
-    // Current loops and temperature inputs: loop 1 and T2 are there; the others stop at the
-    // presence row, and the rest of the panel keeps what it showed.
+    // Loop 1 and T2 are there; the others stop at the presence row and the panel keeps what it showed.
     m.w->Choose("ConfigurationSelect", 5);
     EXPECT_EQ(m.Box("SelectCurrentLoop")->currentIndex(), 0);
     EXPECT_EQ(m.Do("GetProcessOutputData"), Reads(29125, {1, 1, 2, 1, 1, 2, 2, 1, 2, 2, 2}));
@@ -403,8 +381,7 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
         EXPECT_EQ(m.Panel(4), "");
     }
 
-    // Modbus process inputs: choosing them reads all four and shows each one's status (their texts
-    // are a table of their own); the lists follow the meter.
+    // Modbus process inputs: choosing them reads all four and shows each status; the lists follow the meter.
     m.w->Choose("ConfigurationSelect", 6);
     EXPECT_EQ(m.Panel(4), "Getting Modbus Process Input Data Ready");
     m.Settle();
@@ -443,8 +420,7 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
     m.Edit("ProcessInputValue1")->setText("1.5");
     m.Edit("ProcessInputValue2")->clear();
 
-    // Configure all: each input in use register by register (function 6 on a serial line), one
-    // without a quantity named and left out.
+    // Configure all: each input in use register by register (fc6 on serial); one without a quantity named.
     m.w->Choose("ProcessInputChannel1", 1);  // B
     m.w->Choose("ProcessInputMeas1", 4);     // Pressure Paux
     EXPECT_EQ(m.Box("ProcessInputUnit1")->itemText(0), "bar");
@@ -521,8 +497,7 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
 TEST_P(WindowSubset, ProtectionIsSwitchedByTheGlobalWriteOnlyAndGuardsEveryOtherWrite)
 {
     SubsetMeter m(GetParam(), {"protect=4711", "set=29257:0"});
-    ASSERT_GE(m.connectRequests.size(), 2u);
-    EXPECT_EQ(Briefs(m.connectRequests.end() - 2, m.connectRequests.end()), (Briefs{Read(29257, 1), Read(29254, 1)}));
+    EXPECT_EQ(m.ConnectTail(2), (Briefs{Read(29257, 1), Read(29254, 1)}));
     EXPECT_EQ(m.Panel(2), "No Measuring / Protection Code Activ");
     EXPECT_EQ(m.w->Find<QPushButton>("StartMeas")->text(), "Start Measuring");
     m.w->Form().SetTimerIntervals(1000, 200, 150000);
@@ -569,8 +544,7 @@ TEST_P(WindowSubset, ProtectionIsSwitchedByTheGlobalWriteOnlyAndGuardsEveryOther
         EXPECT_EQ(m.Panel(2), c.panel2);
         if (!c.otherPages)
             continue;
-        // Every other write, and the start or stop, asks the meter first and stops at its
-        // protection with a warning.
+        // Every other write, and start or stop, asks the meter first and stops at its protection.
         m.w->Choose("ConfigurationSelect", 2);
         m.Do("GetCalcChannel");
         if (QString(c.panel2).contains("Protection")) {
@@ -646,39 +620,17 @@ TEST_P(WindowSubset, ConfigurationSavedFromOneMeterShowsItsDifferencesOnAnotherA
         EXPECT_NE(s.kind, Shown::Kind::Exception) << s.text.toStdString();
 }
 
-TEST(WindowSubsetRtu, AFailedReadClearsItsRowAndIsNamed)
+TEST(WindowSubsetScripted, GroupsAndDefaultsFollowTheLocaleThenAFailedReadClearsItsRowAndIsNamed)
 {
-    TempConfig config;
     FakeMeter meter;
-    meter.identification = VortanIdentification("ARM");
-    meter.single[25000] = 0;
     meter.single[25001] = 0x42C8;  // 100.0
     meter.exceptionFor[24012] = 2;
     meter.exceptionFor[25012] = 2;
-    testing_support::PtyPair pty;
-    testing_support::ScriptedPeer peer(pty, meter.Responder());
-    config.WriteIni(SerialIni(pty.SlavePath()));
-    Window w({"-subset"});
-    w.dialogs.answers.push_front(tarnwick::IDialogService::Ok);
-    w.Click("Bt_dis_connect");
-    ASSERT_TRUE(w.Form().IsConnected());
-    w.Click("SubsetView");
-    auto* wall = w.Find<QComboBox>("WallMaterial");
-    wall->setCurrentIndex(3);
-    w.Choose("ConfigurationSelect", 1);
-    w.Click("GetDataPipe");
-    EXPECT_EQ(w.Form().PanelText(4), "Getting Pipe Data failed: Wall Material (25012)");
-    EXPECT_EQ(wall->currentIndex(), -1);
-    EXPECT_EQ(w.Find<QLineEdit>("OuterDiameter")->text(), "100.000");
-}
-
-TEST(WindowSubsetView, ConfigurationsShowTheirGroupsAndDefaultsFollowTheLocale)
-{
-    TempConfig config;
     EnsureApplication();  // it sets the C locale when it starts
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    Window w({"-subset"});
+    ScriptedWindow s(meter, {"-subset"}, Start::Disconnected);
     QLocale::setDefault(QLocale::c());
+    Window& w = *s.w;
     EXPECT_EQ(w.Find<QLineEdit>("OuterDiameter")->text(), "62,0");
     EXPECT_EQ(w.Find<QLineEdit>("UserRougness")->text(), "3,0");
     EXPECT_EQ(w.Find<QComboBox>("CoatingMaterial")->count(), 27);
@@ -716,6 +668,17 @@ TEST(WindowSubsetView, ConfigurationsShowTheirGroupsAndDefaultsFollowTheLocale)
     w.Click("SubsetView");
     EXPECT_EQ(view->text(), ">>");
     EXPECT_EQ(w.Form().width(), 760);
+
+    w.Click("Bt_dis_connect");
+    ASSERT_TRUE(w.Form().IsConnected());
+    w.Click("SubsetView");
+    auto* wall = w.Find<QComboBox>("WallMaterial");
+    wall->setCurrentIndex(3);
+    w.Choose("ConfigurationSelect", 1);
+    w.Click("GetDataPipe");
+    EXPECT_EQ(w.Form().PanelText(4), "Getting Pipe Data failed: Wall Material (25012)");
+    EXPECT_EQ(wall->currentIndex(), -1);
+    EXPECT_EQ(w.Find<QLineEdit>("OuterDiameter")->text(), "100.000");
 }
 
 }  // namespace
