@@ -88,6 +88,7 @@ TEST(WindowSession, RtuFromTheKeysToThePulledAdapter)
     // Connecting resets the invalid frame count and makes an empty slave address 1.
     w.Find<QLineEdit>("invalid_frame_count")->setText("5");
     auto* slave = w.Find<QSpinBox>("SpEd_slave_adr");
+    EXPECT_EQ(std::pair(slave->minimum(), slave->maximum()), std::pair(0, 247));  // every serial address
     slave->setValue(0);
     slave->clear();
     slave->interpretText();
