@@ -289,6 +289,7 @@ TEST(LineTraffic, Summaries)
         {Tcp, rx, {0, 1, 0, 0, 0, 9, 1, 0x03, 2, 0x12, 0x34}, "bad length"},
         {Tcp, tx, {0, 2, 0, 0, 0, 6, 1, 0x06, 0, 17, 0x0D, 0x0D}, "unit 1 tid 2 fc6 17=3341"},
         {Tcp, tx, {0, 3, 0, 0, 0, 2, 1, 0x11}, "unit 1 tid 3 fc17"},
+        {Tcp, rx, {0, 4, 0, 0, 0, 6, 1, 0x10, 0, 100, 0, 2}, "unit 1 tid 4 fc16 100+2"},
         {Tcp, rx, {0, 3, 0, 0, 0, 3, 1, 0x91, 0x01}, "unit 1 tid 3 fc17 exception seIllegalCommand"},
     };
     for (const Case& c : cases)
