@@ -154,6 +154,7 @@ TEST_F(ConnectionEditor, EntryErrorsKeepTheDialogOpenAndWriteNothing)
         {"CustomBaudRateEdit", "4294967296", false, "Wert muß zwischen 0 und 4294967295 liegen"},
         {"RefetchDelayEdit", "", false, "'' ist kein gültiger Integerwert"},
         {"TurnaroundDelayEdit", "4294967295", false, ""},
+        {"TurnaroundDelayEdit", "0", false, ""},  // no pause after a broadcast
     };
     for (const auto& c : cases) {
         messages.clear();
