@@ -503,6 +503,8 @@ TEST_F(TcpClientTest, ServerThatClosedIsFoundBeforeWritingAndAnExchangeThatRaise
     client.Connect(2000);
     ASSERT_TRUE(server->WaitForConnectionClosed(1, 2000ms));
     EXPECT_EQ(ErrorOf<ESocketError>([&] { client.WriteSingleRegister(1, 1); }), "Connection Closed Gracefully.");
+    // The failure closed this side as well: the next operation finds nothing to use.
+    EXPECT_EQ(ErrorOf<ESocketError>([&] { client.WriteSingleRegister(1, 1); }), "Not Connected");
     EXPECT_FALSE(client.Connected());
     EXPECT_TRUE(server->Requests().empty());
 
