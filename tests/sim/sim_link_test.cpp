@@ -213,8 +213,9 @@ TEST(SimLogTest, PresetsAnswerAsDescribed)
     for (const Row& r : rows) {
         SCOPED_TRACE(std::string(r.settings) + ", function " + std::to_string(r.pdu[0]));
         if (running != r.settings) {
-            if (sim && running.starts_with("set="))  // presets are not changes
+            if (sim && running.starts_with("set=")) {  // presets are not changes
                 EXPECT_TRUE(sim->Dump().at("changes").empty());
+            }
             tcp.reset();
             sim = std::make_unique<LoggedSim>(std::vector<std::string>{"--tcp", "0", "--device", r.settings});
             tcp = std::make_unique<RawTcp>(sim->TcpPort());
