@@ -1,9 +1,19 @@
-// The walk's order and numbers, and the report's text, without a port or a window.
+// The walk's order and numbers and the report's text without a port, then tarnwick-cli search as
+// a user runs it against simulators on ptys.
 
 #include "SearchReport.h"
 #include "SearchWalk.h"
 
+#include "ChildProcess.h"
+#include "SimProcess.h"
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <array>
 #include <filesystem>
@@ -13,6 +23,7 @@
 namespace {
 
 using namespace search;
+using testing_support::RunProgram;
 using modbus::psEven;
 using modbus::psNone;
 using modbus::psOdd;
@@ -91,15 +102,6 @@ TEST(SearchWalk, IdentificationMarkerBeforeTheFirstZeroOrFF)
     EXPECT_FALSE(IsVortanIdentification({}));
 }
 
-// Rows for 1, 17 and 247 are in the layouts below.
-TEST(SearchReport, RowsAre57CharactersWithTheirPadding)
-{
-    const std::string row100 = "|   100      |   9600   |   Odd  |    8     |     1     |";
-    EXPECT_EQ(ReportRow(100, "9600", "Odd"), row100);
-    EXPECT_EQ(row100.size(), 57u);
-    EXPECT_EQ(ReportRow(0, "9600", "None"), "|   0      |   9600   |  None  |    8     |     1     |");
-}
-
 const std::vector<TVortan_Device> TwoMeters = {{"A", 1, modbus::br9600, "9600", psNone, "None"},
                                                {"B", 247, modbus::br19200, "19200", psOdd, "Odd"}};
 const std::vector<TOther_Device> OneOther = {{"A", 17, "19200", "Even"}};
@@ -115,6 +117,8 @@ TEST(SearchReport, SavedAndPrintedLayouts)
         "|                     Other Devices                     |", rule, header, rule,
         "|    17      |  19200   |  Even  |    8     |     1     |", rule};
     EXPECT_EQ(SavedReportLines(TwoMeters, OneOther), expected);
+    EXPECT_EQ(ReportRow(100, "9600", "Odd"), "|   100      |   9600   |   Odd  |    8     |     1     |");
+    EXPECT_EQ(ReportRow(0, "9600", "None"), "|   0      |   9600   |  None  |    8     |     1     |");
     const auto noOther = SavedReportLines(TwoMeters, {});
     EXPECT_EQ(noOther.size(), expected.size() - 2);
     EXPECT_EQ(noOther.back(), rule);
@@ -155,6 +159,43 @@ TEST(SearchReport, FileHasCrLfAndErrorsAreReported)
     if (std::filesystem::exists("/dev/full")) {
         EXPECT_NE(WriteReportFile("/dev/full", SavedReportLines(TwoMeters, OneOther)), "");
     }
+}
+
+TEST(SearchCli, PrintsOneLinePerDeviceAndNothingFoundAndBusyPortHaveTheirExitCodes)
+{
+    simtest::SimProcess meter({"--pty", "--device", "address=4,baud=9600"});
+    simtest::SimProcess other({"--pty", "--device", "address=4,id=ACME FLOW 2000"});
+    const std::string cli = testing_support::BuildPath("cli/tarnwick-cli");
+    const std::string vortan = "VORTAN " + meter.PtyPath() + " address 4 9600 Even\n";
+    const std::string foreign = "other " + other.PtyPath() + " address 4 19200 Even\n";
+    for (const bool quick : {false, true}) {
+        std::vector<std::string> argv = {cli, "search", "--port", meter.PtyPath(), "--port", other.PtyPath(),
+                                         "--address", "4", "--parity", "even"};
+        if (quick)
+            argv.push_back("--quick");
+        const auto r = RunProgram(argv);
+        EXPECT_EQ(r.exitCode, 0) << quick << r.err;
+        // Quick: the ports report side by side, in either order.
+        EXPECT_THAT(r.out, testing::AnyOf(vortan + foreign, foreign + vortan)) << quick;
+    }
+    const auto json = RunProgram({cli, "search", "--port", meter.PtyPath(), "--address", "4", "--baud", "9600",
+                                  "--parity", "none", "--quick", "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    auto device = nlohmann::json::parse(json.out);
+    EXPECT_EQ(device.erase("elapsed_ms"), 1u);
+    EXPECT_EQ(device, nlohmann::json({{"port", meter.PtyPath()}, {"address", 4}, {"baud", 9600},
+                                      {"parity", "None"}, {"vortan", true}}));
+
+    const auto none = RunProgram({cli, "search", "--port", meter.PtyPath(), "--address", "5", "--quick"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_EQ(none.out, "");
+
+    const int held = ::open(meter.PtyPath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    const auto busy = RunProgram({cli, "search", "--port", meter.PtyPath(), "--address", "4"});
+    ::close(held);
+    EXPECT_EQ(busy.exitCode, 2);
+    EXPECT_NE(busy.err.find("Search was aborted! - " + meter.PtyPath()), std::string::npos) << busy.err;
 }
 
 }  // namespace
