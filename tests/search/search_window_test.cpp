@@ -1,5 +1,4 @@
-// The search window against simulated devices on real pseudo-terminals: what it tries, in what
-// order and at what speed, what it lists, and what it does with the result.
+// The search window against simulated devices on ptys: what it tries, in what order and how fast.
 
 #include "MBParaVeri.h"
 
@@ -269,21 +268,19 @@ TEST_F(SearchWindow, QuickSearchWalksAllPortsAtOnce)
     Offer({a.PtyPath(), b.PtyPath()});
     Narrow("-", 2, "-", "None");
     Find<QCheckBox>("CheckBox_quick_search")->setChecked(true);
-    bool bothHeld = false;
+    int held = 0;
     QString timeLeft;
     WhileSearching([&] { return !Find<QLabel>("Label_time_left")->isHidden(); },
                    [&] {
                        timeLeft = Find<QLabel>("Label_time_left")->text();
-                       int held = 0;
                        for (const auto& path : {a.PtyPath(), b.PtyPath()}) {
                            const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
                            held += ::flock(fd, LOCK_EX | LOCK_NB) != 0;
                            ::close(fd);
                        }
-                       bothHeld = held == 2;
                    });
     Search();
-    EXPECT_TRUE(bothHeld);
+    EXPECT_EQ(held, 2);
     EXPECT_TRUE(timeLeft.startsWith("Time left: at most ")) << timeLeft.toStdString();
     EXPECT_EQ(Rows("StringGrid_flx_dev"), Strings{a.PtyPath() + "|2|19200|None"});
     EXPECT_EQ(Rows("StringGrid_oth_dev"), Strings{b.PtyPath() + "|2|9600|None"});
@@ -296,7 +293,7 @@ TEST_F(SearchWindow, QuickSearchWalksAllPortsAtOnce)
     EXPECT_TRUE(Find("Label_time_left")->isHidden());
 }
 
-// The report of the devices found; the lists are program-wide, so a test may set them.
+// The report's text is SearchReport's; here the file and its line ends, the error shown and the print.
 TEST_F(SearchWindow, ApplyRefusesWithoutSelectionAndTheReportIsSavedWithCrLfAndPrinted)
 {
     SimProcess meter(Device("address=1"));
@@ -307,15 +304,10 @@ TEST_F(SearchWindow, ApplyRefusesWithoutSelectionAndTheReportIsSavedWithCrLfAndP
     Find<QPushButton>("Bt_apply_para")->click();  // nothing selected
     EXPECT_EQ(MessageTexts().back(), "ERROR|No VORTAN Device selected !");
     EXPECT_EQ(form->result(), 0);
-    search::VortanDevices = {{"a", 1, modbus::br9600, "9600", modbus::psNone, "None"},
-                             {"a", 17, modbus::br19200, "19200", modbus::psEven, "Even"},
-                             {"b", 247, modbus::br19200, "19200", modbus::psOdd, "Odd"}};
-    search::OtherDevices = {{"b", 17, "9600", "Even"}};
-    std::string expected;  // the lines' text is checked by the logic's tests; here the file and its line ends
+    std::string expected;
     for (const auto& line : search::SavedReportLines(search::VortanDevices, search::OtherDevices))
         expected += line + "\r\n";
     windowtest::TempConfig dir;
-    // The name's .txt rules are ReportFileName's (SearchReport.FileNameGetsTxtOnlyWhenItLacksIt).
     const auto base = dir.Dir() / "devices";
     dialogs.fileNames = {QString::fromStdString(base.string()), QString::fromStdString((dir.Dir() / "missing" / "x").string())};
     for (int i = 0; i < 2; ++i)
@@ -323,7 +315,6 @@ TEST_F(SearchWindow, ApplyRefusesWithoutSelectionAndTheReportIsSavedWithCrLfAndP
     EXPECT_EQ(windowtest::ReadFile(base.string() + ".txt"), expected);
     ASSERT_EQ(dialogs.shown.back().kind, RecordingDialogService::Shown::Kind::Exception);
     EXPECT_TRUE(dialogs.shown.back().text.contains("missing/x.txt")) << dialogs.shown.back().text.toStdString();
-    // Cancelled save: nothing happens.
     const size_t shownBefore = dialogs.shown.size();
     Find<QToolButton>("BitBtn_save")->click();
     EXPECT_EQ(dialogs.shown.size(), shownBefore + 1);
@@ -337,19 +328,12 @@ TEST_F(SearchWindow, ApplyRefusesWithoutSelectionAndTheReportIsSavedWithCrLfAndP
     Find<QToolButton>("BitBtn_print")->click();
     EXPECT_EQ(dialogs.shown.back().kind, RecordingDialogService::Shown::Kind::Print);
     EXPECT_EQ(windowtest::ReadFile(pdf).substr(0, 5), "%PDF-");
-    EXPECT_GT(std::filesystem::file_size(pdf), 1000u);
-    // The text itself where poppler's tools are installed.
+    // The meter's row where poppler's tools are installed; their layout guesses the spaces.
     if (std::filesystem::exists("/usr/bin/pdftotext")) {
-        const auto text = testing_support::RunProgram({"/usr/bin/pdftotext", "-layout", pdf.string(), "-"});
-        // Its layout guesses the spaces; the cells and their order are what it reads back.
-        std::string cells;
-        for (char ch : text.out)
-            if (ch != ' ' && ch != '\n')
-                cells += ch;
-        EXPECT_NE(cells.find("FOUNDMODBUSDEVICES"), std::string::npos) << text.out;
-        EXPECT_NE(cells.find("|247|19200|Odd|8|1|----"), std::string::npos) << text.out;
-        EXPECT_NE(cells.find("OtherDevices|---------------------------------------------------------|Slave-Addr|BaudRate|Parity|DataBits|StopBits|---------------------------------------------------------|17|9600|Even|8|1|"),
-                  std::string::npos) << text.out;
+        auto text = testing_support::RunProgram({"/usr/bin/pdftotext", "-layout", pdf.string(), "-"}).out;
+        std::erase_if(text, [](char ch) { return ch == ' ' || ch == '\n'; });
+        EXPECT_NE(text.find("FOUNDMODBUSDEVICES"), std::string::npos) << text;
+        EXPECT_NE(text.find("|1|19200|Even|8|1|----"), std::string::npos) << text;
     }
 }
 
