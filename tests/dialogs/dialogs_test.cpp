@@ -64,8 +64,7 @@ protected:
     std::vector<QString> messages;
 };
 
-// The editor copies the connection in (a port shown by what it is), shows the states that depend
-// on each other, keeps the page while a value is bad, and OK keeps the port's stable name.
+// Copied in, dependent states, the page kept while a value is bad, the port's stable name kept.
 TEST_F(ConnectionEditor, CopiesInShowsTheDependentStatesAndKeepsTheStablePortName)
 {
     testing_support::FakeSysfs tree;
@@ -260,7 +259,6 @@ TEST_F(ConnectionEditor, OnlySettingsOfAClosedPortReopenAnActiveConnectionAndRat
     EXPECT_EQ(b.SlaveBaud(), before);
 }
 
-// The serial settings dialog: load, OK, Cancel and Defaults.
 class SerialSettingsDialog : public ConnectionEditor {
 protected:
     void SetUp() override
@@ -284,8 +282,7 @@ protected:
     }
 };
 
-// Each row: the connection, what the user does, what the dialog showed, the button, what is stored
-// ("#0": the first port offered).
+// Rows: the connection, the user's act, what the dialog shows, the button, what is stored (#0: first port).
 TEST_F(SerialSettingsDialog, LoadDefaultsOkAndCancel)
 {
     using Serial = std::tuple<std::string, bool, TBaudRate, TParityScheme, TStopBits>;
@@ -356,9 +353,7 @@ TEST_F(SerialSettingsDialog, LoadDefaultsOkAndCancel)
     }
 }
 
-// A setting of an earlier version ("ttyUSB0") finds its adapter, shown by what it is; OK keeps
-// the by-id name (the names themselves are port_list_test's). A setting the open port refuses is
-// shown and the dialog stays open.
+// An old "ttyUSB0" setting finds its adapter, OK keeps the by-id name; a refused setting keeps it open.
 TEST_F(SerialSettingsDialog, PortsShowWhatTheyAreAndARefusedSettingKeepsTheDialogOpen)
 {
     testing_support::FakeSysfs tree;
@@ -391,8 +386,7 @@ TEST_F(SerialSettingsDialog, PortsShowWhatTheyAreAndARefusedSettingKeepsTheDialo
     connection.SetActive(false);
 }
 
-// "-expert": the settings file keeps what the editor set for the next start (here the keys that
-// WindowStartup's expert reading does not set).
+// The keys the editor sets that WindowStartup's expert reading does not: kept for the next start.
 TEST(ExpertSettings, EditorValuesSurviveARestart)
 {
     windowtest::TempConfig config;

@@ -1,5 +1,4 @@
-// The walk's order and numbers and the report's text without a port, then tarnwick-cli search as
-// a user runs it against simulators on ptys.
+// The walk and the report without a port, then tarnwick-cli search against simulators on ptys.
 
 #include "SearchReport.h"
 #include "SearchWalk.h"

@@ -44,6 +44,7 @@ protected:
         windowtest::EnsureApplication();
         mainThread = std::make_unique<tarnwick::QtMainThread>([](const std::string&) {});
         form = std::make_unique<TFormVeriMBPara>(*mainThread, dialogs);
+        view = form.get();
         auto* box = Find<QComboBox>("ComboBox_com_port");
         for (int i = box->count() - 1; i > 0; --i)
             if (std::find(ports.begin(), ports.end(), box->itemText(i).toStdString()) == ports.end())
@@ -54,17 +55,13 @@ protected:
     template <typename W = QWidget>
     W* Find(const char* name)
     {
-        return windowtest::FindIn<W>(*form, name);
+        return windowtest::FindIn<W>(*view, name);
     }
     void Narrow(const std::string& port, int address, const char* baud, const char* parity)
     {
-        const std::pair<const char*, QString> choices[] = {
-            {"ComboBox_com_port", QString::fromStdString(port)}, {"ComboBox_baud", baud}, {"ComboBox_parity", parity}};
-        for (const auto& [name, text] : choices) {
-            auto* b = Find<QComboBox>(name);
-            ASSERT_GE(b->findText(text), 0) << name << " has no " << text.toStdString();
-            b->setCurrentIndex(b->findText(text));
-        }
+        Find<QComboBox>("ComboBox_com_port")->setCurrentText(QString::fromStdString(port));
+        Find<QComboBox>("ComboBox_baud")->setCurrentText(baud);
+        Find<QComboBox>("ComboBox_parity")->setCurrentText(parity);
         Find<QSpinBox>("SpinEdit_adr")->setValue(address);
     }
     // Runs a whole search (the click returns when it has ended).
@@ -111,36 +108,29 @@ protected:
     void WhileSearching(std::function<bool()> when, std::function<void()> act)
     {
         auto* poll = new QTimer(form.get());
-        poll->setInterval(5);
         QObject::connect(poll, &QTimer::timeout, form.get(), [=] {
             if (when()) {
                 poll->stop();
                 act();
             }
         });
-        poll->start();
+        poll->start(5);
     }
 
     RecordingDialogService dialogs;
     std::unique_ptr<tarnwick::QtMainThread> mainThread;
     std::unique_ptr<TFormVeriMBPara> form;
+    QWidget* view = nullptr;  // the form, or the one the main window opened
 };
 
-// From the window as it opens to searches that end without a meter, one that is aborted, and one
-// that finds a meter and another device, then what is done with the report.
+// From the window as it opens through searches that find nothing, abort, and find, to the report.
 TEST_F(SearchWindow, OpensWithItsChoicesAndListsWhatEachSearchFound)
 {
     Offer({"/tmp/tarnwick-a", "/tmp/tarnwick-b"});
-    auto items = [&](const char* name) {
-        QStringList l;
-        auto* b = Find<QComboBox>(name);
-        for (int i = 0; i < b->count(); ++i)
-            l << b->itemText(i);
-        return l;
-    };
-    EXPECT_EQ(items("ComboBox_com_port"), QStringList({"-", "/tmp/tarnwick-a", "/tmp/tarnwick-b"}));
-    EXPECT_EQ(items("ComboBox_baud"), QStringList({"-", "9600", "19200"}));
-    EXPECT_EQ(items("ComboBox_parity"), QStringList({"-", "None", "Odd", "Even"}));
+    // The bauds and parities offered are what FixedAddress sees tried.
+    auto* ports = Find<QComboBox>("ComboBox_com_port");
+    EXPECT_EQ(std::tuple(ports->count(), ports->itemText(0), ports->itemText(2)),
+              std::tuple(3, "-", "/tmp/tarnwick-b"));
     EXPECT_FALSE(Find<QCheckBox>("CheckBox_quick_search")->isChecked());
     EXPECT_EQ(Rows("StringGrid_flx_dev"), Strings{"|||"});
     EXPECT_FALSE(Find("StringGrid_oth_dev")->isEnabled());
@@ -223,8 +213,7 @@ TEST_F(SearchWindow, OpensWithItsChoicesAndListsWhatEachSearchFound)
     EXPECT_GE(seen[1].tMs - seen[0].tMs, search::QuickProbeTimeoutMs(9600, modbus::psNone) - 5.0);
     EXPECT_LT(seen[1].tMs - seen[0].tMs, 300);
 
-    // Apply needs a selection (what it takes: SearchFromMainWindow). The report's text is
-    // SearchReport's; here the file and its line ends, the error shown and the print.
+    // Apply needs a selection; the report's text is SearchReport's, here its file, error and print.
     Find<QPushButton>("Bt_apply_para")->click();
     EXPECT_EQ(MessageTexts().back(), "ERROR|No VORTAN Device selected !");
     EXPECT_EQ(form->result(), 0);
@@ -314,9 +303,8 @@ TEST_F(SearchWindow, StopEndsTheWalkWithoutAMessage)
     EXPECT_EQ(meter.Requests().size(), probes);
 }
 
-// Through the main window: the found meter's settings reach its connection, and the next
-// Connect talks to the meter.
-TEST(SearchFromMainWindow, ApplyCopiesTheSettingsAndConnectReachesTheMeter)
+// Through the main window: Apply sets the connection to the found meter, which Connect then reaches.
+TEST_F(SearchWindow, FromTheMainWindowApplyCopiesTheSettingsAndConnectReachesTheMeter)
 {
     SimProcess meter(Device("address=9,baud=9600"));
     setenv("TARNWICK_SERIAL_PORTS", meter.PtyPath().c_str(), 1);
@@ -327,18 +315,14 @@ TEST(SearchFromMainWindow, ApplyCopiesTheSettingsAndConnectReachesTheMeter)
     w.Form().Connection().SetFlowControl(modbus::fcRtsCts);
     w.Form().Connection().SetTransmissionMode(modbus::tmASCII);
     w.dialogs.onDialog = [&](QDialog& d) {
-        auto* port = windowtest::FindIn<QComboBox>(d, "ComboBox_com_port");
-        port->setCurrentIndex(port->findText(QString::fromStdString(meter.PtyPath())));
-        windowtest::FindIn<QSpinBox>(d, "SpinEdit_adr")->setValue(9);
-        windowtest::FindIn<QComboBox>(d, "ComboBox_baud")->setCurrentIndex(1);
-        windowtest::FindIn<QComboBox>(d, "ComboBox_parity")->setCurrentIndex(1);
-        windowtest::FindIn<QPushButton>(d, "Bt_start_ver_ser_para")->click();
-        windowtest::FindIn<QTableWidget>(d, "StringGrid_flx_dev")->selectRow(0);
-        windowtest::FindIn<QPushButton>(d, "Bt_apply_para")->click();
+        view = &d;
+        Narrow(meter.PtyPath(), 9, "9600", "None");
+        Search();
+        Find<QTableWidget>("StringGrid_flx_dev")->selectRow(0);
+        Find<QPushButton>("Bt_apply_para")->click();
         return d.result();
     };
     w.Click("Bt_veri_mb_para");
-    unsetenv("TARNWICK_SERIAL_PORTS");
     ASSERT_FALSE(w.dialogs.shown.empty());
     EXPECT_EQ(w.dialogs.shown.back().caption, "Verify Modbus Parameters");
     EXPECT_EQ(w.dialogs.shown.back().answer, QDialog::Accepted);

@@ -1,5 +1,4 @@
-// The subset's map, encodings, code tables and configuration file, against values worked out by
-// hand from the meter's manual.
+// The subset's map, encodings, code tables and configuration file, worked out by hand from the manual.
 
 #include "CodeTables.h"
 #include "Configuration.h"
@@ -232,8 +231,7 @@ TEST(SubsetMap, InstancesAndWriteRequests)
         EXPECT_EQ(FindRow(*s.page, instance, reg), s.row) << control;
     }
 
-    // Reads: one per row. Writes: the quantity and its unit together, read-only rows left out;
-    // the protection's enable and code go as one request of three registers.
+    // Writes join a quantity and its unit (and the protection's enable and code), read-only rows left out.
     const std::tuple<PageId, size_t, size_t, int> counts[] = {  // rows, writes, registers written
         {PageId::Pipe, 19, 19, 29}, {PageId::Fluid, 10, 10, 19}, {PageId::Transducer, 11, 11, 22},
         {PageId::Measuring, 12, 11, 16}, {PageId::Linking, 2, 2, 2}, {PageId::Calculation, 10, 9, 14},
