@@ -64,7 +64,7 @@ protected:
     std::vector<QString> messages;
 };
 
-// Copied in, dependent states, the page kept while a value is bad, the port's stable name kept.
+// Copied in, dependent states, the page kept while a value is bad, the stable port name kept by both dialogs.
 TEST_F(ConnectionEditor, CopiesInShowsTheDependentStatesAndKeepsTheStablePortName)
 {
     testing_support::FakeSysfs tree;
@@ -132,6 +132,13 @@ TEST_F(ConnectionEditor, CopiesInShowsTheDependentStatesAndKeepsTheStablePortNam
         Ok(d);
     });
     EXPECT_EQ(connection.Port(), "/dev/ttyTYPED");
+    // The serial settings dialog shares the port box.
+    connection.SetPort("ttyUSB0");
+    TForm_mb_settings serial(connection);
+    EXPECT_EQ(FindIn<QComboBox>(serial, "ComboBox_serial_port")->currentText(),
+              "FTDI USB-RS485 Cable FT4ABCDE (ttyUSB0)");
+    FindIn<QPushButton>(serial, "Button1")->click();
+    EXPECT_EQ(connection.Port(), testing_support::FakeSysfs::FtdiById);
     SetDefaultSerialPortRoots({});
 }
 
@@ -353,21 +360,8 @@ TEST_F(SerialSettingsDialog, LoadDefaultsOkAndCancel)
     }
 }
 
-// An old "ttyUSB0" setting finds its adapter, OK keeps the by-id name; a refused setting keeps it open.
-TEST_F(SerialSettingsDialog, PortsShowWhatTheyAreAndARefusedSettingKeepsTheDialogOpen)
+TEST_F(SerialSettingsDialog, ARefusedSettingIsShownAndKeepsTheDialogOpen)
 {
-    testing_support::FakeSysfs tree;
-    SetDefaultSerialPortRoots(tree.Roots());
-    connection.SetPort("ttyUSB0");
-    {
-        TForm_mb_settings d(connection);
-        EXPECT_EQ(FindIn<QComboBox>(d, "ComboBox_serial_port")->currentText(),
-                  "FTDI USB-RS485 Cable FT4ABCDE (ttyUSB0)");
-        Click(d, "Button1");
-        EXPECT_EQ(connection.Port(), testing_support::FakeSysfs::FtdiById);
-    }
-    SetDefaultSerialPortRoots({});
-
     testing_support::PtyPair pty;
     connection.SetPort(pty.SlavePath());
     connection.SetActive(true);
