@@ -25,7 +25,12 @@ using windowtest::FindIn;
 
 class ConnectionEditor : public ::testing::Test {
 protected:
-    void SetUp() override { windowtest::EnsureApplication(); }
+    void SetUp() override
+    {
+        // Two virtual ports, offered as the machine's ports.
+        setenv("TARNWICK_SERIAL_PORTS", "/tmp/tarnwick-port-a:/tmp/tarnwick-port-b", 1);
+        windowtest::EnsureApplication();
+    }
 
     static void Pick(QDialog& d, const char* group, int index)
     {
@@ -58,6 +63,19 @@ protected:
         return EditConnection(connection, QStringLiteral("Modbus Settings"), hooks);
     }
     static void Ok(QDialog& d) { FindIn<QPushButton>(d, "OKButton")->click(); }
+    static void Click(QDialog& d, const char* name) { FindIn<QPushButton>(d, name)->click(); }
+    // port (first: "#0", none: "-") | echo | baud | the checked radio buttons
+    static std::string Shown(QDialog& d)
+    {
+        auto* port = FindIn<QComboBox>(d, "ComboBox_serial_port");
+        std::string s = port->currentIndex() < 1 ? (port->currentIndex() ? "-" : "#0") : port->currentText().toStdString();
+        s += FindIn<QCheckBox>(d, "CheckBox_EchoQueryBeforeReply")->isChecked() ? "|1|" : "|0|";
+        s += FindIn<QComboBox>(d, "ComboBox_baud_rate")->currentText().toStdString() + "|";
+        for (auto* r : d.findChildren<QRadioButton*>())
+            if (r->isChecked())
+                s += " " + r->objectName().toStdString();
+        return s;
+    }
 
     EventQueue events;
     TModbusConnection connection{events};
@@ -266,28 +284,7 @@ TEST_F(ConnectionEditor, OnlySettingsOfAClosedPortReopenAnActiveConnectionAndRat
     EXPECT_EQ(b.SlaveBaud(), before);
 }
 
-class SerialSettingsDialog : public ConnectionEditor {
-protected:
-    void SetUp() override
-    {
-        // Two virtual ports, offered as the machine's ports.
-        setenv("TARNWICK_SERIAL_PORTS", "/tmp/tarnwick-port-a:/tmp/tarnwick-port-b", 1);
-        ConnectionEditor::SetUp();
-    }
-    static void Click(QDialog& d, const char* name) { FindIn<QPushButton>(d, name)->click(); }
-    // port (first: "#0", none: "-") | echo | baud | the checked radio buttons
-    static std::string Shown(QDialog& d)
-    {
-        auto* port = FindIn<QComboBox>(d, "ComboBox_serial_port");
-        std::string s = port->currentIndex() < 1 ? (port->currentIndex() ? "-" : "#0") : port->currentText().toStdString();
-        s += FindIn<QCheckBox>(d, "CheckBox_EchoQueryBeforeReply")->isChecked() ? "|1|" : "|0|";
-        s += FindIn<QComboBox>(d, "ComboBox_baud_rate")->currentText().toStdString() + "|";
-        for (auto* r : d.findChildren<QRadioButton*>())
-            if (r->isChecked())
-                s += " " + r->objectName().toStdString();
-        return s;
-    }
-};
+using SerialSettingsDialog = ConnectionEditor;
 
 // Rows: the connection, the user's act, what the dialog shows, the button, what is stored (#0: first port).
 TEST_F(SerialSettingsDialog, LoadDefaultsOkAndCancel)
