@@ -5,6 +5,7 @@
 #include "FoundDevices.h"
 #include "QtMainThread.h"
 #include "SearchReport.h"
+#include "SerialPortList.h"
 
 #include "SimLog.h"
 #include "WindowHarness.h"
@@ -41,14 +42,11 @@ protected:
         for (const auto& p : ports)
             list += (list.empty() ? "" : ":") + p;
         setenv("TARNWICK_SERIAL_PORTS", list.c_str(), 1);
+        modbus::SetDefaultSerialPortRoots({"/nonexistent", "/nonexistent"});  // none of the machine's
         windowtest::EnsureApplication();
         mainThread = std::make_unique<tarnwick::QtMainThread>([](const std::string&) {});
         form = std::make_unique<TFormVeriMBPara>(*mainThread, dialogs);
         view = form.get();
-        auto* box = Find<QComboBox>("ComboBox_com_port");
-        for (int i = box->count() - 1; i > 0; --i)
-            if (std::find(ports.begin(), ports.end(), box->itemText(i).toStdString()) == ports.end())
-                box->removeItem(i);
     }
     void TearDown() override { unsetenv("TARNWICK_SERIAL_PORTS"); }
 
