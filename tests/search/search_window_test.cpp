@@ -315,7 +315,6 @@ TEST_F(SearchWindow, FromTheMainWindowApplyCopiesTheSettingsAndConnectReachesThe
     };
     w.Click("Bt_veri_mb_para");
     ASSERT_FALSE(w.dialogs.shown.empty());
-    EXPECT_EQ(w.dialogs.shown.back().caption, "Verify Modbus Parameters");
     EXPECT_EQ(w.dialogs.shown.back().answer, QDialog::Accepted);
     EXPECT_EQ(w.Find<QSpinBox>("SpEd_slave_adr")->value(), 9);
     const auto& c = w.Form().Connection();

@@ -37,8 +37,6 @@ TEST(RegisterFormulas, BlockAndCalculatorAddresses)
         EXPECT_EQ(calculatorAddress(r.channel, r.q, r.offset), r.address) << r.channel << "/" << r.q << "/" << r.offset;
         EXPECT_EQ(calculatorDataType(r.offset), r.type) << "offset " << r.offset;
     }
-    EXPECT_EQ(std::tuple(calculatorChannelSummand(-1), calculatorQuantitySummand(-1), calculatorOffsetSummand(-1)),
-              std::tuple(0, -16, -1));
 }
 
 TEST(QuantityTable, NamesAndUnitClasses)
