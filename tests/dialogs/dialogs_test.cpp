@@ -142,8 +142,8 @@ TEST_F(ConnectionEditor, CopiesInShowsTheDependentStatesAndKeepsTheStablePortNam
         Ok(d);
     }));
     EXPECT_EQ(messages, std::vector<QString>({"'abc' ist kein gültiger Integerwert"}));
-    EXPECT_EQ(connection.Port(), testing_support::FakeSysfs::FtdiById);
-    EXPECT_EQ(connection.SilentInterval(), 8u);
+    EXPECT_EQ(std::tuple(connection.Port(), connection.SilentInterval()),
+              std::tuple(testing_support::FakeSysfs::FtdiById, 8u));
     // The serial settings dialog shares the port box.
     connection.SetPort("ttyUSB0");
     TForm_mb_settings serial(connection);
@@ -192,9 +192,8 @@ TEST_F(ConnectionEditor, EntryErrorsKeepTheDialogOpenAndWriteNothing)
         const bool accepted = c.message.isEmpty();
         EXPECT_EQ(written, accepted);
         EXPECT_EQ(messages, accepted ? std::vector<QString>() : std::vector<QString>({c.message}));
-        EXPECT_EQ(connection.ReceiveTimeout(), accepted ? 777u : 1000u);
-        EXPECT_EQ(connection.BaudRate(), accepted ? brCustom : br19200);
-        EXPECT_EQ(connection.MaxRetries(), 2u);
+        EXPECT_EQ(std::tuple(connection.ReceiveTimeout(), connection.BaudRate(), connection.MaxRetries()),
+                  std::tuple(accepted ? 777u : 1000u, accepted ? brCustom : br19200, 2u));
         // The edit takes the focus where it can: on the page that is shown.
         if (c.message.startsWith("Wert") && c.edit == std::string("CustomBaudRateEdit")) {
             EXPECT_EQ(focused, QString::fromLatin1(c.edit));
@@ -243,9 +242,7 @@ TEST_F(ConnectionEditor, OnlySettingsOfAClosedPortReopenAnActiveConnectionAndRat
         Baud(d, 6);
         Ok(d);
     }));
-    EXPECT_EQ(closes, 0);
-    EXPECT_TRUE(connection.Active());
-    EXPECT_EQ(a.SlaveBaud(), 9600u);
+    EXPECT_EQ(std::tuple(closes, connection.Active(), a.SlaveBaud()), std::tuple(0, true, 9600u));
 
     EXPECT_TRUE(Edit([&](QDialog& d) {
         // A name the list lacks, taken as typed.
@@ -253,11 +250,8 @@ TEST_F(ConnectionEditor, OnlySettingsOfAClosedPortReopenAnActiveConnectionAndRat
         FindIn<QLineEdit>(d, "MaxRetriesEdit")->setText("4");
         Ok(d);
     }));
-    EXPECT_EQ(closes, 1);
-    EXPECT_TRUE(connection.Active());
-    EXPECT_EQ(connection.Port(), b.SlavePath());
-    EXPECT_EQ(connection.MaxRetries(), 4u);
-    EXPECT_EQ(b.SlaveBaud(), 9600u);
+    EXPECT_EQ(std::tuple(closes, connection.Active(), connection.Port()), std::tuple(1, true, b.SlavePath()));
+    EXPECT_EQ(std::tuple(connection.MaxRetries(), b.SlaveBaud()), std::tuple(4u, 9600u));
     connection.Close();
 
     // A custom rate of zero is taken, and refused when the port opens.
@@ -266,12 +260,10 @@ TEST_F(ConnectionEditor, OnlySettingsOfAClosedPortReopenAnActiveConnectionAndRat
         Type(d, "CustomBaudRateEdit", "0");
         Ok(d);
     }));
-    EXPECT_EQ(connection.BaudRate(), brCustom);
-    EXPECT_EQ(connection.CustomBaudRate(), 0u);
+    EXPECT_EQ(std::tuple(connection.BaudRate(), connection.CustomBaudRate()), std::tuple(brCustom, 0u));
     const uint32_t before = b.SlaveBaud();
     EXPECT_EQ(testing_support::ErrorOf([&] { connection.Open(); }), "Failed to update device control block");
-    EXPECT_FALSE(connection.Active());
-    EXPECT_EQ(b.SlaveBaud(), before);
+    EXPECT_EQ(std::tuple(connection.Active(), b.SlaveBaud()), std::tuple(false, before));
 }
 
 using SerialSettingsDialog = ConnectionEditor;
@@ -339,11 +331,10 @@ TEST_F(SerialSettingsDialog, LoadDefaultsOkAndCancel)
                          connection.Parity(), connection.StopBits()), after);
         // OK also stores the values this dialog has no controls for; the Cancel rows come first.
         stored |= ok;
-        EXPECT_EQ(connection.FlowControl(), stored ? fcNone : fcRtsCts);
-        EXPECT_EQ(connection.TransmissionMode(), stored ? tmRTU : tmASCII);
-        EXPECT_EQ(connection.SilentInterval(), stored ? 4u : 80u);
-        EXPECT_NE(connection.RTSEnabled(), stored);
-        EXPECT_NE(connection.DTREnabled(), stored);
+        EXPECT_EQ(std::tuple(connection.FlowControl(), connection.TransmissionMode()),
+                  stored ? std::tuple(fcNone, tmRTU) : std::tuple(fcRtsCts, tmASCII));
+        EXPECT_EQ(std::tuple(connection.SilentInterval(), connection.RTSEnabled(), connection.DTREnabled()),
+                  stored ? std::tuple(4u, false, false) : std::tuple(80u, true, true));
     }
 }
 

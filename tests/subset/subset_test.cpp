@@ -255,8 +255,6 @@ TEST(SubsetMap, InstancesAndWriteRequests)
             }
         EXPECT_EQ(written, registers);
     }
-    const auto measuring = WriteGroups(PageOf(PageId::Measuring));
-    EXPECT_EQ(std::tuple(measuring[1].front().reg, measuring[1].size()), std::tuple(24376, 2u));
 }
 
 TEST(SubsetCodes, LoggerBitsStatusTextsAndUnitLists)
