@@ -237,6 +237,7 @@ TEST_F(SearchWindow, OpensWithItsChoicesAndListsWhatEachSearchFound)
     Find<QToolButton>("BitBtn_print")->click();
     EXPECT_EQ(dialogs.shown.back().kind, RecordingDialogService::Shown::Kind::Print);
     EXPECT_EQ(windowtest::ReadFile(pdf).substr(0, 5), "%PDF-");
+    EXPECT_GT(std::filesystem::file_size(pdf), 1000u);
     // The meter's row where poppler's tools are installed; their layout guesses the spaces.
     if (std::filesystem::exists("/usr/bin/pdftotext")) {
         auto text = testing_support::RunProgram({"/usr/bin/pdftotext", "-layout", pdf.string(), "-"}).out;

@@ -38,13 +38,12 @@ TEST(SubsetConfiguration, ReadableValues)
         const auto it = others.find(reg);
         return it == others.end() ? nullptr : &it->second;
     };
-    struct Case {
+    const struct {
         Slot slot;
         Words words;
         nlohmann::json value;
         std::string text;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {SlotOf(PageId::Pipe, 0, "OuterDiameter"), {0, 17096}, 100.0, "100.0 mm"},
         {SlotOf(PageId::Pipe, 0, "UseUserRoughness"), {1}, "Yes", "Yes"},
         {SlotOf(PageId::Pipe, 0, "CoatingEnabled"), {2}, nullptr, "[2]"},  // past the list's end
@@ -63,7 +62,7 @@ TEST(SubsetConfiguration, ReadableValues)
         {SlotOf(PageId::Measuring, 0, "MeasuringDamping"), {0xFFFF, 0xFFFF}, 4294967295u, "4294967295 s"},
         {SlotOf(PageId::Pipe, 0, "OuterDiameter"), {1}, nullptr, "[1]"},  // words that do not fit the row
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(ReadableValue(c.slot, c.words, at), c.value) << SlotName(c.slot);
         EXPECT_EQ(ValueText(c.slot, c.words, at), c.text) << SlotName(c.slot);
     }
@@ -94,17 +93,16 @@ TEST(SubsetConfiguration, WritePlanTakesAQuantityWithItsUnit)
     std::vector<Entry> entries;
     for (const Slot& s : slots)
         entries.push_back({s, Words(s.row->count, 1)});
-    struct Case {
+    const struct {
         std::vector<int> differing;
         std::vector<std::pair<int, int>> writes;  // start, count
-    };
-    const Case cases[] = {
+    } cases[] = {
         {{}, {}},
         {{25377}, {{25376, 2}}},           // the unit alone still writes the quantity with it
         {{25376, 25377}, {{25376, 2}}},    // once
         {{25000, 25012}, {{25000, 2}, {25012, 1}}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         std::vector<Difference> differences;
         for (const Entry& e : entries)
             for (int reg : c.differing)
@@ -123,14 +121,13 @@ TEST(SubsetConfiguration, WritePlanTakesAQuantityWithItsUnit)
 TEST(SubsetCodes, CodesAndPositionsBothWaysAndUnknownCodesSelectNothing)
 {
     // A code table both ways: code -> position, and back where the code has an entry.
-    struct Table {
+    const struct {
         const char* name;
         int (*toPosition)(int);
         int (*toCode)(int);
         std::vector<std::pair<int, int>> codes;  // code, position (-1: no entry, shown as nothing)
         std::vector<int> noEntry;                // positions outside the list
-    };
-    const Table tables[] = {
+    } tables[] = {
         {"material", MaterialValueToItemIndex, MaterialItemIndexToValue,
          {{0, 0}, {8, 8}, {10, 9}, {25, 24}, {29, 25}, {30, 26}, {9, -1}, {26, -1}, {28, -1}, {31, -1}, {65535, -1}},
          {-1, 27}},
@@ -143,7 +140,7 @@ TEST(SubsetCodes, CodesAndPositionsBothWaysAndUnknownCodesSelectNothing)
         {"input channel", InputChannelToItemIndex, ItemIndexToInputChannel,
          {{'A', 0}, {'D', 3}, {'Y', 4}, {'Z', 5}, {'*', 6}, {'E', -1}}, {}},
     };
-    for (const Table& t : tables) {
+    for (const auto& t : tables) {
         for (const auto& [code, position] : t.codes) {
             EXPECT_EQ(t.toPosition(code), position) << t.name << " " << code;
             if (position >= 0) {
