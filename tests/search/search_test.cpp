@@ -74,11 +74,9 @@ TEST(SearchWalk, QuickTimeoutIsWireTimePlusMarginWithAFloor)
     EXPECT_EQ(QuickProbeTimeoutMs(115200, psNone), QuickFloorMs);
     EXPECT_EQ(QuickProbeTimeoutMs(300, psNone), 534u + QuickTurnaroundMarginMs);
     TCombination c{"A", 1, "9600", "Even", modbus::br9600, psEven};
-    EXPECT_EQ(ProbeTimeoutMs(c, false), 500u);
-    EXPECT_EQ(ProbeTimeoutMs(c, true), 59u);
+    EXPECT_EQ(std::tuple(ProbeTimeoutMs(c, false), ProbeTimeoutMs(c, true)), std::tuple(500u, 59u));
     const auto list = Combinations({{"A"}, 1, "-", "-"});
-    EXPECT_EQ(RemainingMs(list, 0, false), 3000u);
-    EXPECT_EQ(RemainingMs(list, 4, false), 1000u);
+    EXPECT_EQ(std::tuple(RemainingMs(list, 0, false), RemainingMs(list, 4, false)), std::tuple(3000u, 1000u));
 }
 
 TEST(SearchWalk, IdentificationMarkerBeforeTheFirstZeroOrFF)
@@ -165,8 +163,7 @@ TEST(SearchCli, PrintsOneLinePerDeviceAndNothingFoundAndBusyPortHaveTheirExitCod
                                       {"parity", "None"}, {"vortan", true}}));
 
     const auto none = RunProgram({cli, "search", "--port", meter.PtyPath(), "--address", "5", "--quick"});
-    EXPECT_EQ(none.exitCode, 1);
-    EXPECT_EQ(none.out, "");
+    EXPECT_EQ(std::tuple(none.exitCode, none.out), std::tuple(1, ""));
 
     const int held = ::open(meter.PtyPath().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
