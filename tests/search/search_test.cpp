@@ -111,20 +111,16 @@ TEST(SearchReport, SavedAndPrintedLayouts)
     EXPECT_EQ(noOther.back(), rule);
     EXPECT_EQ(noOther[noOther.size() - 4], ReportOtherBox);
 
-    const auto printed = PrintedReportLines(TwoMeters, OneOther);
-    ASSERT_EQ(printed.size(), 3 + 1 + 2 + 9 + 3 + 7u);
+    // On paper: 3 blank lines, the bold title ("*"), the file's lines with a margin, 3 blanks between tables.
+    std::vector<std::string> printed;
+    for (const auto& line : PrintedReportLines(TwoMeters, OneOther))
+        printed.push_back(line.bold ? "*" + line.text : line.text);
     const std::string margin(16, ' ');
-    for (int i : {0, 1, 2, 4, 5, 15, 16, 17})
-        EXPECT_EQ(printed[i].text, "") << i;
-    EXPECT_EQ(printed[3].text, margin + ReportTitle);
-    EXPECT_TRUE(printed[3].bold);
-    EXPECT_EQ(printed[13].text, margin + ReportRow(247, "19200", "Odd"));
-    EXPECT_EQ(printed[19].text, margin + ReportOtherBox);
-    for (size_t i = 6; i < printed.size(); ++i) {
-        if (!printed[i].text.empty()) {
-            EXPECT_TRUE(printed[i].text.rfind(margin + "|", 0) == 0 || printed[i].text.rfind(margin + "-", 0) == 0);
-        }
-    }
+    std::vector<std::string> paper = {"", "", "", "*" + margin + ReportTitle, "", ""};
+    for (size_t i = 3; i < expected.size(); ++i)
+        if (i != 15)
+            paper.push_back(expected[i].empty() ? "" : margin + expected[i]);
+    EXPECT_EQ(printed, paper);
 }
 
 TEST(SearchReport, FileNameGetsTxtOnlyWhenItLacksIt)
