@@ -38,12 +38,6 @@ std::string SourcePath(const std::string& relative)
     return std::string(TARNWICK_SOURCE_DIR) + "/" + relative;
 }
 
-std::string PythonInterpreter()
-{
-    const char* chosen = std::getenv("TARNWICK_PYTHON");
-    return chosen && *chosen ? chosen : "/usr/bin/python3";
-}
-
 RunResult RunProgram(const std::vector<std::string>& argv, std::chrono::milliseconds timeout)
 {
     const auto deadline = Clock::now() + timeout;
@@ -125,11 +119,11 @@ std::string ChildProcess::ReadToEnd(std::chrono::milliseconds timeout)
     return std::move(buffered_);
 }
 
-int ChildProcess::Stop(int signal, std::chrono::milliseconds timeout)
+int ChildProcess::Stop(int signal)
 {
     if (!exit_ && pid_ > 0)
         ::kill(pid_, signal);
-    return Wait(timeout);
+    return Wait(std::chrono::seconds(5));
 }
 
 int ChildProcess::Wait(std::chrono::milliseconds timeout)

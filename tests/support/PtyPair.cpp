@@ -90,9 +90,8 @@ termios PtyPair::SlaveTermios() const
     return t;
 }
 
-ScriptedPeer::ScriptedPeer(PtyPair& pty, Responder responder, int gapMs)
-    : pty_(pty), responder_(std::move(responder)), gapMs_(gapMs),
-      stop_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+ScriptedPeer::ScriptedPeer(PtyPair& pty, Responder responder)
+    : pty_(pty), responder_(std::move(responder)), stop_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
     thread_ = std::thread([this] { Run(); });
 }
@@ -118,7 +117,7 @@ void ScriptedPeer::Run()
             continue;
         }
         const auto firstByte = Clock::now();
-        Bytes request = pty_.ReadFrame(0, gapMs_);
+        Bytes request = pty_.ReadFrame(0);
         if (request.empty())
             continue;
         {

@@ -1,7 +1,6 @@
 #pragma once
 
-// A real pseudo-terminal pair: the code under test opens the slave path as its serial port; the
-// test (or a ScriptedPeer) plays the device on the master side.
+// A real pseudo-terminal pair: the code under test opens the slave path, the test plays the device.
 
 #include "Frames.h"
 
@@ -27,9 +26,7 @@ public:
     // Bytes that arrive until a silence of gapMs, waiting at most firstMs for the first one.
     Bytes ReadFrame(int firstMs, int gapMs = 8);
     void Write(const Bytes& bytes);
-    // Line speed the slave side was set to, in bits per second.
-    uint32_t SlaveBaud() const;
-    // The slave side's settings as the code under test left them.
+    uint32_t SlaveBaud() const;  // bits per second
     termios SlaveTermios() const;
     // Like pulling a USB adapter: the slave side sees a hang-up.
     void CloseMaster();
@@ -40,8 +37,7 @@ private:
     std::string slavePath_;
 };
 
-// Plays a device on the master side: each request frame (ended by a silence) goes to the
-// responder, whose answer is written back in the given pieces.
+// Each request frame (ended by a silence) goes to the responder; its answer is written in pieces.
 class ScriptedPeer {
 public:
     struct Piece {
@@ -50,7 +46,7 @@ public:
     };
     using Responder = std::function<std::vector<Piece>(const Bytes& request)>;
 
-    ScriptedPeer(PtyPair& pty, Responder responder, int gapMs = 8);
+    ScriptedPeer(PtyPair& pty, Responder responder);
     ~ScriptedPeer();
 
     struct Received {
@@ -68,7 +64,6 @@ private:
 
     PtyPair& pty_;
     Responder responder_;
-    int gapMs_;
     int stop_ = -1;
     mutable std::mutex mutex_;
     std::vector<Received> requests_;

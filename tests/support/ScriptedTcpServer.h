@@ -1,7 +1,6 @@
 #pragma once
 
-// A Modbus TCP server on a loopback ephemeral port that answers each request as the test's script
-// says, and records every request.
+// A Modbus TCP server on a loopback ephemeral port: answers as the script says, records every request.
 
 #include "Frames.h"
 

@@ -1,19 +1,15 @@
 #pragma once
 
-// Loopback endpoints that make a connect fail in a known way.
-
 #include <cstdint>
 #include <vector>
 
 namespace tcptest {
 
-// A loopback TCP socket bound to an ephemeral port, which it stores in `port`. Not listening,
-// it refuses connections, and no other socket can take the port while it is open.
+// Bound to an ephemeral loopback port, stored in `port`; not listening, so it refuses connections.
 int LoopbackSocket(uint16_t& port);
 
-// A loopback listener with backlog 0 that never accepts, its accept queue filled by connections
-// of its own: Linux then drops further SYNs, so a connect to it stays pending until the
-// client's own time limit. Full() is false when the queue could not be seen to fill.
+// Never accepts, its backlog-0 queue filled by its own connections: Linux then drops further SYNs,
+// so a connect stays pending until the client's time limit. Full(): the queue was seen to fill.
 class FullBacklogListener {
 public:
     FullBacklogListener();
