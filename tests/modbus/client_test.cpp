@@ -1,6 +1,5 @@
 // Client operations end to end over a pty on both paths: arguments, wire bytes, replies, events.
 #include "Expect.h"
-#include "ModbusError.h"
 #include "SerialHarness.h"
 
 #include <gtest/gtest.h>
@@ -10,33 +9,24 @@ using namespace testing_support;
 using namespace std::chrono_literals;
 using Piece = ScriptedPeer::Piece;
 
-namespace {
-
 class ClientPath : public ::testing::TestWithParam<Path> {};
-
-std::string Words(const TRegValues& v)
-{
-    std::string s;
-    for (uint16_t w : v)
-        s += (s.empty() ? "" : " ") + std::to_string(w);
-    return s;
-}
 
 // What a result event reported, in a line.
 std::string Describe(const Result& r)
 {
     std::string s;
-    switch (r.command) {
-    case 8: s = std::string(DiagnosticActionName(r.action)) + " " + std::to_string(r.diagResult); break;
-    case 17: s = std::to_string(r.count) + ": " + Hex(r.data); break;
-    default: s = std::to_string(r.start) + ": " + Words(r.values);
-    }
+    if (r.command == 8)
+        s = std::string(DiagnosticActionName(r.action)) + " " + std::to_string(r.diagResult);
+    else if (r.command == 17)
+        s = std::to_string(r.count) + ": " + Hex(r.data);
+    else
+        s = std::to_string(r.start) + ":";
+    for (uint16_t w : r.values)
+        s += " " + std::to_string(w);
     if (r.info.Reply == trExceptionReply)
         s += " exception " + std::to_string(r.info.ExceptionCode) + " " + std::string(ServerExceptionName(r.info.ServerException));
     return s;
 }
-
-}  // namespace
 
 INSTANTIATE_TEST_SUITE_P(Client, ClientPath, BothPaths(), [](const auto& info) { return PathName(info.param); });
 

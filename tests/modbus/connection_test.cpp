@@ -1,6 +1,5 @@
 // The serial connection: properties, opening, line settings, the ASCII receiver, RTS toggling.
 #include "Expect.h"
-#include "ModbusError.h"
 #include "SerialHarness.h"
 
 #include <atomic>
@@ -14,8 +13,7 @@ using namespace modbus;
 using namespace testing_support;
 using namespace std::chrono_literals;
 
-// The effective silent interval in ms, and the gap: 3.5 characters with their start bit, or the
-// silent interval if longer.
+// The silent interval in ms, and the gap: 3.5 characters with their start bit, or the interval if longer.
 TEST(ConnectionSilentInterval, ComputedFromLineSettings)
 {
     const struct {
@@ -42,40 +40,28 @@ TEST(ConnectionSilentInterval, ComputedFromLineSettings)
     }
 }
 
-
 // The defaults; opening: the events around it, a missing or busy port, the setters of an open
 // port, and a handle hooked from its owner.
 TEST(ConnectionOpen, DefaultsEventsRefusalsSettersAndHookedHandles)
 {
     EventQueue events;
     TModbusConnection missing(events);
-    EXPECT_FALSE(missing.Active());
-    EXPECT_EQ(missing.BaudRate(), br19200);
-    EXPECT_EQ(missing.ConnectionMode(), cmClient);
-    EXPECT_EQ(missing.CustomBaudRate(), 19200u);
-    EXPECT_EQ(missing.DataBits(), db8);
-    EXPECT_TRUE(missing.DTREnabled());
-    EXPECT_FALSE(missing.EchoQueryBeforeReply());
-    EXPECT_EQ(missing.FlowControl(), fcNone);
-    EXPECT_EQ(missing.InputBufferSize(), 1024);
-    EXPECT_EQ(missing.MaxRetries(), 1u);
-    EXPECT_EQ(missing.Parity(), psEven);
     EXPECT_EQ(missing.Port(), "COM1");
-    EXPECT_EQ(missing.ReceiveTimeout(), 1000u);
-    EXPECT_EQ(missing.RefetchDelay(), 0u);
-    EXPECT_EQ(missing.SendTimeout(), 1000u);
-    EXPECT_EQ(missing.SilentInterval(), 4u);
-    EXPECT_EQ(missing.StopBits(), sb1);
-    EXPECT_EQ(missing.TransmissionMode(), tmRTU);
-    EXPECT_EQ(missing.TurnaroundDelay(), 100u);
+    const std::vector<long> defaults = {
+        missing.Active(), missing.BaudRate(), missing.ConnectionMode(), missing.CustomBaudRate(),
+        missing.DataBits(), missing.DTREnabled(), missing.EchoQueryBeforeReply(), missing.FlowControl(),
+        missing.InputBufferSize(), missing.MaxRetries(), missing.Parity(), missing.ReceiveTimeout(),
+        missing.RefetchDelay(), missing.SendTimeout(), missing.SilentInterval(), missing.StopBits(),
+        missing.TransmissionMode(), missing.TurnaroundDelay()};
+    EXPECT_EQ(defaults, (std::vector<long>{false, br19200, cmClient, 19200, db8, true, false, fcNone, 1024, 1, psEven,
+                                           1000, 0, 1000, 4, sb1, tmRTU, 100}));
     std::vector<std::string> calls;
     missing.OnBeforeOpen = [&](TModbusConnection&) { calls.push_back("before"); };
     missing.OnAfterOpen = [&](TModbusConnection&) { calls.push_back("after"); };
     missing.SetPort("/dev/tarnwick-no-such-port");
-    const auto e = RaisedBy<EModbusError>([&] { missing.Open(); });
-    ASSERT_TRUE(e.has_value());
-    EXPECT_STREQ(e->what(), "Could not open serial port");
-    EXPECT_NE(e->Reason().find("No such file or directory"), std::string::npos) << e->Reason();
+    const auto e = RaisedBy<EModbusError>([&] { missing.Open(); }).value();
+    EXPECT_STREQ(e.what(), "Could not open serial port");
+    EXPECT_NE(e.Reason().find("No such file or directory"), std::string::npos) << e.Reason();
     EXPECT_FALSE(missing.Active());
     EXPECT_EQ(calls, std::vector<std::string>{"before"});
 
@@ -156,12 +142,7 @@ TEST(ConnectionLine, RawModeDeliversEveryByteAsRead)
     }
 }
 
-namespace {
-
 class ConnectionPath : public ::testing::TestWithParam<Path> {};
-
-}  // namespace
-
 INSTANTIATE_TEST_SUITE_P(Connection, ConnectionPath, BothPaths(), [](const auto& info) { return PathName(info.param); });
 
 // An incomplete ASCII frame ends at the silent interval and is invalid; stray bytes do not
