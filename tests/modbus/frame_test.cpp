@@ -10,33 +10,13 @@
 using namespace modbus;
 using namespace testing_support;
 
-namespace {
-
 // A received RTU frame, its CRC appended.
-std::unique_ptr<TModbusBuffer> Received(const char* hex)
+static std::unique_ptr<TModbusBuffer> Received(const char* hex)
 {
     auto r = std::make_unique<TModbusBuffer>(256);
     const Bytes w = WithCrc(HexBytes(hex));
     r->Assign(w.data(), static_cast<int>(w.size()));
     return r;
-}
-
-}  // namespace
-
-TEST(Checksum, KnownValuesAndTheBuilderAgrees)
-{
-    const Bytes digits = Ascii("123456789");
-    EXPECT_EQ(Crc16(digits.data(), digits.size()), 0x4B37);
-    EXPECT_EQ(Crc16(digits.data(), 0), 0xFFFF);
-    const Bytes abc = Ascii("abc");
-    EXPECT_EQ(Lrc(abc.data(), abc.size()), 0xDA);
-    const Bytes pdu = HexBytes("01 03 00 00 00 01");
-    EXPECT_EQ(Lrc(pdu.data(), pdu.size()), 0xFB);
-    EXPECT_EQ(Lrc(pdu.data(), 0), 0);
-    EXPECT_EQ(Hex(RtuFrame(1, Pdu(3, {0, 1}))), "01 03 00 00 00 01 84 0A");
-    EXPECT_EQ(SerialFrame(tmASCII, 0x11, WriteRegistersPdu(1, {0x000A, 0x0102})),
-              Ascii(":11100001000204000A0102CB\r\n"));
-    EXPECT_EQ(Hex(MbapFrame(0x0102, 0x11, ExceptionPdu(3, 2))), "01 02 00 00 00 03 11 83 02");
 }
 
 TEST(Buffer, RoomPositionAndSizeRules)
@@ -45,8 +25,7 @@ TEST(Buffer, RoomPositionAndSizeRules)
     for (int i = 0; i < 4; ++i)
         b.WriteByte(static_cast<uint8_t>(i));
     EXPECT_EQ(ErrorOf([&] { b.WriteByte(9); }), msg::NoBufferSpace);
-    EXPECT_EQ(b.Size(), 4);
-    EXPECT_EQ(b.Position(), 4);
+    EXPECT_EQ(std::pair(b.Size(), b.Position()), std::pair(4, 4));
 
     b.SetPosition(4);  // Position = Size is allowed
     EXPECT_EQ(ErrorOf([&] { b.SetPosition(5); }), "Buffer position is invalid (5)");
@@ -75,12 +54,26 @@ TEST(Buffer, RoomPositionAndSizeRules)
     TModbusBuffer three(3);
     three.WriteWord(0xABCD);
     EXPECT_EQ(ErrorOf([&] { three.WriteWord(0x1111); }), msg::NoBufferSpace);
-    EXPECT_EQ(three.Size(), 2);
-    EXPECT_EQ(three.Position(), 2);
+    EXPECT_EQ(std::pair(three.Size(), three.Position()), std::pair(2, 2));
 }
 
-TEST(RequestWire, MatchesHandWorkedFrames)
+// Checksums, then requests against frames worked out by hand.
+TEST(Encode, ChecksumsBuilderAndRequestsMatchHandWorkedFrames)
 {
+    const Bytes digits = Ascii("123456789");
+    EXPECT_EQ(Crc16(digits.data(), digits.size()), 0x4B37);
+    EXPECT_EQ(Crc16(digits.data(), 0), 0xFFFF);
+    const Bytes abc = Ascii("abc");
+    EXPECT_EQ(Lrc(abc.data(), abc.size()), 0xDA);
+    const Bytes pdu = HexBytes("01 03 00 00 00 01");
+    EXPECT_EQ(Lrc(pdu.data(), pdu.size()), 0xFB);
+    EXPECT_EQ(Lrc(pdu.data(), 0), 0);
+    EXPECT_EQ(Hex(RtuFrame(1, Pdu(3, {0, 1}))), "01 03 00 00 00 01 84 0A");
+    EXPECT_EQ(SerialFrame(tmASCII, 0x11, WriteRegistersPdu(1, {0x000A, 0x0102})),
+              Ascii(":11100001000204000A0102CB\r\n"));
+    EXPECT_EQ(Hex(MbapFrame(0x0102, 0x11, ExceptionPdu(3, 2))), "01 02 00 00 00 03 11 83 02");
+
+
     const uint16_t two[] = {0x000A, 0x0102};
     const struct {
         TTransmissionMode mode;
@@ -116,7 +109,9 @@ TEST(RequestWire, MatchesHandWorkedFrames)
     EXPECT_EQ(EncodeFrame(tmRTU, empty, out, 0), 0);
 }
 
-TEST(Decode, AcceptsOnlyWholeFramesWithRightChecksum)
+// Whole frames with the right checksum only; then replies sorted against a request to server 7,
+// and the length a reply's content promises.
+TEST(Decode, WholeFramesRepliesSortedAndLengthsFromContent)
 {
     const struct {
         TTransmissionMode mode;
@@ -148,15 +143,12 @@ TEST(Decode, AcceptsOnlyWholeFramesWithRightChecksum)
     TModbusBuffer raw(256);
     const Bytes four = HexBytes("46 11 F3 DC");
     EXPECT_TRUE(DecodeFrame(tmRTU, cmServer, four.data(), 4, raw));
-}
 
-TEST(Classify, SortsReplyAgainstRequestToServer7)
-{
     const struct {
         Bytes wire;
         TTransactionReply expected;
         uint8_t exceptionCode;
-    } cases[] = {
+    } replies[] = {
         {{}, trNoReply, 0},
         {HexBytes("07 03 02 00 01 00 00"), trInvalidFrame, 0},
         {WithCrc(HexBytes("05 03 02 00 01")), trOtherServer, 0},
@@ -166,7 +158,7 @@ TEST(Classify, SortsReplyAgainstRequestToServer7)
         {WithCrc(HexBytes("07 83 02 00")), trSuccess, 0},  // an exception is 5 bytes long
         {WithCrc(HexBytes("07 03 02 12 34")), trSuccess, 0},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : replies) {
         SCOPED_TRACE(Hex(c.wire));
         TModbusBuffer q(256), r(256);
         BuildReadHoldingRegisters(q, tmRTU, 7, 100, 1);
@@ -174,10 +166,31 @@ TEST(Classify, SortsReplyAgainstRequestToServer7)
         EXPECT_EQ(got.reply, c.expected);
         EXPECT_EQ(got.exceptionCode, c.exceptionCode);
     }
+
+    const struct {
+        const char* hex;
+        int expected;
+    } lengths[] = {
+        {"01", 0},     // too short to tell
+        {"01 03", 0},  // byte count not there yet
+        {"01 03 04", 9}, {"01 11 4A", 79}, {"01 83", 5}, {"01 06 00", 8}, {"01 10", 8}, {"01 08", 8},
+        {"01 2B 0E", -1},  // length not given by the content
+    };
+    for (const auto& c : lengths) {
+        const Bytes b = HexBytes(c.hex);
+        EXPECT_EQ(ExpectedRtuReplyLength(b.data(), static_cast<int>(b.size())), c.expected) << c.hex;
+    }
+    const Bytes good = WithCrc(HexBytes("01 03 02 12 34"));
+    EXPECT_TRUE(IsCompleteRtuReply(good.data(), static_cast<int>(good.size())));
+    EXPECT_FALSE(IsCompleteRtuReply(good.data(), static_cast<int>(good.size()) - 1));
+    Bytes bad = good;
+    bad.back() ^= 1;
+    EXPECT_FALSE(IsCompleteRtuReply(bad.data(), static_cast<int>(bad.size())));
 }
 
-// Reply contents are read only from the bytes that arrived, never past the frame's data.
-TEST(ReplyContent, ByteCountMustFitRequestAndFrame)
+// Reply contents are read only from the bytes that arrived, never past the frame's data; echoes
+// are compared and diagnostic actions found.
+TEST(ReplyContent, ByteCountsEchoesAndDiagnosticActions)
 {
     const struct {
         const char* hex;  // without CRC
@@ -198,10 +211,6 @@ TEST(ReplyContent, ByteCountMustFitRequestAndFrame)
             EXPECT_EQ(values.size(), static_cast<size_t>(c.values));
         }
     }
-}
-
-TEST(ReplyContent, EchoesAreComparedAndDiagnosticActionsFound)
-{
     EXPECT_TRUE(WriteSingleRegisterReply(*Received("01 06 23 9B 00 03"), tmRTU, 9115, 3));
     EXPECT_FALSE(WriteSingleRegisterReply(*Received("01 06 23 9B 00 04"), tmRTU, 9115, 3));
     EXPECT_FALSE(WriteSingleRegisterReply(*Received("01 06 23 9B"), tmRTU, 9115, 3));  // short
@@ -228,27 +237,4 @@ TEST(ReplyContent, EchoesAreComparedAndDiagnosticActionsFound)
     EXPECT_EQ(DiagnosticActionOf(0x0001, 0x0000), daRestartCommunications);
     EXPECT_EQ(DiagnosticActionOf(0x0014, 0), daClearOverrunCounter);
     EXPECT_EQ(ErrorOf([] { DiagnosticActionOf(0x0003, 0); }), msg::DiagnosticUnknown);
-}
-
-TEST(FrameLength, ExpectedFromContent)
-{
-    const struct {
-        const char* hex;
-        int expected;
-    } cases[] = {
-        {"01", 0},     // too short to tell
-        {"01 03", 0},  // byte count not there yet
-        {"01 03 04", 9}, {"01 11 4A", 79}, {"01 83", 5}, {"01 06 00", 8}, {"01 10", 8}, {"01 08", 8},
-        {"01 2B 0E", -1},  // length not given by the content
-    };
-    for (const auto& c : cases) {
-        const Bytes b = HexBytes(c.hex);
-        EXPECT_EQ(ExpectedRtuReplyLength(b.data(), static_cast<int>(b.size())), c.expected) << c.hex;
-    }
-    const Bytes good = WithCrc(HexBytes("01 03 02 12 34"));
-    EXPECT_TRUE(IsCompleteRtuReply(good.data(), static_cast<int>(good.size())));
-    EXPECT_FALSE(IsCompleteRtuReply(good.data(), static_cast<int>(good.size()) - 1));
-    Bytes bad = good;
-    bad.back() ^= 1;
-    EXPECT_FALSE(IsCompleteRtuReply(bad.data(), static_cast<int>(bad.size())));
 }
