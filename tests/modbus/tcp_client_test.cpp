@@ -28,7 +28,8 @@ using tcptest::Step;
 using Clock = std::chrono::steady_clock;
 using Words = std::vector<uint16_t>;
 
-TEST(TcpRequestFrame, MatchesTheProtocolExamples)
+// Requests match the protocol's examples; misuse raises a Modbus error.
+TEST(TcpRequestFrame, MatchesTheProtocolExamplesAndMisuseRaises)
 {
     Bytes coils300 = Pdu(15, {0, 250});  // 32 bytes of coils, 248 and 249 in the last
     coils300.push_back(32);
@@ -63,23 +64,20 @@ TEST(TcpRequestFrame, MatchesTheProtocolExamples)
         const size_t size = BuildTcpRequest(frame, 1, 0x11, c.function, c.address, c.count, c.values);
         EXPECT_EQ(Hex(Bytes(frame.begin(), frame.begin() + size)), Hex(MbapFrame(1, 0x11, c.pdu)));
     }
-}
 
-TEST(TcpRequestFrame, MisuseRaisesModbusError)
-{
     const std::string range = "Register count must be between 1 and 123";
     const struct {
         uint8_t function;
         uint16_t count;
         size_t valueCount;
         std::string message;
-    } cases[] = {
+    } misuse[] = {
         {16, 124, 124, range}, {16, 127, 127, range}, {16, 0, 0, range},
         {7, 1, 1, "Function code 7 is not supported"}, {0, 1, 1, "Function code 0 is not supported"},
         {6, 1, 0, "The request needs 1 values but 0 were given"},
         {15, 10, 9, "The request needs 10 values but 9 were given"},
     };
-    for (const auto& c : cases)
+    for (const auto& c : misuse)
         EXPECT_EQ(ErrorOf([&] { CheckTcpRequest(c.function, c.count, c.valueCount); }), c.message);
 }
 
@@ -349,6 +347,7 @@ struct ReplyCase {
     ESocketError::TKind kind = ESocketError::skSystem;  // of the error raised
     uint32_t timeoutMs = 2000;
     bool settle = false;  // the next request waits until the server has done all it was told
+    int32_t readTimeoutMs = 0;
 };
 
 class TcpClientReply : public TcpClientTest, public testing::WithParamInterface<ReplyCase> {};
@@ -361,10 +360,15 @@ TEST_P(TcpClientReply, IsJudgedAndTheNextExchangeWorks)
     });
     client.SetAutoConnect(false);
     client.SetTimeOut(c.timeoutMs);
+    client.SetReadTimeout(c.readTimeoutMs);
     client.Connect(2000);
     Words values(2, 0xEEEE);
     bool ok = false;
+    const double cpu0 = CpuSeconds();
+    const auto t0 = Clock::now();
     const auto e = RaisedBy<ESocketError>([&] { ok = client.ReadHoldingRegisters(1, 2, values); });
+    const auto elapsed = Clock::now() - t0;
+    EXPECT_LT(elapsed, std::chrono::milliseconds(c.timeoutMs + 500));
     const auto& last = client.LastResult();
     std::string got = ok ? "ok" : "failed";
     if (e) {
@@ -379,6 +383,10 @@ TEST_P(TcpClientReply, IsJudgedAndTheNextExchangeWorks)
         got += " code " + std::to_string(last.ExceptionCode);
     const bool open = client.Connected();
     EXPECT_EQ(got + events + (open ? " open" : " closed"), c.outcome);
+    if (last.Reply == trNoReply && !e) {  // the whole time-out waited, without spinning
+        EXPECT_GE(elapsed, std::chrono::milliseconds(c.timeoutMs));
+        EXPECT_LT(CpuSeconds() - cpu0, 0.1) << "CPU seconds spent waiting";
+    }
 
     if (c.settle) {
         ASSERT_TRUE(server->WaitForAnswers(1, 2000ms));
@@ -420,37 +428,13 @@ INSTANTIATE_TEST_SUITE_P(
                   {Send(kOneTwo), Pause(20ms), Send(Bad(2))},
                   "ok 1 2 trSuccess open", ESocketError::skSystem, 2000, true},
         ReplyCase{"LateAnswer", {Pause(300ms), Send(Bad(1))}, "failed 0 0 trNoReply open",
-                  ESocketError::skSystem, 150}),
+                  ESocketError::skSystem, 150},
+        // Silence: no event, and nothing out of step; time-out 0 takes only what has arrived.
+        ReplyCase{"Silence", {}, "failed 0 0 trNoReply open", ESocketError::skSystem, 1000},
+        ReplyCase{"SilenceReadTimeout50", {}, "failed 0 0 trNoReply open", ESocketError::skSystem, 1000, false, 50},
+        ReplyCase{"SilenceTimeOut0", {}, "failed 0 0 trNoReply open", ESocketError::skSystem, 0}),
     [](const testing::TestParamInfo<ReplyCase>& i) { return std::string(i.param.name); });
 
-class TcpClientSilence : public TcpClientTest, public testing::WithParamInterface<int32_t> {};
-
-TEST_P(TcpClientSilence, EndsAfterTimeOutWithoutEventAndWithoutSpinning)
-{
-    Start([](const Request&) { return std::vector<Step>{}; });
-    client.SetAutoConnect(false);
-    client.SetReadTimeout(GetParam());
-    client.SetTimeOut(1000);
-    client.Connect(2000);
-    Words values;
-    const double cpu0 = CpuSeconds();
-    const auto t0 = Clock::now();
-    EXPECT_FALSE(client.ReadHoldingRegisters(1, 1, values));
-    const auto elapsed = Clock::now() - t0;
-    EXPECT_GE(elapsed, 1000ms);
-    EXPECT_LT(elapsed, 1500ms);
-    EXPECT_LT(CpuSeconds() - cpu0, 0.1) << "CPU seconds spent waiting";
-    EXPECT_EQ(events, "");
-    EXPECT_EQ(client.LastResult().Reply, trNoReply);
-    EXPECT_TRUE(client.Connected());  // nothing arrived, so nothing is out of step
-
-    client.SetTimeOut(0);  // takes only what has arrived
-    const auto t1 = Clock::now();
-    EXPECT_FALSE(client.ReadHoldingRegisters(1, 1, values));
-    EXPECT_LT(Clock::now() - t1, 500ms);
-}
-
-INSTANTIATE_TEST_SUITE_P(ReadTimeouts, TcpClientSilence, testing::Values(0, 50));
 
 // Connections 1 and 2 are closed by the server at once, 4 in the middle of a reply. A closed
 // connection is found before anything is written: raised without AutoConnect, reconnected with it.
@@ -533,7 +517,7 @@ TEST(TcpClientConnect, DefaultsAndFailures)
 
 // A closed socket and an empty host are refused; writing to a closed connection never raises
 // SIGPIPE, which in its default disposition would end this process.
-TEST(TcpSocketLayer, RefusalsAndNoSigpipe)
+TEST(TcpClientConnect, SocketRefusalsAndNoSigpipe)
 {
     TcpSocket socket;
     uint8_t b[1] = {};
