@@ -195,10 +195,8 @@ public:
     {
         real_->Purge(i, o);
         std::lock_guard l(log_.m);
-        if (o && log_.queued > 0)
-            ++log_.purgedWhileQueued;
-        if (o)
-            log_.queued = 0;
+        log_.purgedWhileQueued += o && log_.queued > 0;
+        log_.queued = o ? 0 : log_.queued;
     }
     WaitResult WaitForData(int t) override { return real_->WaitForData(t); }
     void Stop() override { real_->Stop(); }
@@ -222,10 +220,8 @@ public:
     }
     void SetRTS(bool on) override
     {
-        {
-            std::lock_guard l(log_.m);
-            log_.events.emplace_back(on ? "rts on" : "rts off", Clock::now());
-        }
+        std::lock_guard l(log_.m);
+        log_.events.emplace_back(on ? "rts on" : "rts off", Clock::now());
         real_->SetRTS(on);
     }
     void SetDTR(bool on) override { real_->SetDTR(on); }

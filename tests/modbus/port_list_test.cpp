@@ -14,8 +14,6 @@
 using namespace modbus;
 using testing_support::FakeSysfs;
 
-namespace {
-
 // Each port as path | by-id name | description | label | setting (the by-id name when there is one).
 TEST(PortList, RealPortsThenVirtualOnesFoundByAnyName)
 {
@@ -88,5 +86,3 @@ TEST(PortList, RealPortsThenVirtualOnesFoundByAnyName)
     EXPECT_EQ(std::count(list.begin(), list.end(), "stale"), 0);
     ::unsetenv("TARNWICK_SERIAL_PORTS");
 }
-
-}  // namespace

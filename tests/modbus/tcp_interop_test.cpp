@@ -14,13 +14,11 @@
 #include <string>
 #include <vector>
 
-namespace {
-
 using namespace modbus;
 using namespace std::chrono_literals;
 using Words = std::vector<uint16_t>;
 
-Words Expected(uint16_t first, uint16_t count)
+static Words Expected(uint16_t first, uint16_t count)
 {
     Words v(count);
     std::iota(v.begin(), v.end(), static_cast<uint16_t>(0x1000 + first));
@@ -94,5 +92,3 @@ TEST(TcpInterop, ReadsWritesExceptionsAndIdentification)
     // 16 identifier bytes and the run status 0xFF: the odd last byte is dropped.
     EXPECT_EQ(text, "TARNWICK-INTEROP");
 }
-
-}  // namespace
