@@ -15,17 +15,13 @@ extern char** environ;
 
 namespace testing_support {
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
 
-int MsLeft(Clock::time_point deadline)
+static int MsLeft(Clock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
-
-}  // namespace
 
 std::string BuildPath(const std::string& relative)
 {

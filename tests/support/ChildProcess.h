@@ -37,8 +37,7 @@ public:
     std::optional<std::string> ReadLine(std::chrono::milliseconds timeout);
     // Standard output until the child closes it or the deadline passes.
     std::string ReadToEnd(std::chrono::milliseconds timeout);
-    // Sends the signal, or waits for the child to end by itself; SIGKILL at the deadline. The exit
-    // code, -1 after a signal.
+    // Signals, or waits for the child's own end; SIGKILL at the deadline. Exit code, -1 after a signal.
     int Stop(int signal = 15);
     int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // What the child wrote to standard error, complete once it has been reaped.

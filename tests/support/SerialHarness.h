@@ -9,16 +9,11 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <memory>
-#include <string>
 #include <tuple>
-#include <vector>
 
 namespace testing_support {
 
-// A connection's worker thread posts results to the test's event queue; on the caller's thread
-// they are raised before the call returns. Wire scenarios run on both.
+// Results come from the worker thread via the event queue, or on the caller's thread before it returns.
 enum class Path { Threaded, Synchronous };
 
 inline std::string PathName(Path p)

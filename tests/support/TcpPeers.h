@@ -8,8 +8,7 @@ namespace tcptest {
 // Bound to an ephemeral loopback port, stored in `port`; not listening, so it refuses connections.
 int LoopbackSocket(uint16_t& port);
 
-// Never accepts, its backlog-0 queue filled by its own connections: Linux then drops further SYNs,
-// so a connect stays pending until the client's time limit. Full(): the queue was seen to fill.
+// Its backlog-0 queue filled by its own connects, so Linux drops SYNs: a connect stays pending.
 class FullBacklogListener {
 public:
     FullBacklogListener();
