@@ -30,8 +30,7 @@ std::string Describe(const Result& r)
 
 INSTANTIATE_TEST_SUITE_P(Client, ClientPath, BothPaths(), [](const auto& info) { return PathName(info.param); });
 
-// A destroyed connection clears the client's reference. Arguments are checked before anything is
-// queued; transaction ids count from zero and are shared by the clients of one connection.
+// Arguments checked before queueing; ids count from 0, shared by a connection's clients.
 TEST_P(ClientPath, ArgumentsAndTransactionIds)
 {
     SerialHarness h(GetParam());

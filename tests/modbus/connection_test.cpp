@@ -40,8 +40,7 @@ TEST(ConnectionSilentInterval, ComputedFromLineSettings)
     }
 }
 
-// The defaults; opening: the events around it, a missing or busy port, the setters of an open
-// port, and a handle hooked from its owner.
+// Defaults; opening: its events, a missing or busy port, setters of an open port, a hooked handle.
 TEST(ConnectionOpen, DefaultsEventsRefusalsSettersAndHookedHandles)
 {
     EventQueue events;
@@ -53,8 +52,8 @@ TEST(ConnectionOpen, DefaultsEventsRefusalsSettersAndHookedHandles)
         missing.InputBufferSize(), missing.MaxRetries(), missing.Parity(), missing.ReceiveTimeout(),
         missing.RefetchDelay(), missing.SendTimeout(), missing.SilentInterval(), missing.StopBits(),
         missing.TransmissionMode(), missing.TurnaroundDelay()};
-    EXPECT_EQ(defaults, (std::vector<long>{false, br19200, cmClient, 19200, db8, true, false, fcNone, 1024, 1, psEven,
-                                           1000, 0, 1000, 4, sb1, tmRTU, 100}));
+    EXPECT_EQ(defaults, (std::vector<long>{false, br19200, cmClient, 19200, db8, true, false, fcNone, 1024, 1,
+                                           psEven, 1000, 0, 1000, 4, sb1, tmRTU, 100}));
     std::vector<std::string> calls;
     missing.OnBeforeOpen = [&](TModbusConnection&) { calls.push_back("before"); };
     missing.OnAfterOpen = [&](TModbusConnection&) { calls.push_back("after"); };
@@ -112,8 +111,7 @@ TEST(ConnectionOpen, DefaultsEventsRefusalsSettersAndHookedHandles)
     EXPECT_EQ(ErrorOf([&] { h.Open(); }), "Could not open serial port");
 }
 
-// Bytes arrive as the line delivered them, also those with a parity or framing error: the
-// checksum decides. With input parity checking the kernel would hand over 0x00 instead.
+// Bytes with a parity or framing error arrive as read (the checksum decides), never as 0x00.
 TEST(ConnectionLine, RawModeDeliversEveryByteAsRead)
 {
     const struct {
@@ -145,8 +143,7 @@ TEST(ConnectionLine, RawModeDeliversEveryByteAsRead)
 class ConnectionPath : public ::testing::TestWithParam<Path> {};
 INSTANTIATE_TEST_SUITE_P(Connection, ConnectionPath, BothPaths(), [](const auto& info) { return PathName(info.param); });
 
-// An incomplete ASCII frame ends at the silent interval and is invalid; stray bytes do not
-// extend the wait for a frame.
+// An incomplete ASCII frame ends at the silent interval; stray bytes do not extend the wait.
 TEST_P(ConnectionPath, AsciiIncompleteFrameAndStrayBytes)
 {
     SerialHarness h(GetParam(), tmASCII);
@@ -173,8 +170,7 @@ TEST_P(ConnectionPath, AsciiIncompleteFrameAndStrayBytes)
     EXPECT_LT(Clock::now() - t0, 700ms);
 }
 
-// A real pty port that logs what the connection does to the line; `stalled` plays a transmitter
-// held by CTS, its bytes queued until purged (a pty cannot stall). The log outlives the port.
+// A pty port logging what is done to the line; `stalled` plays a transmitter held by CTS.
 struct LineLog {
     bool stalled = false;
     std::mutex m;
@@ -231,8 +227,7 @@ private:
     LineLog& log_;
 };
 
-// RTS toggling raises RTS before sending and drops it after the hold delay. A stalled
-// transmitter fails the send within SendTimeout, and a close during such a send returns.
+// RTS up before sending, down after the hold delay; a stalled send fails at SendTimeout, close returns.
 TEST_P(ConnectionPath, RtsToggleThenAStalledTransmitter)
 {
     LineLog line;

@@ -99,8 +99,7 @@ TEST_P(EngineExchange, RetriesTimingEchoAndFrameEnds)
 const Bytes kBadCrc = HexBytes("01 03 02 12 34 00 00");
 const Bytes kEchoAndReply = Concat(kReadReq, kGoodReply);
 
-// A silent interval of 400 characters at 19200 baud is 209 ms: long enough to tell an end by
-// length from an end by silence.
+// A silent interval of 400 characters at 19200 baud (209 ms) tells an end by length from silence.
 INSTANTIATE_TEST_SUITE_P(
     Engine, EngineExchange,
     ::testing::Combine(::testing::Values(
@@ -149,8 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
         BothPaths()),
     [](const auto& info) { return CaseOnPath(info); });
 
-// A reply that ends as soon as it is whole leaves the line silent only as long as the engine
-// waits before the next request: 4 characters at 8E1, longer than 3.5.
+// After a reply ended by its length the engine waits 4 characters (8E1) before the next request.
 TEST_P(EnginePath, NextRequestWaitsTheGapAfterTheReplysLastByte)
 {
     const struct {
@@ -163,8 +161,7 @@ TEST_P(EnginePath, NextRequestWaitsTheGapAfterTheReplysLastByte)
         SerialHarness h(GetParam());
         h.connection.SetBaudRate(c.baud);
         h.connection.SetEndFrameByLength(true);
-        // A pty delivers the request at once; the meter answers after the request's wire time
-        // (73 ms at 1200 baud) has passed, as on a real line.
+        // The meter answers after the request's wire time (73 ms at 1200 baud), as on a real line.
         ScriptedPeer peer(h.pty, [](const Bytes&) { return Pieces{{kGoodReply, 100}}; });
         h.Open();
         ASSERT_EQ(h.pty.SlaveBaud(), c.bitsPerSecond);
@@ -182,8 +179,7 @@ TEST_P(EnginePath, NextRequestWaitsTheGapAfterTheReplysLastByte)
     }
 }
 
-// A broadcast sleeps the turnaround delay and reports nothing. A handler that raises is shown and
-// the engine goes on; a frame event nobody assigned is not raised.
+// A broadcast waits the turnaround delay silently; a raising handler is shown and the engine goes on.
 TEST_P(EnginePath, BroadcastThenARaisingHandler)
 {
     SerialHarness h(GetParam());
@@ -227,8 +223,7 @@ TEST_P(EnginePath, BroadcastThenARaisingHandler)
 }
 
 
-// Closing waits for the transaction on the line; closing or a new server address drops the
-// queued requests, and the result on the line, without events.
+// Closing or a new server address drops queued requests and the one on the line, without events.
 TEST(EngineQueue, CloseOrNewAddressDropsQueuedRequestsWithoutEvents)
 {
     for (const bool close : {true, false}) {
@@ -250,8 +245,7 @@ TEST(EngineQueue, CloseOrNewAddressDropsQueuedRequestsWithoutEvents)
     }
 }
 
-// On the caller's thread an event may close the line with requests queued (a result event) or
-// mid-transaction (the sent frame's event): the queue goes without events; the next open works.
+// An event on the caller's thread may close the line, queued or mid-transaction; the next open works.
 TEST(EngineSynchronous, ClosingFromAnEventEndsTheRunAndLosesNothingElse)
 {
     SerialHarness h(Path::Synchronous);

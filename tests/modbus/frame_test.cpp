@@ -1,5 +1,4 @@
-// Buffer rules, checksums, framing and reply classification. Frames worked out by hand from the
-// serial line rules anchor the library's encoder and the tests' frame builder alike.
+// Buffer rules, checksums, framing, classification; hand-worked frames anchor encoder and builder.
 #include "Expect.h"
 #include "Frames.h"
 #include "ModbusError.h"
@@ -109,8 +108,7 @@ TEST(Encode, ChecksumsBuilderAndRequestsMatchHandWorkedFrames)
     EXPECT_EQ(EncodeFrame(tmRTU, empty, out, 0), 0);
 }
 
-// Whole frames with the right checksum only; then replies sorted against a request to server 7,
-// and the length a reply's content promises.
+// Whole frames with the right checksum; replies against a request to server 7; lengths by content.
 TEST(Decode, WholeFramesRepliesSortedAndLengthsFromContent)
 {
     const struct {
@@ -188,8 +186,7 @@ TEST(Decode, WholeFramesRepliesSortedAndLengthsFromContent)
     EXPECT_FALSE(IsCompleteRtuReply(bad.data(), static_cast<int>(bad.size())));
 }
 
-// Reply contents are read only from the bytes that arrived, never past the frame's data; echoes
-// are compared and diagnostic actions found.
+// Contents are read only from the bytes that arrived; echoes compared, diagnostic actions found.
 TEST(ReplyContent, ByteCountsEchoesAndDiagnosticActions)
 {
     const struct {

@@ -1,5 +1,4 @@
-// The port list from a fake sysfs and /dev tree laid out as the kernel and udev lay out real
-// adapters, followed by the virtual ports of the environment; and finding a stored setting in it.
+// Ports from a fake sysfs and /dev, then the environment's virtual ones; a stored setting found.
 #include "FakeSysfs.h"
 #include "ModbusConnection.h"
 #include "SerialPortList.h"
@@ -27,8 +26,7 @@ TEST(PortList, RealPortsThenVirtualOnesFoundByAnyName)
                       p.Setting());
     const std::string ftdi = FakeSysfs::FtdiById, ch340 = FakeSysfs::Ch340ById;
     const std::string ftdiText = "FTDI USB-RS485 Cable FT4ABCDE", ch340Text = "QinHeng USB2.0-Serial";
-    // ttyS0 has no UART behind it and tty0 no device: neither is offered. The CH340 has no maker
-    // string: it is named after its vendor id.
+    // ttyS0 (no UART) and tty0 (no device) are not offered; the CH340 is named by its vendor id.
     const std::vector<std::string> expected = {
         "/dev/ttyS1 |  |  | /dev/ttyS1 | /dev/ttyS1",
         "/dev/ttyUSB0 | " + ftdi + " | " + ftdiText + " | " + ftdiText + " (ttyUSB0) | " + ftdi,
@@ -42,8 +40,7 @@ TEST(PortList, RealPortsThenVirtualOnesFoundByAnyName)
     EXPECT_EQ(ports[1].serial, "FT4ABCDE");
     EXPECT_EQ(ports[2].manufacturer, "");
 
-    // A stored setting finds its port by any of its names; a link of the user's to a virtual
-    // port is the same port.
+    // A setting finds its port by any of its names; a user's link to a virtual port is that port.
     const auto dir = std::filesystem::temp_directory_path();
     const auto target = dir / ("tarnwick-port-target-" + std::to_string(::getpid()));
     const auto link = dir / ("tarnwick-port-link-" + std::to_string(::getpid()));

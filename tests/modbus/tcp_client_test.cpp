@@ -199,8 +199,7 @@ protected:
     std::string events;
 };
 
-// Connecting by hand and automatically, the transaction ids of each connection, register numbers,
-// counts, identification, and SendCommand with every function.
+// Connecting, transaction ids, register numbers, counts, identification, SendCommand per function.
 TEST_F(TcpClientTest, ConnectionsIdsRegistersAndCommands)
 {
     Start([](const Request& r) {
@@ -319,9 +318,7 @@ TEST_F(TcpClientTest, ConnectionsIdsRegistersAndCommands)
     }
 }
 
-// Every way a reply can go wrong, then a good exchange: the first request (id 1, unit 255) gets
-// the row's steps, every later one 0102 0304. One row per parser verdict; only an impossible
-// length or a partial reply at the time-out (its rest would land in the next exchange) closes.
+// Request 1 gets the row's steps, later ones 0102 0304; a bad length or a partial reply closes.
 const Bytes kGoodPdu = RegistersPdu(3, {0x0102, 0x0304});
 const Bytes kGood = MbapFrame(1, 0xFF, kGoodPdu);
 const Bytes kCut(kGood.begin(), kGood.begin() + 9);
@@ -341,8 +338,7 @@ std::vector<Step> EveryByteApart()
 struct ReplyCase {
     const char* name;
     std::vector<Step> first;
-    // The read of 2 registers: "ok" or "failed", the values or the error raised, the verdict, the
-    // events, and whether the connection is still open.
+    // The read of 2: "ok"/"failed", values or error raised, verdict, events, "open"/"closed".
     std::string outcome;
     ESocketError::TKind kind = ESocketError::skSystem;  // of the error raised
     uint32_t timeoutMs = 2000;
@@ -356,7 +352,8 @@ TEST_P(TcpClientReply, IsJudgedAndTheNextExchangeWorks)
 {
     const ReplyCase c = GetParam();
     Start([c](const Request& r) {
-        return r.connection == 1 && r.TransactionID() == 1 ? c.first : std::vector<Step>{Send(Answer(r, kGoodPdu))};
+        const bool first = r.connection == 1 && r.TransactionID() == 1;
+        return first ? c.first : std::vector<Step>{Send(Answer(r, kGoodPdu))};
     });
     client.SetAutoConnect(false);
     client.SetTimeOut(c.timeoutMs);
@@ -431,13 +428,13 @@ INSTANTIATE_TEST_SUITE_P(
                   ESocketError::skSystem, 150},
         // Silence: no event, and nothing out of step; time-out 0 takes only what has arrived.
         ReplyCase{"Silence", {}, "failed 0 0 trNoReply open", ESocketError::skSystem, 1000},
-        ReplyCase{"SilenceReadTimeout50", {}, "failed 0 0 trNoReply open", ESocketError::skSystem, 1000, false, 50},
+        ReplyCase{"SilenceReadTimeout50", {}, "failed 0 0 trNoReply open", ESocketError::skSystem, 1000, false,
+                  50},
         ReplyCase{"SilenceTimeOut0", {}, "failed 0 0 trNoReply open", ESocketError::skSystem, 0}),
     [](const testing::TestParamInfo<ReplyCase>& i) { return std::string(i.param.name); });
 
 
-// Connections 1 and 2 are closed by the server at once, 4 in the middle of a reply. A closed
-// connection is found before anything is written: raised without AutoConnect, reconnected with it.
+// Server closes 1 and 2 at once, 4 mid-reply; a closed connection is found before writing.
 TEST_F(TcpClientTest, ServerThatClosedIsFoundBeforeWritingAndAnExchangeThatRaisesDisconnects)
 {
     Start(
@@ -515,8 +512,7 @@ TEST(TcpClientConnect, DefaultsAndFailures)
     EXPECT_FALSE(client.Connected());
 }
 
-// A closed socket and an empty host are refused; writing to a closed connection never raises
-// SIGPIPE, which in its default disposition would end this process.
+// A closed socket and an empty host are refused; a write to a closed peer never raises SIGPIPE.
 TEST(TcpClientConnect, SocketRefusalsAndNoSigpipe)
 {
     TcpSocket socket;
@@ -526,7 +522,8 @@ TEST(TcpClientConnect, SocketRefusalsAndNoSigpipe)
     EXPECT_THROW(socket.Read(b, 1), ESocketError);
     EXPECT_THROW(socket.CheckForDisconnect(), ESocketError);
     EXPECT_FALSE(socket.Connected());
-    EXPECT_EQ(RaisedBy<ESocketError>([&] { socket.Connect(100); }).value().Kind(), ESocketError::skHostRequired);
+    const auto e = RaisedBy<ESocketError>([&] { socket.Connect(100); }).value();
+    EXPECT_EQ(e.Kind(), ESocketError::skHostRequired);
     EXPECT_EQ(SocketErrorText(ECONNRESET), "Socket Error # 104\r\nConnection reset by peer");
 
     std::signal(SIGPIPE, SIG_DFL);

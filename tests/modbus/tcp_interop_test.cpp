@@ -1,5 +1,4 @@
-// The Modbus TCP client against tests/support/pymodbus_server.py on a loopback ephemeral port.
-// Holding register i (0..999) holds 0x1000 + i there; other addresses answer with exception 2.
+// Against tests/support/pymodbus_server.py: register i (0..999) holds 0x1000 + i, others raise 2.
 
 #include "ChildProcess.h"
 #include "ModbusTcpClient.h"
