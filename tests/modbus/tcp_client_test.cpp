@@ -3,17 +3,17 @@
 #include "Expect.h"
 #include "ModbusTcpClient.h"
 #include "ScriptedTcpServer.h"
-#include "TcpPeers.h"
 #include "TcpSocket.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <netdb.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
-#include <numeric>
 
 namespace {
 
@@ -110,11 +110,14 @@ TEST(TcpReplyParse, JudgesTheWholeFrame)
     } cases[] = {
         {"ReadHolding", 3, kHoldingReply, K::Success, {0x022B, 0, 0x64}},
         {"ReadInput", 4, Reply7(RegistersPdu(4, {0x0A})), K::Success, {0x000A}},
-        {"ReadCoils", 1, Reply7({0x01, 0x01, 0xCD}), K::Success, {1, 0, 1, 1, 0, 0, 1, 1}},
+        {"ReadCoils", 1, Reply7({0x01, 0x02, 0xCD, 0x01}), K::Success,
+         {1, 0, 1, 1, 0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0}},
         {"ReadDiscreteInputs", 2, Reply7({0x02, 0x01, 0x05}), K::Success, {1, 0, 1, 0, 0, 0, 0, 0}},
         {"ReportServerIdOddByteDropped", 17, Reply7({0x11, 0x03, 'V', 'O', 0xFF}), K::Success, {0x564F}},
         {"WriteRegisterEcho", 6, Reply7(Pdu(6, {1, 3})), K::Success, {}},
         {"WriteRegistersEcho", 16, Reply7(Pdu(16, {1, 2})), K::Success, {}},
+        {"WriteCoilEcho", 5, Reply7(Pdu(5, {0x13, 0xFF00})), K::Success, {}},
+        {"WriteCoilsEcho", 15, Reply7(Pdu(15, {0x13, 10})), K::Success, {}},
         {"TrailingBytesOfTheNextFrameIgnored", 3, Concat(kHoldingReply, MbapFrame(8, 1, RegistersPdu(3, {1}))),
          K::Success, {0x022B, 0, 0x64}},
         {"Exception", 3, Reply7(ExceptionPdu(3, 2)), K::Exception, {}, 2},
@@ -199,17 +202,10 @@ protected:
     std::string events;
 };
 
-// Connecting, transaction ids, register numbers, counts, identification, SendCommand per function.
+// Connecting, transaction ids, register numbers, counts, SendCommand.
 TEST_F(TcpClientTest, ConnectionsIdsRegistersAndCommands)
 {
-    Start([](const Request& r) {
-        const uint8_t f = r.Function();
-        if (f == 1 || f == 2)
-            return std::vector<Step>{Send(Answer(r, {f, 0x02, 0xCD, 0x01}))};
-        if (f == 5 || f == 15)  // the echo
-            return std::vector<Step>{Send(Answer(r, Bytes(r.bytes.begin() + 7, r.bytes.begin() + 12)))};
-        return tcptest::Device(r);
-    });
+    Start(tcptest::Device);
     client.SetAutoConnect(false);
     const auto e = RaisedBy<ESocketError>([&] { client.WriteSingleRegister(1, 1); }).value();
     EXPECT_STREQ(e.what(), "Not Connected");
@@ -266,8 +262,6 @@ TEST_F(TcpClientTest, ConnectionsIdsRegistersAndCommands)
     EXPECT_EQ(ErrorOf([&] { client.WriteMultipleRegisters(1, values124); }), "Register count must be between 1 and 123");
     EXPECT_EQ(server->Connections(), 4);  // refused before anything was sent
     EXPECT_TRUE(client.WriteMultipleRegisters(1, std::span(values124).first(123)));
-    EXPECT_EQ(LastRequest().size(), 6u + 253u);
-    EXPECT_EQ(LastRequest()[12], 246);  // byte count
 
     const struct {
         uint16_t base, reg, sent;
@@ -280,42 +274,13 @@ TEST_F(TcpClientTest, ConnectionsIdsRegistersAndCommands)
         EXPECT_EQ(values[0], c.sent);  // the device answers with the address
     }
 
+    // SendCommand reads into and writes from one array, no further than it reaches.
     client.SetBaseRegister(0);
-    values.assign(3, 0xEEEE);
-    ASSERT_TRUE(client.ReadHoldingRegisters(0, 200, values));
-    EXPECT_EQ(LastRequest()[11], 125);  // asks for 125 and fills the rest with zeros
-    Words expected(200, 0);
-    std::iota(expected.begin(), expected.begin() + 125, 0);
-    EXPECT_EQ(values, expected);
-
-    ASSERT_TRUE(client.ReportServerIdentification(values));  // answered "VORTAN" and the run status 0xFF
-    EXPECT_EQ(Hex(LastRequest()), Hex(MbapFrame(1, 1, Pdu(17))));
-    Words id(125, 0);  // the odd last byte, the run status, is dropped
-    std::copy_n(Words{'V' << 8 | 'O', 'R' << 8 | 'T', 'A' << 8 | 'N'}.begin(), 3, id.begin());
-    EXPECT_EQ(values, id);
-
     client.SetUnitID(0x11);
-    const Words coils = {1, 0, 1, 1, 0, 0, 1, 1, 1, 0};
-    const struct {
-        uint8_t function;
-        uint16_t count;
-        Words data;
-        Bytes requestPdu;
-        Words dataAfter;
-    } commands[] = {
-        {1, 10, Words(10, 9), Pdu(1, {0x13, 10}), coils},
-        {2, 10, Words(4, 9), Pdu(2, {0x13, 10}), {1, 0, 1, 1}},  // into a short array
-        {4, 1, {9}, Pdu(4, {0x13, 1}), {0x0013}},
-        {5, 1, {1}, Pdu(5, {0x13, 0xFF00}), {1}},
-        {15, 10, coils, Concat(Pdu(15, {0x13, 10}), {0x02, 0xCD, 0x01}), coils},
-    };
-    for (const auto& c : commands) {
-        SCOPED_TRACE(int(c.function));
-        Words data = c.data;
-        ASSERT_TRUE(client.SendCommand(c.function, 0x13, c.count, data));
-        EXPECT_EQ(Hex(LastRequest()), Hex(MbapFrame(1, 0x11, c.requestPdu)));
-        EXPECT_EQ(data, c.dataAfter);
-    }
+    Words data(1, 9);
+    ASSERT_TRUE(client.SendCommand(4, 0x13, 3, data));
+    EXPECT_EQ(Hex(LastRequest()), Hex(MbapFrame(1, 0x11, Pdu(4, {0x13, 3}))));
+    EXPECT_EQ(data, Words{0x13});
 }
 
 // Request 1 gets the row's steps, later ones 0102 0304; a bad length or a partial reply closes.
@@ -434,19 +399,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ReplyCase>& i) { return std::string(i.param.name); });
 
 
-// Server closes 1 and 2 at once, 4 mid-reply; a closed connection is found before writing.
-TEST_F(TcpClientTest, ServerThatClosedIsFoundBeforeWritingAndAnExchangeThatRaisesDisconnects)
+// The server closes connections 1 and 2 at once: without AutoConnect the write finds it, with it a new one.
+TEST_F(TcpClientTest, ServerThatClosedIsFoundBeforeWriting)
 {
-    Start(
-        [](const Request& r) {
-            const Bytes answer = Answer(r, Pdu(6, {0, 1}));
-            if (r.connection == 3)
-                return std::vector<Step>{Send(answer)};
-            return std::vector<Step>{Send({answer.begin(), answer.begin() + 5}), tcptest::CloseConnection()};
-        },
-        [](int connection) {
-            return connection <= 2 ? std::vector<Step>{tcptest::CloseConnection()} : std::vector<Step>{};
-        });
+    Start(tcptest::Device, [](int connection) {
+        return connection <= 2 ? std::vector<Step>{tcptest::CloseConnection()} : std::vector<Step>{};
+    });
     client.SetAutoConnect(false);
     client.Connect(2000);
     ASSERT_TRUE(server->WaitForConnectionClosed(1, 2000ms));
@@ -461,10 +419,6 @@ TEST_F(TcpClientTest, ServerThatClosedIsFoundBeforeWritingAndAnExchangeThatRaise
     ASSERT_TRUE(server->WaitForConnectionClosed(2, 2000ms));
     EXPECT_TRUE(client.WriteSingleRegister(1, 1));
     EXPECT_EQ(server->Connections(), 3);
-    client.Disconnect();
-    EXPECT_THROW(client.WriteSingleRegister(1, 1), ESocketError);
-    EXPECT_FALSE(client.Connected());
-    EXPECT_EQ(server->Connections(), 4);
 }
 
 // The defaults, then refused, unresolvable, timed out: each raises its own error.
@@ -475,11 +429,16 @@ TEST(TcpClientConnect, DefaultsAndFailures)
                                  client.ReadTimeout(), client.Port(), client.TimeOut(), client.UnitID(),
                                  client.LastTransactionID(), client.Connected()}),
               (std::vector<long>{true, 1, -1, 0, 502, 15000, 255, 0, false}));
-    EXPECT_EQ(client.Version(), "1.0.0");
-    uint16_t refusingPort = 0;
-    const int refusing = tcptest::LoopbackSocket(refusingPort);
+    // Bound but not listening, the port refuses.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
     client.SetHost("127.0.0.1");
-    client.SetPort(refusingPort);
+    client.SetPort(ntohs(addr.sin_port));
     auto e = RaisedBy<ESocketError>([&] { client.Connect(2000); }).value();
     EXPECT_STREQ(e.what(), "Socket Error # 111\r\nConnection refused");
     EXPECT_EQ(e.Code(), ECONNREFUSED);
@@ -487,7 +446,6 @@ TEST(TcpClientConnect, DefaultsAndFailures)
     Words values(2, 0xEEEE);
     EXPECT_THROW(client.ReadHoldingRegisters(1, 2, values), ESocketError);
     EXPECT_EQ(values, Words(2, 0));
-    ::close(refusing);
 
     // A DNS label holds 63 bytes at most: the resolver refuses this name without asking the network.
     client.SetHost(std::string(70, 'a') + ".invalid");
@@ -496,15 +454,26 @@ TEST(TcpClientConnect, DefaultsAndFailures)
     EXPECT_EQ(e.Code(), EAI_NONAME);
     EXPECT_STREQ(e.what(), "Socket Error # -2\r\nName or service not known");
 
-    const tcptest::FullBacklogListener listener;
-    if (!listener.Full())
-        GTEST_SKIP() << "the loopback listener's accept queue could not be filled on this kernel";
+    // Backlog 0, its queue filled by our own connects: Linux drops SYNs, so a connect stays pending.
+    ::listen(fd, 0);
+    std::vector<int> fds{fd};
+    bool full = false;
+    while (fds.size() <= 8 && !full) {
+        fds.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        pollfd p{fds.back(), POLLOUT, 0};
+        const bool pending = ::connect(fds.back(), reinterpret_cast<sockaddr*>(&addr), len) != 0;
+        full = pending && errno == EINPROGRESS && ::poll(&p, 1, 200) == 0;
+    }
     client.SetHost("127.0.0.1");
-    client.SetPort(listener.Port());
     client.SetConnectTimeOut(300);
     const auto t0 = Clock::now();
-    e = RaisedBy<ESocketError>([&] { client.WriteSingleRegister(1, 1); }).value();  // with ConnectTimeOut
+    if (full)
+        e = RaisedBy<ESocketError>([&] { client.WriteSingleRegister(1, 1); }).value();  // with ConnectTimeOut
     const auto elapsed = Clock::now() - t0;
+    for (int f : fds)
+        ::close(f);
+    if (!full)
+        GTEST_SKIP() << "the loopback listener's accept queue could not be filled on this kernel";
     EXPECT_GE(elapsed, 300ms);
     EXPECT_LT(elapsed, 1000ms);
     EXPECT_STREQ(e.what(), "Connect timed out.");
@@ -524,7 +493,6 @@ TEST(TcpClientConnect, SocketRefusalsAndNoSigpipe)
     EXPECT_FALSE(socket.Connected());
     const auto e = RaisedBy<ESocketError>([&] { socket.Connect(100); }).value();
     EXPECT_EQ(e.Kind(), ESocketError::skHostRequired);
-    EXPECT_EQ(SocketErrorText(ECONNRESET), "Socket Error # 104\r\nConnection reset by peer");
 
     std::signal(SIGPIPE, SIG_DFL);
     ScriptedTcpServer server([](const Request&) { return std::vector<Step>{}; },

@@ -1,7 +1,6 @@
 #include "ScriptedTcpServer.h"
 
-#include "TcpPeers.h"
-
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -16,7 +15,14 @@ namespace tcptest {
 ScriptedTcpServer::ScriptedTcpServer(Script onRequest, AcceptScript onAccept)
     : onRequest_(std::move(onRequest)), onAccept_(std::move(onAccept))
 {
-    listenFd_ = LoopbackSocket(port_);
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), len);
+    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC);
     ::listen(listenFd_, 8);
     thread_ = std::thread([this] { Run(); });
