@@ -84,7 +84,7 @@ TEST_P(ClientWire, RequestBytesAndReplyHandling)
 {
     const WireCase& c = std::get<0>(GetParam());
     SerialHarness h(std::get<1>(GetParam()), c.mode);
-    ScriptedPeer peer(h.pty, Always(SerialFrame(c.mode, c.address, c.reply)));
+    ScriptedPeer peer(h.pty, Device(c.mode, [&c](const Bytes&) { return c.reply; }));
     h.Open();
     h.client.SetServerAddress(c.address);
     c.call(h.client);

@@ -146,34 +146,26 @@ INSTANTIATE_TEST_SUITE_P(
         BothPaths()),
     [](const auto& info) { return CaseOnPath(info); });
 
-// After a reply ended by its length the engine waits 4 characters (8E1) before the next request.
+// After a reply ended by its length the engine waits 4 characters (34 ms at 1200 8E1) to send again.
 TEST_P(EnginePath, NextRequestWaitsTheGapAfterTheReplysLastByte)
 {
-    const struct {
-        TBaudRate baud;
-        uint32_t bitsPerSecond;
-        long long gapMs;
-    } cases[] = {{br1200, 1200, 34}, {br19200, 19200, 16}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.bitsPerSecond);
-        SerialHarness h(GetParam());
-        h.connection.SetBaudRate(c.baud);
-        h.connection.SetEndFrameByLength(true);
-        // The meter answers after the request's wire time (73 ms at 1200 baud), as on a real line.
-        ScriptedPeer peer(h.pty, [](const Bytes&) { return Pieces{{kGoodReply, 100}}; });
-        h.Open();
-        ASSERT_EQ(h.pty.SlaveBaud(), c.bitsPerSecond);
-        for (int i = 0; i < 3; ++i)
-            h.client.ReadHoldingRegisters(0, 1);
-        ASSERT_TRUE(h.WaitResults(3));
-        const auto requests = peer.Requests();
-        const auto answers = peer.AnswerEnds();
-        ASSERT_EQ(requests.size(), 3u);
-        ASSERT_GE(answers.size(), 2u);
-        for (size_t i = 0; i < 2; ++i) {
-            EXPECT_EQ(h.results[i].info.Reply, trSuccess);
-            EXPECT_GE(MsBetween(answers[i], requests[i + 1].at), c.gapMs) << "after reply " << i;
-        }
+    SerialHarness h(GetParam());
+    h.connection.SetBaudRate(br1200);
+    h.connection.SetEndFrameByLength(true);
+    // The meter answers after the request's wire time (73 ms at 1200 baud), as on a real line.
+    ScriptedPeer peer(h.pty, [](const Bytes&) { return Pieces{{kGoodReply, 100}}; });
+    h.Open();
+    ASSERT_EQ(h.pty.SlaveBaud(), 1200u);
+    for (int i = 0; i < 3; ++i)
+        h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_TRUE(h.WaitResults(3));
+    const auto requests = peer.Requests();
+    const auto answers = peer.AnswerEnds();
+    ASSERT_EQ(requests.size(), 3u);
+    ASSERT_GE(answers.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(h.results[i].info.Reply, trSuccess);
+        EXPECT_GE(MsBetween(answers[i], requests[i + 1].at), 34) << "after reply " << i;
     }
 }
 
@@ -231,7 +223,9 @@ TEST(EngineQueue, CloseOrNewAddressDropsQueuedRequestsWithoutEvents)
         h.Open();
         for (int i = 0; i < 10; ++i)
             h.client.ReadHoldingRegisters(0, 1);
-        ASSERT_TRUE(peer.WaitForRequests(1, 2s));
+        for (int i = 0; i < 1000 && peer.RequestCount() == 0; ++i)
+            std::this_thread::sleep_for(2ms);
+        ASSERT_EQ(peer.RequestCount(), 1u);
         if (close)
             h.connection.Close();
         else
@@ -247,7 +241,7 @@ TEST(EngineQueue, CloseOrNewAddressDropsQueuedRequestsWithoutEvents)
 TEST(EngineSynchronous, ClosingFromAnEventEndsTheRunAndLosesNothingElse)
 {
     SerialHarness h(Path::Synchronous);
-    ScriptedPeer peer(h.pty, Always(kGoodReply));
+    ScriptedPeer peer(h.pty, Device(tmRTU));
     h.Open();
     h.client.OnTransactionProcessed = [&](TModbusClient& c, const TTransactionInfo&, uint8_t, bool) {
         if (h.results.size() == 1) {

@@ -83,13 +83,6 @@ uint32_t PtyPair::SlaveBaud() const
     return modbus::ReadLineSpeed(master_);
 }
 
-termios PtyPair::SlaveTermios() const
-{
-    termios t{};
-    ::tcgetattr(slave_, &t);
-    return t;
-}
-
 ScriptedPeer::ScriptedPeer(PtyPair& pty, Responder responder)
     : pty_(pty), responder_(std::move(responder)), stop_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
@@ -149,19 +142,6 @@ std::vector<Clock::time_point> ScriptedPeer::AnswerEnds() const
 {
     std::lock_guard lock(mutex_);
     return answerEnds_;
-}
-
-bool ScriptedPeer::WaitForRequests(size_t n, std::chrono::milliseconds timeout) const
-{
-    const auto deadline = Clock::now() + timeout;
-    while (RequestCount() < n && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return RequestCount() >= n;
-}
-
-ScriptedPeer::Responder Always(Bytes reply)
-{
-    return [reply](const Bytes&) { return std::vector<ScriptedPeer::Piece>{{reply, 0}}; };
 }
 
 ScriptedPeer::Responder Device(modbus::TTransmissionMode mode, std::function<Bytes(const Bytes&)> answer)

@@ -27,7 +27,6 @@ public:
     Bytes ReadFrame(int firstMs, int gapMs = 8);
     void Write(const Bytes& bytes);
     uint32_t SlaveBaud() const;  // bits per second
-    termios SlaveTermios() const;
     // Like pulling a USB adapter: the slave side sees a hang-up.
     void CloseMaster();
 
@@ -57,7 +56,6 @@ public:
     // For each answer, the moment just before its last piece was written.
     std::vector<Clock::time_point> AnswerEnds() const;
     size_t RequestCount() const { return Requests().size(); }
-    bool WaitForRequests(size_t n, std::chrono::milliseconds timeout) const;
 
 private:
     void Run();
@@ -71,7 +69,6 @@ private:
     std::thread thread_;
 };
 
-ScriptedPeer::Responder Always(Bytes reply);  // bytes as given, no CRC added
 // A device that answers each request with answer(its PDU), framed as the request was.
 ScriptedPeer::Responder Device(modbus::TTransmissionMode mode,
                                std::function<Bytes(const Bytes&)> answer = DeviceAnswer);

@@ -13,8 +13,6 @@
 namespace tcptest {
 
 using testing_support::Bytes;
-using testing_support::Concat;
-using testing_support::RegistersPdu;
 
 struct Request {
     int connection = 0;  // 1 for the first connection accepted, 2 for the next, ...
