@@ -9,7 +9,6 @@
 using namespace modbus;
 using namespace testing_support;
 
-// A received RTU frame, its CRC appended.
 static std::unique_ptr<TModbusBuffer> Received(const char* hex)
 {
     auto r = std::make_unique<TModbusBuffer>(256);

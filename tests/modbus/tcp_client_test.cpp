@@ -81,11 +81,7 @@ TEST(TcpRequestFrame, MatchesTheProtocolExamplesAndMisuseRaises)
         EXPECT_EQ(ErrorOf([&] { CheckTcpRequest(c.function, c.count, c.valueCount); }), c.message);
 }
 
-// A reply frame with transaction id 7, protocol id 0, unit 1 and a length that fits the PDU.
-Bytes Reply7(const Bytes& pdu)
-{
-    return MbapFrame(7, 1, pdu);
-}
+const auto Reply7 = [](const Bytes& pdu) { return MbapFrame(7, 1, pdu); };
 
 Bytes WithLength(Bytes frame, uint16_t length)
 {

@@ -19,7 +19,6 @@ struct Request {
     Bytes bytes;         // the whole ADU as received
 
     uint16_t TransactionID() const { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
-    uint8_t UnitID() const { return bytes[6]; }
     uint8_t Function() const { return bytes[7]; }
     Bytes PduBytes() const { return Bytes(bytes.begin() + 7, bytes.end()); }
 };
@@ -40,7 +39,7 @@ inline Step ResetConnection() { return {Step::kReset, {}, {}}; }
 // The answer to `r` with the given PDU: its transaction and unit id.
 inline Bytes Answer(const Request& r, const Bytes& pdu)
 {
-    return testing_support::MbapFrame(r.TransactionID(), r.UnitID(), pdu);
+    return testing_support::MbapFrame(r.TransactionID(), r.bytes[6], pdu);
 }
 
 // The well-behaved device of testing_support::DeviceAnswer.

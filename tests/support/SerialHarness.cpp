@@ -13,7 +13,6 @@ SerialHarness::SerialHarness(Path path, TTransmissionMode mode, TModbusConnectio
     client.SetConnection(&connection);
     events.OnException = [this](const std::string& m) { exceptions.push_back(m); };
 
-    // Each result event adds a Result with what it reported.
     auto record = [this](uint8_t command, const TTransactionInfo& info, uint16_t start, uint16_t count,
                          const TRegValues& values) -> Result& {
         return results.emplace_back(

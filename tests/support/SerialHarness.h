@@ -26,7 +26,6 @@ inline auto BothPaths()
     return ::testing::Values(Path::Threaded, Path::Synchronous);
 }
 
-// Test names of a table crossed with both paths.
 template <typename Info>
 std::string CaseOnPath(const Info& info)
 {
