@@ -19,7 +19,8 @@ using Piece = ScriptedPeer::Piece;
 using Pieces = std::vector<Piece>;
 
 class SerialPath : public ::testing::TestWithParam<Path> {};
-INSTANTIATE_TEST_SUITE_P(Serial, SerialPath, BothPaths(), [](const auto& info) { return PathName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Serial, SerialPath, BothPaths(),
+                         [](const auto& info) { return PathName(info.param); });
 
 // The silent interval in ms, and the gap: 3.5 characters with their start bit, or the interval if longer.
 TEST(ConnectionSilentInterval, ComputedFromLineSettings)
@@ -48,8 +49,8 @@ TEST(ConnectionSilentInterval, ComputedFromLineSettings)
     }
 }
 
-// Defaults; opening: its events, a missing or busy port, setters of an open port, a hooked handle.
-TEST(ConnectionOpen, DefaultsEventsRefusalsSettersAndHookedHandles)
+// Defaults; opening: its events, a missing or busy port, setters of an open port, raw mode, a hooked handle.
+TEST(ConnectionOpen, DefaultsEventsRefusalsSettersRawModeAndHookedHandles)
 {
     EventQueue events;
     TModbusConnection missing(events);
@@ -109,19 +110,7 @@ TEST(ConnectionOpen, DefaultsEventsRefusalsSettersAndHookedHandles)
 
     const int fd = ::open(h.pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
-    h.connection.SetHookExistingPort(true);
-    h.connection.OnGetHookedPortHandle = [fd](TModbusConnection&, int& handle) { handle = fd; };
-    h.Open();
-    h.connection.Close();
-    EXPECT_NE(::fcntl(fd, F_GETFD), -1);  // left open for its owner
-    ::close(fd);
-    h.connection.OnGetHookedPortHandle = nullptr;
-    EXPECT_EQ(ErrorOf([&] { h.Open(); }), "Could not open serial port");
-}
-
-// Bytes with a parity or framing error arrive as read (the checksum decides), never as 0x00.
-TEST(ConnectionLine, RawModeDeliversEveryByteAsRead)
-{
+    // Bytes with a parity or framing error arrive as read (the checksum decides), never as 0x00.
     const struct {
         TParityScheme parity;
         TStopBits stop;
@@ -129,15 +118,12 @@ TEST(ConnectionLine, RawModeDeliversEveryByteAsRead)
     } cases[] = {{psEven, sb1, fcNone}, {psOdd, sb2, fcRtsCts}, {psNone, sb2, fcRtsToggle}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.parity);
-        SerialHarness h;
         h.connection.SetParity(c.parity);
         h.connection.SetStopBits(c.stop);
         h.connection.SetFlowControl(c.flow);
         h.Open();
         termios t{};
-        const int fd = ::open(h.pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
         ::tcgetattr(fd, &t);
-        ::close(fd);
         EXPECT_EQ(t.c_iflag & (INPCK | IGNPAR | PARMRK | ISTRIP | IGNBRK | BRKINT | INLCR | IGNCR | ICRNL |
                                IXON | IXOFF | IXANY),
                   0u);
@@ -148,7 +134,16 @@ TEST(ConnectionLine, RawModeDeliversEveryByteAsRead)
         EXPECT_EQ((t.c_cflag & CRTSCTS) != 0, c.flow == fcRtsCts);
         EXPECT_EQ(t.c_cc[VMIN], 0);
         EXPECT_EQ(t.c_cc[VTIME], 0);
+        h.connection.Close();
     }
+    h.connection.SetHookExistingPort(true);
+    h.connection.OnGetHookedPortHandle = [fd](TModbusConnection&, int& handle) { handle = fd; };
+    h.Open();
+    h.connection.Close();
+    EXPECT_NE(::fcntl(fd, F_GETFD), -1);  // left open for its owner
+    ::close(fd);
+    h.connection.OnGetHookedPortHandle = nullptr;
+    EXPECT_EQ(ErrorOf([&] { h.Open(); }), "Could not open serial port");
 }
 
 // An incomplete ASCII frame ends at the silent interval; stray bytes do not extend the wait.
@@ -592,7 +587,7 @@ TEST_P(SerialPath, NextRequestWaitsTheGapAfterTheReplysLastByte)
 }
 
 // A broadcast waits the turnaround delay silently; a raising handler is shown and the engine goes on.
-TEST_P(SerialPath, BroadcastThenARaisingHandler)
+TEST_P(SerialPath, BroadcastARaisingHandlerAndClosingFromAnEvent)
 {
     SerialHarness h(GetParam());
     h.connection.SetTurnaroundDelay(120);
@@ -632,6 +627,36 @@ TEST_P(SerialPath, BroadcastThenARaisingHandler)
     ASSERT_EQ(h.sentFrames.size(), sent + 1);
     EXPECT_EQ(Hex(h.sentFrames.back()), Hex(kReadReq));
     EXPECT_EQ(h.receivedFrames.size(), 1u);
+    if (GetParam() == Path::Threaded)
+        return;
+
+    // An event on the caller's thread may close the line, queued or mid-transaction; the next open works.
+    h.client.OnTransactionProcessed = [&](TModbusClient& c, const TTransactionInfo&, uint8_t, bool) {
+        if (h.results.size() == 3) {
+            for (int i = 0; i < 3; ++i)
+                c.ReadHoldingRegisters(0, 1);
+            EXPECT_EQ(h.connection.QueuedTransactions(), 3u);
+            h.connection.Close();
+        }
+    };
+    h.client.ReadHoldingRegisters(0, 1);
+    EXPECT_EQ(h.results.size(), 3u);
+    EXPECT_EQ(h.connection.QueuedTransactions(), 0u);
+    EXPECT_EQ(peer.RequestCount(), 5u);
+
+    h.client.OnTransactionProcessed = nullptr;
+    h.connection.SetOnFrameSend([&](TModbusConnection& c, const TFrameData&) { c.Close(); });
+    h.Open();
+    h.client.ReadHoldingRegisters(0, 1);
+    EXPECT_FALSE(h.connection.Active());
+    EXPECT_EQ(h.results.size(), 3u);
+
+    h.connection.SetOnFrameSend(nullptr);
+    h.Open();
+    h.client.ReadHoldingRegisters(0, 1);
+    ASSERT_EQ(h.results.size(), 4u);
+    EXPECT_EQ(h.Last().info.Reply, trSuccess);
+    EXPECT_EQ(peer.RequestCount(), 6u);
 }
 
 
@@ -657,40 +682,6 @@ TEST(EngineQueue, CloseOrNewAddressDropsQueuedRequestsWithoutEvents)
         EXPECT_EQ(peer.RequestCount(), 1u);
         EXPECT_TRUE(h.results.empty());
     }
-}
-
-// An event on the caller's thread may close the line, queued or mid-transaction; the next open works.
-TEST(EngineSynchronous, ClosingFromAnEventEndsTheRunAndLosesNothingElse)
-{
-    SerialHarness h(Path::Synchronous);
-    ScriptedPeer peer(h.pty, Device(tmRTU));
-    h.Open();
-    h.client.OnTransactionProcessed = [&](TModbusClient& c, const TTransactionInfo&, uint8_t, bool) {
-        if (h.results.size() == 1) {
-            for (int i = 0; i < 3; ++i)
-                c.ReadHoldingRegisters(0, 1);
-            EXPECT_EQ(h.connection.QueuedTransactions(), 3u);
-            h.connection.Close();
-        }
-    };
-    h.client.ReadHoldingRegisters(0, 1);
-    EXPECT_EQ(h.results.size(), 1u);
-    EXPECT_EQ(h.connection.QueuedTransactions(), 0u);
-    EXPECT_EQ(peer.RequestCount(), 1u);
-
-    h.client.OnTransactionProcessed = nullptr;
-    h.connection.SetOnFrameSend([&](TModbusConnection& c, const TFrameData&) { c.Close(); });
-    h.Open();
-    h.client.ReadHoldingRegisters(0, 1);
-    EXPECT_FALSE(h.connection.Active());
-    EXPECT_EQ(h.results.size(), 1u);
-
-    h.connection.SetOnFrameSend(nullptr);
-    h.Open();
-    h.client.ReadHoldingRegisters(0, 1);
-    ASSERT_EQ(h.results.size(), 2u);
-    EXPECT_EQ(h.Last().info.Reply, trSuccess);
-    EXPECT_EQ(peer.RequestCount(), 2u);
 }
 
 TEST_P(SerialPath, VanishedDeviceEndsAsNoReplyWithoutSpinning)
