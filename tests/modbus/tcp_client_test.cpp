@@ -287,10 +287,7 @@ const Bytes kGoodPdu = RegistersPdu(3, {0x0102, 0x0304});
 const Bytes kGood = MbapFrame(1, 0xFF, kGoodPdu);
 const Bytes kCut(kGood.begin(), kGood.begin() + 9);
 const Bytes kOneTwo = MbapFrame(1, 0xFF, RegistersPdu(3, {1, 2}));
-Bytes Bad(uint16_t id)
-{
-    return MbapFrame(id, 0xFF, RegistersPdu(3, {0xBAD, 0xBAD}));
-}
+const auto Bad = [](uint16_t id) { return MbapFrame(id, 0xFF, RegistersPdu(3, {0xBAD, 0xBAD})); };
 std::vector<Step> EveryByteApart()
 {
     std::vector<Step> steps;
@@ -420,7 +417,7 @@ TEST_F(TcpClientTest, ServerThatClosedIsFoundBeforeWriting)
     EXPECT_EQ(server->Connections(), 3);
 }
 
-// The defaults, then refused, unresolvable, timed out: each raises its own error.
+// The defaults, then refused, unresolvable, unusable socket, timed out: each raises its own error.
 TEST(TcpClientConnect, DefaultsAndFailures)
 {
     TModbusTcpClient client;
@@ -453,6 +450,35 @@ TEST(TcpClientConnect, DefaultsAndFailures)
     EXPECT_EQ(e.Code(), EAI_NONAME);
     EXPECT_STREQ(e.what(), "Socket Error # -2\r\nName or service not known");
 
+    // A closed socket and an empty host are refused; a write to a closed peer never raises SIGPIPE.
+    TcpSocket socket;
+    uint8_t b[1] = {};
+    EXPECT_THROW(socket.Write(b, 1), ESocketError);
+    EXPECT_THROW(socket.WaitReadable(0), ESocketError);
+    EXPECT_THROW(socket.Read(b, 1), ESocketError);
+    EXPECT_THROW(socket.CheckForDisconnect(), ESocketError);
+    EXPECT_FALSE(socket.Connected());
+    const auto noHost = RaisedBy<ESocketError>([&] { socket.Connect(100); });
+    EXPECT_EQ(noHost.value().Kind(), ESocketError::skHostRequired);
+    std::signal(SIGPIPE, SIG_DFL);
+    ScriptedTcpServer server([](const Request&) { return std::vector<Step>{}; },
+                             [](int) { return std::vector<Step>{tcptest::CloseConnection()}; });
+    socket.SetHost("127.0.0.1");
+    socket.SetPort(server.Port());
+    socket.Connect(2000);
+    ASSERT_TRUE(server.WaitForConnectionClosed(1, 2000ms));
+    // The first write draws the server's reset; a later one meets the broken pipe.
+    std::optional<ESocketError> error;
+    for (int i = 0; i < 50 && !error; ++i) {
+        error = RaisedBy<ESocketError>([&] {
+            socket.Write(b, 1);
+            socket.WaitReadable(20);
+        });
+    }
+    ASSERT_TRUE(error.has_value());
+    EXPECT_TRUE(error->Code() == EPIPE || error->Code() == ECONNRESET) << error->what();
+    EXPECT_FALSE(socket.Connected());
+
     // Backlog 0, its queue filled by our own connects: Linux drops SYNs, so a connect stays pending.
     ::listen(fd, 0);
     std::vector<int> fds{fd};
@@ -480,47 +506,12 @@ TEST(TcpClientConnect, DefaultsAndFailures)
     EXPECT_FALSE(client.Connected());
 }
 
-// A closed socket and an empty host are refused; a write to a closed peer never raises SIGPIPE.
-TEST(TcpClientConnect, SocketRefusalsAndNoSigpipe)
-{
-    TcpSocket socket;
-    uint8_t b[1] = {};
-    EXPECT_THROW(socket.Write(b, 1), ESocketError);
-    EXPECT_THROW(socket.WaitReadable(0), ESocketError);
-    EXPECT_THROW(socket.Read(b, 1), ESocketError);
-    EXPECT_THROW(socket.CheckForDisconnect(), ESocketError);
-    EXPECT_FALSE(socket.Connected());
-    const auto e = RaisedBy<ESocketError>([&] { socket.Connect(100); }).value();
-    EXPECT_EQ(e.Kind(), ESocketError::skHostRequired);
-
-    std::signal(SIGPIPE, SIG_DFL);
-    ScriptedTcpServer server([](const Request&) { return std::vector<Step>{}; },
-                             [](int) { return std::vector<Step>{tcptest::CloseConnection()}; });
-    socket.SetHost("127.0.0.1");
-    socket.SetPort(server.Port());
-    socket.Connect(2000);
-    ASSERT_TRUE(server.WaitForConnectionClosed(1, 2000ms));
-    const uint8_t block[12] = {};
-    // The first write draws the server's reset; a later one meets the broken pipe.
-    std::optional<ESocketError> error;
-    for (int i = 0; i < 50 && !error; ++i) {
-        error = RaisedBy<ESocketError>([&] {
-            socket.Write(block, sizeof block);
-            socket.WaitReadable(20);
-        });
-    }
-    ASSERT_TRUE(error.has_value());
-    EXPECT_TRUE(error->Code() == EPIPE || error->Code() == ECONNRESET) << error->what();
-    EXPECT_FALSE(socket.Connected());
-}
-
 // Against tests/support/pymodbus_server.py: register i (0..999) holds 0x1000 + i, others raise 2.
-Words Expected(uint16_t first, uint16_t count)
-{
+const auto Expected = [](uint16_t first, uint16_t count) {
     Words v(count);
     std::iota(v.begin(), v.end(), static_cast<uint16_t>(0x1000 + first));
     return v;
-}
+};
 
 TEST(TcpInterop, ReadsWritesExceptionsAndIdentification)
 {
@@ -552,14 +543,11 @@ TEST(TcpInterop, ReadsWritesExceptionsAndIdentification)
     client.SetBaseRegister(0);
     client.SetAutoConnect(false);
     client.Connect(5000);
-    ASSERT_TRUE(client.ReadHoldingRegisters(100, 10, values));
-    EXPECT_EQ(values, Expected(100, 10));
     ASSERT_TRUE(client.ReadHoldingRegisters(0, 125, values));
     EXPECT_EQ(values, Expected(0, 125));
     ASSERT_TRUE(client.ReadHoldingRegisters(875, 200, values));  // asks for 125
     EXPECT_EQ(Words(values.begin(), values.begin() + 125), Expected(875, 125));
     EXPECT_EQ(values[125], 0);
-    EXPECT_EQ(client.LastTransactionID(), 3);
     for (uint16_t i = 0; i < 200; ++i) {
         ASSERT_TRUE(client.ReadHoldingRegisters(i, 1, values)) << "read " << i;
         ASSERT_EQ(values[0], 0x1000 + i);
