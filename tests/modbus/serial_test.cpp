@@ -1,6 +1,5 @@
-// The serial stack: buffer rules, checksums and framing (hand-worked frames anchor encoder and builder),
-// the port list from a fake sysfs, then over a real pty on the worker thread and on the caller's thread
-// the connection, client operations end to end, and the transaction engine.
+// The serial stack: buffer, checksums, framing (hand-worked frames anchor them), the port list; then over
+// a real pty, on the worker and on the caller's thread, the connection, the client and the engine.
 #include "Expect.h"
 #include "FakeSysfs.h"
 #include "ModbusFrame.h"
@@ -262,9 +261,8 @@ TEST(PortList, RealPortsThenVirtualOnesFoundByAnyName)
     };
     EXPECT_EQ(got, expected);
     ASSERT_EQ(ports.size(), 5u);
-    EXPECT_EQ(ports[1].vendorId, "0403");
-    EXPECT_EQ(ports[1].serial, "FT4ABCDE");
-    EXPECT_EQ(ports[2].manufacturer, "");
+    EXPECT_EQ((std::vector<std::string>{ports[1].vendorId, ports[1].serial, ports[2].manufacturer}),
+              (std::vector<std::string>{"0403", "FT4ABCDE", ""}));
 
     // A setting finds its port by any of its names; a user's link to a virtual port is that port.
     const auto dir = std::filesystem::temp_directory_path();
@@ -384,7 +382,6 @@ TEST(ConnectionOpen, DefaultsEventsRefusalsSettersRawModeAndHookedHandles)
     EXPECT_EQ(ErrorOf([&] { h.connection.SetMaxRetries(0); }), "Value must be between 1 and 4294967295");
     EXPECT_EQ(h.connection.MaxRetries(), 1u);
 
-    // Line settings reprogram the open port.
     EXPECT_EQ(h.pty.SlaveBaud(), 19200u);
     h.connection.SetBaudRate(br9600);
     EXPECT_TRUE(h.connection.Active());
@@ -737,13 +734,12 @@ const auto MsBetween = [](Clock::time_point a, Clock::time_point b) {
 };
 const auto One = [](const Bytes& b) { return Pieces{{b, 0}}; };
 
-// The good reply two bytes at a time, gapMs apart.
 Pieces InPairs(int gapMs)
 {
     Pieces pieces;
-    for (size_t i = 0; i < kGoodReply.size(); i += 2)
-        pieces.push_back({Bytes(kGoodReply.begin() + static_cast<long>(i),
-                                kGoodReply.begin() + static_cast<long>(std::min(i + 2, kGoodReply.size()))),
+    for (long i = 0; i < std::ssize(kGoodReply); i += 2)
+        pieces.push_back({Bytes(kGoodReply.begin() + i,
+                                kGoodReply.begin() + std::min(i + 2, std::ssize(kGoodReply))),
                           i ? gapMs : 0});
     return pieces;
 }

@@ -86,12 +86,11 @@ TEST(TcpRequestFrame, MatchesTheProtocolExamplesAndMisuseRaises)
 
 const auto Reply7 = [](const Bytes& pdu) { return MbapFrame(7, 1, pdu); };
 
-Bytes WithLength(Bytes frame, uint16_t length)
-{
+const auto WithLength = [](Bytes frame, uint16_t length) {
     frame[4] = static_cast<uint8_t>(length >> 8);
     frame[5] = static_cast<uint8_t>(length);
     return frame;
-}
+};
 
 const Bytes kHoldingReply = Reply7(RegistersPdu(3, {0x022B, 0, 0x64}));
 

@@ -49,20 +49,16 @@ int ScriptedTcpServer::Connections() const
     return connections_;
 }
 
-bool ScriptedTcpServer::WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) const
-{
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, done);
-}
-
 bool ScriptedTcpServer::WaitForAnswers(size_t n, std::chrono::milliseconds timeout) const
 {
-    return WaitFor([&] { return answers_ >= n; }, timeout);
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return answers_ >= n; });
 }
 
 bool ScriptedTcpServer::WaitForConnectionClosed(int connection, std::chrono::milliseconds timeout) const
 {
-    return WaitFor([&] { return closedConnections_ >= connection; }, timeout);
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return closedConnections_ >= connection; });
 }
 
 void ScriptedTcpServer::Note(const std::function<void()>& change)

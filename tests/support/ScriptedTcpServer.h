@@ -69,7 +69,6 @@ private:
     void Serve(int fd, int connection);
     // False when the connection has ended (closed by a step, by the client, or on stop).
     bool Perform(int fd, const std::vector<Step>& steps);
-    bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) const;
     void Note(const std::function<void()>& change);  // under the lock, then wakes the waits
 
     Script onRequest_;
