@@ -309,7 +309,7 @@ TEST(PortList, RealPortsThenVirtualOnesFoundByAnyName)
 }
 
 class SerialPath : public ::testing::TestWithParam<Path> {};
-INSTANTIATE_TEST_SUITE_P(Serial, SerialPath, BothPaths(),
+INSTANTIATE_TEST_SUITE_P(Serial, SerialPath, ::testing::Values(Path::Threaded, Path::Synchronous),
                          [](const auto& info) { return PathName(info.param); });
 
 // The silent interval in ms, and the gap: 3.5 characters with their start bit, or the interval if longer.
@@ -691,7 +691,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "0: 0 exception 9 seUnknown"},
         WireCase{"ExceptionAscii", tmASCII, 1, kReadOne, Pdu(3, {0, 1}), ExceptionPdu(3, 3), trExceptionReply,
                  "0: 0 exception 3 seIllegalDataValue"}),
-        BothPaths()),
+        ::testing::Values(Path::Threaded, Path::Synchronous)),
     [](const auto& info) { return CaseOnPath(info); });
 
 TEST_P(SerialPath, TimeoutLimitCountsFramesWithoutUsableAnswer)
@@ -848,7 +848,7 @@ INSTANTIATE_TEST_SUITE_P(
                      .silent = 400, .byLength = true, .slowerMs = 200},
         ExchangeCase{.name = "TrailingByteEndsAtSilence", .answers = {One(Concat(kGoodReply, {0xFF}))},
                      .reply = trInvalidFrame, .silent = 400, .byLength = true, .slowerMs = 200}),
-        BothPaths()),
+        ::testing::Values(Path::Threaded, Path::Synchronous)),
     [](const auto& info) { return CaseOnPath(info); });
 
 // After a reply ended by its length the engine waits 4 characters (34 ms at 1200 8E1) to send again.

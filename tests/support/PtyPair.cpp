@@ -9,7 +9,6 @@
 #include <pty.h>
 #include <stdexcept>
 #include <sys/eventfd.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace testing_support {

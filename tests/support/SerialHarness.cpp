@@ -38,11 +38,6 @@ SerialHarness::SerialHarness(Path path, TTransmissionMode mode, TModbusConnectio
         [this](TModbusConnection&, const TFrameData& d) { receivedFrames.push_back(d); });
 }
 
-SerialHarness::~SerialHarness()
-{
-    client.SetConnection(nullptr);
-}
-
 void SerialHarness::Open()
 {
     connection.SetActive(true);

@@ -21,11 +21,6 @@ inline std::string PathName(Path p)
     return p == Path::Threaded ? "Threaded" : "Synchronous";
 }
 
-inline auto BothPaths()
-{
-    return ::testing::Values(Path::Threaded, Path::Synchronous);
-}
-
 template <typename Info>
 std::string CaseOnPath(const Info& info)
 {
@@ -48,7 +43,6 @@ class SerialHarness {
 public:
     explicit SerialHarness(Path path = Path::Threaded, modbus::TTransmissionMode mode = modbus::tmRTU,
                            modbus::TModbusConnection::PortFactory factory = {});
-    ~SerialHarness();
 
     void Open();
     // Pumps the event queue until n results have arrived; false on time-out.
