@@ -15,17 +15,13 @@ extern char** environ;
 
 namespace testing_support {
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
 
-int MsLeft(Clock::time_point deadline)
+static int MsLeft(Clock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
-
-}  // namespace
 
 std::string BuildPath(const std::string& relative)
 {
@@ -36,12 +32,6 @@ std::string BuildPath(const std::string& relative)
 std::string SourcePath(const std::string& relative)
 {
     return std::string(TARNWICK_SOURCE_DIR) + "/" + relative;
-}
-
-std::string PythonInterpreter()
-{
-    const char* chosen = std::getenv("TARNWICK_PYTHON");
-    return chosen && *chosen ? chosen : "/usr/bin/python3";
 }
 
 RunResult RunProgram(const std::vector<std::string>& argv, std::chrono::milliseconds timeout)
@@ -75,12 +65,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool captureStd
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     out_ = out[0];
-    if (rc != 0) {
-        ::close(out_);
-        if (err_ >= 0)
-            ::close(err_);
-        throw std::runtime_error("cannot start " + argv[0]);
-    }
+    if (rc != 0)
+        throw std::runtime_error("cannot start " + argv[0]);  // its two descriptors go with the test
 }
 
 ChildProcess::~ChildProcess()
@@ -125,11 +111,11 @@ std::string ChildProcess::ReadToEnd(std::chrono::milliseconds timeout)
     return std::move(buffered_);
 }
 
-int ChildProcess::Stop(int signal, std::chrono::milliseconds timeout)
+int ChildProcess::Stop(int signal)
 {
     if (!exit_ && pid_ > 0)
         ::kill(pid_, signal);
-    return Wait(timeout);
+    return Wait(std::chrono::seconds(5));
 }
 
 int ChildProcess::Wait(std::chrono::milliseconds timeout)

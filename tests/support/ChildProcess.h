@@ -21,11 +21,8 @@ struct RunResult {
 RunResult RunProgram(const std::vector<std::string>& argv,
               std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
-// A program under the build tree: $TARNWICK_BIN_DIR/relative.
-std::string BuildPath(const std::string& relative);
+std::string BuildPath(const std::string& relative);  // $TARNWICK_BIN_DIR/relative
 std::string SourcePath(const std::string& relative);
-// Debian's python3, where python3-pymodbus lives, whatever PATH says; TARNWICK_PYTHON overrides it.
-std::string PythonInterpreter();
 
 class ChildProcess {
 public:
@@ -40,9 +37,8 @@ public:
     std::optional<std::string> ReadLine(std::chrono::milliseconds timeout);
     // Standard output until the child closes it or the deadline passes.
     std::string ReadToEnd(std::chrono::milliseconds timeout);
-    // Sends the signal, waits (SIGKILL at the deadline), reaps: the exit code, -1 after a signal.
-    int Stop(int signal = 15, std::chrono::milliseconds timeout = std::chrono::seconds(5));
-    // Waits for the child to end by itself (SIGKILL at the deadline); its exit code as Stop.
+    // Signals, or waits for the child's own end; SIGKILL at the deadline. Exit code, -1 after a signal.
+    int Stop(int signal = 15);
     int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // What the child wrote to standard error, complete once it has been reaped.
     const std::string& Stderr() const { return stderr_; }

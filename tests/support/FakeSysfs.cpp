@@ -7,24 +7,21 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-void Write(const fs::path& file, const std::string& text)
+static void Write(const fs::path& file, const std::string& text)
 {
     fs::create_directories(file.parent_path());
     std::ofstream(file) << text << '\n';
 }
 
-void Link(const fs::path& link, const fs::path& target)
+static void Link(const fs::path& link, const fs::path& target)
 {
     fs::create_directories(link.parent_path());
     fs::create_symlink(target, link);
 }
 
-// A USB serial adapter as sysfs shows it: the USB device, its interface, the usb-serial port
-// with its driver, and the tty class device linked back to that port.
-void UsbAdapter(const fs::path& sys, const std::string& usbDev, const std::string& tty, const std::string& driver,
-                const std::vector<std::pair<std::string, std::string>>& attributes)
+// USB device, interface, usb-serial port with its driver, and the tty class device linked back.
+static void UsbAdapter(const fs::path& sys, const std::string& usbDev, const std::string& tty,
+                       const std::string& driver, const std::vector<std::pair<std::string, std::string>>& attributes)
 {
     const fs::path dev = sys / "devices/pci0000:00/0000:00:14.0/usb1" / usbDev;
     for (const auto& [name, value] : attributes)
@@ -37,15 +34,13 @@ void UsbAdapter(const fs::path& sys, const std::string& usbDev, const std::strin
          "../../devices/pci0000:00/0000:00:14.0/usb1/" + usbDev + "/" + usbDev + ":1.0/" + tty + "/tty/" + tty);
 }
 
-void Uart(const fs::path& sys, const std::string& tty, int type)
+static void Uart(const fs::path& sys, const std::string& tty, int type)
 {
     const fs::path dir = sys / "devices/platform/serial8250/tty" / tty;
     Write(dir / "type", std::to_string(type));
     Link(dir / "device", "../../../serial8250");
     Link(sys / "class/tty" / tty, "../../devices/platform/serial8250/tty/" + tty);
 }
-
-}  // namespace
 
 FakeSysfs::FakeSysfs()
 {

@@ -1,8 +1,6 @@
 #pragma once
 
-// A temporary /sys and /dev with the layout the kernel and udev give real adapters: an FTDI
-// FT232R cable and a CH340 (no maker or serial string), two legacy UARTs of which one has
-// hardware, and a virtual console. Removed with the object.
+// A temporary /sys and /dev as for real adapters: FTDI, CH340, two UARTs (one real), a console.
 
 #include "SerialPortList.h"
 

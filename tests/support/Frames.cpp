@@ -6,15 +6,11 @@
 
 namespace testing_support {
 
-namespace {
-
-void PutWord(Bytes& b, uint16_t w)
+static void PutWord(Bytes& b, uint16_t w)
 {
     b.push_back(static_cast<uint8_t>(w >> 8));
     b.push_back(static_cast<uint8_t>(w));
 }
-
-}  // namespace
 
 Bytes HexBytes(std::string_view hex)
 {

@@ -4,11 +4,8 @@
 
 #include "ModbusTypes.h"
 
-#include <cstdint>
 #include <initializer_list>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace testing_support {
 
@@ -21,8 +18,7 @@ Bytes Concat(const Bytes& a, const Bytes& b);
 
 // A PDU: the function code, then each field as a word, high byte first.
 Bytes Pdu(uint8_t function, std::initializer_list<uint16_t> words = {});
-// Function, byte count, the words: a read reply, or with the start and count in front
-// (WriteRegistersPdu) a write of many registers.
+// Function, byte count, words: a read reply; with start and count in front, a write of many.
 Bytes RegistersPdu(uint8_t function, const std::vector<uint16_t>& words);
 Bytes WriteRegistersPdu(uint16_t start, const std::vector<uint16_t>& values);
 Bytes ExceptionPdu(uint8_t function, uint8_t code);
@@ -34,8 +30,7 @@ Bytes SerialFrame(modbus::TTransmissionMode mode, uint8_t unit, const Bytes& pdu
 // The MBAP header's length field counts the unit id and the PDU.
 Bytes MbapFrame(uint16_t transactionID, uint8_t unit, const Bytes& pdu);
 
-// The answer PDU of a small well-behaved device: register n holds n, writes and diagnostics echo,
-// identification is "VORTAN" and the run indicator 0xFF, any other function gets exception 1.
+// A device where register n holds n, writes echo, id is "VORTAN" 0xFF, and others get exception 1.
 Bytes DeviceAnswer(const Bytes& requestPdu);
 
 }  // namespace testing_support

@@ -9,7 +9,6 @@
 #include <pty.h>
 #include <stdexcept>
 #include <sys/eventfd.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace testing_support {
@@ -83,16 +82,8 @@ uint32_t PtyPair::SlaveBaud() const
     return modbus::ReadLineSpeed(master_);
 }
 
-termios PtyPair::SlaveTermios() const
-{
-    termios t{};
-    ::tcgetattr(slave_, &t);
-    return t;
-}
-
-ScriptedPeer::ScriptedPeer(PtyPair& pty, Responder responder, int gapMs)
-    : pty_(pty), responder_(std::move(responder)), gapMs_(gapMs),
-      stop_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+ScriptedPeer::ScriptedPeer(PtyPair& pty, Responder responder)
+    : pty_(pty), responder_(std::move(responder)), stop_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
     thread_ = std::thread([this] { Run(); });
 }
@@ -118,7 +109,7 @@ void ScriptedPeer::Run()
             continue;
         }
         const auto firstByte = Clock::now();
-        Bytes request = pty_.ReadFrame(0, gapMs_);
+        Bytes request = pty_.ReadFrame(0);
         if (request.empty())
             continue;
         {
@@ -150,19 +141,6 @@ std::vector<Clock::time_point> ScriptedPeer::AnswerEnds() const
 {
     std::lock_guard lock(mutex_);
     return answerEnds_;
-}
-
-bool ScriptedPeer::WaitForRequests(size_t n, std::chrono::milliseconds timeout) const
-{
-    const auto deadline = Clock::now() + timeout;
-    while (RequestCount() < n && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return RequestCount() >= n;
-}
-
-ScriptedPeer::Responder Always(Bytes reply)
-{
-    return [reply](const Bytes&) { return std::vector<ScriptedPeer::Piece>{{reply, 0}}; };
 }
 
 ScriptedPeer::Responder Device(modbus::TTransmissionMode mode, std::function<Bytes(const Bytes&)> answer)

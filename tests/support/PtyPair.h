@@ -1,7 +1,6 @@
 #pragma once
 
-// A real pseudo-terminal pair: the code under test opens the slave path as its serial port; the
-// test (or a ScriptedPeer) plays the device on the master side.
+// A real pseudo-terminal pair: the code under test opens the slave path, the test plays the device.
 
 #include "Frames.h"
 
@@ -27,10 +26,7 @@ public:
     // Bytes that arrive until a silence of gapMs, waiting at most firstMs for the first one.
     Bytes ReadFrame(int firstMs, int gapMs = 8);
     void Write(const Bytes& bytes);
-    // Line speed the slave side was set to, in bits per second.
-    uint32_t SlaveBaud() const;
-    // The slave side's settings as the code under test left them.
-    termios SlaveTermios() const;
+    uint32_t SlaveBaud() const;  // bits per second
     // Like pulling a USB adapter: the slave side sees a hang-up.
     void CloseMaster();
 
@@ -40,8 +36,7 @@ private:
     std::string slavePath_;
 };
 
-// Plays a device on the master side: each request frame (ended by a silence) goes to the
-// responder, whose answer is written back in the given pieces.
+// Each request frame (ended by a silence) goes to the responder; its answer is written in pieces.
 class ScriptedPeer {
 public:
     struct Piece {
@@ -50,7 +45,7 @@ public:
     };
     using Responder = std::function<std::vector<Piece>(const Bytes& request)>;
 
-    ScriptedPeer(PtyPair& pty, Responder responder, int gapMs = 8);
+    ScriptedPeer(PtyPair& pty, Responder responder);
     ~ScriptedPeer();
 
     struct Received {
@@ -61,14 +56,12 @@ public:
     // For each answer, the moment just before its last piece was written.
     std::vector<Clock::time_point> AnswerEnds() const;
     size_t RequestCount() const { return Requests().size(); }
-    bool WaitForRequests(size_t n, std::chrono::milliseconds timeout) const;
 
 private:
     void Run();
 
     PtyPair& pty_;
     Responder responder_;
-    int gapMs_;
     int stop_ = -1;
     mutable std::mutex mutex_;
     std::vector<Received> requests_;
@@ -76,7 +69,6 @@ private:
     std::thread thread_;
 };
 
-ScriptedPeer::Responder Always(Bytes reply);  // bytes as given, no CRC added
 // A device that answers each request with answer(its PDU), framed as the request was.
 ScriptedPeer::Responder Device(modbus::TTransmissionMode mode,
                                std::function<Bytes(const Bytes&)> answer = DeviceAnswer);

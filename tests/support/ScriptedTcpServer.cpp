@@ -1,7 +1,5 @@
 #include "ScriptedTcpServer.h"
 
-#include "TcpPeers.h"
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -11,23 +9,22 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-#include <stdexcept>
-#include <string>
 
 namespace tcptest {
 
 ScriptedTcpServer::ScriptedTcpServer(Script onRequest, AcceptScript onAccept)
     : onRequest_(std::move(onRequest)), onAccept_(std::move(onAccept))
 {
-    listenFd_ = LoopbackSocket(port_);
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), len);
+    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC);
-    if (::listen(listenFd_, 8) != 0 || wakeFd_ < 0) {
-        ::close(listenFd_);
-        if (wakeFd_ >= 0)
-            ::close(wakeFd_);
-        throw std::runtime_error(std::string("ScriptedTcpServer: ") + std::strerror(errno));
-    }
+    ::listen(listenFd_, 8);
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -52,20 +49,16 @@ int ScriptedTcpServer::Connections() const
     return connections_;
 }
 
-bool ScriptedTcpServer::WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) const
-{
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, done);
-}
-
 bool ScriptedTcpServer::WaitForAnswers(size_t n, std::chrono::milliseconds timeout) const
 {
-    return WaitFor([&] { return answers_ >= n; }, timeout);
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return answers_ >= n; });
 }
 
 bool ScriptedTcpServer::WaitForConnectionClosed(int connection, std::chrono::milliseconds timeout) const
 {
-    return WaitFor([&] { return closedConnections_ >= connection; }, timeout);
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return closedConnections_ >= connection; });
 }
 
 void ScriptedTcpServer::Note(const std::function<void()>& change)

@@ -1,7 +1,6 @@
 #pragma once
 
-// A Modbus TCP server on a loopback ephemeral port that answers each request as the test's script
-// says, and records every request.
+// A Modbus TCP server on a loopback ephemeral port: answers as the script says, records every request.
 
 #include "Frames.h"
 
@@ -14,15 +13,12 @@
 namespace tcptest {
 
 using testing_support::Bytes;
-using testing_support::Concat;
-using testing_support::RegistersPdu;
 
 struct Request {
     int connection = 0;  // 1 for the first connection accepted, 2 for the next, ...
     Bytes bytes;         // the whole ADU as received
 
     uint16_t TransactionID() const { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
-    uint8_t UnitID() const { return bytes[6]; }
     uint8_t Function() const { return bytes[7]; }
     Bytes PduBytes() const { return Bytes(bytes.begin() + 7, bytes.end()); }
 };
@@ -43,7 +39,7 @@ inline Step ResetConnection() { return {Step::kReset, {}, {}}; }
 // The answer to `r` with the given PDU: its transaction and unit id.
 inline Bytes Answer(const Request& r, const Bytes& pdu)
 {
-    return testing_support::MbapFrame(r.TransactionID(), r.UnitID(), pdu);
+    return testing_support::MbapFrame(r.TransactionID(), r.bytes[6], pdu);
 }
 
 // The well-behaved device of testing_support::DeviceAnswer.
@@ -73,7 +69,6 @@ private:
     void Serve(int fd, int connection);
     // False when the connection has ended (closed by a step, by the client, or on stop).
     bool Perform(int fd, const std::vector<Step>& steps);
-    bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) const;
     void Note(const std::function<void()>& change);  // under the lock, then wakes the waits
 
     Script onRequest_;

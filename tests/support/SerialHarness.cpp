@@ -13,7 +13,6 @@ SerialHarness::SerialHarness(Path path, TTransmissionMode mode, TModbusConnectio
     client.SetConnection(&connection);
     events.OnException = [this](const std::string& m) { exceptions.push_back(m); };
 
-    // Each result event adds a Result with what it reported.
     auto record = [this](uint8_t command, const TTransactionInfo& info, uint16_t start, uint16_t count,
                          const TRegValues& values) -> Result& {
         return results.emplace_back(
@@ -37,11 +36,6 @@ SerialHarness::SerialHarness(Path path, TTransmissionMode mode, TModbusConnectio
     connection.SetOnFrameSend([this](TModbusConnection&, const TFrameData& d) { sentFrames.push_back(d); });
     connection.SetOnFrameReceive(
         [this](TModbusConnection&, const TFrameData& d) { receivedFrames.push_back(d); });
-}
-
-SerialHarness::~SerialHarness()
-{
-    client.SetConnection(nullptr);
 }
 
 void SerialHarness::Open()

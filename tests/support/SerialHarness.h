@@ -9,16 +9,11 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <memory>
-#include <string>
 #include <tuple>
-#include <vector>
 
 namespace testing_support {
 
-// A connection's worker thread posts results to the test's event queue; on the caller's thread
-// they are raised before the call returns. Wire scenarios run on both.
+// Results come from the worker thread via the event queue, or on the caller's thread before it returns.
 enum class Path { Threaded, Synchronous };
 
 inline std::string PathName(Path p)
@@ -26,12 +21,6 @@ inline std::string PathName(Path p)
     return p == Path::Threaded ? "Threaded" : "Synchronous";
 }
 
-inline auto BothPaths()
-{
-    return ::testing::Values(Path::Threaded, Path::Synchronous);
-}
-
-// Test names of a table crossed with both paths.
 template <typename Info>
 std::string CaseOnPath(const Info& info)
 {
@@ -54,7 +43,6 @@ class SerialHarness {
 public:
     explicit SerialHarness(Path path = Path::Threaded, modbus::TTransmissionMode mode = modbus::tmRTU,
                            modbus::TModbusConnection::PortFactory factory = {});
-    ~SerialHarness();
 
     void Open();
     // Pumps the event queue until n results have arrived; false on time-out.
