@@ -62,15 +62,10 @@ Bytes RawSerial::Read(size_t count, std::chrono::milliseconds timeout)
 
 Bytes RawSerial::ReadUntilQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout)
 {
-    Bytes out = Read(1, timeout);
-    if (out.empty())
-        return out;
-    for (;;) {
-        Bytes more = Read(512, quiet);
-        if (more.empty())
-            return out;
+    Bytes out = Read(1, timeout), more;
+    while (!out.empty() && !(more = Read(512, quiet)).empty())
         out.insert(out.end(), more.begin(), more.end());
-    }
+    return out;
 }
 
 Bytes RawSerial::Transact(const Bytes& request, size_t replyLength)

@@ -13,10 +13,10 @@ namespace simtest {
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
+using testing_support::Ascii;
 using testing_support::AsciiFrame;
+using testing_support::MbapFrame;
 using testing_support::WithCrc;
-inline Bytes ToBytes(const std::string& s) { return testing_support::Ascii(s); }
-inline Bytes Mbap(uint16_t tid, uint8_t unit, const Bytes& pdu) { return testing_support::MbapFrame(tid, unit, pdu); }
 
 class RawSerial {
 public:

@@ -1,8 +1,6 @@
 #pragma once
 
 // vortan-sim's request log for tests of any folder: the simulator dumps it on SIGUSR1.
-//   simtest::LoggedSim sim({"--tcp", "0", "--device", "protect=4711"});
-//   EXPECT_EQ(simtest::Briefs(sim.NewRequests()), (std::vector<std::string>{"fc16 29254+3 [0,4711,0] reply"}));
 
 #include "SimProcess.h"
 
@@ -42,8 +40,7 @@ std::vector<std::string> Briefs(const std::vector<SimRequest>& requests);
 // vortan-sim with --dump into a temporary file that is removed with the object.
 class LoggedSim {
 public:
-    explicit LoggedSim(std::vector<std::string> args,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    explicit LoggedSim(std::vector<std::string> args);
     ~LoggedSim();
 
     uint16_t TcpPort() const { return process_->TcpPort(); }

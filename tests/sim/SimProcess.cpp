@@ -2,34 +2,18 @@
 
 namespace simtest {
 
-static std::vector<std::string> Command(std::vector<std::string> args)
-{
-    args.insert(args.begin(), SimBinary());
-    return args;
-}
-
-std::string SimBinary()
-{
-    return testing_support::BuildPath("sim/vortan-sim");
-}
-
-SimProcess::SimProcess(std::vector<std::string> args, std::chrono::milliseconds timeout)
-    : child_(Command(std::move(args)), true)
+SimProcess::SimProcess(std::vector<std::string> args)
+    : child_((args.insert(args.begin(), testing_support::BuildPath("sim/vortan-sim")), args), true)
 {
     // One line per transport, printed together: they end where the output pauses, or with the child.
-    for (auto wait = timeout; auto line = child_.ReadLine(wait); wait = std::chrono::milliseconds(100)) {
-        if (line->rfind("tcp: ", 0) == 0)
-            tcp_ = line->substr(5);
-        if (line->rfind("pty: ", 0) == 0)
+    using std::chrono::milliseconds;
+    for (milliseconds wait(10000); auto line = child_.ReadLine(wait); wait = milliseconds(100)) {
+        if (line->starts_with("tcp: "))
+            tcpPort_ = static_cast<uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+        if (line->starts_with("pty: "))
             pty_ = line->substr(5);
         lines_.push_back(std::move(*line));
     }
-}
-
-uint16_t SimProcess::TcpPort() const
-{
-    const size_t colon = tcp_.rfind(':');
-    return colon == std::string::npos ? 0 : static_cast<uint16_t>(std::stoi(tcp_.substr(colon + 1)));
 }
 
 }  // namespace simtest

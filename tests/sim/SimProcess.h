@@ -11,30 +11,26 @@
 
 namespace simtest {
 
-std::string SimBinary();
-
 class SimProcess {
 public:
     // Waits until the transport lines are printed (or the child exits).
-    explicit SimProcess(std::vector<std::string> args,
-                        std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    explicit SimProcess(std::vector<std::string> args);
 
     pid_t Pid() const { return child_.Pid(); }
-    uint16_t TcpPort() const;
+    uint16_t TcpPort() const { return tcpPort_; }
     const std::string& PtyPath() const { return pty_; }
     const std::vector<std::string>& Lines() const { return lines_; }
 
     // SIGTERM (or the given signal) and waitpid; the exit status, -1 when it did not end in time.
     int Stop(int signal = 15) { return child_.Stop(signal); }
-    // For children that end by themselves (bad arguments): waits and returns the exit status.
-    int WaitExit(std::chrono::milliseconds timeout = std::chrono::seconds(10)) { return child_.Wait(timeout); }
-    // Everything the child wrote to stderr, once it has ended.
+    // For children that end by themselves (bad arguments): the exit status, and what went to stderr.
+    int WaitExit() { return child_.Wait(std::chrono::seconds(10)); }
     const std::string& Stderr() const { return child_.Stderr(); }
 
 private:
     testing_support::ChildProcess child_;
     std::vector<std::string> lines_;
-    std::string tcp_;
+    uint16_t tcpPort_ = 0;
     std::string pty_;
 };
 
