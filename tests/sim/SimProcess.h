@@ -13,8 +13,20 @@ namespace simtest {
 
 class SimProcess {
 public:
-    // Waits until the transport lines are printed (or the child exits).
-    explicit SimProcess(std::vector<std::string> args);
+    // Waits until the transport lines are printed together (or the child exits): they end where
+    // the output pauses, or with the child.
+    explicit SimProcess(std::vector<std::string> args)
+        : child_((args.insert(args.begin(), testing_support::BuildPath("sim/vortan-sim")), args), true)
+    {
+        using std::chrono::milliseconds;
+        for (milliseconds wait(10000); auto line = child_.ReadLine(wait); wait = milliseconds(100)) {
+            if (line->starts_with("tcp: "))
+                tcpPort_ = static_cast<uint16_t>(std::stoi(line->substr(line->rfind(':') + 1)));
+            if (line->starts_with("pty: "))
+                pty_ = line->substr(5);
+            lines_.push_back(std::move(*line));
+        }
+    }
 
     pid_t Pid() const { return child_.Pid(); }
     uint16_t TcpPort() const { return tcpPort_; }
