@@ -190,77 +190,68 @@ TEST_F(SettingsTest, LineEndsMarksAndCaseReadTheSameBeforeAndAfterASave)
     }
 }
 
-TEST_F(SettingsTest, UnusableValuesFallBackAndTheFileIsKept)
-{
-    const std::string text = "[Modbus Settings]\r\nSlaveAddress=300\r\nComPort=/dev/ttyUSB0\r\n"
-                             "BaudRate=abc\r\nParity=7\r\nEchoQueryBeforeReply=yes\r\nMaxRetries=0\r\n"
-                             "[Modbus TCP]\r\nPort=99999\r\nIP Address=10.1.1.1\r\n";
-    SettingsFile file(m_file);
-    const StartupSettings s = start(text, file, {}, true);
-    EXPECT_EQ(s.settings, (TarnwickSettings{.comPort = "/dev/ttyUSB0", .ipAddress = "10.1.1.1"}));  // good values apply
-    ASSERT_EQ(s.messages.size(), 7u);
-    EXPECT_TRUE(has(s.messages[1], "BaudRate=\"abc\" is not a whole number; 8 is used instead.")) << s.messages[1];
-    EXPECT_TRUE(has(s.messages.back(), "Tarnwick.INI.bak"));
-    EXPECT_EQ(readAll(file.backupPath()), text);
-    file.write(s.settings);  // the rewrite at exit
-    ASSERT_EQ(file.save(), "");
-    EXPECT_EQ(readAll(file.backupPath()), text);
-    EXPECT_TRUE(has(readAll(m_file), "BaudRate=8\r\n"));
-}
-
-TEST_F(SettingsTest, JunkFileIsMovedAsideAndDefaultsAreUsed)
-{
-    const std::pair<std::string, std::string> rows[] = {
-        {std::string("[Modbus Settings]\r\nBaudRate=6\r\n\0\x01\x02garbage", 33), "binary data"},
-        {"\x7F" "ELF\x02\x01", "binary data"},
-        {std::string(400, '\x01') + FullFile, "binary data (400 control bytes"},
-        {std::string(1024 * 1024 + 1, 'x'), "larger than 1 MiB"},
-    };
-    for (const auto& [text, reason] : rows) {
-        SCOPED_TRACE(reason);
-        SettingsFile file(m_file);
-        const TarnwickSettings current{.comPort = "/dev/ttyACM0"};
-        const StartupSettings s = start(text, file, current);
-        EXPECT_EQ(s.settings, current);
-        ASSERT_EQ(s.messages.size(), 1u);
-        EXPECT_TRUE(has(s.messages[0], reason)) << s.messages[0];
-        EXPECT_TRUE(has(s.messages[0], "Tarnwick.INI.bak")) << s.messages[0];
-        EXPECT_EQ(readAll(file.backupPath()), text);
-        EXPECT_TRUE(has(readAll(m_file), "ComPort=/dev/ttyACM0\r\n"));
-    }
-}
-
-// As INI readers of the original platform do; the file is copied aside before a rewrite drops them.
-TEST_F(SettingsTest, JunkLinesAndStrayBytesAreSkippedAndTheRestIsRead)
+// A damaged file is copied to .bak first, then read around (junk lines as INI readers of the original
+// platform skip them, unusable values) or moved aside (junk); the rewrite at exit reads back cleanly.
+TEST_F(SettingsTest, DamagedFilesAreCopiedAsideAndReadAroundOrReplaced)
 {
     const std::string head = "[Modbus Settings]\r\n", tail = "ComPort=/dev/ttyUSB1\r\nSlaveAddress=5\r\n";
-    struct Row { const char* name; std::string text, reason; int baudRate; };
+    const std::string skipped = " is not a section, a key nor a comment; skipped, the rest is read";
+    const TarnwickSettings acm{.comPort = "/dev/ttyACM0"};
+    // Keys the file lacks take the file format's defaults.
+    const TarnwickSettings usb1{.slaveAddress = "5", .comPort = "/dev/ttyUSB1", .baudRate = 6,
+                                .ipAddress = "192.168.2.1"};
+    TarnwickSettings usb1At4 = usb1;
+    usb1At4.baudRate = 4;
+    struct Row {
+        const char* name;
+        std::string text;
+        TarnwickSettings expected;
+        std::vector<std::string> messages;  // a part of each, in order; one message: the file is moved aside
+        bool expert = false;
+    };
     const Row rows[] = {
-        {"no equals sign", head + "BaudRate=6\r\nthis line has no equals sign\r\n" + tail,
-         "line 3 is not a section, a key nor a comment", 6},
-        {"empty key", head + "=orphan\r\nBaudRate=6\r\n" + tail, "line 2", 6},
-        {"unclosed section", head + "[Other\r\nBaudRate=6\r\n" + tail, "line 2", 6},
-        {"two junk lines", "junk\r\n" + head + "BaudRate=6\r\nmore junk\r\n" + tail, "lines 1, 4 are not sections", 6},
-        {"stray bytes", head + "BaudRate=\x01" "6\r\nComPort=/dev/tty\x7FUSB1\r\nSlaveAddress=5\r\n",
-         "2 stray control bytes", 6},
-        {"DOS end-of-file mark", head + "BaudRate=4\r\n" + tail + "\x1A", "1 stray control byte", 4},
-        {"NUL bytes after the end", head + "BaudRate=4\r\n" + tail + std::string(64, '\0'), "64 stray control bytes", 4},
+        {"unusable values", head + "SlaveAddress=300\r\nComPort=/dev/ttyUSB0\r\nBaudRate=abc\r\nParity=7\r\n"
+                            "EchoQueryBeforeReply=yes\r\nMaxRetries=0\r\n[Modbus TCP]\r\nPort=99999\r\n"
+                            "IP Address=10.1.1.1\r\n",
+         {.comPort = "/dev/ttyUSB0", .ipAddress = "10.1.1.1"},  // the good values apply
+         {"", "BaudRate=\"abc\" is not a whole number; 8 is used instead.", "", "", "", "", ""}, true},
+        {"no equals sign", head + "BaudRate=6\r\nthis line has no equals sign\r\n" + tail, usb1,
+         {"line 3" + skipped, ""}},
+        {"empty key", head + "=orphan\r\nBaudRate=6\r\n" + tail, usb1, {"line 2" + skipped, ""}},
+        {"unclosed section", head + "[Other\r\nBaudRate=6\r\n" + tail, usb1, {"line 2" + skipped, ""}},
+        {"two junk lines", "junk\r\n" + head + "BaudRate=6\r\nmore junk\r\n" + tail, usb1,
+         {"lines 1, 4 are not sections, keys nor comments; skipped", ""}},
+        {"stray bytes", head + "BaudRate=\x01" "6\r\nComPort=/dev/tty\x7FUSB1\r\nSlaveAddress=5\r\n", usb1,
+         {"2 stray control bytes; skipped, the rest is read", ""}},
+        {"DOS end-of-file mark", head + "BaudRate=4\r\n" + tail + "\x1A", usb1At4,
+         {"1 stray control byte; skipped", ""}},
+        {"NUL bytes after the end", head + "BaudRate=4\r\n" + tail + std::string(64, '\0'), usb1At4,
+         {"64 stray control bytes; skipped", ""}},
+        {"NUL in a line", std::string("[Modbus Settings]\r\nBaudRate=6\r\n\0\x01\x02garbage", 33), acm,
+         {"binary data"}},
+        {"ELF", "\x7F" "ELF\x02\x01", acm, {"binary data"}},
+        {"control bytes", std::string(400, '\x01') + FullFile, acm, {"binary data (400 control bytes"}},
+        {"too large", std::string(1024 * 1024 + 1, 'x'), acm, {"larger than 1 MiB"}},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         SettingsFile file(m_file);
-        const StartupSettings s = start(r.text, file);
-        EXPECT_EQ(s.settings.baudRate, r.baudRate);
-        EXPECT_EQ(s.settings.comPort, "/dev/ttyUSB1");
-        EXPECT_EQ(s.settings.slaveAddress, "5");
-        ASSERT_EQ(s.messages.size(), 2u);
-        EXPECT_TRUE(has(s.messages[0], r.reason)) << s.messages[0];
-        EXPECT_TRUE(has(s.messages[0], "skipped, the rest is read")) << s.messages[0];
-        EXPECT_TRUE(has(s.messages[1], "Tarnwick.INI.bak")) << s.messages[1];
+        const StartupSettings s = start(r.text, file, acm, r.expert);
+        EXPECT_EQ(s.settings, r.expected);
+        ASSERT_EQ(s.messages.size(), r.messages.size());
+        for (std::size_t i = 0; i < s.messages.size(); ++i)
+            EXPECT_TRUE(has(s.messages[i], r.messages[i])) << s.messages[i];
+        EXPECT_TRUE(has(s.messages.back(), "Tarnwick.INI.bak")) << s.messages.back();
         EXPECT_EQ(readAll(file.backupPath()), r.text);
-        EXPECT_EQ(readAll(m_file), r.text);  // not moved aside
-        file.write(s.settings);              // the rewrite at exit
+        if (r.messages.size() == 1) {
+            EXPECT_TRUE(has(readAll(m_file), "ComPort=/dev/ttyACM0\r\n"));
+        } else {
+            EXPECT_EQ(readAll(m_file), r.text);
+        }
+        file.write(s.settings);  // the rewrite at exit
         ASSERT_EQ(file.save(), "");
+        EXPECT_EQ(readAll(file.backupPath()), r.text);
+        EXPECT_TRUE(has(readAll(m_file), "BaudRate=" + std::to_string(s.settings.baudRate) + "\r\n"));
         SettingsFile again(m_file);
         const StartupSettings next = TarnwickStartupSettings(again, TarnwickSettings{}, false);
         EXPECT_TRUE(next.messages.empty()) << next.messages[0];

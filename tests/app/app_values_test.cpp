@@ -99,50 +99,43 @@ TEST(ConnectionRules, SilentIntervalFailureHintAndTcpPort)
         EXPECT_EQ(parseTcpPort(text), port) << '"' << text << '"';
 }
 
-TEST(Identification, ReportsByMarkerAndStatus)
-{
-    const auto arm = bytes(vortanReply("ARM"));
-    ASSERT_EQ(arm.size(), 14u + 69u);
-    EXPECT_EQ(identificationReport(5, arm, arm.size()), Head + Firmware);  // the family marker: two field lines
-    const DeviceIdentification id = decodeIdentification(arm);
-    EXPECT_EQ(std::tuple(id.runIndicator, id.isVortan(), id.hasArmMarker()), std::tuple(0xFF, true, true));
-    for (const std::string marker : {"XYZ", "arm", "AR "}) {
-        const auto data = bytes(vortanReply(marker));
-        EXPECT_EQ(identificationReport(5, data, data.size()), Head + Firmware + ModbusLines) << marker;
-    }
-    const auto foreign = bytes(std::string("ACME METER") + '\0' + "whatever follows");
-    EXPECT_EQ(identificationReport(5, foreign, foreign.size()), "ACME METER");  // the bare id text
-    EXPECT_EQ(decodeIdentification(foreign).runIndicator, 0x00);
-
-    const std::pair<int, std::string> failures[] = {
-        {0, "Received no reply!"}, {1, "Received invalid frame!"}, {3, "Received unmatched reply!"},
-        {4, "Received server exception!"}, {2, ""}, {6, ""}, {-1, ""},
-    };
-    for (const auto& [status, text] : failures)
-        EXPECT_EQ(identificationReport(status, arm, arm.size()), text) << status;
-
-    std::string padded = vortanReply("XYZ");
-    padded.replace(14 + 4, 12, std::string(12, '\0'));  // serial "SN00" then NUL padding: ends the field only
-    const DeviceIdentification p = decodeIdentification(bytes(padded));
-    EXPECT_EQ(std::tuple(p.serialNumber, p.firmwareVersion, p.marker), std::tuple("SN00", "FW 1.02.03 build7", "XYZ"));
-}
-
-TEST(Identification, NeverReadsPastTheData)
+TEST(Identification, ReportsByMarkerAndStatusNeverReadingPastTheData)
 {
     struct Row { std::string data; std::size_t byteCount; std::string text; };
-    const std::string rep = vortanReply("ARM");
+    const std::string arm = vortanReply("ARM");
+    ASSERT_EQ(arm.size(), 14u + 69u);
+    const std::string all = Head + Firmware + ModbusLines;
     const Row rows[] = {
-        {"", 0, ""}, {"", 50, ""}, {"VORTAN", 6, "VORTAN" + EmptyFields}, {"VORTAN X", 300, "VORTAN X" + EmptyFields},
+        {arm, arm.size(), Head + Firmware},  // the family marker: two field lines
+        {vortanReply("XYZ"), 83, all}, {vortanReply("arm"), 83, all}, {vortanReply("AR "), 83, all},
+        {std::string("ACME METER") + '\0' + "whatever follows", 27, "ACME METER"},  // the bare id text
+        {"", 0, ""}, {"", 50, ""}, {"VORTAN", 6, "VORTAN" + EmptyFields},
+        {"VORTAN X", 300, "VORTAN X" + EmptyFields},
         // twenty bytes after the indicator: serial whole, firmware "FW ", the rest missing
-        {rep.substr(0, 14 + 20), 999, Head + "Vortan FW version:     FW \r\nModbus FW version:  \r\n"
+        {arm.substr(0, 14 + 20), 999, Head + "Vortan FW version:     FW \r\nModbus FW version:  \r\n"
                                              "Modbus serial no.:      \r\n"},
-        {rep, rep.size() - 1, Head + Firmware + ModbusLines},  // the count cuts the marker off the data
+        {arm, arm.size() - 1, all},  // the count cuts the marker off the data
         {"VORT", 2, "VO"},
     };
     for (const Row& r : rows) {
         const auto data = bytes(r.data);
         EXPECT_EQ(identificationReport(5, data, r.byteCount), r.text) << r.data.size() << "/" << r.byteCount;
     }
+    const DeviceIdentification id = decodeIdentification(bytes(arm));
+    EXPECT_EQ(std::tuple(id.runIndicator, id.isVortan(), id.hasArmMarker()), std::tuple(0xFF, true, true));
+    EXPECT_EQ(decodeIdentification(bytes(rows[4].data)).runIndicator, 0x00);
+
+    const std::pair<int, std::string> failures[] = {
+        {0, "Received no reply!"}, {1, "Received invalid frame!"}, {3, "Received unmatched reply!"},
+        {4, "Received server exception!"}, {2, ""}, {6, ""}, {-1, ""},
+    };
+    for (const auto& [status, text] : failures)
+        EXPECT_EQ(identificationReport(status, bytes(arm), arm.size()), text) << status;
+
+    std::string padded = vortanReply("XYZ");
+    padded.replace(14 + 4, 12, std::string(12, '\0'));  // serial "SN00" then NUL padding: ends the field only
+    const DeviceIdentification p = decodeIdentification(bytes(padded));
+    EXPECT_EQ(std::tuple(p.serialNumber, p.firmwareVersion, p.marker), std::tuple("SN00", "FW 1.02.03 build7", "XYZ"));
 }
 
 TEST(Identification, TcpWordsStopAtTheFirstZeroWordAndReportAsSerial)
