@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -148,8 +149,8 @@ TEST(Identification, TcpWordsStopAtTheFirstZeroWordAndReportAsSerial)
     };
     for (const Row& r : rows)
         EXPECT_EQ(identificationBytesFromTcpWords(r.words), r.bytes);
-    EXPECT_EQ(identificationBytesFromTcpWords(Words(125, 0x4141)).size(), 250u);
-    EXPECT_EQ(identificationBytesFromTcpWords(Words(130, 0x4141)).size(), 250u);
+    EXPECT_EQ(std::tuple(identificationBytesFromTcpWords(Words(125, 0x4141)).size(),
+                         identificationBytesFromTcpWords(Words(130, 0x4141)).size()), std::tuple(250u, 250u));
 
     const std::string rep = vortanReply("XYZ");  // 83 bytes: the last word holds one byte
     Words words(125, 0);
@@ -185,10 +186,10 @@ TEST(MeasuredValue, FormatRoundsToFourSignificantDigitsThenTwoDecimals)
 
 TEST(MeasuredValue, BlockFieldsStatusAndUnitText)
 {
-    EXPECT_EQ(floatFromRegisters(0x0000, 0x3F80), 1.0f);  // low word first
-    EXPECT_EQ(floatFromRegisters(0x0000, 0xC120), -10.0f);
-    EXPECT_EQ(floatFromRegisters(0x0001, 0x3F80), std::nextafter(1.0f, 2.0f));
-    EXPECT_NE(floatFromRegisters(0x3F80, 0x0000), 1.0f);
+    // Low word first.
+    EXPECT_EQ((std::vector{floatFromRegisters(0x0000, 0x3F80), floatFromRegisters(0x0000, 0xC120),
+                           floatFromRegisters(0x0001, 0x3F80), floatFromRegisters(0x3F80, 0x0000)}),
+              (std::vector{1.0f, -10.0f, std::nextafter(1.0f, 2.0f), std::bit_cast<float>(0x00003F80u)}));
 
     // unscaled 2.5 (0x40200000), unit id 3, scaled -10 (0xC1200000), unit "m3/min", 42 s.
     const Words regs = {1, 0x0000, 0x4020, 3, 0x0000, 0xC120, 0x336D, 0x6D2F, 0x6E69, 42, 0xAAAA, 0xBBBB};

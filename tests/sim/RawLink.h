@@ -45,10 +45,7 @@ public:
     }
     void SetBaud(uint32_t baud)
     {
-        modbus::LineSettings line;
-        line.baud = baud;
-        line.parity = modbus::psNone;
-        if (!port_->Configure(line))
+        if (!port_->Configure({.baud = baud, .parity = modbus::psNone}))
             throw std::runtime_error("cannot set the line to " + std::to_string(baud) + " baud");
     }
     void Write(const Bytes& bytes)
