@@ -239,9 +239,8 @@ TEST(RegisterValues, EncodeAndDecode)
     for (const Enc& c : encodes) {
         SCOPED_TRACE(c.text);
         const Encoded e = encodeValue(c.type, c.text);
-        EXPECT_EQ(e.words, c.words);
-        EXPECT_EQ(e.error.substr(0, c.error.size()), c.error);
-        EXPECT_EQ(e.error.empty(), c.error.empty());
+        EXPECT_EQ(std::tuple(e.words, e.error.substr(0, c.error.size()), e.error.empty()),
+                  std::tuple(c.words, c.error, c.error.empty()));
     }
     struct Dec { DataType type; Words regs; const char* text; };
     const Dec decodes[] = {
@@ -260,9 +259,8 @@ TEST(RegisterValues, EncodeAndDecode)
                            byteOrderRegister(1, 3, 3)}),
               (Words{0x0D0D, 0x0000, 0x0000, 0x1F1F}));
     EXPECT_EQ(std::tuple(hexWord(0x1F1F), hexWord(0x000d)), std::tuple("0x1F1F", "0x000D"));
-    EXPECT_EQ(dataTypeFromText("Float"), Float);
-    EXPECT_FALSE(dataTypeFromText("Datatype"));
-    EXPECT_FALSE(dataTypeFromText("float"));
+    EXPECT_EQ((std::vector{dataTypeFromText("Float"), dataTypeFromText("Datatype"), dataTypeFromText("float")}),
+              (std::vector<std::optional<DataType>>{Float, {}, {}}));
     EXPECT_EQ(std::tuple(registerCount(Int32), registerCount(Char)), std::tuple(2, 1));
 }
 
@@ -293,8 +291,7 @@ TEST(LineTraffic, Summaries)
     TrafficLog log(3);  // keeps the newest lines
     for (int i = 0; i < 5; ++i)
         log.Add(std::to_string(i));
-    EXPECT_EQ(log.Text(), "2\n3\n4\n");
-    EXPECT_EQ(log.Dropped(), 2u);
+    EXPECT_EQ(std::tuple(log.Text(), log.Dropped()), std::tuple("2\n3\n4\n", 2u));
     log.Clear();
     EXPECT_EQ(log.Text(), "");
 

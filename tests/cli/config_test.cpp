@@ -65,13 +65,9 @@ TEST_F(Config, RestoreWritesOnlyTheDifferingRowsReadsThemBackAndWritesNothingWhe
 {
     // Outer diameter 100.0 and channel B's measured quantity and unit differ from the defaults.
     const std::string presets = "set=24000:0:17096,set=25376:3:2";
-    const std::string diameter = "fc16 24000+2 [39322,17124] reply", quantity = "fc16 25376+2 [1,0] reply";
-    const Lines rowsWritten = {diameter, "fc3 24000+2 reply", quantity, "fc3 25376+1 reply", "fc3 25377+1 reply"};
-    auto with = [](Lines a, const Lines& b, const Lines& c = {}) {
-        a.insert(a.end(), b.begin(), b.end());
-        a.insert(a.end(), c.begin(), c.end());
-        return a;
-    };
+    const std::string quantity = "fc16 25376+2 [1,0] reply", check = "fc3 29254+1 reply";
+    const std::string diameter = "fc16 24000+2 [39322,17124] reply", readBack = "fc3 24000+2 reply";
+    const std::string valueBack = "fc3 25376+1 reply", unitBack = "fc3 25377+1 reply";
     struct Case {
         std::string presets;
         ConfigOptions options;
@@ -80,18 +76,17 @@ TEST_F(Config, RestoreWritesOnlyTheDifferingRowsReadsThemBackAndWritesNothingWhe
         Lines after;          // the requests after the comparison
         bool restored;
     } cases[] = {
-        {presets, {file}, 0, "", with({"fc3 29254+1 reply"}, rowsWritten), true},
+        {presets, {file}, 0, "", {check, diameter, readBack, quantity, valueBack, unitBack}, true},
         {presets + ",protect=42", {file, "", false, 42}, 0, "",
-         with({"fc3 29254+1 reply", "fc16 29254+3 [0,42,0] reply", "fc3 29254+1 reply"}, rowsWritten,
-              {"fc16 29254+3 [1,42,0] reply", "fc3 29254+1 reply"}),
+         {check, "fc16 29254+3 [0,42,0] reply", check, diameter, readBack, quantity, valueBack,
+          unitBack, "fc16 29254+3 [1,42,0] reply", check},
          true},
-        {presets, {file, "", true}, 0, "", {"fc3 29254+1 reply"}, false},  // a dry run
-        {presets + ",protect=42", {file}, 2, "give its code with --protection-code", {"fc3 29254+1 reply"}, false},
+        {presets, {file, "", true}, 0, "", {check}, false},  // a dry run
+        {presets + ",protect=42", {file}, 2, "give its code with --protection-code", {check}, false},
         {presets + ",protect=42", {file, "", false, 41}, 1, "did not accept the protection code",
-         {"fc3 29254+1 reply", "fc16 29254+3 [0,41,0] exception 2", "fc3 29254+1 reply"}, false},
+         {check, "fc16 29254+3 [0,41,0] exception 2", check}, false},
         {presets + ",refuse=24000", {file}, 1, "Did not take: Pipe A OuterDiameter (24000): 100.0 mm -> 114.3 mm",
-         {"fc3 29254+1 reply", "fc16 24000+2 [39322,17124] exception 4", "fc3 24000+2 reply", quantity,
-          "fc3 25376+1 reply", "fc3 25377+1 reply"},
+         {check, "fc16 24000+2 [39322,17124] exception 4", readBack, quantity, valueBack, unitBack},
          false},
     };
     for (const Case& c : cases) {

@@ -51,12 +51,10 @@ std::string Brief(const SimRequest& r)
     std::string s = r.function < 0 ? "-" : "fc" + std::to_string(r.function);
     if (r.start >= 0)
         s += " " + std::to_string(r.start) + "+" + std::to_string(r.count);
-    if (r.sub >= 0)
-        s += " sub" + std::to_string(r.sub);
+    if (r.sub >= 0)  // function 8 carries data, no values
+        s += " sub" + std::to_string(r.sub) + " " + Join(r.data);
     if (!r.values.empty())
         s += " " + Join(r.values);
-    if (r.sub >= 0)
-        s += " " + Join(r.data);
     s += " " + r.result;
     return r.reason.empty() ? s : s + " (" + r.reason + ")";
 }
