@@ -200,25 +200,23 @@ TEST(CliTcp, OperationsOverLoopbackUseWireRegisterNumbersAndTheUnitId)
     // --trace: the whole ADU each way, on standard error.
     const RunResult r = RunProgram({Cli(), "--tcp", where, "--address", "7", "--trace", "read", "1000", "2"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.err.find("  TX  00 01 00 00 00 06 07 03 03 E8 00 02  unit 7 tid 1 fc3 1000+2"), std::string::npos)
-        << r.err;
-    EXPECT_NE(r.err.find("  RX  00 01 00 00 00 07 07 03 04 03 E8 03 E9  unit 7 tid 1 fc3 4 bytes"), std::string::npos)
-        << r.err;
+    for (const char* line : {"  TX  00 01 00 00 00 06 07 03 03 E8 00 02  unit 7 tid 1 fc3 1000+2",
+                             "  RX  00 01 00 00 00 07 07 03 04 03 E8 03 E9  unit 7 tid 1 fc3 4 bytes"})
+        EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
 }
 
 TEST(CliTcp, HostPortParsing)
 {
-    const std::pair<const char*, const char*> cases[] = {  // text, host and port; none: refused
+    const std::pair<const char*, const char*> cases[] = {  // text, host and port
         {"127.0.0.1", "127.0.0.1 502"}, {"127.0.0.1:1502", "127.0.0.1 1502"}, {"[::1]:15", "::1 15"},
-        {"localhost:0", nullptr}, {"host:", nullptr}, {":502", nullptr}, {"h:70000", nullptr}, {"[::1", nullptr},
+        {"localhost:0", "refused"}, {"host:", "refused"}, {":502", "refused"}, {"h:70000", "refused"},
+        {"[::1", "refused"},
     };
     for (const auto& [text, parsed] : cases) {
         std::string host;
         int port = 0;
-        EXPECT_EQ(cli::ParseHostPort(text, host, port), parsed != nullptr) << text;
-        if (parsed) {
-            EXPECT_EQ(host + " " + std::to_string(port), parsed);
-        }
+        const bool ok = cli::ParseHostPort(text, host, port);
+        EXPECT_EQ(ok ? host + " " + std::to_string(port) : "refused", parsed) << text;
     }
 }
 
@@ -229,9 +227,8 @@ TEST(CliMeasure, DecodesTheBlockOfAQuantityAgainstTheSimulator)
 
     RunResult r = RunProgram({Cli(), "--port", port, "--json", "--trace", "measure", "a", "volume flow"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    // The whole RTU frame, checksum included, as it went over the line.
-    EXPECT_NE(r.err.find("  TX  01 03 04 58 00 10 "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("  RX  01 03 20 "), std::string::npos) << r.err;
+    for (const char* frame : {"  TX  01 03 04 58 00 10 ", "  RX  01 03 20 "})  // RTU frames as on the line
+        EXPECT_NE(r.err.find(frame), std::string::npos) << r.err;
     json j = OnlyLine(r.out);
     EXPECT_EQ((json{j["op"], j["start"], j["quantity"], j["measurement"]["status"], j["measurement"]["unit"]}),
               (json{"measure", 1112, "Volume Flow", "OK", "m3/h"}));
