@@ -6,6 +6,9 @@
 #include "MeterPdu.h"
 #include "MeterTables.h"
 
+#include "Expect.h"
+#include "Frames.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -17,6 +20,9 @@
 namespace {
 
 using namespace vsim;
+using testing_support::ErrorOf;
+using testing_support::Pdu;
+using Invalid = std::invalid_argument;
 using Clock = TMeter::Clock;
 using Bytes = std::vector<uint8_t>;
 using Words = std::vector<uint16_t>;
@@ -283,9 +289,9 @@ TEST(PduTest, ExceptionsEchoesListenOnlyAndCounters)
     fresh.Serve(Bytes{0x03, 0x00, 0x01, 0x00, 0x01}, false);
     fresh.Serve(Bytes{0x2B}, false);
     fresh.CountCommError();
-    EXPECT_EQ(*diag(0x0E), (Bytes{0x08, 0x00, 0x0E, 0x00, 0x03}));  // messages
-    EXPECT_EQ(*diag(0x0D), (Bytes{0x08, 0x00, 0x0D, 0x00, 0x01}));  // exceptions
-    EXPECT_EQ(*diag(0x0C), (Bytes{0x08, 0x00, 0x0C, 0x00, 0x01}));  // communication errors
+    // Messages, exceptions, communication errors, in this order (each diagnostic is a message).
+    EXPECT_EQ((std::vector{*diag(0x0E), *diag(0x0D), *diag(0x0C)}),
+              (std::vector{Pdu(8, {0x0E, 3}), Pdu(8, {0x0D, 1}), Pdu(8, {0x0C, 1})}));
     diag(0x0A);                                                      // clear
     EXPECT_EQ(*diag(0x0C), (Bytes{0x08, 0x00, 0x0C, 0x00, 0x00}));
 
@@ -302,13 +308,15 @@ TEST(DeviceSettingsTest, GoodAndBadSettings)
     const TDeviceSettings d = ParseDeviceSettings("address=12,baud=9600,parity=none,marker=XYZ,serial=AB1,"
                                                   "delay=20,echo,badcrc=3,exception=4,gap=5,split=7,staleid,mode=ascii");
     const auto fields = [](const TDeviceSettings& s) {
-        return std::tuple(int{s.address}, s.baud, s.parity, s.marker, s.serial, s.delayMs, s.faults.echo, s.faults.badCrc,
-                          s.faults.exception, s.faults.gapMs, s.faults.splitMs, s.faults.staleId, s.framing);
+        const TFaults& f = s.faults;
+        return std::tuple(int{s.address}, s.baud, s.parity, s.marker, s.serial, s.delayMs, f.echo, f.silent,
+                          f.badCrc, f.exception, f.gapMs, f.splitMs, f.staleId, s.framing);
     };
-    EXPECT_EQ(fields(d), std::tuple(12, 9600u, TParity::None, "XYZ", "AB1", 20, true, 3, 4, 5, 7, true, TFraming::Ascii));
+    EXPECT_EQ(fields(d), std::tuple(12, 9600u, TParity::None, "XYZ", "AB1", 20, true, false, 3, 4, 5, 7, true,
+                                    TFraming::Ascii));
     EXPECT_EQ(fields(ParseDeviceSettings("")),
-              std::tuple(1, 19200u, TParity::Even, "ARM", "", 0, false, 0, 0, 0, 0, false, TFraming::Auto));
-    EXPECT_FALSE(ParseDeviceSettings("").faults.silent);
+              std::tuple(1, 19200u, TParity::Even, "ARM", "", 0, false, false, 0, 0, 0, 0, false,
+                         TFraming::Auto));
 
     const std::pair<const char*, const char*> bad[] = {
         {"address=0", "address=0: must be between 1 and 247"}, {"address=248", "address=248: must be between 1 and 247"},
@@ -323,14 +331,8 @@ TEST(DeviceSettingsTest, GoodAndBadSettings)
         {"set=65535:1:2", "set=65535:1:2: runs past register 65535"}, {"set=100:0x1g", "set=100:0x1g: 0x1g is not a number"},
         {"refuse=abc", "refuse=abc: abc is not a number"}, {"protect=-1", "protect=-1: must be between 0 and 4294967295"},
     };
-    for (const auto& [settings, message] : bad) {
-        try {
-            ParseDeviceSettings(settings);
-            ADD_FAILURE() << settings << " was accepted";
-        } catch (const std::invalid_argument& e) {
-            EXPECT_STREQ(e.what(), message);
-        }
-    }
+    for (const auto& [settings, message] : bad)
+        EXPECT_EQ(ErrorOf<Invalid>([&] { (void)ParseDeviceSettings(settings); }), message) << settings;
 }
 
 }  // namespace
