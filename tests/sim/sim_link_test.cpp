@@ -116,7 +116,7 @@ TEST(SimSerialTest, BrokenFramesAreDroppedAndLoggedAndDevicesShareTheLine)
     ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
     EXPECT_EQ(target, sim.PtyPath());
     {
-        RawSerial line(link, 19200);  // the block over RTU: sim_mbpoll_test
+        RawSerial line(link, 19200);  // the block over RTU: cli_test measure
         const std::string reply = AsciiFrame({0x01, 0x03, 0x02, 0x00, 0x00});  // ASCII on the same line
         EXPECT_EQ(line.Transact(Ascii(AsciiFrame({0x01, 0x03, 0xFF, 0xFF, 0x00, 0x01})), reply.size()), Ascii(reply));
         line.Write(Bytes(kReadCrt.begin(), kReadCrt.begin() + 3));
