@@ -21,12 +21,6 @@ using Lines = std::vector<std::string>;
 
 struct Result { int code; std::string out, err; };
 
-std::string TempFile(const std::string& name)
-{
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir ? dir : "/tmp") + "/tarnwick-config-" + std::to_string(getpid()) + "-" + name;
-}
-
 Result RunCli(LoggedSim& sim, bool save, const ConfigOptions& o)
 {
     TcpBackend backend(TcpOptions{.host = "127.0.0.1", .port = sim.TcpPort()});
@@ -56,7 +50,8 @@ protected:
         return all.size() > rows + 1 ? Lines(all.begin() + static_cast<long>(rows) + 1, all.end()) : Lines{};
     }
     LoggedSim source{{"--tcp", "0"}};
-    std::string file = TempFile("a.json"), again = TempFile("b.json");
+    const std::string file = testing::TempDir() + "tarnwick-config-" + std::to_string(getpid()) + ".json";
+    const std::string again = file + ".again";
     nlohmann::json saved;
     size_t rows = 0;
 };
