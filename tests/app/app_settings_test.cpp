@@ -1,5 +1,4 @@
-// The settings file under a temporary XDG_CONFIG_HOME. A broken file is moved aside or read around,
-// always copied to .bak first.
+// The settings file under a temporary XDG_CONFIG_HOME.
 
 #include "CommTool.h"
 #include "TarnwickSettings.h"
@@ -144,8 +143,7 @@ TEST_F(SettingsTest, StandardReadingTakesOnlyItsKeysExpertReadingAllAndMissingKe
     EXPECT_EQ(std::tuple(x.baudRate, x.parity, x.stopBits), std::tuple(6, 0, 1));
 }
 
-// A byte order mark that began a later line once became the start of a key name (found by
-// fuzzing), which a save put first and the next start refused: a file reads the same after its save.
+// A mark that began a later line once became part of a key (fuzzing), which the next start refused.
 TEST_F(SettingsTest, LineEndsMarksAndCaseReadTheSameBeforeAndAfterASave)
 {
     const std::string bom = "\xEF\xBB\xBF";
@@ -176,8 +174,7 @@ TEST_F(SettingsTest, LineEndsMarksAndCaseReadTheSameBeforeAndAfterASave)
     }
 }
 
-// A damaged file is copied to .bak first, then read around (junk lines as INI readers of the original
-// platform skip them, unusable values) or moved aside (junk); the rewrite at exit reads back cleanly.
+// Copied to .bak first, then read around (junk lines, bad values) or moved aside (junk); the rewrite reads.
 TEST_F(SettingsTest, DamagedFilesAreCopiedAsideAndReadAroundOrReplaced)
 {
     const std::string head = "[Modbus Settings]\r\n", tail = "ComPort=/dev/ttyUSB1\r\nSlaveAddress=5\r\n";

@@ -1,5 +1,4 @@
-// The window's logic without a window. Frames are the protocol's textbook examples; words are
-// worked out by hand from IEEE 754 and the bit layouts, not built by our encoders.
+// The window's logic without a window; frames and words worked out by hand, not by our encoders.
 
 #include "CommandLine.h"
 #include "ConnectionRules.h"
@@ -27,8 +26,7 @@ using Words = std::vector<std::uint16_t>;
 // Exactly the given bytes on the heap, so a read past them is caught by the sanitizers.
 U8 bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
-// ID text, run indicator 0xFF, then the 69 characters: serial (16), separator, firmware (17),
-// Modbus firmware (16), Modbus serial (16), marker (3).
+// ID text, 0xFF, serial (16), separator, firmware (17), Modbus firmware (16) and serial (16), marker.
 std::string vortanReply(const std::string& marker)
 {
     return std::string("VORTAN FLOW 3") + '\xFF' + "SN00000000001234" + "|" + "FW 1.02.03 build7" + "MBFW 2.10       "

@@ -70,8 +70,7 @@ TEST(CliOperation, SendsTheRequestAndPrintsTheResult)
     }
 }
 
-// Failures exit 1 with their status, a loop repeats, the readable table shows the registers, and
-// the frame end follows --frame-end. Writes go unanswered here and register 7 is refused.
+// Failures exit 1 with their status; loops, tables, --frame-end. Writes go unanswered, register 7 refused.
 TEST(CliOutcome, FailuresLoopTableAndFrameEnd)
 {
     PtyPair pty;
@@ -234,8 +233,7 @@ TEST(CliMeasure, DecodesTheBlockOfAQuantityAgainstTheSimulator)
     EXPECT_EQ(sim.Stop(), 0);
 }
 
-// scripts/run builds only what it runs, with the window when Qt is found. A stand-in cmake records
-// the calls and fails the build step, so the script stops before it starts anything.
+// scripts/run builds what it runs (the window when Qt is found); a stand-in cmake fails the build.
 TEST(CliRunScript, BuildsOnlyTheProgramsItRuns)
 {
     for (auto [windowTarget, targets] :

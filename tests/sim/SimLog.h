@@ -32,8 +32,7 @@ struct SimRequest {
 // Throws nlohmann::json::exception when the requests are malformed.
 std::vector<SimRequest> RequestsOf(const nlohmann::json& dump);
 
-// The fields that tell requests apart: "fc3 1000+16 reply", "fc8 sub0 [4660] reply",
-// "fc16 29254+3 [0,4711,0] exception 2", "- ignored (bad checksum)".
+// "fc3 1000+16 reply", "fc8 sub0 [4660] reply", "fc16 29254+3 [0,4711,0] exception 2", "- ignored (noise)"
 std::string Brief(const SimRequest& r);
 std::vector<std::string> Briefs(const std::vector<SimRequest>& requests);
 

@@ -105,8 +105,7 @@ TEST(SimLogTest, EveryRequestKindIsLoggedWithItsFieldsEachSignalDumpsAgainAndExi
     EXPECT_EQ(changes, (Lines{"17:0>7967@1", "112:0>0@1", "113:16256>16416@1", "20:0>1@1", "20:1>0@1"}));
 }
 
-// Frames no device takes are logged as ignored; the line answers what follows and outlives clients.
-// Devices share it by address and speed; --link points at the pty and goes away with the simulator.
+// Unwanted frames are logged as ignored, the line goes on; --link goes away with the simulator.
 TEST(SimSerialTest, BrokenFramesAreDroppedAndLoggedAndDevicesShareTheLine)
 {
     const char* tmp = std::getenv("TMPDIR");

@@ -1,5 +1,4 @@
-// The simulated meter without a link: the register model on a clock the test turns, the
-// application layer and the --device parser.
+// The simulated meter without a link, on a clock the test turns: registers, PDUs, --device settings.
 
 #include "DeviceSettings.h"
 #include "Meter.h"
@@ -150,8 +149,7 @@ TEST_F(MeterTest, HeartbeatWrapsTotalsFreezeWhileNotMeasuringAndChangesAreRecord
     EXPECT_EQ(Read1(reg::Heartbeat), 19);  // wraps
 }
 
-// Serial (16), separator, firmware (17), Modbus firmware (16), Modbus serial (16), marker (3); a custom
-// serial and marker are checked through the simulator's settings in sim_link_test.
+// Serial, firmware, Modbus firmware and serial, marker; custom ones: sim_link_test's preset table.
 TEST_F(MeterTest, IdentificationFieldsSitAtTheirPositions)
 {
     const auto data = meter.Identification();
