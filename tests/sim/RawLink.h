@@ -53,7 +53,6 @@ public:
         if (!port_->Write(bytes.data(), static_cast<int>(bytes.size()), 2000))
             throw std::runtime_error("write failed");
     }
-    // Until `count` bytes have come or the deadline passes.
     Bytes Read(size_t count, std::chrono::milliseconds timeout = 2000ms)
     {
         return ReadUntil(
@@ -110,7 +109,6 @@ public:
         head.insert(head.end(), rest.begin(), rest.end());
         return length > 0 && head.size() == 6 + length ? head : Bytes{};
     }
-    // True when the peer closed the connection within the time.
     bool WaitClosed(std::chrono::milliseconds timeout = 2000ms)
     {
         Read(SIZE_MAX, timeout);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -61,9 +62,8 @@ std::string Brief(const SimRequest& r)
 
 std::vector<std::string> Briefs(const std::vector<SimRequest>& requests)
 {
-    std::vector<std::string> out;
-    for (const auto& r : requests)
-        out.push_back(Brief(r));
+    std::vector<std::string> out(requests.size());
+    std::ranges::transform(requests, out.begin(), Brief);
     return out;
 }
 

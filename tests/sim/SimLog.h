@@ -29,7 +29,6 @@ struct SimRequest {
     std::string hex;
 };
 
-// Throws nlohmann::json::exception when the requests are malformed.
 std::vector<SimRequest> RequestsOf(const nlohmann::json& dump);
 
 // "fc3 1000+16 reply", "fc8 sub0 [4660] reply", "fc16 29254+3 [0,4711,0] exception 2", "- ignored (noise)"

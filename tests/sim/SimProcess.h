@@ -13,8 +13,7 @@ namespace simtest {
 
 class SimProcess {
 public:
-    // Waits until the transport lines are printed together (or the child exits): they end where
-    // the output pauses, or with the child.
+    // The transport lines come together: they end where the output pauses, or with the child.
     explicit SimProcess(std::vector<std::string> args)
         : child_((args.insert(args.begin(), testing_support::BuildPath("sim/vortan-sim")), args), true)
     {

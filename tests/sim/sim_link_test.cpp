@@ -165,7 +165,6 @@ TEST(SimSerialTest, BrokenFramesAreDroppedAndLoggedAndDevicesShareTheLine)
     EXPECT_NE(lstat(link.c_str(), &st), 0);
 }
 
-// Rows with the same settings run against one simulator, in order.
 TEST(SimLogTest, PresetsAnswerAsDescribed)
 {
     struct Row { const char* settings; Bytes pdu, reply; };
@@ -212,7 +211,6 @@ TEST(SimLogTest, PresetsAnswerAsDescribed)
     }
 }
 
-// The fault switches, seen through the project's serial client.
 TEST(SimClientTest, FaultSwitchesGiveTheirOutcome)
 {
     std::unique_ptr<SimProcess> sim;
