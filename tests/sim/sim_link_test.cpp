@@ -245,8 +245,7 @@ TEST(SimClientTest, FaultSwitchesGiveTheirOutcome)
         SCOPED_TRACE(r.settings);
         Start(r.settings);
         const auto& result = ReadCrt();
-        EXPECT_EQ(result.info.Reply, r.reply);
-        EXPECT_EQ(result.info.ExceptionCode, r.exception);
+        EXPECT_EQ(std::tuple(result.info.Reply, result.info.ExceptionCode), std::tuple(r.reply, r.exception));
         if (r.reply == modbus::trSuccess) {
             EXPECT_EQ(result.values, (modbus::TRegValues{0}));
         }

@@ -77,13 +77,10 @@ TEST_F(MeterTest, BlocksSitWhereTheMainWindowReadsThemWithStatusValuesUnitAndAge
     EXPECT_LT(unscaled, 0.020f);
     EXPECT_NEAR(Float(b, 4), unscaled * 3600.0f, 1e-3f);
 
+    // C: nothing connected, D: signal lost, Z: off; A has no concentration model nor, liquid, compression.
     struct Status { uint16_t address, status; };
-    for (const Status& r : {Status{1112, 1}, {2112, 1}, {10112, 1}, {3112, 0},  // C: nothing connected
-                            {4112, 2},                                          // D: signal lost
-                            {9112, 0},                                          // Z switched off
-                            {1000 + 16 * 19, 0},                                // no concentration model
-                            {1000 + 16 * 24, 0},                                // liquid: no compression factor
-                            {30000, 1}})
+    for (const Status& r : {Status{1112, 1}, {2112, 1}, {10112, 1}, {3112, 0}, {4112, 2}, {9112, 0},
+                            {1000 + 16 * 19, 0}, {1000 + 16 * 24, 0}, {30000, 1}})
         EXPECT_EQ(Read1(r.address), r.status) << r.address;
     ASSERT_EQ(Write(28500, {1}), exNone);
     EXPECT_EQ(Read1(9112), 1);
