@@ -35,8 +35,8 @@ const std::string FullFile =
     "FlowControl=2\r\nDTR=1\r\nRTS=1\r\nSilentInterval=1000\r\nConnectionMode=1\r\nRefetchDelay=7\r\n"
     "SendTimeout=500\r\nReceiveTimeout=3000\r\nMaxRetries=3\r\nTurnaroundDelay=250\r\nThreadPriority=5\r\n"
     "[Modbus TCP]\r\nIP Address=10.0.0.7\r\nPort=1502\r\n[Modbus TCP/RTU]\r\nStart mode=1\r\n";
-const TarnwickSettings FullSettings{"17", "/dev/ttyUSB3", 6, false, 0, 1, 1, 1, 2, true, true, 1000, 1, 7, 500, 3000,
-                                    3, 250, 5, "10.0.0.7", 1502, 1};  // the file read in expert mode
+const TarnwickSettings FullSettings{"17", "/dev/ttyUSB3", 6, false, 0, 1, 1, 1, 2, true, true, 1000, 1, 7,
+                                    500, 3000, 3, 250, 5, "10.0.0.7", 1502, 1};  // as read in expert mode
 
 class SettingsTest : public ::testing::Test {
 protected:

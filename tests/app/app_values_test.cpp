@@ -253,8 +253,8 @@ TEST(RegisterValues, EncodeAndDecode)
                            byteOrderRegister(1, 3, 3)}),
               (Words{0x0D0D, 0x0000, 0x0000, 0x1F1F}));
     EXPECT_EQ(std::tuple(hexWord(0x1F1F), hexWord(0x000d)), std::tuple("0x1F1F", "0x000D"));
-    EXPECT_EQ((std::vector{dataTypeFromText("Float"), dataTypeFromText("Datatype"), dataTypeFromText("float")}),
-              (std::vector<std::optional<DataType>>{Float, {}, {}}));
+    EXPECT_EQ(std::tuple(dataTypeFromText("Float"), dataTypeFromText("Datatype"), dataTypeFromText("float")),
+              std::tuple(std::optional{Float}, std::nullopt, std::nullopt));
     EXPECT_EQ(std::tuple(registerCount(Int32), registerCount(Char)), std::tuple(2, 1));
 }
 

@@ -41,9 +41,9 @@ std::vector<SimRequest> RequestsOf(const nlohmann::json& dump)
     std::vector<SimRequest> out;
     for (const auto& j : dump.at("requests"))
         out.push_back({j.at("n"), j.at("t_ms"), j.at("transport"), j.value("baud", 0u), j.value("tid", -1),
-                       j.value("unit", -1), j.value("function", -1), j.value("start", -1), j.value("count", -1),
-                       j.value("values", Words{}), j.value("sub", -1), j.value("data", Words{}), j.at("result"),
-                       j.value("reason", ""), j.at("hex")});
+                       j.value("unit", -1), j.value("function", -1), j.value("start", -1),
+                       j.value("count", -1), j.value("values", Words{}), j.value("sub", -1),
+                       j.value("data", Words{}), j.at("result"), j.value("reason", ""), j.at("hex")});
     return out;
 }
 

@@ -185,7 +185,8 @@ TEST(SimLogTest, PresetsAnswerAsDescribed)
         {"protect=4711", {0x06, 0x5D, 0xC0, 0x00, 0x01}, {0x86, 0x02}},
         {"protect=4711", {0x10, 0x72, 0x46, 0x00, 0x03, 0x06, 0, 0, 0x12, 0x67, 0, 0}, {0x10, 0x72, 0x46, 0x00, 0x03}},
         {"marker=XYZ,serial=SIM-0001", {0x11},
-         Ascii("\x11\x56KALDOR VORTAN V3\xFFSIM-0001         3.12.0 2024-05-172.04  2023-11-06MB00000000815001XYZ")},
+         Ascii("\x11\x56KALDOR VORTAN V3\xFFSIM-0001         3.12.0 2024-05-17"
+               "2.04  2023-11-06MB00000000815001XYZ")},
         {"wrongfc", kCrtPdu, {0x04, 0x02, 0x00, 0x00}}, {"silent", kCrtPdu, {}},  // none: no reply
         {"delay=1500", kCrtPdu, {}},
     };
