@@ -1,5 +1,4 @@
-// The settings file under a temporary XDG_CONFIG_HOME. A broken file is moved aside or read around,
-// always copied to .bak first.
+// The settings file under a temporary XDG_CONFIG_HOME.
 
 #include "CommTool.h"
 #include "TarnwickSettings.h"
@@ -36,6 +35,8 @@ const std::string FullFile =
     "FlowControl=2\r\nDTR=1\r\nRTS=1\r\nSilentInterval=1000\r\nConnectionMode=1\r\nRefetchDelay=7\r\n"
     "SendTimeout=500\r\nReceiveTimeout=3000\r\nMaxRetries=3\r\nTurnaroundDelay=250\r\nThreadPriority=5\r\n"
     "[Modbus TCP]\r\nIP Address=10.0.0.7\r\nPort=1502\r\n[Modbus TCP/RTU]\r\nStart mode=1\r\n";
+const TarnwickSettings FullSettings{"17", "/dev/ttyUSB3", 6, false, 0, 1, 1, 1, 2, true, true, 1000, 1, 7,
+                                    500, 3000, 3, 250, 5, "10.0.0.7", 1502, 1};  // as read in expert mode
 
 class SettingsTest : public ::testing::Test {
 protected:
@@ -52,14 +53,6 @@ protected:
         ::unsetenv("XDG_CONFIG_HOME");
         std::error_code ec;
         fs::remove_all(m_root, ec);
-    }
-    std::vector<fs::path> folderEntries() const
-    {
-        std::vector<fs::path> names;
-        for (const auto& e : fs::directory_iterator(m_file.parent_path()))
-            names.push_back(e.path().filename());
-        std::sort(names.begin(), names.end());
-        return names;
     }
     // Writes text as the file and starts as the window does, with no .bak from a previous row.
     StartupSettings start(const std::string& text, SettingsFile& file, const TarnwickSettings& current = {},
@@ -80,10 +73,9 @@ TEST_F(SettingsTest, FirstStartWritesTheFormValuesWithCrLfInKeyOrderAndTemplates
 {
     SettingsFile file(m_file);
     const StartupSettings s = TarnwickStartupSettings(file, TarnwickSettings{}, false);
-    EXPECT_TRUE(s.messages.empty());
-    EXPECT_FALSE(s.writeFailed);
+    EXPECT_EQ(std::tuple(s.messages.size(), s.writeFailed, s.settings.startsInRtu()),
+              std::tuple(0u, false, true));
     EXPECT_EQ(s.settings, TarnwickSettings{});
-    EXPECT_TRUE(s.settings.startsInRtu());
 
     // Every key in the documented order, CR LF only, a blank line between sections.
     EXPECT_EQ(readAll(m_file),
@@ -92,12 +84,11 @@ TEST_F(SettingsTest, FirstStartWritesTheFormValuesWithCrLfInKeyOrderAndTemplates
               "ConnectionMode=0\r\nRefetchDelay=15\r\nSendTimeout=1000\r\nReceiveTimeout=2000\r\nMaxRetries=1\r\n"
               "TurnaroundDelay=100\r\nThreadPriority=3\r\n\r\n[Modbus TCP]\r\nIP Address=192.168.3.98\r\nPort=502\r\n\r\n"
               "[Modbus TCP/RTU]\r\nStart mode=0\r\n");
-    EXPECT_EQ(folderEntries(), std::vector<fs::path>{"Tarnwick.INI"});  // no temporary left
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_file.parent_path()), {}), 1);  // no temporary left
 
-    EXPECT_EQ(m_file, m_root / "Kaldor" / "Tarnwick.INI");
-    EXPECT_TRUE(fs::is_directory(m_root / "Kaldor"));
-    EXPECT_EQ(BuildDataFilePath("/etc/x/Tarnwick.INI"), fs::path("/etc/x/Tarnwick.INI"));
-    EXPECT_EQ(BuildDataFilePath("sub/Tarnwick.INI"), fs::path("sub/Tarnwick.INI"));
+    EXPECT_EQ(m_file, m_root / "Kaldor" / "Tarnwick.INI");  // the folder made and the file read above
+    EXPECT_EQ(std::tuple(BuildDataFilePath("/etc/x/Tarnwick.INI"), BuildDataFilePath("sub/Tarnwick.INI")),
+              std::tuple(fs::path("/etc/x/Tarnwick.INI"), fs::path("sub/Tarnwick.INI")));
     ::setenv("XDG_CONFIG_HOME", "relative/dir", 1);  // invalid: falls back to $HOME/.config
     const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
     ::setenv("HOME", (m_root / "home").c_str(), 1);
@@ -121,19 +112,16 @@ TEST_F(SettingsTest, StandardReadingTakesOnlyItsKeysExpertReadingAllAndMissingKe
 {
     SettingsFile file(m_file);
     const StartupSettings s = start(FullFile, file);
-    EXPECT_TRUE(s.messages.empty());
+    EXPECT_EQ(std::tuple(s.messages.size(), s.settings.startsInRtu()), std::tuple(0u, false));
     const TarnwickSettings standard{.slaveAddress = "17", .comPort = "/dev/ttyUSB3", .baudRate = 6,
                                     .echoQueryBeforeReply = false, .parity = 1, .ipAddress = "10.0.0.7",
                                     .tcpPort = 1502, .startMode = 1};
     EXPECT_EQ(s.settings, standard);
-    EXPECT_FALSE(s.settings.startsInRtu());
 
     SettingsFile expertFile(m_file);
     const StartupSettings e = start(FullFile, expertFile, {}, true);
     EXPECT_TRUE(e.messages.empty());
-    const TarnwickSettings expected{"17", "/dev/ttyUSB3", 6, false, 0, 1, 1, 1, 2, true, true, 1000, 1, 7, 500, 3000,
-                                    3, 250, 5, "10.0.0.7", 1502, 1};
-    EXPECT_EQ(e.settings, expected);
+    EXPECT_EQ(e.settings, FullSettings);
     expertFile.write(e.settings);
     ASSERT_EQ(expertFile.save(), "");
     std::string same = FullFile;  // same keys, order and line ends; a blank line between sections
@@ -154,14 +142,9 @@ TEST_F(SettingsTest, StandardReadingTakesOnlyItsKeysExpertReadingAllAndMissingKe
     EXPECT_EQ(std::tuple(x.baudRate, x.parity, x.stopBits), std::tuple(6, 0, 1));
 }
 
-// A byte order mark that began a later line once became the start of a key name (found by
-// fuzzing), which a save put first and the next start refused: a file reads the same after its save.
+// A mark that began a later line once became part of a key (fuzzing), which the next start refused.
 TEST_F(SettingsTest, LineEndsMarksAndCaseReadTheSameBeforeAndAfterASave)
 {
-    writeAll(m_file, FullFile);
-    SettingsFile reference(m_file);
-    reference.load();
-    const TarnwickSettings full = reference.read({}, true);
     const std::string bom = "\xEF\xBB\xBF";
     std::string lf = FullFile;
     for (std::size_t i; (i = lf.find("\r\n")) != std::string::npos;)
@@ -180,7 +163,7 @@ TEST_F(SettingsTest, LineEndsMarksAndCaseReadTheSameBeforeAndAfterASave)
         ASSERT_EQ(first.load(), Status::Loaded);
         const TarnwickSettings read = first.read({}, true);
         if (c.readsAsFullFile) {
-            EXPECT_EQ(read, full);
+            EXPECT_EQ(read, FullSettings);
         }
         first.write(read);
         ASSERT_EQ(first.save(), "");
@@ -190,77 +173,64 @@ TEST_F(SettingsTest, LineEndsMarksAndCaseReadTheSameBeforeAndAfterASave)
     }
 }
 
-TEST_F(SettingsTest, UnusableValuesFallBackAndTheFileIsKept)
-{
-    const std::string text = "[Modbus Settings]\r\nSlaveAddress=300\r\nComPort=/dev/ttyUSB0\r\n"
-                             "BaudRate=abc\r\nParity=7\r\nEchoQueryBeforeReply=yes\r\nMaxRetries=0\r\n"
-                             "[Modbus TCP]\r\nPort=99999\r\nIP Address=10.1.1.1\r\n";
-    SettingsFile file(m_file);
-    const StartupSettings s = start(text, file, {}, true);
-    EXPECT_EQ(s.settings, (TarnwickSettings{.comPort = "/dev/ttyUSB0", .ipAddress = "10.1.1.1"}));  // good values apply
-    ASSERT_EQ(s.messages.size(), 7u);
-    EXPECT_TRUE(has(s.messages[1], "BaudRate=\"abc\" is not a whole number; 8 is used instead.")) << s.messages[1];
-    EXPECT_TRUE(has(s.messages.back(), "Tarnwick.INI.bak"));
-    EXPECT_EQ(readAll(file.backupPath()), text);
-    file.write(s.settings);  // the rewrite at exit
-    ASSERT_EQ(file.save(), "");
-    EXPECT_EQ(readAll(file.backupPath()), text);
-    EXPECT_TRUE(has(readAll(m_file), "BaudRate=8\r\n"));
-}
-
-TEST_F(SettingsTest, JunkFileIsMovedAsideAndDefaultsAreUsed)
-{
-    const std::pair<std::string, std::string> rows[] = {
-        {std::string("[Modbus Settings]\r\nBaudRate=6\r\n\0\x01\x02garbage", 33), "binary data"},
-        {"\x7F" "ELF\x02\x01", "binary data"},
-        {std::string(400, '\x01') + FullFile, "binary data (400 control bytes"},
-        {std::string(1024 * 1024 + 1, 'x'), "larger than 1 MiB"},
-    };
-    for (const auto& [text, reason] : rows) {
-        SCOPED_TRACE(reason);
-        SettingsFile file(m_file);
-        const TarnwickSettings current{.comPort = "/dev/ttyACM0"};
-        const StartupSettings s = start(text, file, current);
-        EXPECT_EQ(s.settings, current);
-        ASSERT_EQ(s.messages.size(), 1u);
-        EXPECT_TRUE(has(s.messages[0], reason)) << s.messages[0];
-        EXPECT_TRUE(has(s.messages[0], "Tarnwick.INI.bak")) << s.messages[0];
-        EXPECT_EQ(readAll(file.backupPath()), text);
-        EXPECT_TRUE(has(readAll(m_file), "ComPort=/dev/ttyACM0\r\n"));
-    }
-}
-
-// As INI readers of the original platform do; the file is copied aside before a rewrite drops them.
-TEST_F(SettingsTest, JunkLinesAndStrayBytesAreSkippedAndTheRestIsRead)
+// Copied to .bak first, then read around (junk lines, bad values) or moved aside (junk); the rewrite reads.
+TEST_F(SettingsTest, DamagedFilesAreCopiedAsideAndReadAroundOrReplaced)
 {
     const std::string head = "[Modbus Settings]\r\n", tail = "ComPort=/dev/ttyUSB1\r\nSlaveAddress=5\r\n";
-    struct Row { const char* name; std::string text, reason; int baudRate; };
+    const std::string skipped = " is not a section, a key nor a comment; skipped, the rest is read";
+    const TarnwickSettings acm{.comPort = "/dev/ttyACM0"};
+    // Keys the file lacks take the file format's defaults.
+    const TarnwickSettings usb1{.slaveAddress = "5", .comPort = "/dev/ttyUSB1", .baudRate = 6,
+                                .ipAddress = "192.168.2.1"};
+    TarnwickSettings usb1At4 = usb1;
+    usb1At4.baudRate = 4;
+    struct Row {
+        const char* name;
+        std::string text;
+        TarnwickSettings expected;
+        std::vector<std::string> messages;  // a part of each, in order; one message: the file is moved aside
+        bool expert = false;
+    };
     const Row rows[] = {
-        {"no equals sign", head + "BaudRate=6\r\nthis line has no equals sign\r\n" + tail,
-         "line 3 is not a section, a key nor a comment", 6},
-        {"empty key", head + "=orphan\r\nBaudRate=6\r\n" + tail, "line 2", 6},
-        {"unclosed section", head + "[Other\r\nBaudRate=6\r\n" + tail, "line 2", 6},
-        {"two junk lines", "junk\r\n" + head + "BaudRate=6\r\nmore junk\r\n" + tail, "lines 1, 4 are not sections", 6},
-        {"stray bytes", head + "BaudRate=\x01" "6\r\nComPort=/dev/tty\x7FUSB1\r\nSlaveAddress=5\r\n",
-         "2 stray control bytes", 6},
-        {"DOS end-of-file mark", head + "BaudRate=4\r\n" + tail + "\x1A", "1 stray control byte", 4},
-        {"NUL bytes after the end", head + "BaudRate=4\r\n" + tail + std::string(64, '\0'), "64 stray control bytes", 4},
+        {"unusable values", head + "SlaveAddress=300\r\nComPort=/dev/ttyUSB0\r\nBaudRate=abc\r\nParity=7\r\n"
+                            "EchoQueryBeforeReply=yes\r\nMaxRetries=0\r\n[Modbus TCP]\r\nPort=99999\r\n"
+                            "IP Address=10.1.1.1\r\n",
+         {.comPort = "/dev/ttyUSB0", .ipAddress = "10.1.1.1"},  // the good values apply
+         {"", "BaudRate=\"abc\" is not a whole number; 8 is used instead.", "", "", "", "", ""}, true},
+        {"no equals sign", head + "BaudRate=6\r\nthis line has no equals sign\r\n" + tail, usb1,
+         {"line 3" + skipped, ""}},
+        {"empty key", head + "=orphan\r\nBaudRate=6\r\n" + tail, usb1, {"line 2" + skipped, ""}},
+        {"unclosed section", head + "[Other\r\nBaudRate=6\r\n" + tail, usb1, {"line 2" + skipped, ""}},
+        {"two junk lines", "junk\r\n" + head + "BaudRate=6\r\nmore junk\r\n" + tail, usb1,
+         {"lines 1, 4 are not sections, keys nor comments; skipped", ""}},
+        {"stray bytes", head + "BaudRate=\x01" "6\r\nComPort=/dev/tty\x7FUSB1\r\nSlaveAddress=5\r\n", usb1,
+         {"2 stray control bytes; skipped, the rest is read", ""}},
+        {"DOS end-of-file mark", head + "BaudRate=4\r\n" + tail + "\x1A", usb1At4,
+         {"1 stray control byte; skipped", ""}},
+        {"NUL bytes after the end", head + "BaudRate=4\r\n" + tail + std::string(64, '\0'), usb1At4,
+         {"64 stray control bytes; skipped", ""}},
+        {"NUL in a line", std::string("[Modbus Settings]\r\nBaudRate=6\r\n\0\x01\x02garbage", 33), acm,
+         {"binary data"}},
+        {"ELF", "\x7F" "ELF\x02\x01", acm, {"binary data"}},
+        {"control bytes", std::string(400, '\x01') + FullFile, acm, {"binary data (400 control bytes"}},
+        {"too large", std::string(1024 * 1024 + 1, 'x'), acm, {"larger than 1 MiB"}},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         SettingsFile file(m_file);
-        const StartupSettings s = start(r.text, file);
-        EXPECT_EQ(s.settings.baudRate, r.baudRate);
-        EXPECT_EQ(s.settings.comPort, "/dev/ttyUSB1");
-        EXPECT_EQ(s.settings.slaveAddress, "5");
-        ASSERT_EQ(s.messages.size(), 2u);
-        EXPECT_TRUE(has(s.messages[0], r.reason)) << s.messages[0];
-        EXPECT_TRUE(has(s.messages[0], "skipped, the rest is read")) << s.messages[0];
-        EXPECT_TRUE(has(s.messages[1], "Tarnwick.INI.bak")) << s.messages[1];
+        const StartupSettings s = start(r.text, file, acm, r.expert);
+        EXPECT_EQ(s.settings, r.expected);
+        ASSERT_EQ(s.messages.size(), r.messages.size());
+        for (std::size_t i = 0; i < s.messages.size(); ++i)
+            EXPECT_TRUE(has(s.messages[i], r.messages[i])) << s.messages[i];
+        EXPECT_TRUE(has(s.messages.back(), "Tarnwick.INI.bak")) << s.messages.back();
         EXPECT_EQ(readAll(file.backupPath()), r.text);
-        EXPECT_EQ(readAll(m_file), r.text);  // not moved aside
-        file.write(s.settings);              // the rewrite at exit
+        const std::string now = readAll(m_file);  // replaced, or kept as it was
+        EXPECT_TRUE(r.messages.size() == 1 ? has(now, "ComPort=/dev/ttyACM0\r\n") : now == r.text) << now;
+        file.write(s.settings);  // the rewrite at exit
         ASSERT_EQ(file.save(), "");
+        EXPECT_EQ(readAll(file.backupPath()), r.text);
+        EXPECT_TRUE(has(readAll(m_file), "BaudRate=" + std::to_string(s.settings.baudRate) + "\r\n"));
         SettingsFile again(m_file);
         const StartupSettings next = TarnwickStartupSettings(again, TarnwickSettings{}, false);
         EXPECT_TRUE(next.messages.empty()) << next.messages[0];
@@ -296,7 +266,7 @@ TEST_F(SettingsTest, FailedSaveAndUnreadableFileOverwriteNothing)
     writeAll(m_file / "inside", "x");
     file.write(TarnwickSettings{});
     EXPECT_TRUE(has(file.save(), "could not be written"));
-    EXPECT_EQ(folderEntries(), std::vector<fs::path>{"Tarnwick.INI"});  // no temporary left
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_file.parent_path()), {}), 1);  // no temporary left
     EXPECT_EQ(readAll(m_file / "inside"), "x");
 
     SettingsFile dir(m_file);  // exists but cannot be read as a file

@@ -1,5 +1,4 @@
-// The window's logic without a window. Frames are the protocol's textbook examples; words are
-// worked out by hand from IEEE 754 and the bit layouts, not built by our encoders.
+// The window's logic without a window; frames and words worked out by hand, not by our encoders.
 
 #include "CommandLine.h"
 #include "ConnectionRules.h"
@@ -10,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -26,8 +26,7 @@ using Words = std::vector<std::uint16_t>;
 // Exactly the given bytes on the heap, so a read past them is caught by the sanitizers.
 U8 bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
-// ID text, run indicator 0xFF, then the 69 characters: serial (16), separator, firmware (17),
-// Modbus firmware (16), Modbus serial (16), marker (3).
+// ID text, 0xFF, serial (16), separator, firmware (17), Modbus firmware (16) and serial (16), marker.
 std::string vortanReply(const std::string& marker)
 {
     return std::string("VORTAN FLOW 3") + '\xFF' + "SN00000000001234" + "|" + "FW 1.02.03 build7" + "MBFW 2.10       "
@@ -99,50 +98,43 @@ TEST(ConnectionRules, SilentIntervalFailureHintAndTcpPort)
         EXPECT_EQ(parseTcpPort(text), port) << '"' << text << '"';
 }
 
-TEST(Identification, ReportsByMarkerAndStatus)
-{
-    const auto arm = bytes(vortanReply("ARM"));
-    ASSERT_EQ(arm.size(), 14u + 69u);
-    EXPECT_EQ(identificationReport(5, arm, arm.size()), Head + Firmware);  // the family marker: two field lines
-    const DeviceIdentification id = decodeIdentification(arm);
-    EXPECT_EQ(std::tuple(id.runIndicator, id.isVortan(), id.hasArmMarker()), std::tuple(0xFF, true, true));
-    for (const std::string marker : {"XYZ", "arm", "AR "}) {
-        const auto data = bytes(vortanReply(marker));
-        EXPECT_EQ(identificationReport(5, data, data.size()), Head + Firmware + ModbusLines) << marker;
-    }
-    const auto foreign = bytes(std::string("ACME METER") + '\0' + "whatever follows");
-    EXPECT_EQ(identificationReport(5, foreign, foreign.size()), "ACME METER");  // the bare id text
-    EXPECT_EQ(decodeIdentification(foreign).runIndicator, 0x00);
-
-    const std::pair<int, std::string> failures[] = {
-        {0, "Received no reply!"}, {1, "Received invalid frame!"}, {3, "Received unmatched reply!"},
-        {4, "Received server exception!"}, {2, ""}, {6, ""}, {-1, ""},
-    };
-    for (const auto& [status, text] : failures)
-        EXPECT_EQ(identificationReport(status, arm, arm.size()), text) << status;
-
-    std::string padded = vortanReply("XYZ");
-    padded.replace(14 + 4, 12, std::string(12, '\0'));  // serial "SN00" then NUL padding: ends the field only
-    const DeviceIdentification p = decodeIdentification(bytes(padded));
-    EXPECT_EQ(std::tuple(p.serialNumber, p.firmwareVersion, p.marker), std::tuple("SN00", "FW 1.02.03 build7", "XYZ"));
-}
-
-TEST(Identification, NeverReadsPastTheData)
+TEST(Identification, ReportsByMarkerAndStatusNeverReadingPastTheData)
 {
     struct Row { std::string data; std::size_t byteCount; std::string text; };
-    const std::string rep = vortanReply("ARM");
+    const std::string arm = vortanReply("ARM");
+    ASSERT_EQ(arm.size(), 14u + 69u);
+    const std::string all = Head + Firmware + ModbusLines;
     const Row rows[] = {
-        {"", 0, ""}, {"", 50, ""}, {"VORTAN", 6, "VORTAN" + EmptyFields}, {"VORTAN X", 300, "VORTAN X" + EmptyFields},
+        {arm, arm.size(), Head + Firmware},  // the family marker: two field lines
+        {vortanReply("XYZ"), 83, all}, {vortanReply("arm"), 83, all}, {vortanReply("AR "), 83, all},
+        {std::string("ACME METER") + '\0' + "whatever follows", 27, "ACME METER"},  // the bare id text
+        {"", 0, ""}, {"", 50, ""}, {"VORTAN", 6, "VORTAN" + EmptyFields},
+        {"VORTAN X", 300, "VORTAN X" + EmptyFields},
         // twenty bytes after the indicator: serial whole, firmware "FW ", the rest missing
-        {rep.substr(0, 14 + 20), 999, Head + "Vortan FW version:     FW \r\nModbus FW version:  \r\n"
+        {arm.substr(0, 14 + 20), 999, Head + "Vortan FW version:     FW \r\nModbus FW version:  \r\n"
                                              "Modbus serial no.:      \r\n"},
-        {rep, rep.size() - 1, Head + Firmware + ModbusLines},  // the count cuts the marker off the data
+        {arm, arm.size() - 1, all},  // the count cuts the marker off the data
         {"VORT", 2, "VO"},
     };
     for (const Row& r : rows) {
         const auto data = bytes(r.data);
         EXPECT_EQ(identificationReport(5, data, r.byteCount), r.text) << r.data.size() << "/" << r.byteCount;
     }
+    const DeviceIdentification id = decodeIdentification(bytes(arm));
+    EXPECT_EQ(std::tuple(id.runIndicator, id.isVortan(), id.hasArmMarker()), std::tuple(0xFF, true, true));
+    EXPECT_EQ(decodeIdentification(bytes(rows[4].data)).runIndicator, 0x00);
+
+    const std::pair<int, std::string> failures[] = {
+        {0, "Received no reply!"}, {1, "Received invalid frame!"}, {3, "Received unmatched reply!"},
+        {4, "Received server exception!"}, {2, ""}, {6, ""}, {-1, ""},
+    };
+    for (const auto& [status, text] : failures)
+        EXPECT_EQ(identificationReport(status, bytes(arm), arm.size()), text) << status;
+
+    std::string padded = vortanReply("XYZ");
+    padded.replace(14 + 4, 12, std::string(12, '\0'));  // serial "SN00" then NUL padding: ends the field only
+    const DeviceIdentification p = decodeIdentification(bytes(padded));
+    EXPECT_EQ(std::tuple(p.serialNumber, p.firmwareVersion, p.marker), std::tuple("SN00", "FW 1.02.03 build7", "XYZ"));
 }
 
 TEST(Identification, TcpWordsStopAtTheFirstZeroWordAndReportAsSerial)
@@ -155,8 +147,8 @@ TEST(Identification, TcpWordsStopAtTheFirstZeroWordAndReportAsSerial)
     };
     for (const Row& r : rows)
         EXPECT_EQ(identificationBytesFromTcpWords(r.words), r.bytes);
-    EXPECT_EQ(identificationBytesFromTcpWords(Words(125, 0x4141)).size(), 250u);
-    EXPECT_EQ(identificationBytesFromTcpWords(Words(130, 0x4141)).size(), 250u);
+    EXPECT_EQ(std::tuple(identificationBytesFromTcpWords(Words(125, 0x4141)).size(),
+                         identificationBytesFromTcpWords(Words(130, 0x4141)).size()), std::tuple(250u, 250u));
 
     const std::string rep = vortanReply("XYZ");  // 83 bytes: the last word holds one byte
     Words words(125, 0);
@@ -164,8 +156,7 @@ TEST(Identification, TcpWordsStopAtTheFirstZeroWordAndReportAsSerial)
         words[i / 2] |= static_cast<std::uint16_t>(static_cast<std::uint8_t>(rep[i]) << (i % 2 == 0 ? 8 : 0));
     const auto data = identificationBytesFromTcpWords(words);
     ASSERT_EQ(data.size(), 84u);
-    const auto serial = bytes(rep);
-    EXPECT_EQ(identificationReport(5, data, data.size()), identificationReport(5, serial, serial.size()));
+    EXPECT_EQ(identificationReport(5, data, data.size()), Head + Firmware + ModbusLines);  // as if over RTU
 }
 
 TEST(MeasuredValue, FormatRoundsToFourSignificantDigitsThenTwoDecimals)
@@ -192,10 +183,10 @@ TEST(MeasuredValue, FormatRoundsToFourSignificantDigitsThenTwoDecimals)
 
 TEST(MeasuredValue, BlockFieldsStatusAndUnitText)
 {
-    EXPECT_EQ(floatFromRegisters(0x0000, 0x3F80), 1.0f);  // low word first
-    EXPECT_EQ(floatFromRegisters(0x0000, 0xC120), -10.0f);
-    EXPECT_EQ(floatFromRegisters(0x0001, 0x3F80), std::nextafter(1.0f, 2.0f));
-    EXPECT_NE(floatFromRegisters(0x3F80, 0x0000), 1.0f);
+    // Low word first.
+    EXPECT_EQ((std::vector{floatFromRegisters(0x0000, 0x3F80), floatFromRegisters(0x0000, 0xC120),
+                           floatFromRegisters(0x0001, 0x3F80), floatFromRegisters(0x3F80, 0x0000)}),
+              (std::vector{1.0f, -10.0f, std::nextafter(1.0f, 2.0f), std::bit_cast<float>(0x00003F80u)}));
 
     // unscaled 2.5 (0x40200000), unit id 3, scaled -10 (0xC1200000), unit "m3/min", 42 s.
     const Words regs = {1, 0x0000, 0x4020, 3, 0x0000, 0xC120, 0x336D, 0x6D2F, 0x6E69, 42, 0xAAAA, 0xBBBB};
@@ -216,12 +207,9 @@ TEST(MeasuredValue, BlockFieldsStatusAndUnitText)
         EXPECT_EQ(std::tuple(cells.status, cells.value, cells.clearValueAndHeartbeat),
                   std::tuple(r.statusText, r.value, r.clear));
     }
-    Words ten(10, 0);
-    ten[6] = 0x43B0;  // "°C": Latin-1 kept
-    EXPECT_EQ(decodeMeasuredValueBlock(ten)->unitText, "\xB0" "C");
-    ten[6] = 0x0000;
-    ten[7] = 0x4141;  // hidden behind the NUL
-    EXPECT_EQ(decodeMeasuredValueBlock(ten)->unitText, "");
+    // Latin-1 kept; a text hidden behind a NUL.
+    EXPECT_EQ(decodeMeasuredValueBlock(Words{0, 0, 0, 0, 0, 0, 0x43B0, 0, 0, 0})->unitText, "\xB0" "C");
+    EXPECT_EQ(decodeMeasuredValueBlock(Words{0, 0, 0, 0, 0, 0, 0, 0x4141, 0, 0})->unitText, "");
     EXPECT_FALSE(decodeMeasuredValueBlock(Words(9, 1)));  // a short reply is not a block
     EXPECT_FALSE(decodeMeasuredValueBlock({}));
 }
@@ -245,9 +233,8 @@ TEST(RegisterValues, EncodeAndDecode)
     for (const Enc& c : encodes) {
         SCOPED_TRACE(c.text);
         const Encoded e = encodeValue(c.type, c.text);
-        EXPECT_EQ(e.words, c.words);
-        EXPECT_EQ(e.error.substr(0, c.error.size()), c.error);
-        EXPECT_EQ(e.error.empty(), c.error.empty());
+        EXPECT_EQ(std::tuple(e.words, e.error.substr(0, c.error.size()), e.error.empty()),
+                  std::tuple(c.words, c.error, c.error.empty()));
     }
     struct Dec { DataType type; Words regs; const char* text; };
     const Dec decodes[] = {
@@ -266,9 +253,8 @@ TEST(RegisterValues, EncodeAndDecode)
                            byteOrderRegister(1, 3, 3)}),
               (Words{0x0D0D, 0x0000, 0x0000, 0x1F1F}));
     EXPECT_EQ(std::tuple(hexWord(0x1F1F), hexWord(0x000d)), std::tuple("0x1F1F", "0x000D"));
-    EXPECT_EQ(dataTypeFromText("Float"), Float);
-    EXPECT_FALSE(dataTypeFromText("Datatype"));
-    EXPECT_FALSE(dataTypeFromText("float"));
+    EXPECT_EQ(std::tuple(dataTypeFromText("Float"), dataTypeFromText("Datatype"), dataTypeFromText("float")),
+              std::tuple(std::optional{Float}, std::nullopt, std::nullopt));
     EXPECT_EQ(std::tuple(registerCount(Int32), registerCount(Char)), std::tuple(2, 1));
 }
 
@@ -299,8 +285,7 @@ TEST(LineTraffic, Summaries)
     TrafficLog log(3);  // keeps the newest lines
     for (int i = 0; i < 5; ++i)
         log.Add(std::to_string(i));
-    EXPECT_EQ(log.Text(), "2\n3\n4\n");
-    EXPECT_EQ(log.Dropped(), 2u);
+    EXPECT_EQ(std::tuple(log.Text(), log.Dropped()), std::tuple("2\n3\n4\n", 2u));
     log.Clear();
     EXPECT_EQ(log.Text(), "");
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -15,16 +16,8 @@ namespace simtest {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int IntOr(const nlohmann::json& j, const char* key, int fallback)
-{
-    return j.contains(key) ? j.at(key).get<int>() : fallback;
-}
-
-std::vector<uint16_t> WordsOf(const nlohmann::json& j, const char* key)
-{
-    return j.contains(key) ? j.at(key).get<std::vector<uint16_t>>() : std::vector<uint16_t>{};
-}
+using namespace std::chrono_literals;
+using Words = std::vector<uint16_t>;
 
 std::string Join(const std::vector<uint16_t>& words)
 {
@@ -34,17 +27,11 @@ std::string Join(const std::vector<uint16_t>& words)
     return s + "]";
 }
 
-// 0 while there is no dump; the simulator replaces the file by rename, so no read sees half of one.
-long long SequenceAt(const std::string& path, nlohmann::json* dump = nullptr)
+// The simulator replaces the file by rename, so no read sees half of one.
+nlohmann::json DumpAt(const std::string& path)
 {
     std::ifstream in(path);
-    if (!in)
-        return 0;
-    nlohmann::json j = nlohmann::json::parse(in);
-    const long long sequence = j.value("sequence", 0LL);
-    if (dump)
-        *dump = std::move(j);
-    return sequence;
+    return in ? nlohmann::json::parse(in) : nlohmann::json{{"sequence", 0}};
 }
 
 }  // namespace
@@ -53,11 +40,10 @@ std::vector<SimRequest> RequestsOf(const nlohmann::json& dump)
 {
     std::vector<SimRequest> out;
     for (const auto& j : dump.at("requests"))
-        out.push_back({j.at("n").get<long long>(), j.at("t_ms").get<double>(), j.at("transport").get<std::string>(),
-                       static_cast<uint32_t>(IntOr(j, "baud", 0)), IntOr(j, "tid", -1), IntOr(j, "unit", -1),
-                       IntOr(j, "function", -1), IntOr(j, "start", -1), IntOr(j, "count", -1), WordsOf(j, "values"),
-                       IntOr(j, "sub", -1), WordsOf(j, "data"), j.at("result").get<std::string>(),
-                       j.value("reason", ""), j.at("hex").get<std::string>()});
+        out.push_back({j.at("n"), j.at("t_ms"), j.at("transport"), j.value("baud", 0u), j.value("tid", -1),
+                       j.value("unit", -1), j.value("function", -1), j.value("start", -1),
+                       j.value("count", -1), j.value("values", Words{}), j.value("sub", -1),
+                       j.value("data", Words{}), j.at("result"), j.value("reason", ""), j.at("hex")});
     return out;
 }
 
@@ -66,30 +52,27 @@ std::string Brief(const SimRequest& r)
     std::string s = r.function < 0 ? "-" : "fc" + std::to_string(r.function);
     if (r.start >= 0)
         s += " " + std::to_string(r.start) + "+" + std::to_string(r.count);
-    if (r.sub >= 0)
-        s += " sub" + std::to_string(r.sub);
+    if (r.sub >= 0)  // function 8 carries data, no values
+        s += " sub" + std::to_string(r.sub) + " " + Join(r.data);
     if (!r.values.empty())
         s += " " + Join(r.values);
-    if (r.sub >= 0)
-        s += " " + Join(r.data);
     s += " " + r.result;
     return r.reason.empty() ? s : s + " (" + r.reason + ")";
 }
 
 std::vector<std::string> Briefs(const std::vector<SimRequest>& requests)
 {
-    std::vector<std::string> out;
-    for (const auto& r : requests)
-        out.push_back(Brief(r));
+    std::vector<std::string> out(requests.size());
+    std::ranges::transform(requests, out.begin(), Brief);
     return out;
 }
 
-LoggedSim::LoggedSim(std::vector<std::string> args, std::chrono::milliseconds timeout)
+LoggedSim::LoggedSim(std::vector<std::string> args)
     : path_((std::getenv("TMPDIR") ? std::getenv("TMPDIR") : std::string("/tmp")) + "/vortan-sim-log-" +
             std::to_string(::getpid()) + "-" + std::to_string(std::random_device()()) + ".json")
 {
     args.insert(args.begin(), {"--dump", path_});
-    process_ = std::make_unique<SimProcess>(std::move(args), timeout);
+    process_ = std::make_unique<SimProcess>(std::move(args));
 }
 
 LoggedSim::~LoggedSim()
@@ -100,31 +83,26 @@ LoggedSim::~LoggedSim()
 
 nlohmann::json LoggedSim::Dump()
 {
-    const long long before = SequenceAt(path_);
+    const long long before = DumpAt(path_).value("sequence", 0LL);
     if (::kill(process_->Pid(), SIGUSR1) != 0)
         throw std::runtime_error("vortan-sim is not running");
     const auto deadline = Clock::now() + std::chrono::seconds(5);
-    nlohmann::json dump;
-    while (SequenceAt(path_, &dump) <= before) {
+    for (nlohmann::json dump;; std::this_thread::sleep_for(2ms)) {
+        if ((dump = DumpAt(path_)).value("sequence", 0LL) > before)
+            return dump;
         if (Clock::now() >= deadline)
             throw std::runtime_error("vortan-sim wrote no dump to " + path_);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    return dump;
 }
 
-std::vector<SimRequest> LoggedSim::WaitNewRequests(size_t count, std::chrono::milliseconds timeout)
+std::vector<SimRequest> LoggedSim::WaitNewRequests(size_t count)
 {
-    const auto deadline = Clock::now() + timeout;
     std::vector<SimRequest> fresh;
-    for (;;) {
-        fresh.clear();
-        for (auto& r : Requests())
-            if (r.n > seen_)
-                fresh.push_back(std::move(r));
+    for (const auto deadline = Clock::now() + 5s;; std::this_thread::sleep_for(10ms)) {
+        fresh = Requests();
+        std::erase_if(fresh, [&](const SimRequest& r) { return r.n <= seen_; });
         if (fresh.size() >= count || Clock::now() >= deadline)
             break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (!fresh.empty())
         seen_ = fresh.back().n;

@@ -1,8 +1,6 @@
 #pragma once
 
 // vortan-sim's request log for tests of any folder: the simulator dumps it on SIGUSR1.
-//   simtest::LoggedSim sim({"--tcp", "0", "--device", "protect=4711"});
-//   EXPECT_EQ(simtest::Briefs(sim.NewRequests()), (std::vector<std::string>{"fc16 29254+3 [0,4711,0] reply"}));
 
 #include "SimProcess.h"
 
@@ -31,19 +29,16 @@ struct SimRequest {
     std::string hex;
 };
 
-// Throws nlohmann::json::exception when the requests are malformed.
 std::vector<SimRequest> RequestsOf(const nlohmann::json& dump);
 
-// The fields that tell requests apart: "fc3 1000+16 reply", "fc8 sub0 [4660] reply",
-// "fc16 29254+3 [0,4711,0] exception 2", "- ignored (bad checksum)".
+// "fc3 1000+16 reply", "fc8 sub0 [4660] reply", "fc16 29254+3 [0,4711,0] exception 2", "- ignored (noise)"
 std::string Brief(const SimRequest& r);
 std::vector<std::string> Briefs(const std::vector<SimRequest>& requests);
 
 // vortan-sim with --dump into a temporary file that is removed with the object.
 class LoggedSim {
 public:
-    explicit LoggedSim(std::vector<std::string> args,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    explicit LoggedSim(std::vector<std::string> args);
     ~LoggedSim();
 
     uint16_t TcpPort() const { return process_->TcpPort(); }
@@ -55,8 +50,7 @@ public:
     nlohmann::json Dump();
     std::vector<SimRequest> Requests() { return RequestsOf(Dump()); }
     // The requests since the previous call; waits for at least count of them, or the deadline.
-    std::vector<SimRequest> WaitNewRequests(size_t count,
-                                            std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    std::vector<SimRequest> WaitNewRequests(size_t count);
     std::vector<SimRequest> NewRequests() { return WaitNewRequests(0); }
 
 private:

@@ -1,10 +1,12 @@
-// The simulated meter without a link: the register model on a clock the test turns, the
-// application layer and the --device parser.
+// The simulated meter without a link, on a clock the test turns: registers, PDUs, --device settings.
 
 #include "DeviceSettings.h"
 #include "Meter.h"
 #include "MeterPdu.h"
 #include "MeterTables.h"
+
+#include "Expect.h"
+#include "Frames.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +19,9 @@
 namespace {
 
 using namespace vsim;
+using testing_support::ErrorOf;
+using testing_support::Pdu;
+using Invalid = std::invalid_argument;
 using Clock = TMeter::Clock;
 using Bytes = std::vector<uint8_t>;
 using Words = std::vector<uint16_t>;
@@ -55,8 +60,7 @@ TEST_F(MeterTest, BlocksSitWhereTheMainWindowReadsThemWithStatusValuesUnitAndAge
         EXPECT_EQ(BlockAddress(r.channel, r.q), r.address);
         TBlockRef ref{};
         ASSERT_TRUE(FindBlock(r.address, ref));
-        EXPECT_EQ(ref.q, r.q);
-        EXPECT_EQ(ref.offset, 0);
+        EXPECT_EQ(std::tuple(ref.q, ref.offset), std::tuple(r.q, 0));
         Words v;
         EXPECT_EQ(meter.Read(r.address, 16, v), exNone) << r.address;
     }
@@ -66,21 +70,17 @@ TEST_F(MeterTest, BlocksSitWhereTheMainWindowReadsThemWithStatusValuesUnitAndAge
     EXPECT_TRUE(v.empty());
 
     const auto b = Read(1112, 16);
-    // Status, unit id, unit text's first word (first character in the low byte), age.
-    EXPECT_EQ(std::tuple(b[0], b[3], b[6], b[9]), std::tuple(1, 0, 0x336D, 0));
+    // Status, unit id, unit text's first word (first character in the low byte), age, the text.
+    EXPECT_EQ(std::tuple(b[0], b[3], b[6], b[9], Text(b)), std::tuple(1, 0, 0x336D, 0, "m3/h"));
     const float unscaled = Float(b, 1);
     EXPECT_GT(unscaled, 0.010f);  // m3/s on a DN100 line at about 1.6 m/s
     EXPECT_LT(unscaled, 0.020f);
     EXPECT_NEAR(Float(b, 4), unscaled * 3600.0f, 1e-3f);
-    EXPECT_EQ(Text(b), "m3/h");
 
+    // C: nothing connected, D: signal lost, Z: off; A has no concentration model nor, liquid, compression.
     struct Status { uint16_t address, status; };
-    for (const Status& r : {Status{1112, 1}, {2112, 1}, {10112, 1}, {3112, 0},  // C: nothing connected
-                            {4112, 2},                                          // D: signal lost
-                            {9112, 0},                                          // Z switched off
-                            {1000 + 16 * 19, 0},                                // no concentration model
-                            {1000 + 16 * 24, 0},                                // liquid: no compression factor
-                            {30000, 1}})
+    for (const Status& r : {Status{1112, 1}, {2112, 1}, {10112, 1}, {3112, 0}, {4112, 2}, {9112, 0},
+                            {1000 + 16 * 19, 0}, {1000 + 16 * 24, 0}, {30000, 1}})
         EXPECT_EQ(Read1(r.address), r.status) << r.address;
     ASSERT_EQ(Write(28500, {1}), exNone);
     EXPECT_EQ(Read1(9112), 1);
@@ -100,16 +100,13 @@ TEST_F(MeterTest, UnitIdScalesTheValueAndOneOutsideTheListReadsAsMismatch)
         const uint16_t a = BlockAddress(0, r.q);
         ASSERT_EQ(Write(a + 3, {r.unit}), exNone);
         const auto b = Read(a, 16);
-        EXPECT_EQ(b[3], r.unit) << r.q;
+        EXPECT_EQ(std::tuple(b[3], Text(b)), std::tuple(r.unit, r.text)) << r.q;
         const double expected = Float(b, 1) * r.factor + r.offset;
         EXPECT_NEAR(Float(b, 4), expected, std::abs(expected) * 1e-5 + 1e-6) << r.q;
-        EXPECT_EQ(Text(b), r.text) << r.q;
     }
     ASSERT_EQ(Write(1003, {2}), exNone);  // temperature has two units
     const auto b = Read(1000, 16);
-    EXPECT_EQ(b[3], 65535);
-    EXPECT_EQ(Float(b, 4), Float(b, 1));
-    EXPECT_EQ(Text(b), "");
+    EXPECT_EQ(std::tuple(b[3], Float(b, 4), Text(b)), std::tuple(65535, Float(b, 1), ""));
     ASSERT_EQ(Write(1003, {1}), exNone);
     EXPECT_EQ(Read1(1003), 1);
 }
@@ -127,8 +124,7 @@ TEST_F(MeterTest, HeartbeatWrapsTotalsFreezeWhileNotMeasuringAndChangesAreRecord
     ASSERT_EQ(Write(reg::MeasuringState, {0}), exNone);
     Advance(5.0);
     const auto frozen = Read(1128, 16);
-    EXPECT_EQ(Float(frozen, 1), t1);
-    EXPECT_EQ(frozen[9], 5);  // seconds since the last update
+    EXPECT_EQ(std::tuple(Float(frozen, 1), frozen[9]), std::tuple(t1, 5));  // 5 s since the last update
     ASSERT_EQ(Write(reg::MeasuringState, {1}), exNone);
     Advance(1.0);
     const auto resumed = Read(1128, 16);
@@ -143,39 +139,28 @@ TEST_F(MeterTest, HeartbeatWrapsTotalsFreezeWhileNotMeasuringAndChangesAreRecord
     ASSERT_EQ(c.size(), 5u);  // the two measuring-state writes first
     EXPECT_EQ(std::tuple(c[2].address, c[2].oldValue, c[2].newValue, c[3].address),
               std::tuple(140, 'A', 'B', 141));
-    EXPECT_EQ(std::tuple(c[4].address, c[4].oldValue, c[4].newValue), std::tuple(1115, 0, 7));
+    EXPECT_EQ(std::tuple(c[4].address, c[4].oldValue, c[4].newValue, Read1(reg::Heartbeat)),
+              std::tuple(1115, 0, 7, 19));
     EXPECT_NEAR(c[4].elapsedSeconds, 19.0, 1e-6);
-    EXPECT_EQ(Read1(reg::Heartbeat), 19);
     Advance(65536.0);
     EXPECT_EQ(Read1(reg::Heartbeat), 19);  // wraps
 }
 
+// Serial, firmware, Modbus firmware and serial, marker; custom ones: sim_link_test's preset table.
 TEST_F(MeterTest, IdentificationFieldsSitAtTheirPositions)
 {
-    TMeter custom(TMeterIdentity{7, "SN-42", "XYZ"});
-    struct Row { TMeter* meter; const char* serial; const char* marker; };
-    for (const Row& r : {Row{&meter, "VT23000004711001", "ARM"}, Row{&custom, "SN-42           ", "XYZ"}}) {
-        const auto data = r.meter->Identification();
-        const auto run = std::find_if(data.begin(), data.end(), [](uint8_t b) { return b == 0 || b == 0xFF; });
-        ASSERT_NE(run, data.end());
-        EXPECT_EQ(*run, 0xFF);
-        EXPECT_NE(std::string(data.begin(), run).find("VORTAN"), std::string::npos);
-        const std::string fields(run + 1, data.end());
-        ASSERT_EQ(fields.size(), 69u);
-        EXPECT_EQ(data.size() % 2, 0u);  // whole over TCP, two bytes a register
-        EXPECT_EQ(fields.substr(0, 16), r.serial);
-        EXPECT_EQ(fields.substr(17, 17), "3.12.0 2024-05-17");
-        EXPECT_EQ(fields.substr(66, 3), r.marker);
-    }
+    const auto data = meter.Identification();
+    EXPECT_EQ(std::string(data.begin(), data.end()),
+              "KALDOR VORTAN V3\xFF" "VT23000004711001 3.12.0 2024-05-172.04  2023-11-06MB00000000815001ARM");
 }
 
 TEST_F(MeterTest, SubsetDefaultsRoundTripsAndRefusedWrites)
 {
-    EXPECT_EQ(Float(Read(24000, 2), 0), 114.3f);
-    EXPECT_EQ(Read(29127, 2), (Words{0x4F4C, 0x4656}));  // FVOL
-    EXPECT_EQ(Read(24251, 4), (Words{0x5456, 0x2D4D, 0x4131, 0x0032}));
-    EXPECT_EQ(Read1(25001), 0x42E4);  // channel B's pipe: same factory settings
-    EXPECT_EQ(Read1(reg::CustomRegisterTable), 0);
+    // Outer diameter 114.3, "FVOL", a transducer name, channel B's pipe with the same factory settings.
+    EXPECT_EQ((std::vector{Read(24000, 2), Read(29127, 2), Read(24251, 4), Read(25000, 2),
+                           Read(reg::CustomRegisterTable, 1)}),
+              (std::vector<Words>{{0x999A, 0x42E4}, {0x4F4C, 0x4656}, {0x5456, 0x2D4D, 0x4131, 0x0032},
+                                  {0x999A, 0x42E4}, {0}}));
 
     struct Refused { uint16_t address; Words words; TException expected; };
     const Refused refused[] = {
@@ -190,9 +175,8 @@ TEST_F(MeterTest, SubsetDefaultsRoundTripsAndRefusedWrites)
     const auto pipe = Read(24027, 2);
     for (const Refused& r : refused)
         EXPECT_EQ(Write(r.address, r.words), r.expected) << r.address;
-    EXPECT_EQ(Read(24027, 2), pipe);
-    EXPECT_EQ(Read1(reg::MeasuringState), 1);
-    EXPECT_TRUE(meter.Changes().empty());
+    EXPECT_EQ(std::tuple(Read(24027, 2), Read1(reg::MeasuringState), meter.Changes().size()),
+              std::tuple(pipe, 1, 0u));
 
     struct Row { uint16_t address; Words words; };
     const Row rows[] = {
@@ -298,9 +282,9 @@ TEST(PduTest, ExceptionsEchoesListenOnlyAndCounters)
     fresh.Serve(Bytes{0x03, 0x00, 0x01, 0x00, 0x01}, false);
     fresh.Serve(Bytes{0x2B}, false);
     fresh.CountCommError();
-    EXPECT_EQ(*diag(0x0E), (Bytes{0x08, 0x00, 0x0E, 0x00, 0x03}));  // messages
-    EXPECT_EQ(*diag(0x0D), (Bytes{0x08, 0x00, 0x0D, 0x00, 0x01}));  // exceptions
-    EXPECT_EQ(*diag(0x0C), (Bytes{0x08, 0x00, 0x0C, 0x00, 0x01}));  // communication errors
+    // Messages, exceptions, communication errors, in this order (each diagnostic is a message).
+    EXPECT_EQ((std::vector{*diag(0x0E), *diag(0x0D), *diag(0x0C)}),
+              (std::vector{Pdu(8, {0x0E, 3}), Pdu(8, {0x0D, 1}), Pdu(8, {0x0C, 1})}));
     diag(0x0A);                                                      // clear
     EXPECT_EQ(*diag(0x0C), (Bytes{0x08, 0x00, 0x0C, 0x00, 0x00}));
 
@@ -317,13 +301,15 @@ TEST(DeviceSettingsTest, GoodAndBadSettings)
     const TDeviceSettings d = ParseDeviceSettings("address=12,baud=9600,parity=none,marker=XYZ,serial=AB1,"
                                                   "delay=20,echo,badcrc=3,exception=4,gap=5,split=7,staleid,mode=ascii");
     const auto fields = [](const TDeviceSettings& s) {
-        return std::tuple(int{s.address}, s.baud, s.parity, s.marker, s.serial, s.delayMs, s.faults.echo, s.faults.badCrc,
-                          s.faults.exception, s.faults.gapMs, s.faults.splitMs, s.faults.staleId, s.framing);
+        const TFaults& f = s.faults;
+        return std::tuple(int{s.address}, s.baud, s.parity, s.marker, s.serial, s.delayMs, f.echo, f.silent,
+                          f.badCrc, f.exception, f.gapMs, f.splitMs, f.staleId, s.framing);
     };
-    EXPECT_EQ(fields(d), std::tuple(12, 9600u, TParity::None, "XYZ", "AB1", 20, true, 3, 4, 5, 7, true, TFraming::Ascii));
+    EXPECT_EQ(fields(d), std::tuple(12, 9600u, TParity::None, "XYZ", "AB1", 20, true, false, 3, 4, 5, 7, true,
+                                    TFraming::Ascii));
     EXPECT_EQ(fields(ParseDeviceSettings("")),
-              std::tuple(1, 19200u, TParity::Even, "ARM", "", 0, false, 0, 0, 0, 0, false, TFraming::Auto));
-    EXPECT_FALSE(ParseDeviceSettings("").faults.silent);
+              std::tuple(1, 19200u, TParity::Even, "ARM", "", 0, false, false, 0, 0, 0, 0, false,
+                         TFraming::Auto));
 
     const std::pair<const char*, const char*> bad[] = {
         {"address=0", "address=0: must be between 1 and 247"}, {"address=248", "address=248: must be between 1 and 247"},
@@ -338,14 +324,8 @@ TEST(DeviceSettingsTest, GoodAndBadSettings)
         {"set=65535:1:2", "set=65535:1:2: runs past register 65535"}, {"set=100:0x1g", "set=100:0x1g: 0x1g is not a number"},
         {"refuse=abc", "refuse=abc: abc is not a number"}, {"protect=-1", "protect=-1: must be between 0 and 4294967295"},
     };
-    for (const auto& [settings, message] : bad) {
-        try {
-            ParseDeviceSettings(settings);
-            ADD_FAILURE() << settings << " was accepted";
-        } catch (const std::invalid_argument& e) {
-            EXPECT_STREQ(e.what(), message);
-        }
-    }
+    for (const auto& [settings, message] : bad)
+        EXPECT_EQ(ErrorOf<Invalid>([&] { (void)ParseDeviceSettings(settings); }), message) << settings;
 }
 
 }  // namespace
