@@ -161,7 +161,7 @@ TEST_F(Config, DamagedOrForeignFilesAreRefusedBeforeTheMeterIsAsked)
 
 TEST_F(Config, SaveNamesListEntriesAndCheckBoxesByTextNumbersWithTheirUnitsAndOnlyTheChannelsPages)
 {
-    // A row of each family end to end; subset_config_test checks each kind of value.
+    // A row of each family end to end; subset_test checks each kind of value.
     const std::tuple<std::string, std::string, nlohmann::json, const char*> cases[] = {
         {"Pipe A", "OuterDiameter", 114.3, "mm"},
         {"Fluid A", "Fluid", "Water", ""},
