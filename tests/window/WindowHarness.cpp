@@ -60,7 +60,7 @@ std::string ReadFile(const std::filesystem::path& path)
 
 void TempConfig::ExpectLines(std::initializer_list<const char*> lines) const
 {
-    const std::string ini = ReadIni();
+    const std::string ini = ReadFile(IniPath());
     for (const char* line : lines)
         EXPECT_NE(ini.find(std::string(line) + "\r\n"), std::string::npos) << line;
 }
@@ -72,72 +72,41 @@ std::string SerialIni(const std::string& port, int slave, bool echo)
            "\r\nParity=2\r\n\r\n[Modbus TCP/RTU]\r\nStart mode=0\r\n";
 }
 
-std::string TcpIni(const std::string& host, int port, int slave)
-{
-    return "[Modbus Settings]\r\nSlaveAddress=" + std::to_string(slave) +
-           "\r\n\r\n[Modbus TCP]\r\nIP Address=" + host + "\r\nPort=" + std::to_string(port) +
-           "\r\n\r\n[Modbus TCP/RTU]\r\nStart mode=1\r\n";
-}
-
 std::vector<uint8_t> VortanIdentification(const std::string& marker, const std::string& idText)
 {
-    auto field = [](std::string s, size_t n) {
-        s.resize(n, ' ');
-        return s;
-    };
-    std::vector<uint8_t> data(idText.begin(), idText.end());
-    data.push_back(0xFF);
-    const std::string fields = field("VT23000004711001", 16) + " " + field("3.12.0 2024-05-17", 17) +
-                               field("2.04  2023-11-06", 16) + field("MB00000000815001", 16) + field(marker, 3);
-    data.insert(data.end(), fields.begin(), fields.end());
-    return data;
+    // Serial (16), separator, firmware (17), Modbus firmware (16), Modbus serial (16), marker (3).
+    const std::string data =
+        idText + '\xFF' + "VT23000004711001 3.12.0 2024-05-172.04  2023-11-06MB00000000815001" + marker;
+    return {data.begin(), data.end()};
 }
 
 ScriptedPeer::Responder FakeMeter::Responder()
 {
+    using namespace testing_support;
     return [this](const Bytes& request) -> std::vector<ScriptedPeer::Piece> {
         if (silent || request.size() < 4 || request[0] != address)
             return {};
         const uint8_t fc = request[1];
-        int delay = 0;
-        auto word = [&](size_t i) { return static_cast<int>(request[i] << 8 | request[i + 1]); };
-        Bytes reply;
+        const int start = request[2] << 8 | request[3];
+        Bytes pdu = ExceptionPdu(fc, 0x01);
         if (fc == 0x08 || fc == 0x06) {
-            reply.assign(request.begin(), request.end() - 2);
+            pdu.assign(request.begin() + 1, request.end() - 2);
         } else if (fc == 0x11) {
-            reply = {address, 0x11, static_cast<uint8_t>(identification.size())};
-            reply.insert(reply.end(), identification.begin(), identification.end());
+            pdu = Concat({0x11, static_cast<uint8_t>(identification.size())}, identification);
+        } else if (auto e = exceptions.find(start); fc == 0x03 && e != exceptions.end() && e->second != 0) {
+            e->second -= e->second > 0;
+            pdu = ExceptionPdu(fc, 0x02);
         } else if (fc == 0x03) {
-            const int start = word(2);
-            const int count = word(4);
-            if (auto d = delayForStart.find(start); d != delayForStart.end())
-                delay = d->second;
-            bool fail = exceptionFor.count(start) > 0;
-            if (auto t = exceptionTimes.find(start); t != exceptionTimes.end() && t->second > 0) {
-                --t->second;
-                fail = true;
-            }
-            if (fail) {
-                reply = {address, 0x83, static_cast<uint8_t>(exceptionFor.count(start) ? exceptionFor.at(start) : 2)};
-            } else {
-                reply = {address, 0x03, static_cast<uint8_t>(2 * count)};
-                for (int i = 0; i < count; ++i) {
-                    uint16_t v = 0;
-                    if (auto b = blocks.find(start); b != blocks.end() && i < static_cast<int>(b->second.size()))
-                        v = b->second[static_cast<size_t>(i)];
-                    else if (auto s = single.find(start + i); s != single.end())
-                        v = s->second;
-                    reply.push_back(static_cast<uint8_t>(v >> 8));
-                    reply.push_back(static_cast<uint8_t>(v & 0xFF));
-                }
-            }
-        } else {
-            reply = {address, static_cast<uint8_t>(fc | 0x80), 0x01};
+            std::vector<uint16_t> words;
+            for (int reg = start; reg < start + (request[4] << 8 | request[5]); ++reg)
+                words.push_back(registers.contains(reg) ? registers.at(reg) : 0);
+            pdu = RegistersPdu(fc, words);
         }
-        Bytes frame = testing_support::WithCrc(reply);
+        Bytes frame = RtuFrame(address, pdu);
         if (fc == 0x03 && badCrcOnReads)
             frame.back() ^= 0xFF;
-        return {{frame, delay}};
+        const auto d = delayForStart.find(start);
+        return {{frame, fc == 0x03 && d != delayForStart.end() ? d->second : 0}};
     };
 }
 
@@ -206,7 +175,9 @@ SimWindow::SimWindow(Transport t, const std::vector<std::string>& device, const 
                      std::deque<int> answers, Start start)
     : args(args), sim(SimArgs(t, device, Port()))
 {
-    Reopen(t == Transport::Rtu ? SerialIni(Port()) : TcpIni("127.0.0.1", sim.TcpPort()));
+    const std::string tcp = "[Modbus TCP]\r\nIP Address=127.0.0.1\r\nPort=" + std::to_string(sim.TcpPort()) +
+                            "\r\n[Modbus TCP/RTU]\r\nStart mode=1\r\n";
+    Reopen(t == Transport::Rtu ? SerialIni(Port()) : "[Modbus Settings]\r\nSlaveAddress=1\r\n" + tcp);
     if (start == Start::Connected)
         Connect(std::move(answers));
 }

@@ -1,5 +1,5 @@
-// Sessions over RTU and TCP against vortan-sim, from connecting by key to losing the line, and
-// the connections that fail.
+// Sessions from connecting by key to losing the line, failed connections, and measured values,
+// identification, line statistics and one request at a time on scripted meters.
 
 #include "WindowHarness.h"
 
@@ -10,6 +10,7 @@
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QImage>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 
@@ -35,8 +36,7 @@ bool AnyLine(const QStringList& lines, const QString& a, const QString& b)
     return std::any_of(lines.begin(), lines.end(), [&](const QString& l) { return l.contains(a) && l.contains(b); });
 }
 
-// The traffic monitor shows the measured value read as hex with its meaning; paused it adds
-// nothing, cleared it is empty.
+// The monitor shows a read as hex with its meaning; paused it adds nothing, cleared it is empty.
 void ExpectMonitoredRead(Window& w, Transport t)
 {
     OpenFromMenu(w, QStringLiteral("Traffic Monitor"));
@@ -117,7 +117,6 @@ TEST(WindowSession, RtuFromTheKeysToThePulledAdapter)
         w.Click("Bt_read_adr");
         EXPECT_EQ(w.Cell(0), status);
         if (value) {
-            EXPECT_TRUE(QRegularExpression("^-?\\d+\\.\\d\\d$").match(w.Cell(1)).hasMatch()) << w.Cell(1).toStdString();
             const auto& r = w.Form().MeasRecord();
             EXPECT_NEAR(w.Cell(1).toDouble(), std::bit_cast<float>(static_cast<uint32_t>(r[4] | r[5] << 16)), 0.006);
         } else {
@@ -127,17 +126,13 @@ TEST(WindowSession, RtuFromTheKeysToThePulledAdapter)
         EXPECT_TRUE(QRegularExpression("^\\d+$").match(w.Cell(2)).hasMatch());
     }
 
-    // Path differences never allow a unit change.
+    // Path differences never allow a unit change (units_test has the lists and the rule per quantity).
     auto* unit = m.Box("cb_unit");
-    const std::tuple<int, int, const char*, bool> units[] = {
-        {45, 1, "%", false}, {36, 4, "m/s", false}, {35, 1, "Bit", true}, {7, 31, "m3/h", true}, {25, 3, "g/cm3", true}};
-    for (const auto& [quantity, count, firstUnit, enabled] : units) {
-        SCOPED_TRACE(quantity);
+    for (const auto& [quantity, count, firstUnit, enabled] :
+         {std::tuple(36, 4, "m/s", false), std::tuple(7, 31, "m3/h", true)}) {
         w.Choose("cb_meas_val", quantity);
-        EXPECT_EQ(unit->count(), count);
-        EXPECT_EQ(unit->itemText(0), firstUnit);
-        EXPECT_EQ(unit->currentIndex(), 0);
-        EXPECT_EQ(unit->isEnabled(), enabled);
+        EXPECT_EQ(std::tuple(unit->count(), unit->itemText(0), unit->currentIndex(), unit->isEnabled()),
+                  std::tuple(count, QString(firstUnit), 0, enabled));
     }
 
     // The first unit change asks once; Cancel writes nothing and asks again next time.
@@ -171,11 +166,9 @@ TEST(WindowSession, RtuFromTheKeysToThePulledAdapter)
     // Ticking Loop as a screen reader does starts the loop; the space key stops it.
     auto* loop = w.Find<QCheckBox>("CheBox_loop");
     QAccessible::queryAccessibleInterface(loop)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-    EXPECT_TRUE(loop->isChecked());
-    EXPECT_TRUE(w.Find<QTimer>("Timer1")->isActive());
+    EXPECT_EQ(std::pair(loop->isChecked(), w.Find<QTimer>("Timer1")->isActive()), std::pair(true, true));
     QTest::keyClick(loop, Qt::Key_Space);
-    EXPECT_FALSE(loop->isChecked());
-    EXPECT_FALSE(w.Find<QTimer>("Timer1")->isActive());
+    EXPECT_EQ(std::pair(loop->isChecked(), w.Find<QTimer>("Timer1")->isActive()), std::pair(false, false));
 
     // The trend gets a point per loop cycle and its CSV log is on disk row by row.
     w.Find<QComboBox>("cb_channel")->setCurrentIndex(0);
@@ -192,8 +185,7 @@ TEST(WindowSession, RtuFromTheKeysToThePulledAdapter)
     // Looping until the meter has been up a few seconds, as a technician would see it.
     ASSERT_TRUE(w.WaitFor([&] { return trend->PointCount() >= 3 && w.Cell(2).toInt() >= 2; }, 6s));
 
-    // The window drawn offscreen. With TARNWICK_SCREENSHOT set, the picture is saved there
-    // (docs/screenshot.png is made this way, and docs/screenshot-2x.png with QT_SCALE_FACTOR=2 too).
+    // Drawn offscreen; saved to TARNWICK_SCREENSHOT if set (docs/screenshot.png, -2x with QT_SCALE_FACTOR=2).
     const QImage image = w.Form().grab().toImage();
     EXPECT_EQ(image.size(), w.Form().size() * w.Form().devicePixelRatio());
     std::set<QRgb> colours;  // something was drawn: not a single colour, at any scale
@@ -219,13 +211,7 @@ TEST(WindowSession, RtuFromTheKeysToThePulledAdapter)
     w.Click("TrendLogStop");
     EXPECT_FALSE(trend->Logging());
 
-    w.Click("Bt_dis_connect");
-    ExpectControlStates(w, false);
-    EXPECT_FALSE(w.Find("cb_unit")->isEnabled());
-
     // Pulling the adapter while the loop runs is reported once, and what follows is quiet.
-    m.Connect();
-    ASSERT_TRUE(w.Form().IsConnected());
     const size_t before = w.Messages().size();
     w.Click("CheBox_loop");
     ASSERT_TRUE(w.WaitFor([&] { return w.Cell(0) == "OK"; }));
@@ -238,6 +224,7 @@ TEST(WindowSession, RtuFromTheKeysToThePulledAdapter)
     EXPECT_EQ(w.Messages().back().caption, "ERROR");
     EXPECT_EQ(w.Messages().back().text, QString::fromStdString("the serial adapter " + m.Port() + " was disconnected"));
     ExpectControlStates(w, false);
+    EXPECT_FALSE(w.Find("cb_unit")->isEnabled());
     // Plugged in again, it connects.
     simtest::SimProcess replugged({"--link", m.Port(), "--device", "address=1"});
     w.Click("Bt_dis_connect");
@@ -261,19 +248,9 @@ TEST(WindowSession, TcpFromConnectingToTheLostServer)
     ExpectMonitoredRead(w, Transport::Tcp);
     EXPECT_EQ(w.Cell(0), "OK");
 
-    // The heartbeat advances while looping.
-    w.Form().SetTimerIntervals(200, 1000, 150000);
-    const int first = w.Cell(2).toInt();
-    w.Click("CheBox_loop");
-    ASSERT_TRUE(w.WaitFor([&] { return w.Cell(2).toInt() > first; }, 4s));
-    EXPECT_EQ(w.Cell(0), "OK");
-    w.Click("CheBox_loop");
-
     w.Click("Bt_dis_connect");
     ExpectControlStates(w, false);
     EXPECT_FALSE(w.Form().TcpClient().Connected());
-    for (const char* name : {"IPAdresse", "Port", "Bt_mb_settings"})  // whatever the transport
-        EXPECT_TRUE(w.Find(name)->isEnabled()) << name;
 
     // An idle connection is closed with a message; a reply restarts the idle time.
     m.Connect();
@@ -307,7 +284,6 @@ TEST(WindowConnection, FailedConnectionsNameTheReasonAndStayDisconnected)
         w.Click("Bt_dis_connect");
         ASSERT_TRUE(w.WaitFor([&] { return w.CountCaption("ERROR") == 1; }, 8s));
         EXPECT_EQ(w.Messages().back().icon, IDialogService::Icon::Error);
-        // The text is ConnectionRules.SilentIntervalFailureHintAndTcpPort's; here its address and hint.
         EXPECT_EQ(w.Messages().back().text, QString::fromStdString(app::connectionFailureText(7, echo)));
         EXPECT_EQ(w.Form().PanelText(3), "");
         ExpectControlStates(w, false, false);
@@ -323,8 +299,7 @@ TEST(WindowConnection, FailedConnectionsNameTheReasonAndStayDisconnected)
         ExpectControlStates(*rtu.w, false, false);
     }
 
-    // A TCP server that refuses the probe is closed silently; left running, the idle timer
-    // would reconnect on its own later.
+    // A TCP server that refuses the probe is closed silently, its idle timer stopped too.
     SimWindow tcp(Transport::Tcp, {"exception=2"}, {}, {}, Start::Disconnected);
     Window& w = *tcp.w;
     w.Click("Bt_dis_connect");
@@ -332,15 +307,12 @@ TEST(WindowConnection, FailedConnectionsNameTheReasonAndStayDisconnected)
     EXPECT_TRUE(w.Messages().empty());
     EXPECT_FALSE(w.Form().TcpClient().Connected());
     EXPECT_FALSE(w.Find<QTimer>("Timer4")->isActive());
-    for (const char* text : {"50x2", "", "70000"}) {
-        SCOPED_TRACE(text);
-        w.Find<QLineEdit>("Port")->setText(text);
-        w.Click("Bt_dis_connect");
-        ASSERT_FALSE(w.Messages().empty());
-        EXPECT_EQ(w.Messages().back().kind, Kind::Exception);
-        EXPECT_TRUE(w.Messages().back().text.contains("is not a valid port number"));
-        ExpectControlStates(w, false, false);
-    }
+    w.Find<QLineEdit>("Port")->setText("50x2");  // the other texts parseTcpPort refuses, the same way
+    w.Click("Bt_dis_connect");
+    ASSERT_FALSE(w.Messages().empty());
+    EXPECT_EQ(w.Messages().back().kind, Kind::Exception);
+    EXPECT_TRUE(w.Messages().back().text.contains("is not a valid port number"));
+    ExpectControlStates(w, false, false);
     // Nothing listens on port 1 of loopback: the socket layer's error, still disconnected.
     w.Find<QLineEdit>("Port")->setText("1");
     const size_t before = w.Messages().size();
@@ -363,6 +335,215 @@ TEST(WindowConnection, LateAnswerToTheConnectionTestStillConnects)
     // Control states only: no identification follows the late answer.
     EXPECT_EQ(w.CountCaption("Device Identification Report"), 0);
     EXPECT_EQ(m.Sent(), std::vector<std::string>{"fc8 sub0 [42295] reply"});
+}
+
+TEST(WindowMeasured, ScriptedMeterFromTheFirstReadToSilence)
+{
+    FakeMeter meter;
+    // Blocks of status OK: unit 65535 the quantity does not have, 9 beyond its units, 1 is Fahrenheit.
+    const std::tuple<int, float, uint16_t> blocks[] = {{1000, 1.0f, 65535}, {1016, 12.3456f, 9},
+                                                       {1032, 123456.0f, 0}, {1048, 3.0f, 0}, {1064, 4.0f, 0},
+                                                       {1112, 2.0f, 0}, {1320, 20.0f, 1}};
+    for (auto [start, scaled, unitId] : blocks) {
+        const auto bits = std::bit_cast<uint32_t>(scaled);  // unscaled and scaled, low word first
+        const auto low = static_cast<uint16_t>(bits & 0xFFFF), high = static_cast<uint16_t>(bits >> 16);
+        for (const uint16_t word : {uint16_t{1}, low, high, unitId, low, high})
+            meter.registers[start++] = word;
+    }
+    meter.delayForStart[1048] = 1500;  // after the watchdog (1000 ms), while the heartbeat waits
+    meter.delayForStart[1064] = 400;
+    meter.registers[1] = 4242;
+    meter.exceptions[1] = 1;  // the first heartbeat fails
+    meter.registers[300] = 0x4142;
+    meter.delayForStart[300] = 300;
+    ScriptedWindow s(meter);
+    Window& w = *s.w;
+    auto* unit = w.Find<QComboBox>("cb_unit");
+
+    // A request's kind ends with it whatever its outcome: the next block is a block, not the
+    // answer to the failed heartbeat.
+    w.Click("Bt_read_adr");
+    EXPECT_EQ(w.Cell(1), "1.00");
+    EXPECT_EQ(w.Form().PanelText(3), "Exception Reply!");
+    w.Choose("cb_meas_val", 7);
+    w.Click("Bt_read_adr");
+    EXPECT_EQ(w.Cell(0), "OK");
+    EXPECT_EQ(w.Cell(1), "2.00");
+    EXPECT_EQ(w.Cell(2), "4242");
+
+    // Values take the locale's separator; the unit read back shows its mismatch only after the button.
+    struct Case {
+        int q;
+        QLocale locale;
+        const char* value;
+        int unitIndex;
+        const char* placeholder;  // nullptr: not looked at
+    } cases[] = {{0, QLocale::c(), "1.00", -1, "Unit Missmatch"},
+                 {1, QLocale::c(), "12.35", -1, ""},
+                 {1, QLocale(QLocale::German, QLocale::Germany), "12,35", -1, ""},
+                 {2, QLocale::c(), "1.235E5", 0, nullptr},
+                 {20, QLocale::c(), "20.00", 1, nullptr}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        QLocale::setDefault(c.locale);
+        w.Choose("cb_meas_val", c.q);
+        w.Click("Bt_read_adr");
+        EXPECT_EQ(w.Cell(0), "OK");
+        EXPECT_EQ(w.Cell(1), c.value);
+        EXPECT_EQ(w.Cell(2), "4242");
+        EXPECT_EQ(unit->currentIndex(), c.unitIndex);
+        if (c.placeholder) {
+            EXPECT_EQ(unit->placeholderText(), c.placeholder);
+        }
+    }
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(unit->currentText(), QString::fromUtf8("\u00B0F"));
+
+    // Switching Int16 to Float while the one-register read is out must not decode it as two.
+    w.Find<QSpinBox>("SpinEdit_customer_register")->setValue(300);
+    auto* types = w.Find<QComboBox>("cb_datatypes");
+    types->setEditText(QStringLiteral("Int16"));
+    QTimer::singleShot(100, &w.Form(), [&] { types->setEditText(QStringLiteral("Float")); });
+    w.Click("Bt_read_adr_exp_mode");
+    EXPECT_EQ(w.Find<QLineEdit>("Edit1")->text(), "16706");
+
+    // A block arriving while the heartbeat is outstanding is dropped, not shown as the heartbeat;
+    // a new connection starts it on an empty grid.
+    w.Click("Bt_dis_connect");
+    w.Click("Bt_dis_connect");
+    ASSERT_EQ(w.Cell(0), "");
+    w.Form().Connection().SetReceiveTimeout(4000);
+    w.Choose("cb_meas_val", 3);
+    w.Click("Bt_read_adr");
+    ASSERT_TRUE(w.WaitFor([&] { return w.Form().DroppedReplies() == 1 && w.Cell(2) == "4242"; }, 8s));
+    EXPECT_EQ(w.Cell(0), "");
+    EXPECT_EQ(w.Cell(1), "");
+    EXPECT_FALSE(w.Form().IsReplyPending());
+    w.Form().Connection().SetReceiveTimeout(2000);
+
+    // A second sender waits for the outstanding request: by the time it is done, the first
+    // request has been answered and decoded.
+    w.Choose("cb_meas_val", 4);
+    const size_t sent = s.peer.RequestCount();
+    const int reports = w.CountCaption("Device Identification Report");
+    bool clicked = false;
+    QString statusWhenSent;
+    int reportsWhenDone = 0;
+    QTimer::singleShot(100, &w.Form(), [&] {
+        w.Form().Bt_report_slave_idClick();
+        clicked = true;
+        statusWhenSent = w.Cell(0);
+        reportsWhenDone = w.CountCaption("Device Identification Report");
+    });
+    w.Click("Bt_read_adr");
+    ASSERT_TRUE(w.WaitFor([&] { return clicked; }, 3s));
+    EXPECT_EQ(statusWhenSent, "OK");
+    EXPECT_EQ(reportsWhenDone, reports + 1);
+    const auto requests = s.peer.Requests();
+    ASSERT_GE(requests.size(), sent + 3);  // the block, the identification, the heartbeat
+    EXPECT_EQ(requests[sent].bytes[1], 0x03);
+    EXPECT_EQ(requests[sent + 1].bytes[1], 0x11);
+
+    // The loop sets the unit's position without the mismatch text, and repeats until disconnection.
+    w.Form().SetTimerIntervals(100, 1000, 150000);
+    w.Choose("cb_meas_val", 20);
+    w.Click("Bt_read_adr");
+    ASSERT_EQ(unit->currentIndex(), 1);
+    w.Choose("cb_meas_val", 0);
+    const size_t atLoop = s.peer.RequestCount();
+    w.Click("CheBox_loop");
+    EXPECT_TRUE(w.Find<QTimer>("Timer1")->isActive());
+    ASSERT_TRUE(w.WaitFor([&] { return unit->currentIndex() == -1; }, 3s));
+    EXPECT_EQ(unit->placeholderText(), "");
+    // Each cycle is a block and a heartbeat read.
+    ASSERT_TRUE(w.WaitFor([&] { return s.peer.RequestCount() >= atLoop + 6; }, 5s));
+    w.Click("Bt_dis_connect");
+    EXPECT_FALSE(w.Find<QCheckBox>("CheBox_loop")->isChecked());
+    EXPECT_FALSE(w.Find<QTimer>("Timer1")->isActive());
+    const size_t atEnd = s.peer.RequestCount();
+    QTest::qWait(500);  // five loop intervals: nothing more may be sent
+    EXPECT_EQ(s.peer.RequestCount(), atEnd);
+
+    // Broken replies are counted (the CRT read at connection first) and leave the grid empty.
+    OpenFromMenu(w, QStringLiteral("Line Statistics"));
+    auto* table = w.Find<QTableWidget>("LineStatisticsTable");
+    w.Click("LineStatisticsReset");
+    EXPECT_EQ(table->rowCount(), 0);
+    meter.badCrcOnReads = true;
+    w.Click("Bt_dis_connect");
+    auto* counter = w.Find<QLineEdit>("invalid_frame_count");
+    EXPECT_EQ(counter->text(), "1");
+    EXPECT_EQ(w.Form().PanelText(1), "CRT");
+    w.Click("Bt_read_adr");
+    EXPECT_EQ(counter->text(), "3");  // the block and the heartbeat
+    EXPECT_EQ(w.Cell(0), "");
+    EXPECT_EQ(w.Form().PanelText(3), "Invalid Frame!");
+    w.Click("Bt_read_adr");
+    EXPECT_EQ(counter->text(), "5");
+    OpenFromMenu(w, QStringLiteral("Line Statistics"));
+    const auto& stats = w.Form().Diagnostics().Counts().ByAddress().at(1);
+    EXPECT_GE(stats.badChecksums, 2u);
+    EXPECT_GE(stats.replies, 2u);
+    EXPECT_EQ(stats.requests,
+              stats.replies + stats.badChecksums + stats.timeouts + stats.exceptions + stats.unmatched);
+    ASSERT_EQ(table->rowCount(), 1);
+    EXPECT_EQ(table->item(0, 0)->text(), "1");
+    EXPECT_EQ(table->item(0, 4)->text().toUInt(), stats.badChecksums);
+    EXPECT_TRUE(w.Find<QLabel>("LineStatisticsHint")->text().contains("parity"));
+    meter.badCrcOnReads = false;
+    w.Click("Bt_dis_connect");
+    w.Click("Bt_dis_connect");
+    EXPECT_EQ(counter->text(), "0");  // every connection starts the count again
+
+    // A meter that stops answering: the identification's failure comes after the watchdog ended the wait.
+    ASSERT_TRUE(w.Form().IsConnected());
+    meter.silent = true;
+    w.Click("Bt_report_slave_id");
+    EXPECT_FALSE(w.Form().IsReplyPending());
+    ASSERT_TRUE(w.WaitFor([&] { return w.Messages().back().text == "Received no reply!"; }, 5s));
+    EXPECT_EQ(w.Messages().back().caption, "Device Identification Report");
+    // A read's late failure says so on the status bar and leaves the grid as it was.
+    const auto dropped = w.Form().DroppedReplies();
+    w.Click("Bt_read_adr");
+    ASSERT_TRUE(w.WaitFor([&] { return w.Form().DroppedReplies() > dropped && !w.Form().IsReplyPending(); }, 8s));
+    ASSERT_TRUE(w.WaitFor([&] { return w.Form().PanelText(3) == "No data received!"; }, 8s));
+    EXPECT_EQ(w.Cell(0), "");
+}
+
+TEST(WindowMeasured, IdentificationReportAndSubsetWindowFollowTheMarker)
+{
+    const QString vortan = "KALDOR VORTAN V3\r\n\r\nVortan serial no.:         VT23000004711001\r\n"
+                           "Vortan FW version:     3.12.0 2024-05-17\r\n";
+    struct Case {
+        std::vector<uint8_t> data;
+        QString text;
+        bool subset;  // the ARM marker: the subset group, its height and the status panels halved
+    } cases[] = {
+        {VortanIdentification("ARM"), vortan, true},
+        {VortanIdentification("XYZ"),
+         vortan + "Modbus FW version:  2.04  2023-11-06\r\nModbus serial no.:      MB00000000815001\r\n", false},
+        {VortanIdentification("ARM", "ACME FLOW 7"), "ACME FLOW 7", true},
+        {VortanIdentification("ARM", ""), "", true},  // still answered: the box shows
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        FakeMeter meter;
+        meter.identification = c.data;
+        ScriptedWindow s(meter, {"-subset"});
+        Window& w = *s.w;
+        for (int report = 1; report <= 2; ++report) {  // at connection, then by the button: nothing more changes
+            ASSERT_EQ(w.CountCaption("Device Identification Report"), report);
+            EXPECT_EQ(w.Messages().back().text, c.text);
+            EXPECT_EQ(w.Messages().back().buttons, IDialogService::Ok);
+            EXPECT_EQ(!w.Find("GroupSubset")->isHidden(), c.subset);
+            EXPECT_TRUE(w.Find("SubsetView")->isHidden());
+            EXPECT_EQ(w.Form().size(), QSize(c.subset ? 520 : 760, 766));
+            EXPECT_EQ(w.Form().PanelWidth(2), c.subset ? 330 : 0);
+            EXPECT_EQ(w.Form().PanelWidth(3), c.subset ? 330 : 660);
+            if (report == 1)
+                w.Click("Bt_report_slave_id");
+        }
+    }
 }
 
 }  // namespace
