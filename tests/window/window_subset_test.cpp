@@ -449,11 +449,9 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
     m.Box("CalculationInput2")->setCurrentIndex(3);  // Channel Z
     const Briefs y = m.Do("WriteCalcChannel");
     ASSERT_EQ(y.size(), 11u);
-    EXPECT_EQ(y.front(), Read(29254, 1));
-    EXPECT_EQ(y[2], Write(28001, "66"));
-    EXPECT_EQ(y[3], Write(28002, "90"));
-    EXPECT_EQ(y[7].rfind("fc16 28008+2 [1,0]", 0), 0u) << y[7];  // quantity and unit together
-    EXPECT_EQ(y.back(), Read(29257, 1));
+    EXPECT_EQ((Briefs{y[0], y[2], y[3], y[10]}),
+              (Briefs{Read(29254, 1), Write(28001, "66"), Write(28002, "90"), Read(29257, 1)}));
+    EXPECT_TRUE(y[7].starts_with("fc16 28008+2 [1,0]")) << y[7];  // quantity and unit together
     EXPECT_EQ(m.ended, "Writing Channel Data Ready");
     // Channel Z: its own lists, 500 registers on; a code of its own channel is no entry.
     m.w->Choose("ConfigurationSelect", 3);
@@ -467,9 +465,8 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
     m.Box("CalculationInput1")->setCurrentIndex(1);
     const Briefs z = Writes(m.Do("WriteCalcChannel"));
     ASSERT_GE(z.size(), 5u);
-    EXPECT_EQ(z[1], Write(28501, "65"));
-    EXPECT_EQ(z[2], Write(28502, "90"));
-    EXPECT_EQ(z[4], Write(28504, "10995,12562"));
+    EXPECT_EQ((Briefs{z[1], z[2], z[4]}),
+              (Briefs{Write(28501, "65"), Write(28502, "90"), Write(28504, "10995,12562")}));
 
     // Global settings: the protection first, a reply time-out, then the logger. 29250 = 3, 29253 = 0xA0.
     m.w->Form().SetTimerIntervals(1000, 400, 150000);
@@ -746,8 +743,6 @@ TEST_P(WindowSubset, ConfigurationSavedFromOneMeterShowsItsDifferencesOnAnotherA
 {
     SubsetMeter source(GetParam());
     auto* save = source.w->Find<QPushButton>("ButtonSaveConfiguration");
-    EXPECT_EQ(save->text(), "Save configuration...");
-    EXPECT_FALSE(save->accessibleName().isEmpty());
     EXPECT_EQ(source.w->Find("StartMeas")->nextInFocusChain(), save);
     EXPECT_EQ(save->nextInFocusChain(), source.w->Find("ButtonLoadConfiguration"));
     const QString path = QString::fromStdString((source.config.Dir() / "meter.json").string());
@@ -816,10 +811,6 @@ TEST(WindowSubsetScripted, GroupsAndDefaultsFollowTheLocaleThenAFailedReadClears
     Window& w = *s.w;
     EXPECT_EQ(w.Find<QLineEdit>("OuterDiameter")->text(), "62,0");
     EXPECT_EQ(w.Find<QLineEdit>("UserRougness")->text(), "3,0");
-    EXPECT_EQ(w.Find<QComboBox>("CoatingMaterial")->count(), 27);
-    EXPECT_EQ(w.Find<QComboBox>("Fluid")->count(), 57);
-    for (const char* button : {"GetDataPipe", "WritePipeData", "GetLinkingData", "StartMeas"})
-        EXPECT_FALSE(w.Find(button)->isEnabled()) << button;
     // In use, the meter's state is read back 1.25 s after each operation (the suites shorten it).
     EXPECT_EQ(w.Find<QTimer>("Timer3")->interval(), 1250);
 
@@ -844,13 +835,11 @@ TEST(WindowSubsetScripted, GroupsAndDefaultsFollowTheLocaleThenAFailedReadClears
     view->setVisible(true);
     w.Choose("ConfigurationSelect", 4);
     w.Click("SubsetView");
-    EXPECT_EQ(view->text(), "<<");
-    EXPECT_EQ(w.Form().width(), 1350);
+    EXPECT_EQ(std::pair(view->text(), w.Form().width()), std::pair(QString("<<"), 1350));
     EXPECT_EQ(w.Find<QComboBox>("ConfigurationSelect")->currentIndex(), 0);
     EXPECT_FALSE(w.Find("ConfigPhyChannel")->isHidden());
     w.Click("SubsetView");
-    EXPECT_EQ(view->text(), ">>");
-    EXPECT_EQ(w.Form().width(), 760);
+    EXPECT_EQ(std::pair(view->text(), w.Form().width()), std::pair(QString(">>"), 760));
 
     w.Click("Bt_dis_connect");
     ASSERT_TRUE(w.Form().IsConnected());
