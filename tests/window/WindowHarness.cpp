@@ -25,8 +25,7 @@ void EnsureApplication()
     static int argc = 1;
     static char name[] = "window_test";
     static char* argv[] = {name, nullptr};
-    // Lives until the process ends: tests share one application, as one program would.
-    new QApplication(argc, argv);
+    new QApplication(argc, argv);  // lives until the process ends, shared as in one program
     QApplication::setApplicationName(QStringLiteral("Tarnwick"));
     // Values are formatted with the locale's separator; tests that want another set their own.
     QLocale::setDefault(QLocale::c());
@@ -84,7 +83,7 @@ ScriptedPeer::Responder FakeMeter::Responder()
 {
     using namespace testing_support;
     return [this](const Bytes& request) -> std::vector<ScriptedPeer::Piece> {
-        if (silent || request.size() < 4 || request[0] != address)
+        if (silent || request.size() < 4 || request[0] != 1)
             return {};
         const uint8_t fc = request[1];
         const int start = request[2] << 8 | request[3];
@@ -102,7 +101,7 @@ ScriptedPeer::Responder FakeMeter::Responder()
                 words.push_back(registers.contains(reg) ? registers.at(reg) : 0);
             pdu = RegistersPdu(fc, words);
         }
-        Bytes frame = RtuFrame(address, pdu);
+        Bytes frame = RtuFrame(1, pdu);
         if (fc == 0x03 && badCrcOnReads)
             frame.back() ^= 0xFF;
         const auto d = delayForStart.find(start);

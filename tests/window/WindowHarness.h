@@ -38,8 +38,7 @@ namespace windowtest {
 
 using namespace std::chrono_literals;
 
-// Creates the one QApplication of the test program (offscreen) on first use.
-void EnsureApplication();
+void EnsureApplication();  // the one QApplication of the program, offscreen
 
 std::string ReadFile(const std::filesystem::path& path);
 
@@ -73,9 +72,8 @@ std::string SerialIni(const std::string& port, int slave = 1, bool echo = false)
 
 std::vector<uint8_t> VortanIdentification(const std::string& marker, const std::string& idText = "KALDOR VORTAN V3");
 
-// A device on a pty that answers what a VORTAN meter answers, from tables the test fills.
+// A device at address 1 on a pty that answers what a VORTAN meter answers, from tables the test fills.
 struct FakeMeter {
-    uint8_t address = 1;
     std::vector<uint8_t> identification = VortanIdentification("ARM");  // Report Server ID data
     std::map<int, uint16_t> registers;
     std::map<int, int> delayForStart;  // read start register -> delay before the reply
@@ -86,7 +84,6 @@ struct FakeMeter {
     testing_support::ScriptedPeer::Responder Responder();
 };
 
-// The window with its recording dialogs, built like the program builds it.
 class Window {
 public:
     explicit Window(const QStringList& args = {});
@@ -102,7 +99,6 @@ public:
     void Choose(const char* comboName, int index);
     QString Cell(int row) const;
     bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s);
-    // Message boxes (captions and texts) shown so far.
     const std::vector<tarnwick::RecordingDialogService::Shown>& Messages() const { return dialogs.shown; }
     int CountCaption(const QString& caption) const;
 
@@ -110,7 +106,6 @@ public:
     std::unique_ptr<tarnwick::TFormTarnwick> form;
 };
 
-// Opens a diagnostics view from the View menu.
 void OpenFromMenu(Window& w, const QString& item);
 
 enum class Transport { Rtu, Tcp };
@@ -126,7 +121,6 @@ struct SimWindow {
     std::string Port() const { return (config.Dir() / "ttyMETER").string(); }
     // Clicks Connect, acknowledging the identification report before the given answers.
     void Connect(std::deque<int> answers = {});
-    // The program started again on other settings.
     void Reopen(const std::string& ini);
     std::vector<std::string> Sent() { return simtest::Briefs(sim.NewRequests()); }
     std::vector<std::string> ConnectTail(size_t n) const

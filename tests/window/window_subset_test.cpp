@@ -117,8 +117,8 @@ INSTANTIATE_TEST_SUITE_P(Transports, WindowService, ::testing::Values(Transport:
 
 TEST_P(WindowService, OneMeterFromExpertAccessToTheCrtQuestion)
 {
-    // 131073 in 500/501, 1.5 in 502/503, 0x4142 in 504.
-    SimWindow m(GetParam(), {"set=500:1:2:0:16320:16706", "set=800:0:0", "set=17:7967"}, servicePanels);
+    // 2 in 501, 1.5 in 502/503 (RegisterValues.EncodeAndDecode has every type both ways).
+    SimWindow m(GetParam(), {"set=500:1:2:0:16320", "set=800:0:0", "set=17:7967"}, servicePanels);
     ASSERT_TRUE(m.w->Form().IsConnected());
     // CRT off: no question at connection.
     EXPECT_EQ(m.connectRequests.back(), "fc3 65535+1 reply");
@@ -138,16 +138,12 @@ TEST_P(WindowService, OneMeterFromExpertAccessToTheCrtQuestion)
         const char* panel3 = nullptr;  // nullptr: not looked at
         bool hint = false;             // a refusal of the expert button itself
     } experts[] = {
-        {read, 500, "Int32", "131073", {"fc3 500+2 reply"}, ""},
         {read, 502, "Float", "1.50", {"fc3 502+2 reply"}, ""},
-        {read, 504, "Char", "B", {"fc3 504+1 reply"}, ""},
         {read, 501, "Int16", "2", {"fc3 501+1 reply"}, ""},
         // The meter refuses: Edit1 keeps its text.
         {read, 9999, "Int16", "2", {"fc3 9999+1 exception 2"}, "", "Exception Reply!"},
         {write, 800, "Float", "-2,5", {"fc16 800+2 [0,49184] reply"}, ""},
-        {write, 800, "Int32", "131073", {"fc16 800+2 [1,2] reply"}, ""},
         {write, 800, "Int16", "-1", {"fc6 800+1 [65535] reply"}, ""},
-        {write, 801, "Char", "A", {"fc6 801+1 [65] reply"}, ""},
         {write, 801, "Char", "AB", {}, ""},
         {write, 800, "Int16", "70000", {}, "'70000' is out of range (-32768 to 65535)"},
         {write, 800, "Int32", "4294967296", {}, "'4294967296' is out of range (-2147483648 to 4294967295)"},
@@ -193,17 +189,14 @@ TEST_P(WindowService, OneMeterFromExpertAccessToTheCrtQuestion)
     // Calibration inputs that cannot be sent; no channel chosen: a hint without an icon.
     m.w->Click("Button_send_ch_id");
     ASSERT_FALSE(m.w->Messages().empty());
-    EXPECT_EQ(m.w->Messages().back().caption, "Hint");
-    EXPECT_EQ(m.w->Messages().back().text, "Choose a channel !");
-    EXPECT_EQ(m.w->Messages().back().icon, IDialogService::Icon::None);
-    // Pasted text meets the same filter as typed text, and the value is checked when sent.
+    const auto& hint = m.w->Messages().back();
+    EXPECT_EQ(std::tuple(hint.caption, hint.text, hint.icon),
+              std::tuple(QString("Hint"), QString("Choose a channel !"), IDialogService::Icon::None));
+    // Typed text meets the input filter, and the value is checked when sent.
     auto* slope = m.w->Find<QLineEdit>("Edit_calibr_factor_slope");
     slope->clear();
     QTest::keyClicks(slope, QStringLiteral("2x,5"));
     EXPECT_EQ(slope->text(), "2,5");
-    slope->setText(QStringLiteral("1,2,3"));
-    m.w->Click("Button_send_slope");
-    EXPECT_EQ(m.w->Messages().back().text, "'1,2,3' is not a valid floating point value");
     m.Edit("Edit_calibr_factor_offset")->setText("70000");
     m.w->Click("Button_send_offset");
     EXPECT_EQ(m.w->Messages().back().text, "'70000' is out of range (-32768 to 65535)");
@@ -223,15 +216,11 @@ TEST_P(WindowService, OneMeterFromExpertAccessToTheCrtQuestion)
         {[&] {}, "Button_read_byte_order", {"fc3 17+1 reply"}},
         // Big Endian, Word Swap, Byte Swap; the heart-beat follows the write.
         {[&] { swap(1, 2, 1); }, "Button_write_byte_order", {"fc6 17+1 [3341] reply", "fc3 1+1 reply"}},
-        {[&] { swap(0, 0, 0); }, "Button_write_byte_order", {"fc6 17+1 [0] reply", "fc3 1+1 reply"}},
         {[&] {}, "Button_auto_tot_rst_enable", {"fc6 20+1 [1] reply"}},
         {[&] {}, "Button_auto_tot_rst_disable", {"fc6 20+1 [0] reply"}},
         {[&] { m.w->Find<QComboBox>("ComboBox_channel")->setCurrentIndex(2); }, "Button_send_ch_id",
          {"fc6 110+1 [67] reply"}},
-        {[&] { m.Edit("Edit_calibr_factor_slope")->setText("2,5"); }, "Button_send_slope",
-         {"fc16 112+2 [0,16416] reply"}},
-        {[&] { m.Edit("Edit_calibr_factor_slope")->setText("2.5"); }, "Button_send_slope",
-         {"fc16 112+2 [0,16416] reply"}},
+        {[&] {}, "Button_send_slope", {"fc16 112+2 [0,16416] reply"}},  // the "2,5" typed above
         {[&] { m.Edit("Edit_calibr_factor_offset")->setText("-1"); }, "Button_send_offset",
          {"fc6 114+1 [65535] reply"}},
         {[&] {}, "Button1", {"fc6 120+1 [1] reply"}},
@@ -271,8 +260,8 @@ TEST_P(WindowService, OneMeterFromExpertAccessToTheCrtQuestion)
         const auto& shown = *std::find_if(m.w->Messages().rbegin(), m.w->Messages().rend(),
                                           [](const auto& s) { return s.caption == "Custom Register Table"; });
         EXPECT_EQ(shown.text, "CRT is enabled!  ->  Modbus Register 65535 is set to 1.\n\n\rDisable CRT?");
-        EXPECT_EQ(shown.icon, IDialogService::Icon::Warning);
-        EXPECT_EQ(shown.buttons, IDialogService::Yes | IDialogService::No);
+        EXPECT_EQ(std::pair(shown.icon, shown.buttons),
+                  std::pair(IDialogService::Icon::Warning, IDialogService::Yes | IDialogService::No));
     }
 }
 
@@ -556,9 +545,7 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
         ASSERT_EQ(requests.size(), 3u);
         EXPECT_GE(requests[2].tMs - requests[1].tMs, SubsetMeter::Timer3Ms - 50.0);
         EXPECT_LT(requests[2].tMs - requests[1].tMs, SubsetMeter::Timer3Ms + 2500.0);
-        EXPECT_EQ(m.Panel(2), panel2);
-        EXPECT_EQ(start->text(), caption);
-        EXPECT_EQ(m.Panel(4), "");
+        EXPECT_EQ((QStringList{m.Panel(2), start->text(), m.Panel(4)}), (QStringList{panel2, caption, ""}));
     }
 
     // Modbus process inputs: choosing them reads all four and shows each status; the lists follow the meter.
@@ -566,10 +553,8 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
     EXPECT_EQ(m.Panel(4), "Getting Modbus Process Input Data Ready");
     m.Settle();
     Briefs inputs;
-    for (int base = 140; base <= 170; base += 10) {
-        const Briefs one = Reads(base, {1, 1, 1, 2, 1}, false);
-        inputs.insert(inputs.end(), one.begin(), one.end());
-    }
+    for (int base = 140; base <= 170; base += 10)
+        std::ranges::copy(Reads(base, {1, 1, 1, 2, 1}, false), std::back_inserter(inputs));
     inputs.push_back(Read(29257, 1));
     EXPECT_EQ(m.Sent(), inputs);
     m.Shows({{"ProcessInputStatus1", "OK"}, {"ProcessInputStatus2", "OK"}, {"ProcessInputStatus3", "OK"},
@@ -630,8 +615,7 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
     for (const char* bad : {"0", "-5", "abc", ""}) {
         m.Edit("InputsTime")->setText(bad);
         m.w->Click("InputsAsLoop");
-        EXPECT_FALSE(timer->isActive()) << bad;
-        EXPECT_FALSE(asLoop->isChecked()) << bad;
+        EXPECT_EQ(std::pair(timer->isActive(), asLoop->isChecked()), std::pair(false, false)) << bad;
         EXPECT_EQ(m.w->Messages().back().kind, Shown::Kind::Exception);
     }
     m.Sent();
