@@ -197,34 +197,26 @@ TEST_P(WindowService, OneMeterFromExpertAccessToTheCrtQuestion)
     EXPECT_EQ(m.w->Messages().back().text, "'70000' is out of range (-32768 to 65535)");
     EXPECT_EQ(m.Sent(), Briefs{});
 
-    // The service functions write their registers.
-    auto swap = [&](int a, int b, int c) {
-        m.w->Find<QComboBox>("ComboBox_byte_order_16bit_vars")->setCurrentIndex(a);
-        m.w->Find<QComboBox>("ComboBox_byte_word_order_long_ints")->setCurrentIndex(b);
-        m.w->Find<QComboBox>("ComboBox_byte_word_order_floats")->setCurrentIndex(c);
+    // The service functions write their registers: Big Endian, Word Swap, Byte Swap; channel C; -1.
+    m.w->Find<QComboBox>("ComboBox_byte_order_16bit_vars")->setCurrentIndex(1);
+    m.w->Find<QComboBox>("ComboBox_byte_word_order_long_ints")->setCurrentIndex(2);
+    m.w->Find<QComboBox>("ComboBox_byte_word_order_floats")->setCurrentIndex(1);
+    m.w->Find<QComboBox>("ComboBox_channel")->setCurrentIndex(2);
+    m.Edit("Edit_calibr_factor_offset")->setText("-1");
+    const std::pair<const char*, Briefs> services[] = {
+        {"Button_read_byte_order", {"fc3 17+1 reply"}},
+        {"Button_write_byte_order", {"fc6 17+1 [3341] reply", "fc3 1+1 reply"}},  // the heart-beat follows
+        {"Button_auto_tot_rst_enable", {"fc6 20+1 [1] reply"}},
+        {"Button_auto_tot_rst_disable", {"fc6 20+1 [0] reply"}},
+        {"Button_send_ch_id", {"fc6 110+1 [67] reply"}},
+        {"Button_send_slope", {"fc16 112+2 [0,16416] reply"}},  // the "2,5" typed above
+        {"Button_send_offset", {"fc6 114+1 [65535] reply"}},
+        {"Button1", {"fc6 120+1 [1] reply"}},
     };
-    struct ServiceCase {
-        std::function<void()> setup;
-        const char* button;
-        Briefs sent;
-    } services[] = {
-        {[&] {}, "Button_read_byte_order", {"fc3 17+1 reply"}},
-        // Big Endian, Word Swap, Byte Swap; the heart-beat follows the write.
-        {[&] { swap(1, 2, 1); }, "Button_write_byte_order", {"fc6 17+1 [3341] reply", "fc3 1+1 reply"}},
-        {[&] {}, "Button_auto_tot_rst_enable", {"fc6 20+1 [1] reply"}},
-        {[&] {}, "Button_auto_tot_rst_disable", {"fc6 20+1 [0] reply"}},
-        {[&] { m.w->Find<QComboBox>("ComboBox_channel")->setCurrentIndex(2); }, "Button_send_ch_id",
-         {"fc6 110+1 [67] reply"}},
-        {[&] {}, "Button_send_slope", {"fc16 112+2 [0,16416] reply"}},  // the "2,5" typed above
-        {[&] { m.Edit("Edit_calibr_factor_offset")->setText("-1"); }, "Button_send_offset",
-         {"fc6 114+1 [65535] reply"}},
-        {[&] {}, "Button1", {"fc6 120+1 [1] reply"}},
-    };
-    for (const ServiceCase& c : services) {
-        SCOPED_TRACE(c.button);
-        c.setup();
-        m.w->Click(c.button);
-        EXPECT_EQ(m.Sent(), c.sent);
+    for (const auto& [button, sent] : services) {
+        SCOPED_TRACE(button);
+        m.w->Click(button);
+        EXPECT_EQ(m.Sent(), sent);
     }
     EXPECT_EQ(m.w->Find<QLineEdit>("Edit_byte_word_order")->text(), "0x1F1F");
 
@@ -237,20 +229,18 @@ TEST_P(WindowService, OneMeterFromExpertAccessToTheCrtQuestion)
     EXPECT_EQ(m.w->Form().PanelText(1), "CRT Disabled");
     m.w->Click("Button_activate_crt");
     m.Sent();
-    struct CrtCase {
-        int answer;
-        Briefs atConnect;  // after the connection test and the identification
-        const char* panel1;
-    } crts[] = {{IDialogService::No, {"fc3 65535+1 reply"}, "CRT Enabled"},
-                 {IDialogService::Yes, {"fc3 65535+1 reply", "fc6 65535+1 [0] reply"}, "CRT Disabled"}};
-    for (const CrtCase& c : crts) {
-        SCOPED_TRACE(c.answer);
+    // The answer; the requests after the connection test and the identification; panel 1.
+    const std::tuple<int, Briefs, const char*> crts[] = {
+        {IDialogService::No, {"fc3 65535+1 reply"}, "CRT Enabled"},
+        {IDialogService::Yes, {"fc3 65535+1 reply", "fc6 65535+1 [0] reply"}, "CRT Disabled"}};
+    for (const auto& [answer, atConnect, panel1] : crts) {
+        SCOPED_TRACE(answer);
         const int asked = m.w->CountCaption(QStringLiteral("Custom Register Table"));
         m.w->Click("Bt_dis_connect");
-        m.Connect({c.answer});
+        m.Connect({answer});
         ASSERT_TRUE(m.w->Form().IsConnected());
-        EXPECT_EQ(m.ConnectTail(c.atConnect.size()), c.atConnect);
-        EXPECT_EQ(m.w->Form().PanelText(1), c.panel1);
+        EXPECT_EQ(m.ConnectTail(atConnect.size()), atConnect);
+        EXPECT_EQ(m.w->Form().PanelText(1), panel1);
         ASSERT_EQ(m.w->CountCaption(QStringLiteral("Custom Register Table")), asked + 1);
         const auto& shown = *std::find_if(m.w->Messages().rbegin(), m.w->Messages().rend(),
                                           [](const auto& s) { return s.caption == "Custom Register Table"; });

@@ -4,6 +4,7 @@
 #include "WindowHarness.h"
 
 #include "ConnectionRules.h"
+#include "DeviceIdentification.h"
 #include "DiagnosticViews.h"
 #include "Diagnostics.h"
 
@@ -690,34 +691,27 @@ TEST(WindowMeasured, ScriptedMeterFromTheFirstReadToSilence)
 
 TEST(WindowMeasured, IdentificationReportAndSubsetWindowFollowTheMarker)
 {
-    const QString vortan = "KALDOR VORTAN V3\r\n\r\nVortan serial no.:         VT23000004711001\r\n"
-                           "Vortan FW version:     3.12.0 2024-05-17\r\n";
-    struct Case {
-        std::vector<uint8_t> data;
-        QString text;
-        bool subset;  // the ARM marker: the subset group, its height and the status panels halved
-    } cases[] = {
-        {VortanIdentification("ARM"), vortan, true},
-        {VortanIdentification("XYZ"),
-         vortan + "Modbus FW version:  2.04  2023-11-06\r\nModbus serial no.:      MB00000000815001\r\n", false},
-        {VortanIdentification("ARM", "ACME FLOW 7"), "ACME FLOW 7", true},
-        {VortanIdentification("ARM", ""), "", true},  // still answered: the box shows
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text.toStdString());
+    // The ARM marker: the subset group, its height and the status panels halved. The texts are
+    // identificationReport's (Identification.ReportsByMarkerAndStatus); an empty one still shows.
+    const std::pair<std::vector<uint8_t>, bool> cases[] = {
+        {VortanIdentification("ARM"), true}, {VortanIdentification("XYZ"), false},
+        {VortanIdentification("ARM", "ACME FLOW 7"), true}, {VortanIdentification("ARM", ""), true}};
+    for (const auto& [data, subset] : cases) {
+        const auto text = QString::fromStdString(app::identificationReport(5, data, data.size()));
+        SCOPED_TRACE(text.toStdString());
         FakeMeter meter;
-        meter.identification = c.data;
+        meter.identification = data;
         ScriptedWindow s(meter, {"-subset"});
         Window& w = *s.w;
         for (int report = 1; report <= 2; ++report) {  // at connection, then by the button: nothing more changes
             ASSERT_EQ(w.CountCaption("Device Identification Report"), report);
-            EXPECT_EQ(w.Messages().back().text, c.text);
+            EXPECT_EQ(w.Messages().back().text, text);
             EXPECT_EQ(w.Messages().back().buttons, IDialogService::Ok);
-            EXPECT_EQ(!w.Find("GroupSubset")->isHidden(), c.subset);
+            EXPECT_EQ(!w.Find("GroupSubset")->isHidden(), subset);
             EXPECT_TRUE(w.Find("SubsetView")->isHidden());
-            EXPECT_EQ(w.Form().size(), QSize(c.subset ? 520 : 760, 766));
-            EXPECT_EQ(w.Form().PanelWidth(2), c.subset ? 330 : 0);
-            EXPECT_EQ(w.Form().PanelWidth(3), c.subset ? 330 : 660);
+            EXPECT_EQ(w.Form().size(), QSize(subset ? 520 : 760, 766));
+            EXPECT_EQ(w.Form().PanelWidth(2), subset ? 330 : 0);
+            EXPECT_EQ(w.Form().PanelWidth(3), subset ? 330 : 660);
             if (report == 1)
                 w.Click("Bt_report_slave_id");
         }
