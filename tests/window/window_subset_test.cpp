@@ -252,31 +252,23 @@ TEST_P(WindowService, OneMeterFromExpertAccessToTheCrtQuestion)
 
 TEST_P(WindowService, CrtThatCannotBeReadOrCleared)
 {
-    struct Case {
-        const char* name;
-        std::vector<std::string> device;
-        std::deque<int> answers;
-        Briefs atConnect;
-        const char* panel1;
-        const char* panel3;
-        int asked;
-        bool rtuOnly;  // over TCP the connection's probe is this read: a refused probe
-    } cases[] = {
-        {"on, Yes refused", {"set=65535:1", "refuse=65535"}, {IDialogService::Yes},
-         {"fc3 65535+1 reply", "fc6 65535+1 [0] exception 4"}, "CRT Enabled", "Exception Reply!  -  seServerFailure", 1, false},
-        {"no CRT register", {"nocrt"}, {}, {"fc3 65535+1 exception 2"}, "CRT", "Exception Reply!", 0, true},
-    };
-    for (const Case& c : cases) {
-        if (c.rtuOnly && GetParam() == Transport::Tcp)
-            continue;
-        SCOPED_TRACE(c.name);
-        SimWindow m(GetParam(), c.device, servicePanels, c.answers);
+    {
+        SCOPED_TRACE("CRT on, Yes refused");
+        SimWindow m(GetParam(), {"set=65535:1", "refuse=65535"}, servicePanels, {IDialogService::Yes});
         ASSERT_TRUE(m.w->Form().IsConnected());
-        EXPECT_EQ(m.ConnectTail(c.atConnect.size()), c.atConnect);
-        EXPECT_EQ(m.w->Form().PanelText(1), c.panel1);
-        EXPECT_EQ(m.w->Form().PanelText(3), c.panel3);
-        EXPECT_EQ(m.w->CountCaption(QStringLiteral("Custom Register Table")), c.asked);
+        EXPECT_EQ(m.ConnectTail(2), (Briefs{"fc3 65535+1 reply", "fc6 65535+1 [0] exception 4"}));
+        EXPECT_EQ(m.w->Form().PanelText(1), "CRT Enabled");
+        EXPECT_EQ(m.w->Form().PanelText(3), "Exception Reply!  -  seServerFailure");
+        EXPECT_EQ(m.w->CountCaption(QStringLiteral("Custom Register Table")), 1);
     }
+    if (GetParam() == Transport::Tcp)
+        return;  // over TCP the connection's probe is this read: a refused probe
+    SimWindow m(GetParam(), {"nocrt"}, servicePanels);
+    ASSERT_TRUE(m.w->Form().IsConnected());
+    EXPECT_EQ(m.ConnectTail(1), Briefs{"fc3 65535+1 exception 2"});
+    EXPECT_EQ(m.w->Form().PanelText(1), "CRT");
+    EXPECT_EQ(m.w->Form().PanelText(3), "Exception Reply!");
+    EXPECT_EQ(m.w->CountCaption(QStringLiteral("Custom Register Table")), 0);
 }
 
 class WindowSubset : public ::testing::TestWithParam<Transport> {};
@@ -349,9 +341,6 @@ TEST_P(WindowSubset, ChannelPagesReadEveryRowWriteBackWhatTheyReadAndExactlyWhat
     SubsetMeter m(GetParam(), {"set=25006:9", "set=25003:39846:15044", "set=25500:0x5433", "set=25125:10094",
                                "set=25250:7", "set=25251:0x4241:0:0:0", "set=25265:65535:65535", "set=25376:9",
                                "set=25012:26", "refuse=24012"});
-    EXPECT_EQ(m.ConnectTail(2), (Briefs{Read(29257, 1), Read(29254, 1)}));
-    EXPECT_EQ(m.Panel(2), "Activ Measuring");
-    EXPECT_EQ(m.w->Find<QPushButton>("StartMeas")->text(), "Stop Measuring");
     // A write before the page was read names the empty fields.
     m.w->Click("ShowTransducer");
     m.Refused("WriteTransducerData",
@@ -365,12 +354,7 @@ TEST_P(WindowSubset, ChannelPagesReadEveryRowWriteBackWhatTheyReadAndExactlyWhat
         m.w->Click(p.show);
         EXPECT_EQ(m.Do(p.get), Reads(p.start + 1000, p.rows));
         EXPECT_EQ(m.ended, QString("Getting %1 Data Ready").arg(p.name));
-        ASSERT_EQ(m.last.size(), p.rows.size() + 1);
-        // Timer3's read comes its interval after the page, not with it, and clears panel 4.
-        const double pause = m.last.back().tMs - m.last[m.last.size() - 2].tMs;
-        EXPECT_GE(pause, SubsetMeter::Timer3Ms - 50.0);
-        EXPECT_LT(pause, SubsetMeter::Timer3Ms + 3000.0);  // a loaded machine may be late, never early
-        EXPECT_EQ(m.Panel(4), "");
+        EXPECT_EQ(m.Panel(4), "");  // Timer3's read cleared it (its timing: the start and stop steps)
         if (p.check)
             p.check(m);
         for (bool changing : {false, true}) {
@@ -451,9 +435,8 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
     m.w->Find<QCheckBox>("LoggerChannelZ")->setChecked(true);
     m.w->Find<QCheckBox>("LoggerOptDiagnistic")->setChecked(true);
     m.Edit("LoggerRate")->setText("2.5");
-    EXPECT_EQ(m.Do("WriteGlobalSettings"), (Briefs{Write(29254, "0,0,0"), Write(29250, "35"), Write(29251, "0,16416"),
+    ASSERT_EQ(m.Do("WriteGlobalSettings"), (Briefs{Write(29254, "0,0,0"), Write(29250, "35"), Write(29251, "0,16416"),
                                                    Write(29253, "164"), Read(29254, 1), Read(29257, 1)}));
-    ASSERT_EQ(m.last.size(), 6u);
     EXPECT_GE(m.last[1].tMs - m.last[0].tMs, 380.0);
     EXPECT_EQ(m.Panel(2), "Activ Measuring");
 
@@ -503,10 +486,8 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
         EXPECT_EQ(m.ended, c.ended);
         ASSERT_FALSE(sent.empty());
         EXPECT_EQ(sent.front(), Read(29254, 1));
-        Briefs changed;
-        for (const std::string& b : sent)
-            if (std::find(c.written.begin(), c.written.end(), b) != c.written.end())
-                changed.push_back(b);
+        Briefs changed = sent;  // the rows that must be written, in the order sent
+        std::erase_if(changed, [&](const std::string& b) { return std::ranges::count(c.written, b) == 0; });
         EXPECT_EQ(changed, c.written);
         EXPECT_EQ(Writes(sent).empty(), c.written.empty());
     }
@@ -624,16 +605,13 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
     ASSERT_GE(briefs.end() - first, 5);
     EXPECT_EQ(Briefs(first, first + 5), Reads(29250, {1, 2, 1, 1, 2}, false));
     // Each exchange is a write and its status read; the next begins an interval after it ended.
-    std::vector<const simtest::SimRequest*> loop;
-    for (const auto& r : log)
-        if (r.start == 143 || r.start == 145)
-            loop.push_back(&r);
-    ASSERT_GE(loop.size(), 8u);
-    for (size_t i = 0; i + 1 < loop.size(); i += 2) {
-        EXPECT_EQ(simtest::Brief(*loop[i]), Write(143, "0,16320"));
-        EXPECT_EQ(simtest::Brief(*loop[i + 1]), Read(145, 1));
-        if (i + 2 < loop.size()) {
-            EXPECT_GE(loop[i + 2]->tMs - loop[i + 1]->tMs, 140.0);
+    std::erase_if(log, [](const auto& r) { return r.start != 143 && r.start != 145; });
+    ASSERT_GE(log.size(), 8u);
+    for (size_t i = 0; i + 1 < log.size(); i += 2) {
+        EXPECT_EQ(simtest::Brief(log[i]), Write(143, "0,16320"));
+        EXPECT_EQ(simtest::Brief(log[i + 1]), Read(145, 1));
+        if (i + 2 < log.size()) {
+            EXPECT_GE(log[i + 2].tMs - log[i + 1].tMs, 140.0);
         }
     }
     // Stopped: nothing more comes.

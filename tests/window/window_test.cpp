@@ -20,7 +20,6 @@
 #include <bit>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 
 namespace windowtest {
 namespace {
@@ -299,8 +298,7 @@ TEST(WindowSession, RtuFromTheKeysToThePulledAdapter)
     EXPECT_TRUE(w.Find("cb_unit")->isEnabled());
     EXPECT_EQ(w.Find<QLineEdit>("invalid_frame_count")->text(), "0");
     EXPECT_EQ(w.Form().Connection().SilentInterval(), 40u);  // at 19200 baud
-    ASSERT_EQ(w.CountCaption("Device Identification Report"), 1);
-    EXPECT_TRUE(w.Messages().back().text.startsWith("KALDOR VORTAN V3\r\n\r\nVortan serial no.:         VT23"));
+    ASSERT_EQ(w.CountCaption("Device Identification Report"), 1);  // the marker test checks its text
     EXPECT_EQ(w.Messages().back().icon, IDialogService::Icon::None);
     QTest::keyClick(&w.Form(), Qt::Key_F5);
     // The last frame of the cycle: the heartbeat's reply, address + function + count + 2 + CRC.
@@ -315,12 +313,7 @@ TEST(WindowSession, RtuFromTheKeysToThePulledAdapter)
         w.Choose("cb_meas_val", 6);  // Flow Velocity
         w.Click("Bt_read_adr");
         EXPECT_EQ(w.Cell(0), status);
-        if (value) {
-            const auto& r = w.Form().MeasRecord();
-            EXPECT_NEAR(w.Cell(1).toDouble(), std::bit_cast<float>(static_cast<uint32_t>(r[4] | r[5] << 16)), 0.006);
-        } else {
-            EXPECT_EQ(w.Cell(1), "");
-        }
+        EXPECT_EQ(w.Cell(1).isEmpty(), !value);  // the values themselves: the scripted meter's scenario
         // The heartbeat follows every block, whatever its status.
         EXPECT_TRUE(QRegularExpression("^\\d+$").match(w.Cell(2)).hasMatch());
     }
@@ -343,17 +336,14 @@ TEST(WindowSession, RtuFromTheKeysToThePulledAdapter)
     EXPECT_EQ(w.Messages().back().text, "This will change the unit ID for scaled measuring value on the modbus server module!\r\n"
                                         "Do you want to continue?\r\r\nThis message will be shown only one time.");
     EXPECT_EQ(w.Messages().back().buttons, IDialogService::Ok | IDialogService::Cancel);
-    EXPECT_EQ(unit->currentIndex(), 0);
-    EXPECT_TRUE(w.Form().UnitWarningPending());
+    EXPECT_EQ(std::pair(unit->currentIndex(), w.Form().UnitWarningPending()), std::pair(0, true));
     w.Choose("cb_unit", 1);  // asked again; OK
     EXPECT_EQ(w.CountCaption("Hint"), 2);
     w.Choose("cb_unit", 3);  // no more questions
-    EXPECT_EQ(w.CountCaption("Hint"), 2);
-    EXPECT_EQ(unit->currentIndex(), 3);
+    EXPECT_EQ(std::pair(w.CountCaption("Hint"), unit->currentIndex()), std::pair(2, 3));
     // The device's new unit shows with the next read.
     w.Click("Bt_read_adr");
-    EXPECT_EQ(unit->currentIndex(), 3);
-    EXPECT_EQ(w.Form().MeasRecord()[3], 3);
+    EXPECT_EQ((std::pair<int, int>(unit->currentIndex(), w.Form().MeasRecord()[3])), std::pair(3, 3));
     // Channel Z: both "m3/h" entries are units of their own.
     w.Find<QComboBox>("cb_channel")->setCurrentIndex(4);
     w.Choose("cb_meas_val", 7);  // Volume Flow
@@ -390,17 +380,11 @@ TEST(WindowSession, RtuFromTheKeysToThePulledAdapter)
     }
 
     loop->click();
-    std::ifstream in(csv);
-    std::string line;
-    std::getline(in, line);
-    EXPECT_EQ(line, "time,channel,quantity,status,value,unit,heartbeat");
-    int rows = 0;
-    for (; std::getline(in, line); ++rows) {
-        EXPECT_NE(line.find(",A,"), std::string::npos) << line;
-        EXPECT_NE(line.find(",OK,"), std::string::npos) << line;
-        EXPECT_EQ(line.substr(4, 1), "-");  // an ISO 8601 date starts the row
-    }
-    EXPECT_EQ(rows, trend->PointCount());
+    const QStringList rows = QString::fromStdString(ReadFile(csv)).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), trend->PointCount() + 1);
+    EXPECT_EQ(rows[0], "time,channel,quantity,status,value,unit,heartbeat");
+    for (const QString& row : rows.mid(1))  // an ISO 8601 date first
+        EXPECT_TRUE(row.contains(",A,") && row.contains(",OK,") && row[4] == '-') << row.toStdString();
     w.Click("TrendLogStop");
     EXPECT_FALSE(trend->Logging());
 
@@ -651,12 +635,10 @@ TEST(WindowMeasured, ScriptedMeterFromTheFirstReadToSilence)
     meter.badCrcOnReads = true;
     w.Click("Bt_dis_connect");
     auto* counter = w.Find<QLineEdit>("invalid_frame_count");
-    EXPECT_EQ(counter->text(), "1");
-    EXPECT_EQ(w.Form().PanelText(1), "CRT");
+    EXPECT_EQ(std::pair(counter->text(), w.Form().PanelText(1)), std::pair(QString("1"), QString("CRT")));
     w.Click("Bt_read_adr");
     EXPECT_EQ(counter->text(), "3");  // the block and the heartbeat
-    EXPECT_EQ(w.Cell(0), "");
-    EXPECT_EQ(w.Form().PanelText(3), "Invalid Frame!");
+    EXPECT_EQ(std::pair(w.Cell(0), w.Form().PanelText(3)), std::pair(QString(), QString("Invalid Frame!")));
     w.Click("Bt_read_adr");
     EXPECT_EQ(counter->text(), "5");
     OpenFromMenu(w, QStringLiteral("Line Statistics"));
