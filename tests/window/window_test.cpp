@@ -84,7 +84,8 @@ TEST(WindowStartup, FirstStartWritesTheFormsValuesAndEndWritesWhatChanged)
         logo->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
         ASSERT_TRUE(w.WaitFor([&] { return w.CountCaption(QStringLiteral("About Tarnwick")) == 1; }, 2s));
         EXPECT_EQ(label1, "Tarnwick - (Version 1.14)");
-        const std::vector<QUrl> urls = {QUrl("mailto:service@kaldor.example"), QUrl("https://www.kaldor.example")};
+        const std::vector<QUrl> urls = {QUrl("mailto:service@kaldor.example"),
+                                        QUrl("https://www.kaldor.example")};
         EXPECT_EQ(w.dialogs.openedUrls, urls);
 
         // The expert register box wraps around.
