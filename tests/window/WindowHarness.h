@@ -1,8 +1,7 @@
 #pragma once
 
-// The main window under test: a QApplication on the offscreen platform, a private settings
-// folder, the simulator or a scripted device, and helpers that act on controls by name. It brings
-// the widget classes and gtest that the window, dialog and search suites share.
+// The main window on the offscreen platform, a private settings folder, the simulator or a scripted
+// device, and helpers that act on controls by name: shared by the window, dialog and search suites.
 
 #include "DialogService.h"
 #include "FormTarnwick.h"
@@ -39,8 +38,7 @@ namespace windowtest {
 
 using namespace std::chrono_literals;
 
-// Creates the one QApplication of the test program (offscreen) on first use.
-void EnsureApplication();
+void EnsureApplication();  // the one QApplication of the program, offscreen
 
 std::string ReadFile(const std::filesystem::path& path);
 
@@ -61,7 +59,6 @@ public:
 
     std::filesystem::path IniPath() const { return dir_ / "Kaldor" / "Tarnwick.INI"; }
     void WriteIni(const std::string& text) const;
-    std::string ReadIni() const { return ReadFile(IniPath()); }
     // Each a whole line of the settings file.
     void ExpectLines(std::initializer_list<const char*> lines) const;
     const std::filesystem::path& Dir() const { return dir_; }
@@ -70,28 +67,23 @@ private:
     std::filesystem::path dir_;
 };
 
-// Settings for a meter on a serial port (19200 baud, even parity, no echo) or on TCP.
+// Settings for a meter on a serial port: 19200 baud, even parity.
 std::string SerialIni(const std::string& port, int slave = 1, bool echo = false);
-std::string TcpIni(const std::string& host, int port, int slave = 1);
 
 std::vector<uint8_t> VortanIdentification(const std::string& marker, const std::string& idText = "KALDOR VORTAN V3");
 
-// A device on a pty that answers what a VORTAN meter answers, from tables the test fills.
+// A device at address 1 on a pty that answers what a VORTAN meter answers, from tables the test fills.
 struct FakeMeter {
-    uint8_t address = 1;
     std::vector<uint8_t> identification = VortanIdentification("ARM");  // Report Server ID data
-    std::map<int, std::vector<uint16_t>> blocks;  // start register -> registers
-    std::map<int, uint16_t> single;               // register -> value (heartbeat etc.)
-    std::map<int, int> delayForStart;             // read start register -> delay before the reply
-    std::map<int, int> exceptionFor;              // register -> exception code
-    std::map<int, int> exceptionTimes;            // register -> replies with that exception, then normal
-    bool badCrcOnReads = false;
-    std::atomic<bool> silent{false};  // may change while the peer runs
+    std::map<int, uint16_t> registers;
+    std::map<int, int> delayForStart;  // read start register -> delay before the reply
+    std::map<int, int> exceptions;     // read start register -> exception 2 replies (-1: all)
+    std::atomic<bool> badCrcOnReads{false};
+    std::atomic<bool> silent{false};
 
     testing_support::ScriptedPeer::Responder Responder();
 };
 
-// The window with its recording dialogs, built like the program builds it.
 class Window {
 public:
     explicit Window(const QStringList& args = {});
@@ -107,7 +99,6 @@ public:
     void Choose(const char* comboName, int index);
     QString Cell(int row) const;
     bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s);
-    // Message boxes (captions and texts) shown so far.
     const std::vector<tarnwick::RecordingDialogService::Shown>& Messages() const { return dialogs.shown; }
     int CountCaption(const QString& caption) const;
 
@@ -115,26 +106,21 @@ public:
     std::unique_ptr<tarnwick::TFormTarnwick> form;
 };
 
-// Opens a diagnostics view from the View menu.
 void OpenFromMenu(Window& w, const QString& item);
 
 enum class Transport { Rtu, Tcp };
 std::string Name(Transport t);
 enum class Start { Connected, Disconnected };
 
-// A window connected to vortan-sim over RTU or TCP; the simulator's request log starts after
-// the connection's own requests (kept in connectRequests). Over RTU the window knows the pty by
-// a link in the settings folder (Port()), which stands for the adapter: a new simulator on the
-// same link is the adapter plugged in again.
+// A window on vortan-sim over RTU or TCP; Sent() starts after the connection's own requests
+// (connectRequests). Over RTU the pty's link in the settings folder (Port()) is the adapter.
 struct SimWindow {
-    // device: vortan-sim's device settings ("protect=4711", "set=29257:0"); args: the window's
-    // switches; answers: message box answers after the identification report's.
+    // device: vortan-sim's settings ("protect=4711"); answers: after the identification report's.
     SimWindow(Transport t, const std::vector<std::string>& device, const QStringList& args,
               std::deque<int> answers = {}, Start start = Start::Connected);
     std::string Port() const { return (config.Dir() / "ttyMETER").string(); }
     // Clicks Connect, acknowledging the identification report before the given answers.
     void Connect(std::deque<int> answers = {});
-    // The program started again on other settings.
     void Reopen(const std::string& ini);
     std::vector<std::string> Sent() { return simtest::Briefs(sim.NewRequests()); }
     std::vector<std::string> ConnectTail(size_t n) const
@@ -162,9 +148,7 @@ struct ScriptedWindow {
     std::unique_ptr<Window> w;
 };
 
-// The control states of the connected and the disconnected window, control by control. The
-// panels and the grid are emptied by a disconnection only; a window that never connected keeps
-// the form's texts.
+// The control states, control by control; a window that never connected keeps the form's texts.
 void ExpectControlStates(Window& w, bool connected, bool afterDisconnection = true);
 
 }  // namespace windowtest

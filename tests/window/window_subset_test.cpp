@@ -1,5 +1,5 @@
-// The subset's pages, protection, measuring, Modbus process inputs and configuration file, judged by
-// vortan-sim's request log, what it holds afterwards and what the controls show, over RTU and TCP.
+// Expert access, service functions and the CRT question, then the subset's pages, protection, measuring,
+// process inputs and configuration file, judged by vortan-sim's request log and what it holds.
 
 #include "WindowHarness.h"
 
@@ -19,16 +19,15 @@ namespace {
 using Briefs = std::vector<std::string>;
 using Changed = std::vector<std::array<int, 2>>;  // address, new value
 using Shown = tarnwick::RecordingDialogService::Shown;
+using tarnwick::IDialogService;
 
 std::string Read(int reg, int count) { return "fc3 " + std::to_string(reg) + "+" + std::to_string(count) + " reply"; }
 // Reads of rows that follow each other from start, the registers of each; then Timer3's read.
 Briefs Reads(int start, const std::vector<int>& counts, bool timer3 = true)
 {
     Briefs b;
-    for (int count : counts) {
-        b.push_back(Read(start, count));
-        start += count;
-    }
+    for (int count : counts)
+        b.push_back(Read(std::exchange(start, start + count), count));
     if (timer3)
         b.push_back(Read(29257, 1));
     return b;
@@ -38,13 +37,10 @@ std::string Write(int reg, const std::string& words, const char* result = "reply
     return "fc16 " + std::to_string(reg) + "+" + std::to_string(std::count(words.begin(), words.end(), ',') + 1) +
            " [" + words + "] " + result;
 }
-// The writes among the requests (function 6 or 16).
-Briefs Writes(const Briefs& all)
+Briefs Writes(Briefs all)
 {
-    Briefs out;
-    std::copy_if(all.begin(), all.end(), std::back_inserter(out),
-                 [](const std::string& b) { return b.rfind("fc16", 0) == 0 || b.rfind("fc6", 0) == 0; });
-    return out;
+    std::erase_if(all, [](const std::string& b) { return !b.starts_with("fc16") && !b.starts_with("fc6"); });
+    return all;
 }
 const QString Locked = "Protection Code Activ\r\n\r\nUse Global Settings to unlock.";
 
@@ -61,9 +57,8 @@ struct SubsetMeter : SimWindow {
     // Timer3's read after the last operation is in, and the button is usable again.
     void Settle(const char* button = "StartMeas")
     {
-        EXPECT_TRUE(w->WaitFor([&] { return !w->Find<QTimer>("Timer3")->isActive() && w->Find(button)->isEnabled(); },
-                               8s))
-            << button;
+        auto idle = [&] { return !w->Find<QTimer>("Timer3")->isActive() && w->Find(button)->isEnabled(); };
+        EXPECT_TRUE(w->WaitFor(idle, 8s)) << button;
     }
     // Clicks and settles: what the meter received (also in last); ended: panel 4 before Timer3 clears it.
     Briefs Do(const char* button)
@@ -111,6 +106,171 @@ struct SubsetMeter : SimWindow {
     std::vector<simtest::SimRequest> last;
 };
 
+const QStringList servicePanels = {"-swap", "-totalizer_rst", "-calibr_factor"};
+
+class WindowService : public ::testing::TestWithParam<Transport> {};
+
+INSTANTIATE_TEST_SUITE_P(Transports, WindowService, ::testing::Values(Transport::Rtu, Transport::Tcp),
+                         [](const auto& info) { return Name(info.param); });
+
+TEST_P(WindowService, OneMeterFromExpertAccessToTheCrtQuestion)
+{
+    // 2 in 501, 1.5 in 502/503 (RegisterValues.EncodeAndDecode has every type both ways).
+    SimWindow m(GetParam(), {"set=500:1:2:0:16320", "set=800:0:0", "set=17:7967"}, servicePanels);
+    ASSERT_TRUE(m.w->Form().IsConnected());
+    // CRT off: no question at connection.
+    EXPECT_EQ(m.connectRequests.back(), "fc3 65535+1 reply");
+    EXPECT_EQ(m.w->Form().PanelText(1), "CRT Disabled");
+
+    // Expert reads decode by their type, writes send exactly the typed value, and what cannot
+    // be sent is refused with a hint or the general error dialog before anything goes out.
+    const char* read = "Bt_read_adr_exp_mode";
+    const char* write = "Bt_write_adr_exp_mode";
+    struct ExpertCase {
+        const char* button;
+        int reg;
+        const char* type;
+        const char* text;  // typed for a write; shown in Edit1 after a read
+        Briefs sent;
+        const char* message;  // a hint or the error dialog's text; "" for none
+        const char* panel3 = nullptr;  // nullptr: not looked at
+        bool hint = false;             // a refusal of the expert button itself
+    } experts[] = {
+        {read, 502, "Float", "1.50", {"fc3 502+2 reply"}, ""},
+        {read, 501, "Int16", "2", {"fc3 501+1 reply"}, ""},
+        // The meter refuses: Edit1 keeps its text.
+        {read, 9999, "Int16", "2", {"fc3 9999+1 exception 2"}, "", "Exception Reply!"},
+        {write, 800, "Float", "-2,5", {"fc16 800+2 [0,49184] reply"}, ""},
+        {write, 800, "Int16", "-1", {"fc6 800+1 [65535] reply"}, ""},
+        {write, 801, "Char", "AB", {}, ""},
+        {write, 800, "Int16", "70000", {}, "'70000' is out of range (-32768 to 65535)"},
+        {write, 800, "Int32", "4294967296", {}, "'4294967296' is out of range (-2147483648 to 4294967295)"},
+        {write, 800, "Float", "nan", {}, "'nan' is not a valid floating point value"},
+        {write, 800, "Float", "1e39", {}, "'1e39' is out of range (single precision)"},
+        {write, 800, "Int16", "twelve", {}, "'twelve' is not a valid integer value"},
+        {write, 800, "Datatype", "1", {}, ""},
+        // A write the meter refuses names the exception.
+        {write, 900, "Int16", "1", {"fc6 900+1 [1] exception 2"}, "", "Exception Reply!  -  seIllegalDataAddress"},
+        {read, 100, "Datatype", "1", {}, "Choose a datatype !", nullptr, true},
+        {read, 65535, "Float", "1", {}, "Register 65535 is the last one: Float needs two registers.", nullptr, true},
+        {write, 65535, "Int32", "1", {}, "Register 65535 is the last one: Int32 needs two registers.", nullptr, true},
+    };
+    for (const ExpertCase& c : experts) {
+        SCOPED_TRACE(std::string(c.button) + " " + std::to_string(c.reg) + " " + c.type + " " + c.text);
+        const size_t shown = m.w->Messages().size();
+        m.w->Find<QSpinBox>("SpinEdit_customer_register")->setValue(c.reg);
+        m.w->Find<QComboBox>("cb_datatypes")->setEditText(QString::fromLatin1(c.type));
+        if (c.button == write)
+            m.Edit("Edit1")->setText(c.text);
+        m.w->Click(c.button);
+        EXPECT_EQ(m.Sent(), c.sent);
+        EXPECT_EQ(m.w->Find<QLineEdit>("Edit1")->text(), c.text);
+        if (c.panel3) {
+            EXPECT_EQ(m.w->Form().PanelText(3), c.panel3);
+        }
+        ASSERT_EQ(m.w->Messages().size(), shown + (*c.message ? 1 : 0));
+        if (!*c.message)
+            continue;
+        const auto& box = m.w->Messages().back();
+        EXPECT_EQ(box.text, c.message);
+        if (c.hint) {
+            EXPECT_EQ(std::tuple(box.caption, box.icon, m.w->Form().IsReplyPending()),
+                      std::tuple(QString("Hint"), IDialogService::Icon::Error, false));
+        } else {
+            EXPECT_EQ(box.kind, Shown::Kind::Exception);
+        }
+    }
+
+    // Calibration inputs that cannot be sent; no channel chosen: a hint without an icon.
+    m.w->Click("Button_send_ch_id");
+    ASSERT_FALSE(m.w->Messages().empty());
+    const auto& hint = m.w->Messages().back();
+    EXPECT_EQ(std::tuple(hint.caption, hint.text, hint.icon),
+              std::tuple(QString("Hint"), QString("Choose a channel !"), IDialogService::Icon::None));
+    // Typed text meets the input filter, and the value is checked when sent.
+    auto* slope = m.w->Find<QLineEdit>("Edit_calibr_factor_slope");
+    slope->clear();
+    QTest::keyClicks(slope, QStringLiteral("2x,5"));
+    EXPECT_EQ(slope->text(), "2,5");
+    m.Edit("Edit_calibr_factor_offset")->setText("70000");
+    m.w->Click("Button_send_offset");
+    EXPECT_EQ(m.w->Messages().back().text, "'70000' is out of range (-32768 to 65535)");
+    EXPECT_EQ(m.Sent(), Briefs{});
+
+    // The service functions write their registers: Big Endian, Word Swap, Byte Swap; channel C; -1.
+    m.w->Find<QComboBox>("ComboBox_byte_order_16bit_vars")->setCurrentIndex(1);
+    m.w->Find<QComboBox>("ComboBox_byte_word_order_long_ints")->setCurrentIndex(2);
+    m.w->Find<QComboBox>("ComboBox_byte_word_order_floats")->setCurrentIndex(1);
+    m.w->Find<QComboBox>("ComboBox_channel")->setCurrentIndex(2);
+    m.Edit("Edit_calibr_factor_offset")->setText("-1");
+    const std::pair<const char*, Briefs> services[] = {
+        {"Button_read_byte_order", {"fc3 17+1 reply"}},
+        {"Button_write_byte_order", {"fc6 17+1 [3341] reply", "fc3 1+1 reply"}},  // the heart-beat follows
+        {"Button_auto_tot_rst_enable", {"fc6 20+1 [1] reply"}},
+        {"Button_auto_tot_rst_disable", {"fc6 20+1 [0] reply"}},
+        {"Button_send_ch_id", {"fc6 110+1 [67] reply"}},
+        {"Button_send_slope", {"fc16 112+2 [0,16416] reply"}},  // the "2,5" typed above
+        {"Button_send_offset", {"fc6 114+1 [65535] reply"}},
+        {"Button1", {"fc6 120+1 [1] reply"}},
+    };
+    for (const auto& [button, sent] : services) {
+        SCOPED_TRACE(button);
+        m.w->Click(button);
+        EXPECT_EQ(m.Sent(), sent);
+    }
+    EXPECT_EQ(m.w->Find<QLineEdit>("Edit_byte_word_order")->text(), "0x1F1F");
+
+    // The CRT buttons, then the question at connection while CRT is on.
+    m.w->Click("Button_activate_crt");
+    EXPECT_EQ(m.Sent(), Briefs{"fc6 65535+1 [1] reply"});
+    EXPECT_EQ(m.w->Form().PanelText(1), "CRT Enabled");
+    m.w->Click("Button_deactivate_crt");
+    EXPECT_EQ(m.Sent(), Briefs{"fc6 65535+1 [0] reply"});
+    EXPECT_EQ(m.w->Form().PanelText(1), "CRT Disabled");
+    m.w->Click("Button_activate_crt");
+    m.Sent();
+    // The answer; the requests after the connection test and the identification; panel 1.
+    const std::tuple<int, Briefs, const char*> crts[] = {
+        {IDialogService::No, {"fc3 65535+1 reply"}, "CRT Enabled"},
+        {IDialogService::Yes, {"fc3 65535+1 reply", "fc6 65535+1 [0] reply"}, "CRT Disabled"}};
+    for (const auto& [answer, atConnect, panel1] : crts) {
+        SCOPED_TRACE(answer);
+        const int asked = m.w->CountCaption(QStringLiteral("Custom Register Table"));
+        m.w->Click("Bt_dis_connect");
+        m.Connect({answer});
+        ASSERT_TRUE(m.w->Form().IsConnected());
+        EXPECT_EQ(m.ConnectTail(atConnect.size()), atConnect);
+        EXPECT_EQ(m.w->Form().PanelText(1), panel1);
+        ASSERT_EQ(m.w->CountCaption(QStringLiteral("Custom Register Table")), asked + 1);
+        const auto& shown = *std::find_if(m.w->Messages().rbegin(), m.w->Messages().rend(),
+                                          [](const auto& s) { return s.caption == "Custom Register Table"; });
+        EXPECT_EQ(shown.text, "CRT is enabled!  ->  Modbus Register 65535 is set to 1.\n\n\rDisable CRT?");
+        EXPECT_EQ(std::pair(shown.icon, shown.buttons),
+                  std::pair(IDialogService::Icon::Warning, IDialogService::Yes | IDialogService::No));
+    }
+}
+
+TEST_P(WindowService, CrtThatCannotBeReadOrCleared)
+{
+    {
+        SCOPED_TRACE("CRT on, Yes refused");
+        SimWindow m(GetParam(), {"set=65535:1", "refuse=65535"}, servicePanels, {IDialogService::Yes});
+        ASSERT_TRUE(m.w->Form().IsConnected());
+        EXPECT_EQ(m.ConnectTail(2), (Briefs{"fc3 65535+1 reply", "fc6 65535+1 [0] exception 4"}));
+        EXPECT_EQ(m.w->Form().PanelText(1), "CRT Enabled");
+        EXPECT_EQ(m.w->Form().PanelText(3), "Exception Reply!  -  seServerFailure");
+        EXPECT_EQ(m.w->CountCaption(QStringLiteral("Custom Register Table")), 1);
+    }
+    if (GetParam() == Transport::Tcp)
+        return;  // over TCP the connection's probe is this read: a refused probe
+    SimWindow m(GetParam(), {"nocrt"}, servicePanels);
+    ASSERT_TRUE(m.w->Form().IsConnected());
+    EXPECT_EQ(m.ConnectTail(1), Briefs{"fc3 65535+1 exception 2"});
+    EXPECT_EQ(m.w->Form().PanelText(1), "CRT");
+    EXPECT_EQ(m.w->Form().PanelText(3), "Exception Reply!");
+    EXPECT_EQ(m.w->CountCaption(QStringLiteral("Custom Register Table")), 0);
+}
+
 class WindowSubset : public ::testing::TestWithParam<Transport> {};
 
 INSTANTIATE_TEST_SUITE_P(Transports, WindowSubset, ::testing::Values(Transport::Tcp, Transport::Rtu),
@@ -126,69 +286,61 @@ struct PageCase {
     bool overwritesPreset = false;  // so its words as read are written back first
 };
 
-const std::vector<PageCase>& PageCases()
-{
-    static const std::vector<PageCase> cases = {
-        {"ShowPipe", "GetDataPipe", "WritePipeData", "Pipe", 24000,
-         {2, 1, 2, 1, 1, 2, 2, 1, 1, 2, 2, 1, 1, 2, 2, 1, 1, 2, 2}, {},
-         [](SubsetMeter& m) { m.Shows({{"CoatingMaterial", ""}, {"WallMaterial", ""}, {"UserRougness", "0.002"}}); },
-         nullptr, {}},
-        {"ShowFluid", "GetFluidData", "WriteFluidData", "Fluid", 24125, {1, 2, 2, 2, 2, 2, 2, 2, 2, 2}, {},
-         [](SubsetMeter& m) { m.Shows({{"Fluid", ""}}); },
-         [](SubsetMeter& m) { m.Box("Fluid")->setCurrentIndex(25); },  // Seawater
-         {{25125, 10058}}, true},
-        {"ShowTransducer", "GetTransducerData", "WriteTransducerData", "Transducer", 24250,
-         {1, 4, 2, 2, 2, 2, 2, 2, 2, 1, 2}, {},
-         [](SubsetMeter& m) {
-             m.Shows({{"SelectTransducer", ""}, {"TransducerTolerance", "4294967295"}});
-             // Nothing is written that cannot be, and the rest of the page keeps what it showed.
-             const std::tuple<const char*, const char*, const char*> bad[] = {
-                 {"TransducerType", "ABCDEFGH", "Transducer Type (25251): 'ABCDEFGH' is longer than 7 characters"},
-                 {"TransducerSoundpathNumber", "65536", "'65536' is out of range (0 .. 65535)"},
-                 {"TransducerTolerance", "4294967296", "'4294967296' is out of range (-2147483648 .. 4294967295)"},
-                 {"TransducerDistance", "1e39", "'1e39' is out of range (single precision)"},
-                 {"TransducerAddCable", "abc", "'abc' is not a valid floating point value"},
-             };
-             for (const auto& [edit, text, message] : bad) {
-                 const QString shown = m.Edit(edit)->text();
-                 m.Edit(edit)->setText(text);
-                 m.Refused("WriteTransducerData", {message});
-                 m.Edit(edit)->setText(shown);
-             }
-             EXPECT_FALSE(m.Edit("TransducerPiezoAngle")->text().isEmpty());
-         },
-         [](SubsetMeter& m) {
-             m.Edit("TransducerType")->setText("BA");
-             m.Edit("TransducerTolerance")->setText("-2");
-             m.Edit("TransducerPiezoAngle")->setText("1.0");
-         },
-         {{25251, 0x4142}, {25252, 0x2020}, {25253, 0x2020}, {25254, 0x0020}, {25256, 0x3F80}, {25265, 0xFFFE}}, true},
-        {"ShowMeasure", "GetMeasuringData", "WriteMeasuringData", "Measuring", 24375,
-         {1, 1, 1, 2, 2, 1, 1, 1, 1, 2, 2, 1}, {1, 2, 2, 2, 1, 1, 1, 1, 2, 2, 1}, nullptr,
-         [](SubsetMeter& m) {
-             m.w->Choose("MeasuringValue", 3);  // Mass Flow, its first unit
-             EXPECT_EQ(m.Box("MeasuringUnit")->currentIndex(), 0);
-         },
-         {{25376, 3}}, true},
-        {"ShowLinking", "GetLinkingData", "WriteLinkingData", "Linking", 24500, {1, 1}, {},
-         [](SubsetMeter& m) { m.Shows({{"LinkingTemperature", ""}}); },
-         [](SubsetMeter& m) { m.Box("LinkingTemperatureAux")->setCurrentIndex(1); },  // Fixed Value
-         {{25501, 0x4356}}},
-    };
-    return cases;
-}
+const PageCase pageCases[] = {
+    {"ShowPipe", "GetDataPipe", "WritePipeData", "Pipe", 24000,
+     {2, 1, 2, 1, 1, 2, 2, 1, 1, 2, 2, 1, 1, 2, 2, 1, 1, 2, 2}, {},
+     [](SubsetMeter& m) { m.Shows({{"CoatingMaterial", ""}, {"WallMaterial", ""}, {"UserRougness", "0.002"}}); },
+     nullptr, {}},
+    {"ShowFluid", "GetFluidData", "WriteFluidData", "Fluid", 24125, {1, 2, 2, 2, 2, 2, 2, 2, 2, 2}, {},
+     [](SubsetMeter& m) { m.Shows({{"Fluid", ""}}); },
+     [](SubsetMeter& m) { m.Box("Fluid")->setCurrentIndex(25); },  // Seawater
+     {{25125, 10058}}, true},
+    {"ShowTransducer", "GetTransducerData", "WriteTransducerData", "Transducer", 24250,
+     {1, 4, 2, 2, 2, 2, 2, 2, 2, 1, 2}, {},
+     [](SubsetMeter& m) {
+         m.Shows({{"SelectTransducer", ""}, {"TransducerTolerance", "4294967295"}});
+         // Nothing is written that cannot be, and the rest of the page keeps what it showed.
+         const std::tuple<const char*, const char*, const char*> bad[] = {
+             {"TransducerType", "ABCDEFGH", "Transducer Type (25251): 'ABCDEFGH' is longer than 7 characters"},
+             {"TransducerSoundpathNumber", "65536", "'65536' is out of range (0 .. 65535)"},
+             {"TransducerTolerance", "4294967296", "'4294967296' is out of range (-2147483648 .. 4294967295)"},
+             {"TransducerDistance", "1e39", "'1e39' is out of range (single precision)"},
+             {"TransducerAddCable", "abc", "'abc' is not a valid floating point value"},
+         };
+         for (const auto& [edit, text, message] : bad) {
+             const QString shown = m.Edit(edit)->text();
+             m.Edit(edit)->setText(text);
+             m.Refused("WriteTransducerData", {message});
+             m.Edit(edit)->setText(shown);
+         }
+         EXPECT_FALSE(m.Edit("TransducerPiezoAngle")->text().isEmpty());
+     },
+     [](SubsetMeter& m) {
+         m.Edit("TransducerType")->setText("BA");
+         m.Edit("TransducerTolerance")->setText("-2");
+         m.Edit("TransducerPiezoAngle")->setText("1.0");
+     },
+     {{25251, 0x4142}, {25252, 0x2020}, {25253, 0x2020}, {25254, 0x0020}, {25256, 0x3F80}, {25265, 0xFFFE}}, true},
+    {"ShowMeasure", "GetMeasuringData", "WriteMeasuringData", "Measuring", 24375,
+     {1, 1, 1, 2, 2, 1, 1, 1, 1, 2, 2, 1}, {1, 2, 2, 2, 1, 1, 1, 1, 2, 2, 1}, nullptr,
+     [](SubsetMeter& m) {
+         m.w->Choose("MeasuringValue", 3);  // Mass Flow, its first unit
+         EXPECT_EQ(m.Box("MeasuringUnit")->currentIndex(), 0);
+     },
+     {{25376, 3}}, true},
+    {"ShowLinking", "GetLinkingData", "WriteLinkingData", "Linking", 24500, {1, 1}, {},
+     [](SubsetMeter& m) { m.Shows({{"LinkingTemperature", ""}}); },
+     [](SubsetMeter& m) { m.Box("LinkingTemperatureAux")->setCurrentIndex(1); },  // Fixed Value
+     {{25501, 0x4356}}},
+};
 
 TEST_P(WindowSubset, ChannelPagesReadEveryRowWriteBackWhatTheyReadAndExactlyWhatChanged)
 {
-    // Channel B: codes no list entry stands for, a roughness finer than three decimals (0.0015), an
-    // index past its list, a type with zero bytes and the largest tolerance. Channel A's wall
-    // material is refused.
+    // Channel B: codes no list entry stands for, roughness 0.0015, an index past its list, a type with
+    // zero bytes, the largest tolerance. Channel A's wall material is refused.
     SubsetMeter m(GetParam(), {"set=25006:9", "set=25003:39846:15044", "set=25500:0x5433", "set=25125:10094",
                                "set=25250:7", "set=25251:0x4241:0:0:0", "set=25265:65535:65535", "set=25376:9",
                                "set=25012:26", "refuse=24012"});
-    EXPECT_EQ(m.ConnectTail(2), (Briefs{Read(29257, 1), Read(29254, 1)}));
-    EXPECT_EQ(m.Panel(2), "Activ Measuring");
-    EXPECT_EQ(m.w->Find<QPushButton>("StartMeas")->text(), "Stop Measuring");
     // A write before the page was read names the empty fields.
     m.w->Click("ShowTransducer");
     m.Refused("WriteTransducerData",
@@ -197,17 +349,12 @@ TEST_P(WindowSubset, ChannelPagesReadEveryRowWriteBackWhatTheyReadAndExactlyWhat
     // Channel B: a page write sends the protection read, a write per row (or row pair), Timer3's read.
     m.w->Choose("ConfigurationSelect", 1);
     size_t seen = 0;
-    for (const PageCase& p : PageCases()) {
+    for (const PageCase& p : pageCases) {
         SCOPED_TRACE(p.get);
         m.w->Click(p.show);
         EXPECT_EQ(m.Do(p.get), Reads(p.start + 1000, p.rows));
         EXPECT_EQ(m.ended, QString("Getting %1 Data Ready").arg(p.name));
-        ASSERT_EQ(m.last.size(), p.rows.size() + 1);
-        // Timer3's read comes its interval after the page, not with it, and clears panel 4.
-        const double pause = m.last.back().tMs - m.last[m.last.size() - 2].tMs;
-        EXPECT_GE(pause, SubsetMeter::Timer3Ms - 50.0);
-        EXPECT_LT(pause, SubsetMeter::Timer3Ms + 3000.0);  // a loaded machine may be late, never early
-        EXPECT_EQ(m.Panel(4), "");
+        EXPECT_EQ(m.Panel(4), "");  // Timer3's read cleared it (its timing: the start and stop steps)
         if (p.check)
             p.check(m);
         for (bool changing : {false, true}) {
@@ -260,11 +407,9 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
     m.Box("CalculationInput2")->setCurrentIndex(3);  // Channel Z
     const Briefs y = m.Do("WriteCalcChannel");
     ASSERT_EQ(y.size(), 11u);
-    EXPECT_EQ(y.front(), Read(29254, 1));
-    EXPECT_EQ(y[2], Write(28001, "66"));
-    EXPECT_EQ(y[3], Write(28002, "90"));
-    EXPECT_EQ(y[7].rfind("fc16 28008+2 [1,0]", 0), 0u) << y[7];  // quantity and unit together
-    EXPECT_EQ(y.back(), Read(29257, 1));
+    EXPECT_EQ((Briefs{y[0], y[2], y[3], y[10]}),
+              (Briefs{Read(29254, 1), Write(28001, "66"), Write(28002, "90"), Read(29257, 1)}));
+    EXPECT_TRUE(y[7].starts_with("fc16 28008+2 [1,0]")) << y[7];  // quantity and unit together
     EXPECT_EQ(m.ended, "Writing Channel Data Ready");
     // Channel Z: its own lists, 500 registers on; a code of its own channel is no entry.
     m.w->Choose("ConfigurationSelect", 3);
@@ -278,28 +423,20 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
     m.Box("CalculationInput1")->setCurrentIndex(1);
     const Briefs z = Writes(m.Do("WriteCalcChannel"));
     ASSERT_GE(z.size(), 5u);
-    EXPECT_EQ(z[1], Write(28501, "65"));
-    EXPECT_EQ(z[2], Write(28502, "90"));
-    EXPECT_EQ(z[4], Write(28504, "10995,12562"));
+    EXPECT_EQ((Briefs{z[1], z[2], z[4]}),
+              (Briefs{Write(28501, "65"), Write(28502, "90"), Write(28504, "10995,12562")}));
 
     // Global settings: the protection first, a reply time-out, then the logger. 29250 = 3, 29253 = 0xA0.
     m.w->Form().SetTimerIntervals(1000, 400, 150000);
     m.w->Choose("ConfigurationSelect", 4);
     EXPECT_EQ(m.Do("GetGlobalSettings"), Reads(29250, {1, 2, 1, 1, 2}));
-    const std::pair<const char*, bool> boxes[] = {
-        {"LoggerChannelA", true}, {"LoggerChannelB", true}, {"LoggerChannelY", false}, {"LoggerChannelZ", false},
-        {"LoggerOptDiagnistic", false}, {"LoggerOptAmplitude", false}, {"LoggeroptFluidSS", false},
-        {"LoggerOptTotalizer", true}, {"LoggerOptAverage", false}, {"LoggerOptRingBuffer", true},
-    };
-    for (const auto& [name, checked] : boxes)
-        EXPECT_EQ(m.w->Find<QCheckBox>(name)->isChecked(), checked) << name;
     m.Shows({{"LoggerRate", "10.000"}, {"ProtectionEnable", "Disabled"}});
+    // The boxes as read show in the words written back (subset_map_test has the bits themselves).
     m.w->Find<QCheckBox>("LoggerChannelZ")->setChecked(true);
     m.w->Find<QCheckBox>("LoggerOptDiagnistic")->setChecked(true);
     m.Edit("LoggerRate")->setText("2.5");
-    EXPECT_EQ(m.Do("WriteGlobalSettings"), (Briefs{Write(29254, "0,0,0"), Write(29250, "35"), Write(29251, "0,16416"),
+    ASSERT_EQ(m.Do("WriteGlobalSettings"), (Briefs{Write(29254, "0,0,0"), Write(29250, "35"), Write(29251, "0,16416"),
                                                    Write(29253, "164"), Read(29254, 1), Read(29257, 1)}));
-    ASSERT_EQ(m.last.size(), 6u);
     EXPECT_GE(m.last[1].tMs - m.last[0].tMs, 380.0);
     EXPECT_EQ(m.Panel(2), "Activ Measuring");
 
@@ -349,10 +486,8 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
         EXPECT_EQ(m.ended, c.ended);
         ASSERT_FALSE(sent.empty());
         EXPECT_EQ(sent.front(), Read(29254, 1));
-        Briefs changed;
-        for (const std::string& b : sent)
-            if (std::find(c.written.begin(), c.written.end(), b) != c.written.end())
-                changed.push_back(b);
+        Briefs changed = sent;  // the rows that must be written, in the order sent
+        std::erase_if(changed, [&](const std::string& b) { return std::ranges::count(c.written, b) == 0; });
         EXPECT_EQ(changed, c.written);
         EXPECT_EQ(Writes(sent).empty(), c.written.empty());
     }
@@ -376,9 +511,7 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
         ASSERT_EQ(requests.size(), 3u);
         EXPECT_GE(requests[2].tMs - requests[1].tMs, SubsetMeter::Timer3Ms - 50.0);
         EXPECT_LT(requests[2].tMs - requests[1].tMs, SubsetMeter::Timer3Ms + 2500.0);
-        EXPECT_EQ(m.Panel(2), panel2);
-        EXPECT_EQ(start->text(), caption);
-        EXPECT_EQ(m.Panel(4), "");
+        EXPECT_EQ((QStringList{m.Panel(2), start->text(), m.Panel(4)}), (QStringList{panel2, caption, ""}));
     }
 
     // Modbus process inputs: choosing them reads all four and shows each status; the lists follow the meter.
@@ -386,10 +519,8 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
     EXPECT_EQ(m.Panel(4), "Getting Modbus Process Input Data Ready");
     m.Settle();
     Briefs inputs;
-    for (int base = 140; base <= 170; base += 10) {
-        const Briefs one = Reads(base, {1, 1, 1, 2, 1}, false);
-        inputs.insert(inputs.end(), one.begin(), one.end());
-    }
+    for (int base = 140; base <= 170; base += 10)
+        std::ranges::copy(Reads(base, {1, 1, 1, 2, 1}, false), std::back_inserter(inputs));
     inputs.push_back(Read(29257, 1));
     EXPECT_EQ(m.Sent(), inputs);
     m.Shows({{"ProcessInputStatus1", "OK"}, {"ProcessInputStatus2", "OK"}, {"ProcessInputStatus3", "OK"},
@@ -410,7 +541,7 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
     EXPECT_EQ(m.Sent(), (Briefs{Write(153, "0,16844"), Read(155, 1)}));
     m.Shows({{"ProcessInputStatus1", "---"}, {"ProcessInputStatus2", "OK"}});
     EXPECT_EQ(m.Panel(4), "Set Modbus Process Input Data Ready");
-    for (const char* bad : {"nan", "inf", "-inf", "1e39", "abc"}) {
+    for (const char* bad : {"nan", "abc"}) {  // SubsetEncodings refuses inf and 1e39 as it does nan
         SCOPED_TRACE(bad);
         m.Edit("ProcessInputValue1")->setText(bad);
         m.Refused("SetValueReadStatus", {bad});
@@ -450,8 +581,7 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
     for (const char* bad : {"0", "-5", "abc", ""}) {
         m.Edit("InputsTime")->setText(bad);
         m.w->Click("InputsAsLoop");
-        EXPECT_FALSE(timer->isActive()) << bad;
-        EXPECT_FALSE(asLoop->isChecked()) << bad;
+        EXPECT_EQ(std::pair(timer->isActive(), asLoop->isChecked()), std::pair(false, false)) << bad;
         EXPECT_EQ(m.w->Messages().back().kind, Shown::Kind::Exception);
     }
     m.Sent();
@@ -475,16 +605,13 @@ TEST_P(WindowSubset, CalculationGlobalLoopsMeasuringAndProcessInputsOnOneMeter)
     ASSERT_GE(briefs.end() - first, 5);
     EXPECT_EQ(Briefs(first, first + 5), Reads(29250, {1, 2, 1, 1, 2}, false));
     // Each exchange is a write and its status read; the next begins an interval after it ended.
-    std::vector<const simtest::SimRequest*> loop;
-    for (const auto& r : log)
-        if (r.start == 143 || r.start == 145)
-            loop.push_back(&r);
-    ASSERT_GE(loop.size(), 8u);
-    for (size_t i = 0; i + 1 < loop.size(); i += 2) {
-        EXPECT_EQ(simtest::Brief(*loop[i]), Write(143, "0,16320"));
-        EXPECT_EQ(simtest::Brief(*loop[i + 1]), Read(145, 1));
-        if (i + 2 < loop.size()) {
-            EXPECT_GE(loop[i + 2]->tMs - loop[i + 1]->tMs, 140.0);
+    std::erase_if(log, [](const auto& r) { return r.start != 143 && r.start != 145; });
+    ASSERT_GE(log.size(), 8u);
+    for (size_t i = 0; i + 1 < log.size(); i += 2) {
+        EXPECT_EQ(simtest::Brief(log[i]), Write(143, "0,16320"));
+        EXPECT_EQ(simtest::Brief(log[i + 1]), Read(145, 1));
+        if (i + 2 < log.size()) {
+            EXPECT_GE(log[i + 2].tMs - log[i + 1].tMs, 140.0);
         }
     }
     // Stopped: nothing more comes.
@@ -563,8 +690,6 @@ TEST_P(WindowSubset, ConfigurationSavedFromOneMeterShowsItsDifferencesOnAnotherA
 {
     SubsetMeter source(GetParam());
     auto* save = source.w->Find<QPushButton>("ButtonSaveConfiguration");
-    EXPECT_EQ(save->text(), "Save configuration...");
-    EXPECT_FALSE(save->accessibleName().isEmpty());
     EXPECT_EQ(source.w->Find("StartMeas")->nextInFocusChain(), save);
     EXPECT_EQ(save->nextInFocusChain(), source.w->Find("ButtonLoadConfiguration"));
     const QString path = QString::fromStdString((source.config.Dir() / "meter.json").string());
@@ -623,9 +748,9 @@ TEST_P(WindowSubset, ConfigurationSavedFromOneMeterShowsItsDifferencesOnAnotherA
 TEST(WindowSubsetScripted, GroupsAndDefaultsFollowTheLocaleThenAFailedReadClearsItsRowAndIsNamed)
 {
     FakeMeter meter;
-    meter.single[25001] = 0x42C8;  // 100.0
-    meter.exceptionFor[24012] = 2;
-    meter.exceptionFor[25012] = 2;
+    meter.registers[25001] = 0x42C8;  // 100.0
+    meter.exceptions[24012] = -1;
+    meter.exceptions[25012] = -1;
     EnsureApplication();  // it sets the C locale when it starts
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     ScriptedWindow s(meter, {"-subset"}, Start::Disconnected);
@@ -633,10 +758,6 @@ TEST(WindowSubsetScripted, GroupsAndDefaultsFollowTheLocaleThenAFailedReadClears
     Window& w = *s.w;
     EXPECT_EQ(w.Find<QLineEdit>("OuterDiameter")->text(), "62,0");
     EXPECT_EQ(w.Find<QLineEdit>("UserRougness")->text(), "3,0");
-    EXPECT_EQ(w.Find<QComboBox>("CoatingMaterial")->count(), 27);
-    EXPECT_EQ(w.Find<QComboBox>("Fluid")->count(), 57);
-    for (const char* button : {"GetDataPipe", "WritePipeData", "GetLinkingData", "StartMeas"})
-        EXPECT_FALSE(w.Find(button)->isEnabled()) << button;
     // In use, the meter's state is read back 1.25 s after each operation (the suites shorten it).
     EXPECT_EQ(w.Find<QTimer>("Timer3")->interval(), 1250);
 
@@ -661,13 +782,11 @@ TEST(WindowSubsetScripted, GroupsAndDefaultsFollowTheLocaleThenAFailedReadClears
     view->setVisible(true);
     w.Choose("ConfigurationSelect", 4);
     w.Click("SubsetView");
-    EXPECT_EQ(view->text(), "<<");
-    EXPECT_EQ(w.Form().width(), 1350);
+    EXPECT_EQ(std::pair(view->text(), w.Form().width()), std::pair(QString("<<"), 1350));
     EXPECT_EQ(w.Find<QComboBox>("ConfigurationSelect")->currentIndex(), 0);
     EXPECT_FALSE(w.Find("ConfigPhyChannel")->isHidden());
     w.Click("SubsetView");
-    EXPECT_EQ(view->text(), ">>");
-    EXPECT_EQ(w.Form().width(), 760);
+    EXPECT_EQ(std::pair(view->text(), w.Form().width()), std::pair(QString(">>"), 760));
 
     w.Click("Bt_dis_connect");
     ASSERT_TRUE(w.Form().IsConnected());
