@@ -95,10 +95,10 @@ nlohmann::json LoggedSim::Dump()
     }
 }
 
-std::vector<SimRequest> LoggedSim::WaitNewRequests(size_t count)
+std::vector<SimRequest> LoggedSim::WaitNewRequests(size_t count, std::chrono::milliseconds timeout)
 {
     std::vector<SimRequest> fresh;
-    for (const auto deadline = Clock::now() + 5s;; std::this_thread::sleep_for(10ms)) {
+    for (const auto deadline = Clock::now() + timeout;; std::this_thread::sleep_for(10ms)) {
         fresh = Requests();
         std::erase_if(fresh, [&](const SimRequest& r) { return r.n <= seen_; });
         if (fresh.size() >= count || Clock::now() >= deadline)

@@ -50,7 +50,8 @@ public:
     nlohmann::json Dump();
     std::vector<SimRequest> Requests() { return RequestsOf(Dump()); }
     // The requests since the previous call; waits for at least count of them, or the deadline.
-    std::vector<SimRequest> WaitNewRequests(size_t count);
+    std::vector<SimRequest> WaitNewRequests(size_t count,
+                                            std::chrono::milliseconds timeout = std::chrono::seconds(5));
     std::vector<SimRequest> NewRequests() { return WaitNewRequests(0); }
 
 private:
