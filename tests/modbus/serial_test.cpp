@@ -232,6 +232,13 @@ TEST(ReplyContent, ByteCountsEchoesAndDiagnosticActions)
     const DiagnosticRequest count = DiagnosticRequestOf(daReturnBusMessageCount);
     EXPECT_FALSE(DiagnosticsReply(*Received("46 08 00 0C 01 2C"), tmRTU, count, result));
 
+    std::vector<uint16_t> wire;  // each action's sub-function and data word as the protocol defines them
+    for (int a = daReturnQueryData; a <= daClearOverrunCounter; ++a) {
+        const DiagnosticRequest r = DiagnosticRequestOf(static_cast<TDiagnosticAction>(a));
+        wire.insert(wire.end(), {r.subFunction, r.data});
+    }
+    EXPECT_EQ(wire, (std::vector<uint16_t>{0, 0xA537, 1, 0, 1, 0xFF00, 2, 0, 4, 0, 0x0A, 0, 0x0B, 0, 0x0C, 0,
+                                           0x0D, 0, 0x0E, 0, 0x0F, 0, 0x10, 0, 0x11, 0, 0x12, 0, 0x14, 0}));
     EXPECT_EQ(DiagnosticActionOf(0x0001, 0xFF00), daRestartCommunicationsClearLog);
     EXPECT_EQ(DiagnosticActionOf(0x0001, 0x0000), daRestartCommunications);
     EXPECT_EQ(DiagnosticActionOf(0x0014, 0), daClearOverrunCounter);
