@@ -423,13 +423,8 @@ TEST(TcpClientConnect, DefaultsAndFailures)
                                  client.LastTransactionID(), client.Connected()}),
               (std::vector<long>{true, 1, -1, 0, 502, 15000, 255, 0, false}));
     // Bound but not listening, the port refuses.
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    sockaddr_in addr;
+    const int fd = tcptest::BoundLoopbackSocket(addr);
     client.SetHost("127.0.0.1");
     client.SetPort(ntohs(addr.sin_port));
     auto e = RaisedBy<ESocketError>([&] { client.Connect(2000); }).value();
@@ -483,7 +478,7 @@ TEST(TcpClientConnect, DefaultsAndFailures)
     while (fds.size() <= 8 && !full) {
         fds.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         pollfd p{fds.back(), POLLOUT, 0};
-        const bool pending = ::connect(fds.back(), reinterpret_cast<sockaddr*>(&addr), len) != 0;
+        const bool pending = ::connect(fds.back(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0;
         full = pending && errno == EINPROGRESS && ::poll(&p, 1, 200) == 0;
     }
     client.SetHost("127.0.0.1");

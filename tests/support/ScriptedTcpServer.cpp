@@ -12,16 +12,23 @@
 
 namespace tcptest {
 
-ScriptedTcpServer::ScriptedTcpServer(Script onRequest, AcceptScript onAccept)
-    : onRequest_(std::move(onRequest)), onAccept_(std::move(onAccept))
+int BoundLoopbackSocket(sockaddr_in& addr)
 {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    addr = {};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), len);
-    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    return fd;
+}
+
+ScriptedTcpServer::ScriptedTcpServer(Script onRequest, AcceptScript onAccept)
+    : onRequest_(std::move(onRequest)), onAccept_(std::move(onAccept))
+{
+    sockaddr_in addr;
+    listenFd_ = BoundLoopbackSocket(addr);
     port_ = ntohs(addr.sin_port);
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC);
     ::listen(listenFd_, 8);

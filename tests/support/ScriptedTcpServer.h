@@ -4,6 +4,8 @@
 
 #include "Frames.h"
 
+#include <netinet/in.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -13,6 +15,9 @@
 namespace tcptest {
 
 using testing_support::Bytes;
+
+// A socket bound to an ephemeral loopback port, not listening yet; addr receives its address.
+int BoundLoopbackSocket(sockaddr_in& addr);
 
 struct Request {
     int connection = 0;  // 1 for the first connection accepted, 2 for the next, ...
